@@ -1,0 +1,81 @@
+// The exports of the analog (waveform) entities and the two conversions
+// between item index and time that work on every entity.
+#include <cmath>
+#include <cstdint>
+
+#include "neuroshare/ns_api.h"
+#include "neuroshare/ns_call.h"
+#include "neuroshare/ns_entity_work.h"
+#include "neuroshare/ns_errors.h"
+#include "neuroshare/ns_file_table.h"
+
+namespace nsv {
+namespace {
+
+// A time in seconds as the messages show it: cut toward zero to a whole
+// number and taken as an unsigned 32-bit value (so -1.5 shows as 4294967295).
+// Times beyond any 64-bit count and not-a-number are pinned first, so the
+// conversion is always defined.
+uint32_t TimeForMessage(double seconds) {
+  if (std::isnan(seconds)) return 0;
+  const double whole = std::trunc(seconds);
+  if (whole <= -9.2e18) return static_cast<uint32_t>(INT64_MIN);
+  if (whole >= 9.2e18) return static_cast<uint32_t>(INT64_MAX);
+  return static_cast<uint32_t>(static_cast<int64_t>(whole));
+}
+
+}  // namespace
+}  // namespace nsv
+
+using namespace nsv;
+
+ns_RESULT NS_CALL ns_GetAnalogInfo(uint32_t fileId, uint32_t entityId, ns_ANALOGINFO* info,
+                                   uint32_t size) {
+  return NsLockedCall(kOpGetAnalogInfo, fileId, [&]() -> ns_RESULT {
+    if (!NsCheckBuffer(kOpGetAnalogInfo, info, size, sizeof(ns_ANALOGINFO))) return ns_LIBERROR;
+    TNsFile* file;
+    TNsEntity* entity;
+    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kAnalog, &file, &entity);
+    if (result == ns_OK) result = NsAnalogInfo(*file, *entity, info);
+    return NsReport(kOpGetAnalogInfo, result, fileId, entityId, size);
+  });
+}
+
+ns_RESULT NS_CALL ns_GetAnalogData(uint32_t fileId, uint32_t entityId, uint32_t startIndex,
+                                   uint32_t indexCount, uint32_t* contCount, double* data) {
+  return NsLockedCall(kOpGetAnalogData, fileId, [&]() -> ns_RESULT {
+    // Counted in 64 bits, so a count too large for any buffer cannot wrap
+    // into a small one. A count of 0 is refused as a zero-size area.
+    const uint64_t bytes = uint64_t{indexCount} * sizeof(double);
+    if (!NsCheckBuffer(kOpGetAnalogData, data, bytes, 0)) return ns_LIBERROR;
+    TNsFile* file;
+    TNsEntity* entity;
+    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kAnalog, &file, &entity);
+    if (result == ns_OK) {
+      result = NsAnalogData(*file, *entity, startIndex, indexCount, contCount, data);
+    }
+    return NsReport(kOpGetAnalogData, result, fileId, entityId, startIndex);
+  });
+}
+
+ns_RESULT NS_CALL ns_GetTimeByIndex(uint32_t fileId, uint32_t entityId, uint32_t index,
+                                    double* time) {
+  return NsLockedCall(kOpGetTimeByIndex, fileId, [&]() -> ns_RESULT {
+    TNsFile* file;
+    TNsEntity* entity;
+    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kAny, &file, &entity);
+    if (result == ns_OK) result = NsTimeByIndex(*file, *entity, index, time);
+    return NsReport(kOpGetTimeByIndex, result, fileId, entityId, index);
+  });
+}
+
+ns_RESULT NS_CALL ns_GetIndexByTime(uint32_t fileId, uint32_t entityId, double time, int32_t flag,
+                                    uint32_t* index) {
+  return NsLockedCall(kOpGetIndexByTime, fileId, [&]() -> ns_RESULT {
+    TNsFile* file;
+    TNsEntity* entity;
+    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kAny, &file, &entity);
+    if (result == ns_OK) result = NsIndexByTime(*file, *entity, time, flag, index);
+    return NsReport(kOpGetIndexByTime, result, fileId, entityId, TimeForMessage(time));
+  });
+}

@@ -1,0 +1,62 @@
+// The frame every exported ns_ function runs its body in: the one
+// library-wide lock, and the boundary that keeps exceptions out of the host.
+//
+// The open-file table, the read cache and scratch buffer and the last-error
+// message are shared by all callers, so each export holds the library lock
+// for its whole run; a host may then call from several threads and see each
+// call complete as if alone. It is the only lock of the Neuroshare layer and
+// is taken before any lock of a file object. Used by every export and by the
+// unload hook.
+#pragma once
+
+#include <cstdint>
+#include <new>
+#include <utility>
+
+#include "neuroshare/ns_api.h"
+#include "neuroshare/ns_errors.h"
+#include "platform/locks.h"
+
+namespace nsv {
+
+// Storage for an object that must stay usable until the very end of the
+// process: library-wide state is still needed by the unload hook, which may
+// run after ordinary static objects have been destroyed. Its destructor is
+// never run; whatever it owns is released explicitly (NsCloseAllFiles).
+template <typename T>
+class NoDestructor {
+ public:
+  template <typename... Args>
+  explicit NoDestructor(Args&&... args) {
+    ::new (static_cast<void*>(storage_)) T(std::forward<Args>(args)...);
+  }
+  NoDestructor(const NoDestructor&) = delete;
+  NoDestructor& operator=(const NoDestructor&) = delete;
+
+  T& get() { return *std::launder(reinterpret_cast<T*>(storage_)); }
+
+ private:
+  alignas(T) unsigned char storage_[sizeof(T)];
+};
+
+// The library-wide lock.
+platform::Mutex& NsLibraryMutex();
+
+// Runs body (returning ns_RESULT) under the library lock. An exception from
+// below (an allocation failure) becomes ns_LIBERROR with its message for the
+// operation name and handle, never an exception in the host.
+template <typename Body>
+ns_RESULT NsLockedCall(const char* name, uint32_t fileId, Body&& body) noexcept {
+  try {
+    platform::LockGuard lock(NsLibraryMutex());
+    try {
+      return body();
+    } catch (...) {
+      return NsReport(name, ns_LIBERROR, fileId, 0, 0);
+    }
+  } catch (...) {
+    return ns_LIBERROR;  // the lock itself could not be taken
+  }
+}
+
+}  // namespace nsv

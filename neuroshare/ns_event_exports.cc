@@ -1,0 +1,113 @@
+// The exports of the item-based entities: events, segments (short waveform
+// traces attached to markers) and neural units.
+#include "neuroshare/ns_api.h"
+#include "neuroshare/ns_call.h"
+#include "neuroshare/ns_entity_work.h"
+#include "neuroshare/ns_errors.h"
+#include "neuroshare/ns_file_table.h"
+
+using namespace nsv;
+
+ns_RESULT NS_CALL ns_GetEventInfo(uint32_t fileId, uint32_t entityId, ns_EVENTINFO* info,
+                                  uint32_t size) {
+  return NsLockedCall(kOpGetEventInfo, fileId, [&]() -> ns_RESULT {
+    if (!NsCheckBuffer(kOpGetEventInfo, info, size, sizeof(ns_EVENTINFO))) return ns_LIBERROR;
+    TNsFile* file;
+    TNsEntity* entity;
+    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kEvent, &file, &entity);
+    if (result == ns_OK) result = NsEventInfo(*file, *entity, info);
+    return NsReport(kOpGetEventInfo, result, fileId, entityId, size);
+  });
+}
+
+ns_RESULT NS_CALL ns_GetEventData(uint32_t fileId, uint32_t entityId, uint32_t index,
+                                  double* timeStamp, void* data, uint32_t dataSize,
+                                  uint32_t* dataRetSize) {
+  return NsLockedCall(kOpGetEventData, fileId, [&]() -> ns_RESULT {
+    // A host may ask for the time alone, with no data area.
+    if (data != nullptr && dataSize != 0 && !NsCheckBuffer(kOpGetEventData, data, dataSize, 0)) {
+      return ns_LIBERROR;
+    }
+    TNsFile* file;
+    TNsEntity* entity;
+    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kEvent, &file, &entity);
+    if (result == ns_OK) {
+      result = NsEventData(*file, *entity, index, timeStamp, data, dataSize, dataRetSize);
+    }
+    return NsReport(kOpGetEventData, result, fileId, entityId, index);
+  });
+}
+
+ns_RESULT NS_CALL ns_GetSegmentInfo(uint32_t fileId, uint32_t entityId, ns_SEGMENTINFO* info,
+                                    uint32_t size) {
+  return NsLockedCall(kOpGetSegmentInfo, fileId, [&]() -> ns_RESULT {
+    if (!NsCheckBuffer(kOpGetSegmentInfo, info, size, sizeof(ns_SEGMENTINFO))) {
+      return ns_LIBERROR;
+    }
+    TNsFile* file;
+    TNsEntity* entity;
+    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kSegment, &file, &entity);
+    if (result == ns_OK) result = NsSegmentInfo(*file, *entity, info);
+    return NsReport(kOpGetSegmentInfo, result, fileId, entityId, size);
+  });
+}
+
+ns_RESULT NS_CALL ns_GetSegmentSourceInfo(uint32_t fileId, uint32_t entityId, uint32_t sourceId,
+                                          ns_SEGSOURCEINFO* info, uint32_t size) {
+  return NsLockedCall(kOpGetSegmentSourceInfo, fileId, [&]() -> ns_RESULT {
+    if (!NsCheckBuffer(kOpGetSegmentSourceInfo, info, size, sizeof(ns_SEGSOURCEINFO))) {
+      return ns_LIBERROR;
+    }
+    TNsFile* file;
+    TNsEntity* entity;
+    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kSegment, &file, &entity);
+    if (result == ns_OK) result = NsSegmentSourceInfo(*file, *entity, sourceId, info);
+    return NsReport(kOpGetSegmentSourceInfo, result, fileId, entityId, sourceId);
+  });
+}
+
+ns_RESULT NS_CALL ns_GetSegmentData(uint32_t fileId, uint32_t entityId, uint32_t index,
+                                    double* timeStamp, double* data, uint32_t dataBufferSize,
+                                    uint32_t* sampleCount, uint32_t* unitId) {
+  return NsLockedCall(kOpGetSegmentData, fileId, [&]() -> ns_RESULT {
+    if (data != nullptr && dataBufferSize != 0 &&
+        !NsCheckBuffer(kOpGetSegmentData, data, dataBufferSize, 0)) {
+      return ns_LIBERROR;
+    }
+    TNsFile* file;
+    TNsEntity* entity;
+    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kSegment, &file, &entity);
+    if (result == ns_OK) {
+      result = NsSegmentData(*file, *entity, index, timeStamp, data, dataBufferSize, sampleCount,
+                             unitId);
+    }
+    return NsReport(kOpGetSegmentData, result, fileId, entityId, index);
+  });
+}
+
+ns_RESULT NS_CALL ns_GetNeuralInfo(uint32_t fileId, uint32_t entityId, ns_NEURALINFO* info,
+                                   uint32_t size) {
+  return NsLockedCall(kOpGetNeuralInfo, fileId, [&]() -> ns_RESULT {
+    if (!NsCheckBuffer(kOpGetNeuralInfo, info, size, sizeof(ns_NEURALINFO))) return ns_LIBERROR;
+    TNsFile* file;
+    TNsEntity* entity;
+    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kNeural, &file, &entity);
+    if (result == ns_OK) result = NsNeuralInfo(*file, *entity, info);
+    return NsReport(kOpGetNeuralInfo, result, fileId, entityId, 0);
+  });
+}
+
+ns_RESULT NS_CALL ns_GetNeuralData(uint32_t fileId, uint32_t entityId, uint32_t startIndex,
+                                   uint32_t indexCount, double* data) {
+  return NsLockedCall(kOpGetNeuralData, fileId, [&]() -> ns_RESULT {
+    // Counted in 64 bits, so a count too large for any buffer cannot wrap
+    // into a small one.
+    const uint64_t bytes = uint64_t{indexCount} * sizeof(double);
+    if (!NsCheckBuffer(kOpGetNeuralData, data, bytes, 0)) return ns_LIBERROR;
+    TNsFile* file;
+    TNsEntity* entity;
+    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kNeural, &file, &entity);
+    if (result == ns_OK) result = NsNeuralData(*file, *entity, startIndex, indexCount, data);
+    return NsReport(kOpGetNeuralData, result, fileId, entityId, startIndex);
+  });
+}

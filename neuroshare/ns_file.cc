@@ -1,0 +1,22 @@
+#include "neuroshare/ns_file.h"
+
+#include <cstring>
+
+namespace nsv {
+
+int NsResetFile(TNsFile& record) {
+  int closed = 0;
+  if (record.file) {
+    closed = record.file->Close();
+    record.file.reset();
+  }
+  record.secsPerTick = 0.0;
+  std::memset(record.comment, 0, sizeof record.comment);
+  record.timeDate = {};
+  record.appId = {};
+  record.timeSpan = 0.0;
+  record.entities.clear();
+  return closed;
+}
+
+}  // namespace nsv

@@ -1,0 +1,295 @@
+// The built shared object loaded as a host loads it: dlopen, every export
+// looked up by its plain name, and the records declared on the host's side.
+// No file can be opened through it here, so the checks are exercised with bad
+// and free handles.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+#include "tools/ns_host.h"
+
+namespace {
+
+using namespace nshost;
+
+// An address range that wraps the end of the address space: never writable,
+// and never touched since the check refuses it.
+void* const kUnwritable = reinterpret_cast<void*>(UINTPTR_MAX - 7);
+
+class Host : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    library_ = dlopen(NSV_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (library_ == nullptr) return;
+    std::vector<std::string> missing;
+    resolved_ = ResolveNsApi(library_, &api_, &missing);
+  }
+
+  void SetUp() override {
+    ASSERT_NE(library_, nullptr) << dlerror();
+    ASSERT_TRUE(resolved_) << "an ns_ export is missing from " << NSV_LIBRARY_PATH;
+  }
+
+  static std::string Message() {
+    char text[256];
+    EXPECT_EQ(api_.GetLastErrorMsg(text, sizeof text), ns_OK);
+    return text;
+  }
+
+  static void* library_;
+  static bool resolved_;
+  static NsApi api_;
+};
+
+void* Host::library_ = nullptr;
+bool Host::resolved_ = false;
+NsApi Host::api_;
+
+TEST_F(Host, LibraryInfoWritesItsFieldsAndNoOtherByte) {
+  ns_LIBRARYINFO info;
+  std::memset(&info, 0xA5, sizeof info);
+  ASSERT_EQ(api_.GetLibraryInfo(&info, sizeof info), ns_OK);
+  EXPECT_EQ(info.dwLibVersionMaj, 2u);
+  EXPECT_EQ(info.dwLibVersionMin, 0u);
+  EXPECT_EQ(info.dwAPIVersionMaj, 1u);
+  EXPECT_EQ(info.dwAPIVersionMin, 3u);
+  EXPECT_STREQ(info.szDescription, "Library for Ondrix data");
+  EXPECT_STREQ(info.szCreator, "Varsel Ltd");
+  EXPECT_EQ(info.dwTime_Year, 2016u);
+  EXPECT_EQ(info.dwTime_Month, 3u);
+  EXPECT_EQ(info.dwTime_Day, 8u);
+  EXPECT_EQ(info.dwFlags, 0u);
+  EXPECT_EQ(info.dwMaxFiles, 64u);
+  EXPECT_EQ(info.dwFileDescCount, 2u);
+
+  EXPECT_STREQ(info.FileDesc[0].szDescription, "Ondrix ORFX file");
+  EXPECT_STREQ(info.FileDesc[0].szExtension, "orfx");
+  EXPECT_EQ(std::string(info.FileDesc[0].szMacCodes, 8), "ONDXORFX");
+  EXPECT_STREQ(info.FileDesc[0].szMagicCode, "");
+  EXPECT_STREQ(info.FileDesc[1].szDescription, "Ondrix ORF file");
+  EXPECT_STREQ(info.FileDesc[1].szExtension, "orf");
+  EXPECT_EQ(std::string(info.FileDesc[1].szMacCodes, 8), "ONDXKEL ");
+  EXPECT_STREQ(info.FileDesc[1].szMagicCode, "");
+
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&info);
+  for (size_t i = offsetof(ns_LIBRARYINFO, FileDesc[2]); i < sizeof info; ++i) {
+    ASSERT_EQ(bytes[i], 0xA5) << "byte " << i << " of the host's FileDesc[2..15] was written";
+  }
+}
+
+TEST_F(Host, LibraryInfoRefusesARecordOneByteShort) {
+  ns_LIBRARYINFO info;
+  std::memset(&info, 0xA5, sizeof info);
+  EXPECT_EQ(api_.GetLibraryInfo(&info, sizeof info - 1), ns_LIBERROR);
+  EXPECT_EQ(Message(), "GetLibraryInfo was given 1191d bytes for results, requires 1192d");
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&info);
+  for (size_t i = 0; i < sizeof info; ++i) ASSERT_EQ(bytes[i], 0xA5) << "byte " << i;
+}
+
+TEST_F(Host, LastErrorMessageCopiesAtMostTheBufferAndSurvivesSuccess) {
+  EXPECT_EQ(api_.CloseFile(9), ns_BADFILE);
+  EXPECT_EQ(Message(), "Bad file handle (9d) passed to function CloseFile");
+
+  ns_LIBRARYINFO info;
+  ASSERT_EQ(api_.GetLibraryInfo(&info, sizeof info), ns_OK);
+  EXPECT_EQ(Message(), "Bad file handle (9d) passed to function CloseFile")
+      << "a success does not clear the message";
+
+  char text[300];
+  std::memset(text, 'x', sizeof text);
+  ASSERT_EQ(api_.GetLastErrorMsg(text, 10), ns_OK);
+  EXPECT_STREQ(text, "Bad file ");
+  EXPECT_EQ(text[10], 'x') << "nothing is written past the given size";
+
+  std::memset(text, 'x', sizeof text);
+  ASSERT_EQ(api_.GetLastErrorMsg(text, sizeof text), ns_OK);
+  const size_t length = std::strlen(text);
+  for (size_t i = length; i < sizeof text; ++i) ASSERT_EQ(text[i], '\0') << "byte " << i;
+
+  ASSERT_EQ(api_.GetLastErrorMsg(text, 1), ns_OK);
+  EXPECT_STREQ(text, "");
+
+  EXPECT_EQ(api_.GetLastErrorMsg(text, 0), ns_LIBERROR);
+  EXPECT_EQ(Message(), "GetLastErrorMessage was given zero byte size area for results");
+  EXPECT_EQ(api_.GetLastErrorMsg(nullptr, 10), ns_LIBERROR);
+  EXPECT_EQ(Message(), "GetLastErrorMessage does not have write access to 10d bytes provided "
+                       "for results");
+}
+
+// Each export that checks a result area does so before it looks at the
+// handle: with a bad area and a bad handle the area is reported; with a good
+// area the handle is.
+TEST_F(Host, ResultAreaIsCheckedBeforeTheHandle) {
+  struct Case {
+    const char* op;
+    std::function<ns_RESULT(bool goodArea)> call;
+    const char* areaMessage;
+  };
+  ns_FILEINFO file;
+  ns_ENTITYINFO entity;
+  ns_EVENTINFO event;
+  ns_SEGMENTINFO segment;
+  ns_SEGSOURCEINFO source;
+  ns_NEURALINFO neural;
+  ns_ANALOGINFO analog;
+  double t;
+  double values[4];
+  uint32_t n;
+  char data[16];
+  const std::vector<Case> cases = {
+      {"GetFileInfo", [&](bool ok) { return api_.GetFileInfo(0, &file, ok ? 404 : 403); },
+       "GetFileInfo was given 403d bytes for results, requires 404d"},
+      {"GetEntityInfo", [&](bool ok) { return api_.GetEntityInfo(0, 0, &entity, ok ? 40 : 39); },
+       "GetEntityInfo was given 39d bytes for results, requires 40d"},
+      {"GetEventInfo", [&](bool ok) { return api_.GetEventInfo(0, 0, &event, ok ? 140 : 139); },
+       "GetEventInfo was given 139d bytes for results, requires 140d"},
+      {"GetEventData",
+       [&](bool ok) {
+         return api_.GetEventData(0, 0, 0, &t, ok ? data : kUnwritable, sizeof data, &n);
+       },
+       "GetEventData does not have write access to 16d bytes provided for results"},
+      {"GetSegmentInfo",
+       [&](bool ok) { return api_.GetSegmentInfo(0, 0, &segment, ok ? 52 : 51); },
+       "GetSegmentInfo was given 51d bytes for results, requires 52d"},
+      {"GetSegmentSourceInfo",
+       [&](bool ok) { return api_.GetSegmentSourceInfo(0, 0, 0, &source, ok ? 248 : 247); },
+       "GetSegmentSourceInfo was given 247d bytes for results, requires 248d"},
+      {"GetSegmentData",
+       [&](bool ok) {
+         return api_.GetSegmentData(0, 0, 0, &t,
+                                    ok ? values : static_cast<double*>(kUnwritable), 16, &n, &n);
+       },
+       "GetSegmentData does not have write access to 16d bytes provided for results"},
+      {"GetNeuralInfo", [&](bool ok) { return api_.GetNeuralInfo(0, 0, &neural, ok ? 136 : 135); },
+       "GetNeuralInfo was given 135d bytes for results, requires 136d"},
+      {"GetNeuralData", [&](bool ok) { return api_.GetNeuralData(0, 0, 0, ok ? 4 : 0, values); },
+       "GetNeuralData was given zero byte size area for results"},
+      {"GetAnalogInfo", [&](bool ok) { return api_.GetAnalogInfo(0, 0, &analog, ok ? 264 : 263); },
+       "GetAnalogInfo was given 263d bytes for results, requires 264d"},
+      {"GetAnalogData",
+       [&](bool ok) { return api_.GetAnalogData(0, 0, 0, ok ? 4 : 0, &n, values); },
+       "GetAnalogData was given zero byte size area for results"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.call(false), ns_LIBERROR) << c.op;
+    EXPECT_EQ(Message(), c.areaMessage);
+    EXPECT_EQ(c.call(true), ns_BADFILE) << c.op;
+    EXPECT_EQ(Message(), std::string("Bad file handle (0d) passed to function ") + c.op);
+  }
+}
+
+TEST_F(Host, ElementCountsAreCheckedWithoutWrapping) {
+  // 2^29 doubles are 2^32 bytes: refused as unwritable, not taken for zero.
+  uint32_t n;
+  EXPECT_EQ(api_.GetAnalogData(1, 0, 0, 1u << 29, &n, nullptr), ns_LIBERROR);
+  EXPECT_EQ(Message(),
+            "GetAnalogData does not have write access to 4294967296d bytes provided for results");
+  EXPECT_EQ(api_.GetNeuralData(1, 0, 0, 2, nullptr), ns_LIBERROR);
+  EXPECT_EQ(Message(),
+            "GetNeuralData does not have write access to 16d bytes provided for results");
+}
+
+TEST_F(Host, CallsWithoutAResultAreaCheckOnlyTheHandle) {
+  double t;
+  uint32_t n;
+  EXPECT_EQ(api_.GetEventData(3, 0, 0, &t, nullptr, 0, &n), ns_BADFILE);
+  EXPECT_EQ(Message(), "Bad file handle (3d) passed to function GetEventData");
+  EXPECT_EQ(api_.GetEventData(3, 0, 0, &t, kUnwritable, 0, &n), ns_BADFILE)
+      << "a data size of 0 skips the check";
+  EXPECT_EQ(api_.GetSegmentData(4, 0, 0, &t, nullptr, 64, &n, &n), ns_BADFILE);
+  EXPECT_EQ(Message(), "Bad file handle (4d) passed to function GetSegmentData");
+  EXPECT_EQ(api_.GetTimeByIndex(65, 0, 0, &t), ns_BADFILE);
+  EXPECT_EQ(Message(), "Bad file handle (65d) passed to function GetTimeByIndex");
+  EXPECT_EQ(api_.GetIndexByTime(0, 0, 1.5, 0, &n), ns_BADFILE);
+  EXPECT_EQ(Message(), "Bad file handle (0d) passed to function GetIndexByTime");
+}
+
+TEST_F(Host, HandlesOutsideTheTableOrNotOpenAreBadFiles) {
+  for (uint32_t handle : {0u, 1u, 64u, 65u, UINT32_MAX}) {
+    EXPECT_EQ(api_.CloseFile(handle), ns_BADFILE) << handle;
+    EXPECT_EQ(Message(),
+              "Bad file handle (" + std::to_string(handle) + "d) passed to function CloseFile");
+  }
+}
+
+TEST_F(Host, OpeningAMissingPathIsAFileError) {
+  testing_support::TempDir dir;
+  const std::string path = dir.File("missing.orfx");
+  uint32_t fileId = 77;
+  EXPECT_EQ(api_.OpenFile(path.c_str(), &fileId), ns_FILEERROR);
+  EXPECT_EQ(fileId, 0u);
+  EXPECT_EQ(Message(),
+            "File read error occurred in function " + path + " with entity 0d, index 0d");
+
+  // Exactly ".orf" is too short to be taken for the older format; it does
+  // not exist in the test's directory.
+  fileId = 77;
+  EXPECT_EQ(api_.OpenFile(".orf", &fileId), ns_FILEERROR);
+  EXPECT_EQ(fileId, 0u);
+  EXPECT_EQ(Message(), "File read error occurred in function .orf with entity 0d, index 0d");
+
+  EXPECT_EQ(api_.OpenFile("", &fileId), ns_FILEERROR);
+  EXPECT_EQ(Message(), "File read error occurred in function  with entity 0d, index 0d");
+}
+
+TEST_F(Host, OpeningAFileOfAnotherKindIsATypeError) {
+  testing_support::TempDir dir;
+  for (const char* name : {"notes.txt", "junk.ORF", "junk.orfx"}) {
+    const std::string path = dir.File(name);
+    ASSERT_TRUE(testing_support::WriteFileBytes(path, "not a recording\n", 16));
+    uint32_t fileId = 77;
+    EXPECT_EQ(api_.OpenFile(path.c_str(), &fileId), ns_TYPEERROR) << name;
+    EXPECT_EQ(fileId, 0u);
+    EXPECT_EQ(Message(), "Bad file " + path + " found (not of correct type) in function nsOpenFile");
+  }
+}
+
+TEST_F(Host, OpenWithNullArgumentsFailsCleanly) {
+  uint32_t fileId = 77;
+  EXPECT_EQ(api_.OpenFile(nullptr, &fileId), ns_FILEERROR);
+  EXPECT_EQ(fileId, 0u);
+  EXPECT_EQ(Message(), "File read error occurred in function OpenFile with entity 0d, index 0d");
+  EXPECT_EQ(api_.OpenFile("/no/such/file.orfx", nullptr), ns_LIBERROR);
+  EXPECT_EQ(Message(), "OpenFile was given a null pointer for the file handle");
+}
+
+TEST_F(Host, AMessageLongerThanTheStoreIsCut) {
+  const std::string path = "/" + std::string(300, 'q') + ".orfx";
+  uint32_t fileId;
+  EXPECT_EQ(api_.OpenFile(path.c_str(), &fileId), ns_FILEERROR);
+  char text[512];
+  ASSERT_EQ(api_.GetLastErrorMsg(text, sizeof text), ns_OK);
+  EXPECT_EQ(std::string(text), ("File read error occurred in function " + path).substr(0, 255));
+}
+
+// Calls from several threads each complete as if alone: the message a thread
+// reads is always one whole message, never a mixture of two.
+TEST_F(Host, ConcurrentCallsLeaveWholeMessages) {
+  const std::regex whole("Bad file handle \\((1[0-3])d\\) passed to function CloseFile");
+  std::vector<std::thread> threads;
+  std::vector<int> torn(4, 0);
+  for (int k = 0; k < 4; ++k) {
+    threads.emplace_back([&, k] {
+      char text[256];
+      for (int i = 0; i < 2000; ++i) {
+        api_.CloseFile(10 + k);
+        if (api_.GetLastErrorMsg(text, sizeof text) != ns_OK || !std::regex_match(text, whole)) {
+          ++torn[k];
+        }
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(torn[k], 0) << "thread " << k;
+}
+
+}  // namespace
