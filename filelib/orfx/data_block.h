@@ -1,0 +1,285 @@
+// Data blocks of a 64-bit format file: the 65536-byte block image and the
+// block classes that search and read the items of one block.
+//
+// Every item of channel data lives in a data block that belongs to one
+// channel and holds one item layout. The block index (index_cursor.h) finds a
+// channel's blocks; the channel classes hold a read block (owned by their
+// cursor) and a write block, and leave all work inside a block to the
+// classes here. Block operations do no I/O; LoadDataBlock moves a block from
+// the file into an object and checks it before anything in it is used.
+//
+// Block image (TDataBlock, 65536 bytes): a TDiskBlockHead (disk_block_head.h)
+// and a 65520-byte item area from offset 16. Item area layouts:
+//
+//   CEventBlock     items i64 times, ascending, packed            8190 max
+//   CMarkerBlock    items 16-byte markers, ascending, packed      4095 max
+//                     0 i64 time, 8 u8[4] codes, 12 four zero bytes
+//   CExtMarkBlock   items records of the channel's item size S    65520 / S
+//                   (a multiple of 8, at least 16): a marker head and
+//                   the payload (kind 6: 16-bit points, trace-interleaved)
+//   CAdcBlock       items runs of 16-bit samples
+//   CRealWaveBlock  items runs of 32-bit float samples
+//
+// A waveform run is a 16-byte head and its samples; the next run starts at
+// the run start + 16 + the sample bytes raised to a multiple of 8:
+//
+//   0 i64 time of the first sample   8 u32 samples   12 u32 reserved (0)
+//   16 the samples; sample i lies at the start time + i * divide
+//
+// Runs of one block are in time order and never contiguous with each other:
+// a sample one divide after the block's last sample extends the last run.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "filelib/kel64_types.h"
+#include "filelib/mark_filter.h"
+#include "filelib/orfx/block_io.h"
+#include "filelib/orfx/chan_head.h"
+#include "filelib/orfx/disk_block_head.h"
+#include "filelib/orfx/read_range.h"
+
+namespace vslk64 {
+
+constexpr uint32_t kItemAreaAt = kDiskBlockHeadSize;
+constexpr uint32_t kItemAreaSize = kDataBlockSize - kDiskBlockHeadSize;  // 65520
+
+constexpr uint32_t kEventBytes = 8;
+constexpr uint32_t kMarkerBytes = 16;
+constexpr uint32_t kMarkerCodesAt = 8;  // within a marker or extended marker
+constexpr uint32_t kMinExtMarkBytes = 16;
+
+constexpr uint32_t kRunHeadBytes = 16;
+constexpr uint32_t kRunStartAt = 0;
+constexpr uint32_t kRunCountAt = 8;
+constexpr uint32_t kRunReservedAt = 12;
+
+constexpr uint64_t kMaxEventItems = kItemAreaSize / kEventBytes;                     // 8190
+constexpr uint64_t kMaxMarkerItems = kItemAreaSize / kMarkerBytes;                   // 4095
+constexpr uint64_t kMaxAdcSamples = (kItemAreaSize - kRunHeadBytes) / 2;             // 32752
+constexpr uint64_t kMaxRealWaveSamples = (kItemAreaSize - kRunHeadBytes) / 4;        // 16376
+
+// The 65536-byte image of a data block, read from and written to the file
+// whole. Fields are reached through accessors at their on-disk offsets.
+class TDataBlock {
+ public:
+  TDataBlock() : bytes_() {}
+
+  uint8_t* Bytes() { return bytes_; }
+  const uint8_t* Bytes() const { return bytes_; }
+
+  TDiskBlockHead Head() const {
+    TDiskBlockHead h;
+    h.Decode(bytes_);
+    return h;
+  }
+  void SetHead(const TDiskBlockHead& h) { h.Encode(bytes_); }
+
+  uint64_t ParentRef() const { return le::GetU64(bytes_ + kHeadParentRefAt); }
+  void SetParentRef(uint64_t v) { le::PutU64(bytes_ + kHeadParentRefAt, v); }
+  uint16_t Chan() const { return le::GetU16(bytes_ + kHeadChanAt); }
+  void SetChan(uint16_t v) { le::PutU16(bytes_ + kHeadChanAt, v); }
+  uint16_t ChanReuse() const { return le::GetU16(bytes_ + kHeadChanReuseAt); }
+  void SetChanReuse(uint16_t v) { le::PutU16(bytes_ + kHeadChanReuseAt, v); }
+  uint32_t Items() const { return le::GetU32(bytes_ + kHeadItemsAt); }
+  void SetItems(uint32_t v) { le::PutU32(bytes_ + kHeadItemsAt, v); }
+
+  // Time of the first item (of the first sample of a waveform block): every
+  // layout starts its item area with it. -1 when the block is empty.
+  TSTime64 FirstTime() const { return Items() == 0 ? -1 : le::GetI64(bytes_ + kItemAreaAt); }
+
+ protected:
+  uint8_t bytes_[kDataBlockSize];
+};
+
+// A data block with the operations of its item layout. A typed operation
+// that the layout does not support returns kErrWrongKind (-11).
+//
+// Forward reads take the output pointer by reference and advance it past
+// what they copied; they return the number of items (times, records or
+// samples) delivered and update the range as TReadRange describes. Backward
+// searches return a time, or -1 when this block holds no answer.
+class CDataBlock : public TDataBlock {
+ public:
+  explicit CDataBlock(uint16_t chan);
+  virtual ~CDataBlock() = default;
+  CDataBlock(const CDataBlock&) = delete;
+  CDataBlock& operator=(const CDataBlock&) = delete;
+
+  // Capacity in items (in samples of a single run for waveform blocks).
+  virtual uint64_t MaxItems() const = 0;
+  // Time of the last item or last sample; -1 when empty.
+  virtual TSTime64 EndTime() const = 0;
+  // Marker blocks: first code byte of the last marker (-1 when empty); 0 for
+  // other layouts.
+  virtual int LastCode() const { return 0; }
+
+  virtual int ReadWaveF(float*& out, TReadRange& range, TSTime64* tFirst,
+                        const CMarkFilter* filter);
+  virtual int ReadWaveS(int16_t*& out, TReadRange& range, TSTime64* tFirst,
+                        const CMarkFilter* filter);
+  // Whole records of the channel's item size, laid out as TExtMark items of
+  // that size: the time in host order, then the stored bytes.
+  virtual int ReadExtMarks(uint8_t*& out, TReadRange& range, const CMarkFilter* filter);
+  virtual int ReadMarkers(TMarker*& out, TReadRange& range, const CMarkFilter* filter);
+  virtual int ReadEvents(TSTime64*& out, TReadRange& range, const CMarkFilter* filter);
+
+  // The nMax-th item (sample) before tUpto, no earlier than tFrom.
+  virtual TSTime64 PrevNTime(TReadRange& range, const CMarkFilter* filter) = 0;
+  // Extended-marker blocks: the same over the points of wave marks of
+  // `points` points `divide` ticks apart.
+  virtual TSTime64 PrevNWaveTime(TReadRange& range, const CMarkFilter* filter,
+                                 uint64_t points, TSTime64 divide);
+
+  // Waveform blocks cache the position of their last run; a block whose
+  // image was replaced must drop it.
+  virtual void ForgetLastRun() {}
+
+  // Checks a block just read from the file before anything in it is used:
+  // the owner (this block's channel), the reuse stamp (the channel's
+  // reuseCount: a block of the channel's earlier contents is stale), the level in parentRef, the item count and
+  // (waveform blocks) that every run lies inside the block and its times fit
+  // the tick range. kOk or kErrCorrupt; on failure the block must not be
+  // used (LoadDataBlock empties it).
+  virtual int Validate(uint16_t reuseCount);
+
+  // File position of the disk copy, 0 while the block has none.
+  uint64_t FilePos() const { return filePos_; }
+  void SetFilePos(uint64_t pos) { filePos_ = pos; }
+  // The image differs from the disk copy.
+  bool IsDirty() const { return dirty_ != 0; }
+  void SetDirty(bool dirty) { dirty_ = dirty ? 1 : 0; }
+
+  uint16_t Channel() const { return chan_; }
+
+  // Makes the block an empty, unplaced, clean block of its channel.
+  void Reset();
+
+ protected:
+  // Items that may be interpreted: the count, bounded by the capacity.
+  uint32_t CountedItems() const;
+
+  uint16_t chan_;
+  uint64_t filePos_ = 0;
+  uint8_t dirty_ = 0;
+};
+
+class CEventBlock : public CDataBlock {
+ public:
+  explicit CEventBlock(uint16_t chan) : CDataBlock(chan) {}
+  uint64_t MaxItems() const override { return kMaxEventItems; }
+  TSTime64 EndTime() const override;
+  int ReadEvents(TSTime64*& out, TReadRange& range, const CMarkFilter* filter) override;
+  TSTime64 PrevNTime(TReadRange& range, const CMarkFilter* filter) override;
+};
+
+class CMarkerBlock : public CDataBlock {
+ public:
+  explicit CMarkerBlock(uint16_t chan) : CDataBlock(chan) {}
+  uint64_t MaxItems() const override { return kMaxMarkerItems; }
+  TSTime64 EndTime() const override;
+  int LastCode() const override;
+  int ReadMarkers(TMarker*& out, TReadRange& range, const CMarkFilter* filter) override;
+  int ReadEvents(TSTime64*& out, TReadRange& range, const CMarkFilter* filter) override;
+  TSTime64 PrevNTime(TReadRange& range, const CMarkFilter* filter) override;
+};
+
+class CExtMarkBlock : public CDataBlock {
+ public:
+  // itemSize: the channel's item size S. A size that is not a multiple of 8
+  // between 16 and 65520 leaves the block without capacity, so that nothing
+  // read from the file can be taken for its items.
+  CExtMarkBlock(uint16_t chan, uint64_t itemSize);
+  static bool UsableItemSize(uint64_t itemSize);
+
+  uint64_t MaxItems() const override { return capacity_; }
+  uint64_t ItemSize() const { return itemSize_; }
+  TSTime64 EndTime() const override;
+  // One trace of consecutive kind-6 records read as a waveform; the shape
+  // (rows, columns, divide) comes from range.pHead.
+  int ReadWaveS(int16_t*& out, TReadRange& range, TSTime64* tFirst,
+                const CMarkFilter* filter) override;
+  int ReadExtMarks(uint8_t*& out, TReadRange& range, const CMarkFilter* filter) override;
+  int ReadMarkers(TMarker*& out, TReadRange& range, const CMarkFilter* filter) override;
+  int ReadEvents(TSTime64*& out, TReadRange& range, const CMarkFilter* filter) override;
+  TSTime64 PrevNTime(TReadRange& range, const CMarkFilter* filter) override;
+  TSTime64 PrevNWaveTime(TReadRange& range, const CMarkFilter* filter, uint64_t points,
+                         TSTime64 divide) override;
+
+ private:
+  uint64_t capacity_;
+  uint64_t itemSize_;
+};
+
+// The run handling shared by the two waveform layouts.
+class CWaveBlock : public CDataBlock {
+ public:
+  uint64_t MaxItems() const override { return (kItemAreaSize - kRunHeadBytes) / sampleBytes_; }
+  TSTime64 EndTime() const override;
+  TSTime64 PrevNTime(TReadRange& range, const CMarkFilter* filter) override;
+  void ForgetLastRun() override { lastRun_ = kNoRun; }
+  int Validate(uint16_t reuseCount) override;
+
+  TSTime64 Divide() const { return divide_; }
+
+ protected:
+  // divide: the channel's sample interval in ticks; values below 1 are taken
+  // as 1 so that no arithmetic here can divide by zero.
+  CWaveBlock(uint16_t chan, TSTime64 divide, uint32_t sampleBytes);
+
+  static constexpr uint32_t kNoRun = 0;  // no run starts at block offset 0
+
+  struct TRun {
+    uint32_t at;     // block offset of the run head
+    TSTime64 start;  // time of the first sample
+    uint32_t count;  // samples, at least 1
+    uint32_t next;   // block offset of the following run
+  };
+  // The run whose head is at block offset `at`, when head and samples lie
+  // inside the block and hold at least one sample.
+  bool RunAt(uint32_t at, TRun* run) const;
+  // The last run, cached in lastRun_; false when the block has no runs.
+  bool LastRun(TRun* run) const;
+  // The time of sample i of a run (i at most the run's count).
+  TSTime64 SampleTime(const TRun& run, uint64_t i) const;
+
+  // The forward read common to both layouts: finds the samples to deliver,
+  // updates the range and tFirst, and returns their number; *samples points
+  // at the first of them.
+  uint64_t PlanRead(TReadRange& range, TSTime64* tFirst, const uint8_t** samples);
+
+  TSTime64 divide_;
+  uint32_t sampleBytes_;
+  mutable uint32_t lastRun_ = kNoRun;
+};
+
+class CAdcBlock : public CWaveBlock {
+ public:
+  CAdcBlock(uint16_t chan, TSTime64 divide) : CWaveBlock(chan, divide, 2) {}
+  int ReadWaveS(int16_t*& out, TReadRange& range, TSTime64* tFirst,
+                const CMarkFilter* filter) override;
+};
+
+class CRealWaveBlock : public CWaveBlock {
+ public:
+  CRealWaveBlock(uint16_t chan, TSTime64 divide) : CWaveBlock(chan, divide, 4) {}
+  int ReadWaveF(float*& out, TReadRange& range, TSTime64* tFirst,
+                const CMarkFilter* filter) override;
+};
+
+// A block object of the class that holds the items of a channel with this
+// header: kind 1 CAdcBlock, 2-3 CEventBlock, 4-5 CMarkerBlock, 6-8
+// CExtMarkBlock, 9 CRealWaveBlock. Null when the header names no kind, or a
+// waveform divide below 1 or an unusable extended-marker item size.
+std::unique_ptr<CDataBlock> NewDataBlock(uint16_t chan, const TChanHead& head);
+
+// Brings the data block at file position `pos` into `block`: nothing when
+// the block already holds that position (with this reuse stamp); otherwise a dirty, placed,
+// non-empty block is written back first, then the 65536 bytes are read and
+// validated (Validate). Returns 0, the transfer's error, or kErrCorrupt for a
+// position off the 64 KiB grid or outside the file or a block that fails the
+// checks; after a failed read the block is empty and unplaced.
+int LoadDataBlock(CBlockIo& io, CDataBlock& block, uint64_t pos, uint16_t reuseCount);
+
+}  // namespace vslk64

@@ -1,0 +1,196 @@
+#include "tests/builder/orfx/orfx_block_builder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "filelib/le.h"
+
+namespace orfxtest {
+
+namespace le = vslk64::le;
+
+void PutHead(uint8_t* at, const Head& head) {
+  le::PutU64(at + 0, head.parentRef);
+  le::PutU16(at + 8, head.chan);
+  le::PutU16(at + 10, head.chanReuse);
+  le::PutU32(at + 12, head.items);
+}
+
+namespace {
+
+Bytes NewBlock(uint16_t chan, uint16_t chanReuse, uint32_t items) {
+  Bytes block(kBlockBytes, 0);
+  Head head;
+  head.chan = chan;
+  head.chanReuse = chanReuse;
+  head.items = items;
+  PutHead(block.data(), head);
+  return block;
+}
+
+void Need(bool ok, const char* what) {
+  if (!ok) throw std::invalid_argument(what);
+}
+
+uint32_t Round8(uint32_t n) { return (n + 7) & ~7u; }
+
+}  // namespace
+
+Bytes EventBlock(uint16_t chan, const std::vector<int64_t>& times, uint16_t chanReuse) {
+  Need(times.size() <= (kBlockBytes - kHeadBytes) / 8, "too many events");
+  Bytes block = NewBlock(chan, chanReuse, static_cast<uint32_t>(times.size()));
+  for (size_t i = 0; i < times.size(); ++i) le::PutI64(block.data() + kHeadBytes + 8 * i, times[i]);
+  return block;
+}
+
+Bytes MarkerBlock(uint16_t chan, const std::vector<MarkerItem>& items, uint16_t chanReuse) {
+  Need(items.size() <= (kBlockBytes - kHeadBytes) / 16, "too many markers");
+  Bytes block = NewBlock(chan, chanReuse, static_cast<uint32_t>(items.size()));
+  for (size_t i = 0; i < items.size(); ++i) {
+    uint8_t* at = block.data() + kHeadBytes + 16 * i;
+    le::PutI64(at, items[i].time);
+    std::memcpy(at + 8, items[i].code, 4);
+  }
+  return block;
+}
+
+Bytes ExtMarkBlock(uint16_t chan, uint32_t itemSize, const std::vector<ExtMarkItem>& items,
+                   uint16_t chanReuse) {
+  Need(itemSize >= 16 && itemSize % 8 == 0, "bad item size");
+  Need(items.size() <= (kBlockBytes - kHeadBytes) / itemSize, "too many records");
+  Bytes block = NewBlock(chan, chanReuse, static_cast<uint32_t>(items.size()));
+  for (size_t i = 0; i < items.size(); ++i) {
+    uint8_t* at = block.data() + kHeadBytes + static_cast<size_t>(itemSize) * i;
+    le::PutI64(at, items[i].time);
+    std::memcpy(at + 8, items[i].code, 4);
+    Need(items[i].payload.size() <= itemSize - 16, "payload too long");
+    if (!items[i].payload.empty()) {
+      std::memcpy(at + 16, items[i].payload.data(), items[i].payload.size());
+    }
+  }
+  return block;
+}
+
+namespace {
+
+// Runs: a 16-byte head (i64 start, u32 count, u32 zero), the samples, then
+// padding to a multiple of 8.
+template <class Run, class Put>
+Bytes WaveBlock(uint16_t chan, const std::vector<Run>& runs, uint16_t chanReuse,
+                uint32_t sampleBytes, Put put) {
+  Bytes block = NewBlock(chan, chanReuse, static_cast<uint32_t>(runs.size()));
+  uint32_t at = kHeadBytes;
+  for (const Run& run : runs) {
+    const uint32_t bytes = static_cast<uint32_t>(run.samples.size()) * sampleBytes;
+    Need(at + 16 + bytes <= kBlockBytes, "runs overflow the block");
+    le::PutI64(block.data() + at, run.start);
+    le::PutU32(block.data() + at + 8, static_cast<uint32_t>(run.samples.size()));
+    le::PutU32(block.data() + at + 12, 0);
+    for (size_t i = 0; i < run.samples.size(); ++i) {
+      put(block.data() + at + 16 + sampleBytes * i, run.samples[i]);
+    }
+    at += 16 + Round8(bytes);
+  }
+  return block;
+}
+
+}  // namespace
+
+Bytes AdcBlock(uint16_t chan, const std::vector<ShortRun>& runs, uint16_t chanReuse) {
+  return WaveBlock(chan, runs, chanReuse, 2, [](uint8_t* p, int16_t v) { le::PutI16(p, v); });
+}
+
+Bytes RealWaveBlock(uint16_t chan, const std::vector<FloatRun>& runs, uint16_t chanReuse) {
+  return WaveBlock(chan, runs, chanReuse, 4, [](uint8_t* p, float v) { le::PutF32(p, v); });
+}
+
+uint32_t RunOffset(const Bytes& block, uint32_t r, uint32_t sampleBytes) {
+  uint32_t at = kHeadBytes;
+  for (uint32_t i = 0; i < r; ++i) {
+    at += 16 + Round8(le::GetU32(block.data() + at + 8) * sampleBytes);
+  }
+  return at;
+}
+
+uint32_t ExtMarkItemSize(uint32_t kind, uint32_t rows, uint32_t cols) {
+  uint32_t size = 16;
+  if (kind == 6) size += rows * cols * 2;
+  if (kind == 7) size += rows * cols * 4;
+  if (kind == 8) size += rows;
+  return Round8(size);
+}
+
+Bytes WaveMarkPayload(const std::vector<std::vector<int16_t>>& traces) {
+  const size_t cols = traces.size();
+  const size_t rows = cols == 0 ? 0 : traces[0].size();
+  Bytes payload(rows * cols * 2, 0);
+  for (size_t c = 0; c < cols; ++c) {
+    Need(traces[c].size() == rows, "traces differ in length");
+    for (size_t p = 0; p < rows; ++p) le::PutI16(payload.data() + 2 * (p * cols + c), traces[c][p]);
+  }
+  return payload;
+}
+
+OrfxImage::OrfxImage() : bytes_(kBlockBytes, 0) {}
+
+uint64_t OrfxImage::AllocBlock() {
+  const uint64_t pos = bytes_.size();
+  bytes_.resize(bytes_.size() + kBlockBytes, 0);
+  return pos;
+}
+
+uint64_t OrfxImage::AllocIndexBlock() {
+  if (nextIndex_ == 0) nextIndex_ = AllocBlock();
+  const uint64_t pos = nextIndex_;
+  nextIndex_ = (pos & 0xF000) < 0xF000 ? pos + kIndexBytes : 0;
+  return pos;
+}
+
+void OrfxImage::Put(uint64_t pos, const Bytes& image) {
+  Need(pos + image.size() <= bytes_.size(), "image outside the file");
+  std::memcpy(bytes_.data() + pos, image.data(), image.size());
+}
+
+void PutIndexEntry(OrfxImage& image, uint64_t nodePos, uint32_t e, int64_t time, uint64_t pos) {
+  uint8_t* at = image.At(nodePos) + kHeadBytes + 16 * e;
+  le::PutI64(at, time);
+  le::PutU64(at + 8, pos);
+}
+
+IndexTree BuildIndexTree(OrfxImage& image, uint16_t chan, const std::vector<BlockRef>& blocks) {
+  IndexTree tree;
+  if (blocks.empty()) return tree;
+  // Children of the level being built: (first time, position).
+  std::vector<BlockRef> children = blocks;
+  do {
+    std::vector<BlockRef> parents;
+    std::vector<uint64_t> nodes;
+    for (size_t first = 0; first < children.size(); first += kEntriesPerIndex) {
+      const size_t count = std::min<size_t>(kEntriesPerIndex, children.size() - first);
+      const uint64_t pos = image.AllocIndexBlock();
+      Head head;
+      head.chan = chan;
+      head.items = static_cast<uint32_t>(count);
+      PutHead(image.At(pos), head);
+      for (size_t e = 0; e < count; ++e) {
+        PutIndexEntry(image, pos, static_cast<uint32_t>(e), children[first + e].firstTime,
+                      children[first + e].pos);
+        // The child learns its parent: position, the child's level, entry.
+        const uint64_t childLevel = tree.levels;
+        le::PutU64(image.At(children[first + e].pos), pos + childLevel * 256 + e);
+      }
+      nodes.push_back(pos);
+      parents.push_back(BlockRef{children[first].firstTime, pos});
+    }
+    tree.nodes.push_back(nodes);
+    ++tree.levels;
+    children = parents;
+  } while (children.size() > 1);
+  tree.root = children[0].pos;
+  // The top block: no parent, its own level, entry 0.
+  le::PutU64(image.At(tree.root), static_cast<uint64_t>(tree.levels) * 256);
+  return tree;
+}
+
+}  // namespace orfxtest

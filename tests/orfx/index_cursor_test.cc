@@ -1,0 +1,362 @@
+#include "filelib/orfx/index_cursor.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <vector>
+
+#include "filelib/le.h"
+#include "filelib/status.h"
+#include "tests/builder/orfx/orfx_block_builder.h"
+#include "tests/orfx/mem_block_io.h"
+
+namespace vslk64 {
+namespace {
+
+constexpr uint16_t kChan = 3;
+
+std::vector<int64_t> BlockTimes(int64_t first) {
+  std::vector<int64_t> t;
+  for (int i = 0; i < 10; ++i) t.push_back(first + 10 * i);
+  return t;
+}
+
+// An event channel of n blocks; block k holds ten events from k * 1000 on,
+// 10 ticks apart. Every seventh unit of the file belongs to another channel.
+struct EventChannel {
+  explicit EventChannel(int n) {
+    head.kind = EventA;
+    head.itemSize = 8;
+    std::vector<orfxtest::BlockRef> refs;
+    for (int k = 0; k < n; ++k) {
+      if (k % 7 == 3) image.Put(image.AllocBlock(), orfxtest::EventBlock(kChan + 1, {1}));
+      const uint64_t p = image.AllocBlock();
+      image.Put(p, orfxtest::EventBlock(kChan, BlockTimes(1000 * k)));
+      pos.push_back(p);
+      refs.push_back({1000 * k, p});
+    }
+    tree = orfxtest::BuildIndexTree(image, kChan, refs);
+    head.rootIndex = tree.root;
+    head.blocksUsed = static_cast<uint64_t>(n);
+  }
+
+  // Gives block k new contents written after the channel was emptied.
+  void Rewrite(int k, int64_t first, uint16_t reuse) {
+    image.Put(pos[k], orfxtest::EventBlock(kChan, BlockTimes(first), reuse));
+    orfxtest::PutIndexEntry(image, tree.nodes[0][k / 255], k % 255, first, pos[k]);
+    if (k % 255 == 0 && tree.levels > 1) {
+      orfxtest::PutIndexEntry(image, tree.root, k / 255, first, tree.nodes[0][k / 255]);
+    }
+  }
+
+  TIndexNode NodeImage(uint64_t at) {
+    TIndexNode node;
+    std::memcpy(node.block.Bytes(), image.At(at), kIndexBlockSize);
+    node.filePos = at;
+    return node;
+  }
+
+  orfxtest::OrfxImage image;
+  orfxtest::MemBlockIo io{&image};
+  std::vector<uint64_t> pos;
+  orfxtest::IndexTree tree;
+  TChanHead head;
+};
+
+TEST(IndexCursorTest, LevelCountFollowsBlockCount) {
+  EXPECT_EQ(0u, CIndexCursor::LevelsFor(0));
+  EXPECT_EQ(1u, CIndexCursor::LevelsFor(1));
+  EXPECT_EQ(1u, CIndexCursor::LevelsFor(255));
+  EXPECT_EQ(2u, CIndexCursor::LevelsFor(256));
+  EXPECT_EQ(2u, CIndexCursor::LevelsFor(255 * 255));
+  EXPECT_EQ(3u, CIndexCursor::LevelsFor(255 * 255 + 1));
+}
+
+class TwoLevelTest : public ::testing::Test {
+ protected:
+  EventChannel ch_{300};
+  CIndexCursor cursor_{kChan, &ch_.head, &ch_.io};
+};
+
+TEST_F(TwoLevelTest, FindBlockChoosesTheBlockHoldingOrFollowingATime) {
+  ASSERT_EQ(2u, ch_.tree.levels);
+  EXPECT_EQ(0, cursor_.FindBlock(-50));  // before the first item
+  EXPECT_EQ(0, cursor_.CurBlock());
+  EXPECT_EQ(0, cursor_.FindBlock(5000));  // a block's first item: that block
+  EXPECT_EQ(5, cursor_.CurBlock());
+  EXPECT_EQ(5000, cursor_.Block()->FirstTime());
+  EXPECT_EQ(0, cursor_.FindBlock(5095));  // between blocks: the next one
+  EXPECT_EQ(6, cursor_.CurBlock());
+  EXPECT_EQ(0, cursor_.FindBlock(254999));
+  EXPECT_EQ(255, cursor_.CurBlock());
+  EXPECT_EQ(0, cursor_.FindBlock(299090));
+  EXPECT_EQ(299, cursor_.CurBlock());
+  EXPECT_EQ(1, cursor_.FindBlock(299091));  // after the last item: stays on the last block
+  EXPECT_EQ(299, cursor_.CurBlock());
+  EXPECT_EQ(299090, cursor_.Block()->EndTime());
+}
+
+TEST_F(TwoLevelTest, NextAndPrevCrossTheFirstLevelOneBoundary) {
+  ASSERT_EQ(0, cursor_.FindBlock(254000));
+  EXPECT_EQ(254, cursor_.CurBlock());
+  EXPECT_EQ(0, cursor_.NextBlock());
+  EXPECT_EQ(255, cursor_.CurBlock());
+  EXPECT_EQ(255000, cursor_.Block()->FirstTime());
+  EXPECT_EQ(ch_.tree.nodes[0][1], cursor_.Node(1)->filePos);
+  EXPECT_EQ(0, cursor_.PrevBlock());
+  EXPECT_EQ(254, cursor_.CurBlock());
+  EXPECT_EQ(254000, cursor_.Block()->FirstTime());
+
+  ASSERT_EQ(0, cursor_.FindBlock(0));
+  EXPECT_EQ(1, cursor_.PrevBlock());
+  EXPECT_EQ(0, cursor_.CurBlock());
+  ASSERT_EQ(1, cursor_.FindBlock(kMaxTime64));
+  EXPECT_EQ(1, cursor_.NextBlock());
+  EXPECT_EQ(299, cursor_.CurBlock());
+}
+
+TEST_F(TwoLevelTest, ReadsEachBlockOnceAndKeepsWhatItHolds) {
+  ASSERT_EQ(0, cursor_.FindBlock(0));
+  int blocks = 1;
+  int64_t last = cursor_.Block()->FirstTime();
+  while (cursor_.NextBlock() == 0) {
+    ++blocks;
+    EXPECT_EQ(last + 1000, cursor_.Block()->FirstTime());
+    last = cursor_.Block()->FirstTime();
+  }
+  EXPECT_EQ(300, blocks);
+  EXPECT_EQ(300 + 2 + 1, ch_.io.reads);  // data blocks, level-1 blocks, top block
+
+  const int before = ch_.io.reads;
+  EXPECT_EQ(0, cursor_.FindBlock(299050));
+  EXPECT_EQ(before, ch_.io.reads);
+  EXPECT_EQ(0, cursor_.FindBlock(3000));
+  EXPECT_EQ(before + 2, ch_.io.reads);  // the first level-1 block and the data block
+}
+
+TEST_F(TwoLevelTest, EmptyChannelFindsNothing) {
+  ch_.head.blocksUsed = 0;
+  EXPECT_EQ(1, cursor_.FindBlock(0));
+  EXPECT_EQ(-1, cursor_.CurBlock());
+  EXPECT_EQ(0, ch_.io.reads);
+}
+
+// The newest level-1 block lists blocks 300 to 304 only in the write path.
+TEST_F(TwoLevelTest, FindsBlocksListedOnlyInTheWritePath) {
+  TIndexNode newest = ch_.NodeImage(ch_.tree.nodes[0][1]);
+  for (int k = 300; k < 305; ++k) {
+    const uint64_t p = ch_.image.AllocBlock();
+    ch_.image.Put(p, orfxtest::EventBlock(kChan, BlockTimes(1000 * k)));
+    newest.block.SetEntry(k - 255, 1000 * k, p);
+  }
+  newest.block.SetItems(50);
+  newest.dirty = 1;
+  const std::vector<TIndexNode> writePath = {newest, ch_.NodeImage(ch_.tree.root)};
+  ch_.head.blocksUsed = 305;
+
+  // Without the write path the header counts blocks the disk index lacks.
+  EXPECT_EQ(kErrCorrupt, cursor_.FindBlock(304000));
+  EXPECT_EQ(-1, cursor_.CurBlock());
+
+  CIndexCursor writing(kChan, &ch_.head, &ch_.io, &writePath);
+  EXPECT_EQ(0, writing.FindBlock(304000));
+  EXPECT_EQ(304, writing.CurBlock());
+  ASSERT_EQ(0, writing.FindBlock(299000));
+  EXPECT_EQ(0, writing.NextBlock());
+  EXPECT_EQ(300, writing.CurBlock());
+  EXPECT_EQ(300000, writing.Block()->FirstTime());
+}
+
+TEST_F(TwoLevelTest, TakesAWrittenIndexBlockWithoutReadingIt) {
+  ASSERT_EQ(0, cursor_.FindBlock(299000));
+  TIndexNode written = ch_.NodeImage(ch_.tree.nodes[0][1]);
+  const uint64_t p = ch_.image.AllocBlock();
+  ch_.image.Put(p, orfxtest::EventBlock(kChan, BlockTimes(300000)));
+  written.block.SetEntry(45, 300000, p);
+  written.block.SetItems(46);
+  cursor_.RefreshNode(written);
+  ch_.head.blocksUsed = 301;
+  const int before = ch_.io.reads;
+  EXPECT_EQ(0, cursor_.NextBlock());
+  EXPECT_EQ(300, cursor_.CurBlock());
+  EXPECT_EQ(before + 1, ch_.io.reads);
+}
+
+// The channel had 300 blocks, was emptied and has written ten new ones into
+// the old positions; the index still lists the old blocks after them.
+class ReusedChannelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (int k = 0; k < 10; ++k) ch_.Rewrite(k, 1000000 + 1000 * k, 1);
+    ch_.head.blocksUsed = 10;
+    ch_.head.blocksAlloc = 300;
+    ch_.head.reuseCount = 1;
+  }
+  bool ReadOnlyCurrentBlocks() const {
+    for (int64_t at : ch_.io.readPositions) {
+      const bool current = std::find(ch_.pos.begin(), ch_.pos.begin() + 10, static_cast<uint64_t>(at)) !=
+                           ch_.pos.begin() + 10;
+      if (!current && at != static_cast<int64_t>(ch_.tree.root) &&
+          at != static_cast<int64_t>(ch_.tree.nodes[0][0])) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  EventChannel ch_{300};
+  CIndexCursor cursor_{kChan, &ch_.head, &ch_.io};
+};
+
+TEST_F(ReusedChannelTest, StaleBlocksAreNeverReached) {
+  EXPECT_EQ(1, cursor_.FindBlock(kMaxTime64));
+  EXPECT_EQ(9, cursor_.CurBlock());
+  EXPECT_EQ(1, cursor_.NextBlock());
+  EXPECT_EQ(0, cursor_.FindBlock(500));  // an old time: before the current data
+  EXPECT_EQ(0, cursor_.CurBlock());
+  EXPECT_EQ(0, cursor_.FindBlock(1005000));
+  EXPECT_EQ(5, cursor_.CurBlock());
+
+  ASSERT_EQ(0, cursor_.FindBlock(0));
+  int blocks = 1;
+  while (cursor_.NextBlock() == 0) {
+    EXPECT_EQ(1000000 + 1000 * blocks, cursor_.Block()->FirstTime());
+    ++blocks;
+  }
+  EXPECT_EQ(10, blocks);
+  EXPECT_TRUE(ReadOnlyCurrentBlocks());
+}
+
+TEST_F(ReusedChannelTest, AStaleBlockListedAsCurrentIsCorrupt) {
+  // The index claims an eleventh current block, but it still holds the old
+  // contents, stamped with the earlier reuse count.
+  orfxtest::PutIndexEntry(ch_.image, ch_.tree.nodes[0][0], 10, 1010000, ch_.pos[10]);
+  ch_.head.blocksUsed = 11;
+  EXPECT_EQ(kErrCorrupt, cursor_.FindBlock(1010000));
+  EXPECT_EQ(-1, cursor_.CurBlock());
+}
+
+// --- Corrupt trees ------------------------------------------------------------
+
+struct Fault {
+  const char* what;
+  std::function<void(EventChannel&)> apply;
+  int64_t t;  // a time whose search meets the fault
+};
+
+void PutU16(EventChannel& ch, uint64_t at, uint16_t v) { le::PutU16(ch.image.At(at), v); }
+void PutU32(EventChannel& ch, uint64_t at, uint32_t v) { le::PutU32(ch.image.At(at), v); }
+void PutU64(EventChannel& ch, uint64_t at, uint64_t v) { le::PutU64(ch.image.At(at), v); }
+uint64_t Entry(const EventChannel&, uint64_t node, uint32_t e) { return node + 16 + 16 * e; }
+
+TEST(CorruptIndexTest, EveryFaultGivesCorruptAndAnInvalidCursor) {
+  const std::vector<Fault> faults = {
+      {"top block of another channel", [](EventChannel& c) { PutU16(c, c.tree.root + 8, kChan + 1); }, 5000},
+      {"top block without entries", [](EventChannel& c) { PutU32(c, c.tree.root + 12, 0); }, 5000},
+      {"level-1 block with 256 entries",
+       [](EventChannel& c) { PutU32(c, c.tree.nodes[0][1] + 12, 256); }, 280000},
+      {"entry times not increasing",
+       [](EventChannel& c) {
+         le::PutI64(c.image.At(Entry(c, c.tree.nodes[0][0], 100)), 99000);
+       },
+       5000},
+      {"data block off the 64 KiB grid",
+       [](EventChannel& c) { PutU64(c, Entry(c, c.tree.nodes[0][0], 5) + 8, c.pos[5] + 4096); }, 5000},
+      {"data block past the end of the file",
+       [](EventChannel& c) { PutU64(c, Entry(c, c.tree.nodes[0][0], 5) + 8, c.image.NextBlock()); }, 5000},
+      {"data block in the header block",
+       [](EventChannel& c) { PutU64(c, Entry(c, c.tree.nodes[0][0], 5) + 8, 0); }, 5000},
+      {"index block off the 4 KiB grid",
+       [](EventChannel& c) { PutU64(c, Entry(c, c.tree.root, 1) + 8, c.tree.nodes[0][1] + 16); }, 280000},
+      {"a data block where an index block belongs",
+       [](EventChannel& c) { PutU64(c, Entry(c, c.tree.root, 1) + 8, c.pos[255]); }, 280000},
+      {"an index block where a data block belongs",
+       [](EventChannel& c) { PutU64(c, Entry(c, c.tree.nodes[0][0], 5) + 8, c.tree.nodes[0][0]); }, 5000},
+      {"data block of another channel", [](EventChannel& c) { PutU16(c, c.pos[5] + 8, kChan + 1); }, 5000},
+      {"data block over capacity", [](EventChannel& c) { PutU32(c, c.pos[5] + 12, 8191); }, 5000},
+      {"rootIndex off the grid", [](EventChannel& c) { c.head.rootIndex += 8; }, 5000},
+      {"rootIndex past the end", [](EventChannel& c) { c.head.rootIndex = c.image.NextBlock(); }, 5000},
+      {"rootIndex missing", [](EventChannel& c) { c.head.rootIndex = 0; }, 5000},
+      {"more blocks than the file holds", [](EventChannel& c) { c.head.blocksUsed = uint64_t{1} << 40; }, 5000},
+      {"old blocks beyond the file", [](EventChannel& c) { c.head.blocksAlloc = c.image.NextBlock(); }, 5000},
+      {"a waveform divide below 1",
+       [](EventChannel& c) {
+         c.head.kind = Adc;
+         c.head.divide = 0;
+       },
+       5000},
+  };
+  for (const Fault& fault : faults) {
+    SCOPED_TRACE(fault.what);
+    EventChannel ch(300);
+    CIndexCursor cursor(kChan, &ch.head, &ch.io);
+    ASSERT_EQ(0, cursor.FindBlock(0));
+    fault.apply(ch);
+    cursor.Forget();
+    EXPECT_EQ(kErrCorrupt, cursor.FindBlock(fault.t));
+    EXPECT_EQ(-1, cursor.CurBlock());
+    EXPECT_EQ(1, cursor.NextBlock());
+  }
+}
+
+TEST(CorruptIndexTest, AFaultMetWhileSteppingInvalidatesTheCursor) {
+  EventChannel ch(300);
+  PutU16(ch, ch.pos[256] + 8, kChan + 1);
+  CIndexCursor cursor(kChan, &ch.head, &ch.io);
+  ASSERT_EQ(0, cursor.FindBlock(255000));
+  EXPECT_EQ(kErrCorrupt, cursor.NextBlock());
+  EXPECT_EQ(-1, cursor.CurBlock());
+  EXPECT_EQ(1, cursor.NextBlock());
+  EXPECT_EQ(1, cursor.PrevBlock());
+  EXPECT_EQ(0, cursor.FindBlock(257000));  // the blocks after it are still reachable
+}
+
+TEST(CorruptIndexTest, AFailedReadLeavesNothingHalfHeld) {
+  EventChannel ch(300);
+  CIndexCursor cursor(kChan, &ch.head, &ch.io);
+  ch.io.failReads = true;
+  EXPECT_EQ(kErrRead, cursor.FindBlock(5000));
+  EXPECT_EQ(-1, cursor.CurBlock());
+  ch.io.failReads = false;
+  EXPECT_EQ(0, cursor.FindBlock(5000));
+  EXPECT_EQ(5, cursor.CurBlock());
+  EXPECT_EQ(5000, cursor.Block()->FirstTime());
+}
+
+// Random damage to the index blocks and data blocks: every walk ends, with a
+// block, no block or kErrCorrupt.
+TEST(CorruptIndexTest, RandomDamageNeverEscapesTheChecks) {
+  EventChannel ch(300);
+  const orfxtest::Bytes clean = ch.image.bytes();
+  std::mt19937_64 rng(20240611);
+  std::vector<uint64_t> targets = {ch.tree.root, ch.tree.nodes[0][0], ch.tree.nodes[0][1]};
+  for (int round = 0; round < 400; ++round) {
+    std::vector<uint64_t> touched;
+    const int hits = 1 + static_cast<int>(rng() % 4);
+    for (int h = 0; h < hits; ++h) {
+      uint64_t at;
+      if (rng() % 2 == 0) {
+        at = targets[rng() % targets.size()] + rng() % kIndexBlockSize;
+      } else {
+        at = ch.pos[rng() % ch.pos.size()] + rng() % 256;
+      }
+      *ch.image.At(at) = static_cast<uint8_t>(rng());
+      touched.push_back(at);
+    }
+    CIndexCursor cursor(kChan, &ch.head, &ch.io);
+    int rc = cursor.FindBlock(static_cast<int64_t>(rng() % 320000) - 1000);
+    EXPECT_TRUE(rc == 0 || rc == 1 || rc == kErrCorrupt) << rc;
+    for (int step = 0; step < 310 && rc == 0; ++step) {
+      rc = (round % 2 == 0) ? cursor.NextBlock() : cursor.PrevBlock();
+      EXPECT_TRUE(rc == 0 || rc == 1 || rc == kErrCorrupt) << rc;
+    }
+    EXPECT_NE(0, rc);  // every walk ends within the channel's blocks
+    for (uint64_t at : touched) *ch.image.At(at) = clean[at];
+  }
+}
+
+}  // namespace
+}  // namespace vslk64

@@ -1,0 +1,468 @@
+#include "filelib/orfx/kel64_file.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "filelib/le.h"
+#include "platform/file.h"
+#include "tests/builder/orfx/orfx_file_builder.h"
+#include "tests/support/temp_dir.h"
+
+namespace vslk64 {
+namespace {
+
+using orfx_test::OrfxFileBuilder;
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+namespace fh = orfx_test::fh;
+
+std::string Built(OrfxFileBuilder& b, const TempDir& dir, const char* name = "f.orfx",
+                  int64_t tail = 0) {
+  std::vector<uint8_t> bytes = b.Bytes();
+  bytes.resize(static_cast<size_t>(static_cast<int64_t>(bytes.size()) + tail), 0);
+  const std::string path = dir.File(name);
+  EXPECT_TRUE(WriteFileBytes(path, bytes.data(), bytes.size()));
+  return path;
+}
+
+std::string FileBytes(const std::string& path) {
+  std::string s;
+  EXPECT_TRUE(ReadFileBytes(path, &s));
+  return s;
+}
+
+// A file system that passes everything to the real one, except that it can
+// refuse opens for writing and make reads of the files it opened fail.
+class SeamFiles : public platform::FileSystem {
+ public:
+  bool refuseWriters = false;
+  std::atomic<bool> failReads{false};
+
+  std::unique_ptr<platform::File> Open(const char* path, platform::Access access,
+                                       platform::Disposition d, platform::Share share) override {
+    if (refuseWriters && access == platform::Access::kReadWrite) return nullptr;
+    auto inner = platform::NativeFiles().Open(path, access, d, share);
+    if (!inner) return nullptr;
+    return std::make_unique<SeamFile>(std::move(inner), &failReads);
+  }
+  bool Exists(const char* path) override { return platform::NativeFiles().Exists(path); }
+  bool CreationTime(const char* path, platform::LocalTime* out) override {
+    return platform::NativeFiles().CreationTime(path, out);
+  }
+
+ private:
+  class SeamFile : public platform::File {
+   public:
+    SeamFile(std::unique_ptr<platform::File> inner, std::atomic<bool>* fail)
+        : inner_(std::move(inner)), fail_(fail) {}
+    platform::IoResult ReadAt(void* buf, uint32_t n, int64_t pos) override {
+      if (*fail_) return {platform::IoStatus::kFailed, 0};
+      return inner_->ReadAt(buf, n, pos);
+    }
+    platform::IoResult WriteAt(const void* buf, uint32_t n, int64_t pos) override {
+      return inner_->WriteAt(buf, n, pos);
+    }
+    int64_t Length() override { return inner_->Length(); }
+    bool Flush() override { return inner_->Flush(); }
+    bool Truncate(int64_t length) override { return inner_->Truncate(length); }
+
+   private:
+    std::unique_ptr<platform::File> inner_;
+    std::atomic<bool>* fail_;
+  };
+};
+
+TEST(Kel64Open, AnswersTheHeaderOperations) {
+  TempDir dir;
+  OrfxFileBuilder b(40, 100);
+  const char app[8] = {'R', 'e', 'c', 'o', 'r', 'd', 'e', 'r'};
+  b.PutHeaderSpace(fh::kAppId, app, 8);
+  const uint8_t date[8] = {12, 30, 45, 13, 28, 2, 0xE0, 0x07};
+  b.PutHeaderSpace(fh::kTimeDate, date, 8);
+  b.SetHeadF64(fh::kTimeBase, 2e-5);
+  b.SetHeadI64(fh::kMaxTime, 5000);
+  std::vector<uint8_t> extra(100);
+  for (size_t i = 0; i < extra.size(); ++i) extra[i] = static_cast<uint8_t>(i * 7);
+  b.PutHeaderSpace(2048, extra.data(), extra.size());
+  const std::string path = Built(b, dir);
+
+  std::unique_ptr<CKel64File> f = NewKel64File();
+  ASSERT_EQ(f->Open(path.c_str(), 1, 0), kOk);
+  EXPECT_FALSE(f->CanWrite());
+  EXPECT_EQ(f->GetTimeBase(), 2e-5);
+  EXPECT_EQ(f->GetVersion(), 256);
+  EXPECT_EQ(f->MaxChans(), 40);
+  EXPECT_EQ(f->FileSize(), 65536);
+  EXPECT_EQ(f->MaxTime(false), 5000);
+  TAppID id;
+  EXPECT_EQ(f->AppID(&id, nullptr), kOk);
+  EXPECT_EQ(std::memcmp(id.chID, app, 8), 0);
+  TTimeDate td;
+  EXPECT_EQ(f->TimeDate(&td, nullptr), 1);
+  EXPECT_EQ(td.year, 2016);
+  EXPECT_EQ(td.hun, 12);
+  EXPECT_EQ(f->GetExtraDataSize(), 100u);
+  std::vector<uint8_t> got(60);
+  EXPECT_EQ(f->GetExtraData(got.data(), 60, 40), kOk);
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), extra.begin() + 40));
+  EXPECT_EQ(f->Open(path.c_str(), 1, 0), kErrAlreadyOpen);
+  EXPECT_EQ(f->Close(), kOk);
+  EXPECT_EQ(f->Close(), kErrNoFile);
+  EXPECT_EQ(f->Open(dir.File("missing.orfx").c_str(), 1, 0), kErrNoFile);
+}
+
+TEST(Kel64Open, RefusesEachBadHeaderAndClosesAgain) {
+  TempDir dir;
+  OrfxFileBuilder b;
+  const std::vector<uint8_t> good = b.Bytes();
+  // One fault per header check, in the order the checks are made.
+  const std::vector<std::function<void(uint8_t*)>> breakers = {
+      [](uint8_t* h) { le::PutU16(h + fh::kChan, 0); },
+      [](uint8_t* h) { h[7] = 2; },
+      [](uint8_t* h) { h[3] = 'q'; },
+      [](uint8_t* h) { le::PutU32(h + fh::kExtraOffset, 2047); },
+      [](uint8_t* h) { le::PutU32(h + fh::kExtraBytes, 1); },
+      [](uint8_t* h) { le::PutU32(h + fh::kMaxChans, 31); },
+      [](uint8_t* h) { le::PutU32(h + fh::kMaxChans, 2001); },
+      [](uint8_t* h) { le::PutU32(h + fh::kChanHeadSize, 273); },
+      [](uint8_t* h) { le::PutI64(h + fh::kNextIndexBlock, 65536 + 4096); },
+      [](uint8_t* h) { le::PutU32(h + fh::kHeadBlocks, 129); },
+      [](uint8_t* h) { le::PutU32(h + fh::kStringsOffset, 65536); },
+  };
+  const std::string path = dir.File("bad.orfx");
+  for (size_t i = 0; i < breakers.size(); ++i) {
+    std::vector<uint8_t> bytes = good;
+    breakers[i](bytes.data());
+    ASSERT_TRUE(WriteFileBytes(path, bytes.data(), bytes.size()));
+    TKel64File f;
+    EXPECT_EQ(f.Open(path.c_str(), 1, 0), kErrBadHeader) << i;
+    EXPECT_EQ(f.Close(), kErrNoFile) << i;
+  }
+}
+
+TEST(Kel64Open, FlagTwoKeepsTheHandleOfAFailedOpen) {
+  TempDir dir;
+  OrfxFileBuilder b;
+  b.SetHeadU8(7, 2);  // a newer major version
+  const std::string path = Built(b, dir);
+  TKel64File f;
+  EXPECT_EQ(f.Open(path.c_str(), 1, 2), kErrBadHeader);
+  EXPECT_EQ(f.Open(path.c_str(), 1, 0), kErrAlreadyOpen);
+  uint8_t head[8];
+  EXPECT_EQ(f.ReadRaw(head, 8, 0), kOk);
+  EXPECT_EQ(f.Close(), kOk);
+}
+
+TEST(Kel64Open, FileMayRunOnLessThanABlockPastItsLastBlock) {
+  TempDir dir;
+  OrfxFileBuilder b;
+  const std::string fits = Built(b, dir, "fits.orfx", 61440);
+  const std::string over = Built(b, dir, "over.orfx", 61441);
+  TKel64File f;
+  EXPECT_EQ(f.Open(fits.c_str(), 1, 0), kOk);
+  EXPECT_EQ(f.Close(), kOk);
+  EXPECT_EQ(f.Open(over.c_str(), 1, 0), kErrTooLong);
+  EXPECT_EQ(f.Close(), kErrNoFile);
+  // Kept open, a too-long file still answers from what was read.
+  EXPECT_EQ(f.Open(over.c_str(), 1, 2), kErrTooLong);
+  EXPECT_EQ(f.MaxChans(), 32);
+  EXPECT_EQ(f.Close(), kOk);
+
+  OrfxFileBuilder shortFile;
+  shortFile.SetHeadI64(fh::kNextBlock, 5 * 65536);
+  std::vector<uint8_t> bytes = shortFile.Bytes();
+  const std::string path = dir.File("short.orfx");
+  ASSERT_TRUE(WriteFileBytes(path, bytes.data(), bytes.size()));
+  EXPECT_EQ(f.Open(path.c_str(), 1, 0), kOk);
+}
+
+TEST(Kel64Open, ModeMinusOneFallsBackToReadingOnly) {
+  TempDir dir;
+  OrfxFileBuilder b;
+  const std::string path = Built(b, dir);
+  SeamFiles files;
+  files.refuseWriters = true;  // as for a file the user may only read
+  platform::ScopedFileSystem seam(&files);
+  TKel64File writable;
+  EXPECT_EQ(writable.Open(path.c_str(), 0, 0), kErrNoFile);
+  TKel64File fallback;
+  EXPECT_EQ(fallback.Open(path.c_str(), -1, 0), kOk);
+  EXPECT_FALSE(fallback.CanWrite());
+  TKel64File modeTwo;
+  EXPECT_EQ(modeTwo.Open(path.c_str(), 2, 0), kOk);
+  EXPECT_FALSE(modeTwo.CanWrite());
+}
+
+TEST(Kel64Open, FailedReadsAreReadErrors) {
+  TempDir dir;
+  OrfxFileBuilder b(32, 64);
+  const std::string path = Built(b, dir);
+  SeamFiles files;
+  platform::ScopedFileSystem seam(&files);
+  files.failReads = true;
+  TKel64File f;
+  EXPECT_EQ(f.Open(path.c_str(), 1, 0), kErrRead);
+  files.failReads = false;
+  ASSERT_EQ(f.Open(path.c_str(), 1, 0), kOk);
+  files.failReads = true;
+  uint8_t buf[16];
+  EXPECT_EQ(f.GetExtraData(buf, 16, 0), kErrRead);
+  EXPECT_EQ(f.ReadRaw(buf, 16, 0), kErrRead);
+  EXPECT_EQ(f.GetTimeBase(), 1e-6);  // what was read at open stays
+
+  // A file too short to hold its header fails to read as well.
+  const std::string tiny = dir.File("tiny.orfx");
+  ASSERT_TRUE(WriteFileBytes(tiny, "K64pl", 5));
+  files.failReads = false;
+  TKel64File t;
+  EXPECT_EQ(t.Open(tiny.c_str(), 1, 0), kErrRead);
+}
+
+TEST(Kel64HeaderSpace, ReadsMapAcrossTheFirstBlock) {
+  TempDir dir;
+  OrfxFileBuilder b(32, 70000);  // the extra-data area runs past 65536
+  // A data block allocated first puts the continuation block at 131072, so
+  // only a mapping that follows headBlockPos finds the bytes.
+  b.AppendBlock(std::vector<uint8_t>(65536, 0xEE));
+  std::vector<uint8_t> extra(70000);
+  for (size_t i = 0; i < extra.size(); ++i) extra[i] = static_cast<uint8_t>(i % 251);
+  b.PutHeaderSpace(2048, extra.data(), extra.size());
+  const std::string path = Built(b, dir);
+  TKel64File f;
+  ASSERT_EQ(f.Open(path.c_str(), 1, 0), kOk);
+  std::vector<uint8_t> got(1000);
+  const uint32_t at = 65536 - 2048 - 500;  // 500 bytes before the boundary
+  ASSERT_EQ(f.GetExtraData(got.data(), 1000, at), kOk);
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), extra.begin() + at));
+  EXPECT_EQ(f.ReadHeaderSpace(got.data(), 16, 65536 + 65520 - 8), kErrOutOfRange);
+}
+
+TEST(Kel64HeaderSpace, RefusesAContinuationBlockOutsideTheAllocatedBlocks) {
+  TempDir dir;
+  OrfxFileBuilder b(32, 70000);
+  std::vector<uint8_t> bytes = b.Bytes();
+  le::PutI64(&bytes[fh::kHeadBlockPos], 0);  // would alias the header itself
+  const std::string path = dir.File("bad.orfx");
+  ASSERT_TRUE(WriteFileBytes(path, bytes.data(), bytes.size()));
+  TKel64File f;
+  EXPECT_EQ(f.Open(path.c_str(), 0, 0), kErrCorrupt);
+}
+
+TEST(Kel64HeaderSpace, WritesGrowUpToTheLastContinuationBlock) {
+  TempDir dir;
+  OrfxFileBuilder b;
+  const std::string path = Built(b, dir);
+  TKel64File f;
+  ASSERT_EQ(f.Open(path.c_str(), 0, 0), kOk);
+  const uint8_t mark[4] = {1, 2, 3, 4};
+  const uint64_t last = kMaxHeadSpace - 4;
+  EXPECT_EQ(f.WriteHeaderSpace(mark, 4, kMaxHeadSpace - 3), kErrOutOfRange);
+  EXPECT_EQ(f.FileSize(), 65536);  // nothing was allocated for the refused write
+  ASSERT_EQ(f.WriteHeaderSpace(mark, 4, last), kOk);
+  EXPECT_EQ(f.FileSize(), 65536 + 128 * 65536);
+  EXPECT_EQ(f.WriteHeaderSpace(mark, 1, kMaxHeadSpace), kErrOutOfRange);
+  ASSERT_EQ(f.Close(), kOk);
+
+  const std::string file = FileBytes(path);
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(file.data());
+  EXPECT_EQ(le::GetU32(p + fh::kHeadBlocks), 128u);
+  const int64_t lastBlock = le::GetI64(p + fh::kHeadBlockPos + 8 * 127);
+  EXPECT_EQ(le::GetU16(p + lastBlock + 8), 0xFFFF);
+  EXPECT_EQ(std::memcmp(p + lastBlock + 65532, mark, 4), 0);
+  TKel64File again;
+  ASSERT_EQ(again.Open(path.c_str(), 1, 0), kOk);
+  uint8_t back[4];
+  EXPECT_EQ(again.ReadHeaderSpace(back, 4, last), kOk);
+  EXPECT_EQ(std::memcmp(back, mark, 4), 0);
+}
+
+TEST(Kel64Header, AccessorRules) {
+  TempDir dir;
+  OrfxFileBuilder b(32, 10);
+  b.SetHeadI64(fh::kMaxTime, 5000);
+  const std::string path = Built(b, dir);
+  TKel64File f;
+  ASSERT_EQ(f.Open(path.c_str(), 0, 0), kOk);
+  EXPECT_FALSE(f.IsModified());
+
+  f.SetTimeBase(0);
+  f.SetTimeBase(-1e-6);
+  f.SetTimeBase(1e-6);
+  EXPECT_FALSE(f.IsModified());
+  EXPECT_EQ(f.GetTimeBase(), 1e-6);
+
+  f.ExtendMaxTime(-1);
+  EXPECT_EQ(f.MaxTime(false), -1);
+  f.ExtendMaxTime(100);
+  f.ExtendMaxTime(50);
+  EXPECT_EQ(f.MaxTime(false), 100);
+  EXPECT_TRUE(f.IsModified());
+
+  uint8_t buf[16] = {};
+  EXPECT_EQ(f.GetExtraData(buf, 0, 10), kOk);
+  EXPECT_EQ(f.GetExtraData(buf, 1, 10), kErrExtraRange);
+  EXPECT_EQ(f.GetExtraData(buf, 11, 0), kErrExtraRange);
+  EXPECT_EQ(f.SetExtraData(buf, 4, 0xFFFFFFFEu), kErrExtraRange);
+
+  const TTimeDate good = {0, 0, 30, 9, 1, 3, 2016};
+  TTimeDate old;
+  EXPECT_EQ(f.TimeDate(&old, &good), 0);  // the old record was not set
+  TTimeDate bad = good;
+  bad.mon = 13;
+  EXPECT_EQ(f.TimeDate(nullptr, &bad), kErrBadArg);
+  const TTimeDate zero = {};
+  EXPECT_EQ(f.TimeDate(&old, &zero), 1);
+  EXPECT_EQ(old.mon, 3);
+  EXPECT_EQ(f.TimeDate(&old, nullptr), 0);
+
+  EXPECT_EQ(f.SetFileComment(8, "x"), kErrBadArg);
+  EXPECT_EQ(f.SetFileComment(-1, "x"), kErrBadArg);
+  EXPECT_EQ(f.GetFileComment(8, 4, reinterpret_cast<char*>(buf)), kErrBadArg);
+}
+
+TEST(Kel64Header, ChangesReachTheDiskAtClose) {
+  TempDir dir;
+  OrfxFileBuilder b(32, 10);
+  const std::string path = Built(b, dir);
+  {
+    TKel64File f;
+    ASSERT_EQ(f.Open(path.c_str(), 0, 0), kOk);
+    f.SetTimeBase(1e-5);
+    const TAppID app = {{'A', 'p', 'p', 'l', 'i', 'c', 'a', 'n'}};
+    f.AppID(nullptr, &app);
+    const TTimeDate td = {1, 2, 3, 4, 5, 6, 2001};
+    f.TimeDate(nullptr, &td);
+    const uint8_t extra[3] = {7, 8, 9};
+    EXPECT_EQ(f.SetExtraData(extra, 3, 7), kOk);
+    EXPECT_EQ(f.SetFileComment(3, "third comment"), kOk);
+    // Big enough to take the string table past block 0.
+    EXPECT_EQ(f.SetFileComment(7, std::string(70000, 'q').c_str()), kOk);
+    EXPECT_TRUE(f.IsModified());
+    EXPECT_EQ(f.Close(), kOk);
+  }
+  TKel64File f;
+  ASSERT_EQ(f.Open(path.c_str(), 1, 0), kOk);
+  EXPECT_EQ(f.GetTimeBase(), 1e-5);
+  TAppID app;
+  f.AppID(&app, nullptr);
+  EXPECT_EQ(std::string(app.chID, 8), "Applican");
+  TTimeDate td;
+  EXPECT_EQ(f.TimeDate(&td, nullptr), 1);
+  EXPECT_EQ(td.year, 2001);
+  uint8_t extra[3];
+  EXPECT_EQ(f.GetExtraData(extra, 3, 7), kOk);
+  EXPECT_EQ(extra[2], 9);
+  char text[32];
+  EXPECT_EQ(f.GetFileComment(3, sizeof text, text), 14);
+  EXPECT_STREQ(text, "third comment");
+  EXPECT_EQ(f.GetFileComment(7, 0, nullptr), 70001);
+  EXPECT_EQ(f.FileSize(), 2 * 65536);  // one continuation block for the strings
+}
+
+TEST(Kel64Session, ReadOnlySessionLeavesTheFileAsItWas) {
+  TempDir dir;
+  OrfxFileBuilder b(32, 16);
+  orfx_test::ChanFields ev;
+  ev.kind = EventA;
+  ev.itemSize = 8;
+  ev.titleId = 1;
+  b.SetChannel(0, ev);
+  b.SetString(1, "Events");
+  const std::string path = Built(b, dir);
+  const std::string before = FileBytes(path);
+  {
+    TKel64File f;
+    ASSERT_EQ(f.Open(path.c_str(), 1, 0), kOk);
+    f.SetTimeBase(1e-3);
+    const TAppID app = {{'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x'}};
+    f.AppID(nullptr, &app);
+    f.ExtendMaxTime(99);
+    EXPECT_EQ(f.SetFileComment(0, "changed"), kOk);
+    EXPECT_EQ(f.SetChanTitle(0, "Renamed"), kOk);
+    EXPECT_EQ(f.SetChanScale(0, 3.0), kOk);
+    const uint8_t extra[4] = {1, 2, 3, 4};
+    EXPECT_EQ(f.SetExtraData(extra, 4, 0), kErrReadOnly);
+    EXPECT_EQ(f.WriteHeaderSpace(extra, 4, 0), kErrReadOnly);
+    EXPECT_EQ(f.WriteRaw(extra, 4, 0), kErrReadOnly);
+    EXPECT_EQ(f.Commit(0), kErrReadOnly);
+    EXPECT_EQ(f.FlushSysBuffers(), kErrReadOnly);
+    EXPECT_TRUE(f.IsModified());
+    EXPECT_EQ(f.Close(), kOk);
+  }
+  EXPECT_EQ(FileBytes(path), before);
+  {
+    TKel64File f;  // closed by the destructor
+    ASSERT_EQ(f.Open(path.c_str(), 1, 0), kOk);
+    f.SetTimeBase(1e-3);
+  }
+  EXPECT_EQ(FileBytes(path), before);
+}
+
+TEST(Kel64Session, WritableSessionWithoutChangesWritesNothing) {
+  TempDir dir;
+  OrfxFileBuilder b(32, 16);
+  b.SetString(1, "kept");
+  const std::string path = Built(b, dir);
+  const std::string before = FileBytes(path);
+  TKel64File f;
+  ASSERT_EQ(f.Open(path.c_str(), 0, 0), kOk);
+  EXPECT_TRUE(f.CanWrite());
+  EXPECT_FALSE(f.IsModified());
+  EXPECT_EQ(f.Close(), kOk);
+  EXPECT_EQ(FileBytes(path), before);
+}
+
+TEST(Kel64Alloc, IndexBlocksFillOneDataBlockAtATime) {
+  TempDir dir;
+  OrfxFileBuilder b;
+  const std::string path = Built(b, dir);
+  TKel64File f;
+  ASSERT_EQ(f.Open(path.c_str(), 0, 0), kOk);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(f.AllocIndexBlock(), 65536 + 4096 * i);
+  EXPECT_EQ(f.AllocBlock(), 131072);
+  EXPECT_EQ(f.AllocIndexBlock(), 196608);
+  EXPECT_EQ(f.FileSize(), 262144);
+  EXPECT_TRUE(f.IsModified());
+}
+
+TEST(Kel64Alloc, NothingToGiveFromADamagedAllocator) {
+  TempDir dir;
+  OrfxFileBuilder b;
+  b.SetHeadI64(fh::kNextBlock, INT64_MAX - 100);
+  const std::string path = Built(b, dir);
+  TKel64File f;
+  ASSERT_EQ(f.Open(path.c_str(), 0, 0), kOk);
+  EXPECT_EQ(f.AllocBlock(), 0);
+  EXPECT_EQ(f.AllocIndexBlock(), 0);
+  const uint8_t one = 1;
+  EXPECT_EQ(f.WriteHeaderSpace(&one, 1, 70000), kErrOutOfRange);
+}
+
+TEST(Kel64Raw, PositionAndHandleChecks) {
+  TKel64File f;
+  uint8_t buf[4] = {};
+  EXPECT_EQ(f.ReadRaw(buf, 4, -1), kErrNegativePos);
+  EXPECT_EQ(f.ReadRaw(buf, 4, 0), kErrNoFile);
+  EXPECT_EQ(f.WriteRaw(buf, 4, 0), kErrNoFile);
+  EXPECT_EQ(f.FileLength(), kErrNoFile);
+  EXPECT_EQ(f.FlushSysBuffers(), kErrNoFile);
+  TempDir dir;
+  OrfxFileBuilder b;
+  const std::string path = Built(b, dir);
+  ASSERT_EQ(f.Open(path.c_str(), 0, 0), kOk);
+  EXPECT_EQ(f.WriteRaw(buf, 4, -4), kErrNegativePos);
+  EXPECT_EQ(f.ReadRaw(buf, 4, INT64_MAX - 1), kErrRead);
+  EXPECT_EQ(f.ReadRaw(buf, 4, 65534), kErrRead);  // runs past the end
+  EXPECT_EQ(f.FileLength(), 65536);
+  EXPECT_EQ(f.FlushSysBuffers(), kOk);
+}
+
+}  // namespace
+}  // namespace vslk64

@@ -1,0 +1,51 @@
+// MemBlockIo: the block transfers of a 64-bit format file over an in-memory
+// file image, for tests of the block and index code. Counts the transfers
+// so tests can tell what was read, and can be told to fail a read.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "filelib/orfx/block_io.h"
+#include "filelib/status.h"
+#include "tests/builder/orfx/orfx_block_builder.h"
+
+namespace orfxtest {
+
+class MemBlockIo : public vslk64::CBlockIo {
+ public:
+  explicit MemBlockIo(OrfxImage* image) : image_(image) {}
+
+  int ReadRaw(void* buf, uint32_t n, int64_t pos) override {
+    if (pos < 0) return vslk64::kErrNegativePos;
+    ++reads;
+    readPositions.push_back(pos);
+    if (failReads) return vslk64::kErrRead;
+    const uint64_t end = static_cast<uint64_t>(pos) + n;
+    if (end > image_->bytes().size()) return vslk64::kErrRead;
+    std::memcpy(buf, image_->bytes().data() + pos, n);
+    return vslk64::kOk;
+  }
+  int WriteRaw(const void* buf, uint32_t n, int64_t pos) override {
+    if (pos < 0) return vslk64::kErrNegativePos;
+    ++writes;
+    const uint64_t end = static_cast<uint64_t>(pos) + n;
+    if (end > image_->bytes().size()) return vslk64::kErrWrite;
+    std::memcpy(image_->bytes().data() + pos, buf, n);
+    return vslk64::kOk;
+  }
+  int64_t AllocBlock() override { return static_cast<int64_t>(image_->AllocBlock()); }
+  int64_t AllocIndexBlock() override { return static_cast<int64_t>(image_->AllocIndexBlock()); }
+  int64_t FileSize() override { return static_cast<int64_t>(image_->NextBlock()); }
+
+  int reads = 0;
+  int writes = 0;
+  bool failReads = false;
+  std::vector<int64_t> readPositions;
+
+ private:
+  OrfxImage* image_;
+};
+
+}  // namespace orfxtest
