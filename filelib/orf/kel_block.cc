@@ -1,0 +1,359 @@
+// Block reads, the search for the first block of a range, and the loading of
+// saved lookup tables.
+#include "filelib/orf/kel_block.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "filelib/le.h"
+
+namespace vslk64 {
+
+using orf::kBlockHeadSize;
+
+TKelBlockHead DecodeBlockHead(const uint8_t* p) {
+  TKelBlockHead h;
+  h.prev = le::GetI32(p + orf::kBPrev);
+  h.next = le::GetI32(p + orf::kBNext);
+  h.start = le::GetI32(p + orf::kBStart);
+  h.end = le::GetI32(p + orf::kBEnd);
+  h.chanField = le::GetU16(p + orf::kBChanField);
+  h.itemCount = le::GetU16(p + orf::kBItemCount);
+  return h;
+}
+
+int CheckBlockHead(const TKelFileRec& rec, int c, const TKelBlockHead& h) {
+  if (h.itemCount == 0) return kKelOk;
+  if (orf::ChanOfField(h.chanField) != c) return kKelCorrupt;
+  if (h.prev > 0 && rec.BeyondFile(h.prev)) return kKelCorrupt;
+  if (h.start < 0 || h.start > h.end) return kKelCorrupt;
+  const uint8_t* ch = rec.ChanHead(c);
+  const uint32_t blockBytes = orf::ChanBlockBytes(ch);
+  if (blockBytes < kBlockHeadSize) return kKelCorrupt;
+  if (h.itemCount > (blockBytes - kBlockHeadSize) / rec.ItemBytes(c)) return kKelCorrupt;
+  if (orf::IsWaveKind(orf::ChanKind(ch))) {
+    const int64_t last = static_cast<int64_t>(h.start) +
+                         static_cast<int64_t>(h.itemCount - 1) * orf::ChanDivide(ch);
+    if (last != h.end) return kKelCorrupt;
+  }
+  return kKelOk;
+}
+
+namespace {
+
+// Address checks shared by block and header reads. A memory reference is
+// unreadable when the channel holds no blocks in memory.
+int CheckReadAddr(const TKelFileRec& rec, int32_t addr) {
+  if (orf::IsMemRef(addr)) return kKelRead;
+  if (addr <= 0 || rec.BeyondFile(addr)) return kKelCorrupt;
+  return kKelOk;
+}
+
+TLookupBlock LookupBlockOf(int32_t addr, const TKelBlockHead& h) {
+  return {addr, h.prev, h.next, h.start, h.end};
+}
+
+void OfferHead(TKelChanRt& rt, int32_t addr, const TKelBlockHead& h) {
+  if (h.itemCount > 0) rt.lookup.Offer(LookupBlockOf(addr, h));
+}
+
+// A walk that meets a block it cannot read ends the search: no file gives
+// "nothing found", anything else is returned.
+int32_t WalkFailure(int st) { return st == kKelNoFile ? 0 : st; }
+
+}  // namespace
+
+int ReadHeadChecked(TKelFileRec& rec, int c, int32_t addr, TKelBlockHead* h) {
+  int st = CheckReadAddr(rec, addr);
+  if (st != kKelOk) return st;
+  uint8_t scratch[orf::kHeadReadBytes];
+  st = KelReadAt(rec, scratch, sizeof scratch, rec.AddrToPos(addr));
+  if (st != kKelOk) return st;
+  *h = DecodeBlockHead(scratch);
+  if (CheckBlockHead(rec, c, *h) != kKelOk) return kKelCorrupt;
+  if (h->next > 0 && rec.BeyondFile(h->next)) h->next = orf::kNoBlock;
+  return kKelOk;
+}
+
+namespace {
+
+void ReleaseWindow(TKelFileRec& rec, TKelChanRt& rt) {
+  if (rt.window.empty()) return;
+  std::vector<uint8_t>().swap(rt.window);
+  rt.windowPos = -1;
+  rt.windowLen = 0;
+  rec.windowsHeld.fetch_sub(1);
+}
+
+// Reads the span from byte position pos into the channel's window, taking a
+// window when the file has one to spare: 0, a read status, or 1 when no
+// window is to be had.
+int ReadWindow(TKelFileRec& rec, TKelChanRt& rt, int64_t pos, uint32_t blockBytes) {
+  const int64_t len = std::min<int64_t>(std::max(kReadAheadBytes, blockBytes), rec.fileBytes - pos);
+  if (len <= blockBytes) return 1;  // nothing to read ahead
+  if (rt.window.empty()) {
+    if (rec.windowsHeld.fetch_add(1) >= kMaxWindows) {
+      rec.windowsHeld.fetch_sub(1);
+      return 1;
+    }
+    try {
+      rt.window.resize(std::max(kReadAheadBytes, blockBytes));
+    } catch (const std::bad_alloc&) {
+      rec.windowsHeld.fetch_sub(1);
+      return 1;
+    }
+  }
+  rt.windowPos = -1;
+  const int st = KelReadAt(rec, rt.window.data(), static_cast<uint32_t>(len), pos);
+  if (st != kKelOk) {
+    ReleaseWindow(rec, rt);
+    return st;
+  }
+  rt.windowPos = pos;
+  rt.windowLen = static_cast<uint32_t>(len);
+  return kKelOk;
+}
+
+}  // namespace
+
+int ReadBlockLocked(TKelFileRec& rec, int c, int32_t addr, bool ahead) {
+  TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
+  int st = CheckReadAddr(rec, addr);
+  if (st != kKelOk) return st;
+  if (addr == rt.bufferAddr) return kKelOk;
+  if (addr > rt.lastBlock) return kKelRead;
+  const uint32_t blockBytes = orf::ChanBlockBytes(rec.ChanHead(c));
+  if (blockBytes < kBlockHeadSize || rt.buffer.size() < blockBytes) return kKelCorrupt;
+  rt.bufferAddr = orf::kNoBlock;
+  const int64_t pos = rec.AddrToPos(addr);
+  if (rt.windowPos >= 0 && pos >= rt.windowPos &&
+      pos + blockBytes <= rt.windowPos + rt.windowLen) {
+    rt.block = rt.window.data() + (pos - rt.windowPos);
+  } else if (ahead && (st = ReadWindow(rec, rt, pos, blockBytes)) != 1) {
+    if (st != kKelOk) return st;
+    rt.block = rt.window.data();
+  } else {
+    st = KelReadAt(rec, rt.buffer.data(), blockBytes, pos);
+    if (st != kKelOk) return st;
+    rt.block = rt.buffer.data();
+  }
+  if (addr == rt.lastBlock && rt.block != rt.buffer.data()) {
+    // A walk that reaches the end of the chain needs no more read-ahead.
+    std::memcpy(rt.buffer.data(), rt.block, blockBytes);
+    rt.block = rt.buffer.data();
+    ReleaseWindow(rec, rt);
+  }
+  const TKelBlockHead h = DecodeBlockHead(rt.block);
+  if (CheckBlockHead(rec, c, h) != kKelOk) return kKelCorrupt;
+  if (h.next > 0 && rec.BeyondFile(h.next)) le::PutI32(rt.block + orf::kBNext, orf::kNoBlock);
+  rt.bufferAddr = addr;
+  if (h.itemCount > 0) {
+    rt.recentAddr = addr;
+    rt.recentStart = h.start;
+    rt.recentEnd = h.end;
+    rt.lookup.Offer(LookupBlockOf(addr, h));
+  }
+  return kKelOk;
+}
+
+bool ChainContinues(const TKelChanRt& rt, int32_t next) {
+  return orf::IsUsable(next) && next <= rt.lastBlock;
+}
+
+void SetWalkLimit(TKelFileRec& rec, int c) {
+  TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
+  const uint32_t blockBytes = std::max(orf::ChanBlockBytes(rec.ChanHead(c)), kBlockHeadSize);
+  const int64_t physical = rec.FileEndBytes() / blockBytes + 1;
+  const uint32_t fits = static_cast<uint32_t>(std::min<int64_t>(physical, UINT32_MAX));
+  // Files below version 9 hold at most 65535 in the count; a chain longer
+  // than that is saved with the count pinned there.
+  const bool pinned = !rec.Large() && rt.blockCount == 0xFFFF;
+  rt.walkLimit = pinned ? fits : std::min(rt.blockCount, fits);
+}
+
+int32_t FindBlockLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo) {
+  const uint8_t* ch = rec.ChanHead(c);
+  if (orf::ChanKind(ch) == 0) return kKelChanOff;
+  if (le::GetU16(rec.head + orf::kHLinksComplete) == 0) return kKelNoLinks;
+  if (tFrom < 0) tFrom = 0;
+  if (tTo < tFrom) return 0;
+  TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
+  if (rt.blockCount == 0) return 0;
+
+  TKelBlockHead h;
+  int st;
+  CKelLookup& table = rt.lookup;
+  if (table.Empty()) {
+    const int32_t ends[2] = {orf::ChanFirstBlock(ch), rt.lastBlock};
+    for (int32_t addr : ends) {
+      st = ReadHeadChecked(rec, c, addr, &h);
+      if (st != kKelOk) return WalkFailure(st);
+      OfferHead(rt, addr, h);
+    }
+    if (table.Empty()) return 0;
+  }
+
+  int32_t k = table.Locate(tFrom);
+  if (k < 1) {
+    if (tTo < table.Entry(0).start) return 0;
+    k = 0;
+  }
+  const TLookupEntry ek = table.Entry(k);
+  if (ek.start <= tFrom && tFrom <= ek.end) return ek.addr;
+  if (k == 0 && tFrom < ek.start) return ek.addr;
+  if (rt.recentAddr != orf::kNoBlock && rt.recentStart <= tFrom && tFrom <= rt.recentEnd)
+    return rt.recentAddr;
+
+  uint32_t visited = 0;
+  if (k + 1 < table.Used() &&
+      static_cast<int64_t>(table.Entry(k + 1).start) - tFrom <=
+          static_cast<int64_t>(tFrom) - ek.end) {
+    // Walk back from the next entry, which starts after tFrom.
+    st = ReadHeadChecked(rec, c, table.Entry(k + 1).addr, &h);
+    if (st != kKelOk) return WalkFailure(st);
+    for (;;) {
+      const int32_t addr = h.prev;
+      if (!orf::IsUsable(addr)) {
+        // Ran off the start of the chain.
+        const int32_t first = orf::ChanFirstBlock(ch);
+        st = ReadHeadChecked(rec, c, first, &h);
+        if (st != kKelOk) return WalkFailure(st);
+        return h.start > tTo ? 0 : first;
+      }
+      if (++visited > rt.walkLimit) return kKelCorrupt;
+      st = ReadHeadChecked(rec, c, addr, &h);
+      if (st != kKelOk) return WalkFailure(st);
+      if (orf::IsUsable(h.prev)) OfferHead(rt, addr, h);
+      if (h.start <= tFrom) {
+        if (h.end >= tFrom) return addr;
+        const int32_t next = h.next;
+        if (!ChainContinues(rt, next)) return 0;
+        st = ReadHeadChecked(rec, c, next, &h);
+        if (st != kKelOk) return WalkFailure(st);
+        return h.start > tTo ? 0 : next;
+      }
+    }
+  }
+
+  // Walk forward from entry k.
+  st = ReadHeadChecked(rec, c, ek.addr, &h);
+  if (st != kKelOk) return WalkFailure(st);
+  for (;;) {
+    const int32_t next = h.next;
+    // Blocks held in memory by a writer would continue the chain here.
+    if (!ChainContinues(rt, next)) return 0;
+    if (++visited > rt.walkLimit) return kKelCorrupt;
+    st = ReadHeadChecked(rec, c, next, &h);
+    if (st != kKelOk) return WalkFailure(st);
+    if (orf::IsUsable(h.next)) OfferHead(rt, next, h);
+    if (h.end >= tFrom) return h.start > tTo ? 0 : next;
+  }
+}
+
+void LoadLookupTables(TKelFileRec& rec) {
+  if (!rec.Large()) return;
+  const int32_t lookupAddr = le::GetI32(rec.head + orf::kHLookupAddr);
+  if (lookupAddr <= 0) return;
+  constexpr uint32_t kRecordHead = 12;
+  constexpr uint32_t kControlBytes = 4 * kLookupControlWords;
+  constexpr uint32_t kEntryBytes = 12;
+  int64_t pos = rec.AddrToPos(lookupAddr);
+  std::vector<uint8_t> raw;
+  std::vector<TLookupEntry> entries;
+  for (;;) {
+    uint8_t head[kRecordHead];
+    if (KelReadAt(rec, head, kRecordHead, pos) != kKelOk) return;
+    const int32_t mark = le::GetI32(head);
+    const int32_t c = le::GetI32(head + 4);
+    const uint32_t checksum = le::GetU32(head + 8);
+    if (mark != -2 || c < 0 || c >= rec.ChanCount()) return;  // also the end record {-2, -1}
+    const uint8_t* ch = rec.ChanHead(c);
+    TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
+    if (orf::ChanKind(ch) == 0 || !rt.lookup.Empty()) return;
+
+    uint8_t control[kControlBytes];
+    if (KelReadAt(rec, control, kControlBytes, pos + kRecordHead) != kKelOk) return;
+    int32_t words[kLookupControlWords];
+    for (int i = 0; i < kLookupControlWords; ++i) words[i] = le::GetI32(control + 4 * i);
+    if (!LookupControlValid(words, rt.blockCount)) return;
+
+    const uint32_t used = static_cast<uint32_t>(words[1]);
+    try {
+      raw.resize(used * kEntryBytes);
+      entries.resize(used);
+    } catch (const std::bad_alloc&) {
+      return;
+    }
+    if (KelReadAt(rec, raw.data(), used * kEntryBytes, pos + kRecordHead + kControlBytes) !=
+        kKelOk)
+      return;
+    for (uint32_t i = 0; i < used; ++i) {
+      const uint8_t* p = raw.data() + i * kEntryBytes;
+      TLookupEntry& e = entries[i];
+      e = {le::GetI32(p), le::GetI32(p + 4), le::GetI32(p + 8)};
+      // Entries must be real blocks of the file, in time order.
+      if (e.addr <= 0 || rec.BeyondFile(e.addr) || e.start < 0 || e.start > e.end) return;
+      if (i > 0 && (e.start <= entries[i - 1].start || e.start < entries[i - 1].end)) return;
+    }
+    if (entries.front().addr != orf::ChanFirstBlock(ch) || entries.back().addr != rt.lastBlock)
+      return;
+    if (LookupChecksum(words, entries) != checksum) return;
+    {
+      platform::LockGuard guard(rec.chanLocks[static_cast<size_t>(c)].native());
+      if (!rt.lookup.Empty() || !rt.lookup.Load(words, entries)) return;
+    }
+    pos += kRecordHead + kControlBytes + static_cast<int64_t>(used) * kEntryBytes;
+  }
+}
+
+// --- Public functions ------------------------------------------------------
+
+int KelReadBlock(int f, int c, int32_t addr) {
+  TKelFileRec* rec = KelRecord(f);
+  if (!rec) return kKelNoFile;
+  if (c < 0 || c >= rec->ChanCount()) return kKelNoChannel;
+  if (orf::ChanKind(rec->ChanHead(c)) == 0) return kKelChanOff;
+  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)].native());
+  return ReadBlockLocked(*rec, c, addr);
+}
+
+int KelReadBlockHead(int f, int32_t addr, TKelBlockHead* head) {
+  TKelFileRec* rec = KelRecord(f);
+  if (!rec) return kKelNoFile;
+  if (!head) return kKelBadArg;
+  int st = CheckReadAddr(*rec, addr);
+  if (st != kKelOk) return st;
+  uint8_t scratch[orf::kHeadReadBytes];
+  st = KelReadAt(*rec, scratch, sizeof scratch, rec->AddrToPos(addr));
+  if (st != kKelOk) return st;
+  *head = DecodeBlockHead(scratch);
+  return kKelOk;
+}
+
+int32_t KelFindBlock(int f, int c, int32_t tFrom, int32_t tTo) {
+  TKelFileRec* rec = KelRecord(f);
+  if (!rec) return kKelNoFile;
+  if (c < 0 || c >= rec->ChanCount()) return kKelNoChannel;
+  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)].native());
+  return FindBlockLocked(*rec, c, tFrom, tTo);
+}
+
+int KelLoadLookup(int f) {
+  TKelFileRec* rec = KelRecord(f);
+  if (!rec) return kKelNoFile;
+  LoadLookupTables(*rec);
+  return kKelOk;
+}
+
+int KelLookupControl(int f, int c, int32_t words[7]) {
+  TKelFileRec* rec = KelRecord(f);
+  if (!rec) return kKelNoFile;
+  if (c < 0 || c >= rec->ChanCount()) return kKelNoChannel;
+  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)].native());
+  rec->chans[static_cast<size_t>(c)].lookup.GetControl(words);
+  return kKelOk;
+}
+
+}  // namespace vslk64
