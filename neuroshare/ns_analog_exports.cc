@@ -8,6 +8,7 @@
 #include "neuroshare/ns_entity_work.h"
 #include "neuroshare/ns_errors.h"
 #include "neuroshare/ns_file_table.h"
+#include "neuroshare/ns_records.h"
 
 namespace nsv {
 namespace {
@@ -32,11 +33,12 @@ using namespace nsv;
 ns_RESULT NS_CALL ns_GetAnalogInfo(uint32_t fileId, uint32_t entityId, ns_ANALOGINFO* info,
                                    uint32_t size) {
   return NsLockedCall(kOpGetAnalogInfo, fileId, [&]() -> ns_RESULT {
-    if (!NsCheckBuffer(kOpGetAnalogInfo, info, size, sizeof(ns_ANALOGINFO))) return ns_LIBERROR;
+    TNsRecordWriter<NsAnalogInfoRecord> record(info, size);
+    if (!NsCheckBuffer(kOpGetAnalogInfo, info, size, record.kPackedSize)) return ns_LIBERROR;
     TNsFile* file;
     TNsEntity* entity;
     ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kAnalog, &file, &entity);
-    if (result == ns_OK) result = NsAnalogInfo(*file, *entity, info);
+    if (result == ns_OK) result = NsAnalogInfo(*file, *entity, record);
     return NsReport(kOpGetAnalogInfo, result, fileId, entityId, size);
   });
 }

@@ -4,8 +4,10 @@
 //
 // Every record is laid out with 4-byte packing, so a double may sit at an
 // offset that is a multiple of 4 only; the static_asserts below pin each size
-// and field offset, since hosts depend on them byte for byte. Used by every
-// file in neuroshare/ and by its tests; hosts declare their own copies.
+// and field offset, since hosts depend on them byte for byte. Four records
+// are also written with natural alignment for hosts that pass the naturally
+// aligned size (ns_records.h). Used by every file in neuroshare/ and by its
+// tests; hosts declare their own copies.
 #pragma once
 
 #include <cstddef>

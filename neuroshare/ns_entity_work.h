@@ -1,8 +1,13 @@
-// The entity-level work of the exports that take an entity ID: what each one
-// does once its result buffer, its handle and its entity have passed the
-// checks common to all of them (ns_file_exports.cc, ns_event_exports.cc,
-// ns_analog_exports.cc). The exports report the result through NsReport.
-// Callers hold the library lock (ns_call.h).
+// The work of the exports once their result area, their handle and their
+// entity have passed the checks common to all of them (ns_file_exports.cc,
+// ns_event_exports.cc, ns_analog_exports.cc): filling the description
+// records (ns_entity_work.cc) and reading data and converting between index
+// and time (ns_data_work.cc). The exports report the result through
+// NsReport. Callers hold the library lock (ns_call.h).
+//
+// The four records whose layout depends on how the host packs its structs
+// are written through a TNsRecordWriter (ns_records.h), which the export
+// sets up from the record size the host passed.
 #pragma once
 
 #include <cstdint>
@@ -10,17 +15,20 @@
 #include "neuroshare/ns_api.h"
 #include "neuroshare/ns_entity.h"
 #include "neuroshare/ns_file.h"
+#include "neuroshare/ns_records.h"
 
 namespace nsv {
 
+ns_RESULT NsFileInfo(const TNsFile& file, TNsRecordWriter<NsFileInfoRecord>& info);
 ns_RESULT NsEntityInfo(TNsFile& file, TNsEntity& entity, ns_ENTITYINFO* info);
 
 ns_RESULT NsEventInfo(TNsFile& file, TNsEntity& entity, ns_EVENTINFO* info);
 ns_RESULT NsEventData(TNsFile& file, TNsEntity& entity, uint32_t index, double* timeStamp,
                       void* data, uint32_t dataSize, uint32_t* dataRetSize);
-ns_RESULT NsSegmentInfo(TNsFile& file, TNsEntity& entity, ns_SEGMENTINFO* info);
+ns_RESULT NsSegmentInfo(TNsFile& file, TNsEntity& entity,
+                        TNsRecordWriter<NsSegmentInfoRecord>& info);
 ns_RESULT NsSegmentSourceInfo(TNsFile& file, TNsEntity& entity, uint32_t sourceId,
-                              ns_SEGSOURCEINFO* info);
+                              TNsRecordWriter<NsSegSourceInfoRecord>& info);
 ns_RESULT NsSegmentData(TNsFile& file, TNsEntity& entity, uint32_t index, double* timeStamp,
                         double* data, uint32_t dataBufferSize, uint32_t* sampleCount,
                         uint32_t* unitId);
@@ -28,7 +36,8 @@ ns_RESULT NsNeuralInfo(TNsFile& file, TNsEntity& entity, ns_NEURALINFO* info);
 ns_RESULT NsNeuralData(TNsFile& file, TNsEntity& entity, uint32_t startIndex,
                        uint32_t indexCount, double* data);
 
-ns_RESULT NsAnalogInfo(TNsFile& file, TNsEntity& entity, ns_ANALOGINFO* info);
+ns_RESULT NsAnalogInfo(TNsFile& file, TNsEntity& entity,
+                       TNsRecordWriter<NsAnalogInfoRecord>& info);
 ns_RESULT NsAnalogData(TNsFile& file, TNsEntity& entity, uint32_t startIndex,
                        uint32_t indexCount, uint32_t* contCount, double* data);
 ns_RESULT NsTimeByIndex(TNsFile& file, TNsEntity& entity, uint32_t index, double* time);

@@ -5,6 +5,7 @@
 #include "neuroshare/ns_entity_work.h"
 #include "neuroshare/ns_errors.h"
 #include "neuroshare/ns_file_table.h"
+#include "neuroshare/ns_records.h"
 
 using namespace nsv;
 
@@ -41,13 +42,12 @@ ns_RESULT NS_CALL ns_GetEventData(uint32_t fileId, uint32_t entityId, uint32_t i
 ns_RESULT NS_CALL ns_GetSegmentInfo(uint32_t fileId, uint32_t entityId, ns_SEGMENTINFO* info,
                                     uint32_t size) {
   return NsLockedCall(kOpGetSegmentInfo, fileId, [&]() -> ns_RESULT {
-    if (!NsCheckBuffer(kOpGetSegmentInfo, info, size, sizeof(ns_SEGMENTINFO))) {
-      return ns_LIBERROR;
-    }
+    TNsRecordWriter<NsSegmentInfoRecord> record(info, size);
+    if (!NsCheckBuffer(kOpGetSegmentInfo, info, size, record.kPackedSize)) return ns_LIBERROR;
     TNsFile* file;
     TNsEntity* entity;
     ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kSegment, &file, &entity);
-    if (result == ns_OK) result = NsSegmentInfo(*file, *entity, info);
+    if (result == ns_OK) result = NsSegmentInfo(*file, *entity, record);
     return NsReport(kOpGetSegmentInfo, result, fileId, entityId, size);
   });
 }
@@ -55,13 +55,14 @@ ns_RESULT NS_CALL ns_GetSegmentInfo(uint32_t fileId, uint32_t entityId, ns_SEGME
 ns_RESULT NS_CALL ns_GetSegmentSourceInfo(uint32_t fileId, uint32_t entityId, uint32_t sourceId,
                                           ns_SEGSOURCEINFO* info, uint32_t size) {
   return NsLockedCall(kOpGetSegmentSourceInfo, fileId, [&]() -> ns_RESULT {
-    if (!NsCheckBuffer(kOpGetSegmentSourceInfo, info, size, sizeof(ns_SEGSOURCEINFO))) {
+    TNsRecordWriter<NsSegSourceInfoRecord> record(info, size);
+    if (!NsCheckBuffer(kOpGetSegmentSourceInfo, info, size, record.kPackedSize)) {
       return ns_LIBERROR;
     }
     TNsFile* file;
     TNsEntity* entity;
     ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kSegment, &file, &entity);
-    if (result == ns_OK) result = NsSegmentSourceInfo(*file, *entity, sourceId, info);
+    if (result == ns_OK) result = NsSegmentSourceInfo(*file, *entity, sourceId, record);
     return NsReport(kOpGetSegmentSourceInfo, result, fileId, entityId, sourceId);
   });
 }

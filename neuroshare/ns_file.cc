@@ -2,11 +2,15 @@
 
 #include <cstring>
 
+#include "neuroshare/ns_read_cache.h"
+
 namespace nsv {
 
 int NsResetFile(TNsFile& record) {
   int closed = 0;
   if (record.file) {
+    // The cache must not outlive the file object it names.
+    NsDropReadCacheOf(record.file.get());
     closed = record.file->Close();
     record.file.reset();
   }

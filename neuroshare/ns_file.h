@@ -22,7 +22,8 @@ constexpr uint32_t kNsCommentBytes = 256;
 struct TNsFile {
   std::unique_ptr<vslk64::CKel64File> file;  // null marks a free slot
   double secsPerTick = 0.0;                  // seconds per clock tick of the file
-  char comment[kNsCommentBytes] = {};        // file comment 0 without trailing spaces
+  char comment[kNsCommentBytes] = {};        // file comment 0 without trailing spaces,
+                                             // or the conversion text when it is empty
   vslk64::TTimeDate timeDate = {};           // recording date and time
   vslk64::TAppID appId = {};                 // the creating application
   double timeSpan = 0.0;                     // time of the last item, in seconds

@@ -1,22 +1,33 @@
-// nsinfo: loads a Neuroshare library as an analysis host does (dlopen, then
-// every ns_ function by name) and prints what the library says about itself
-// and about the recordings named on the command line.
+// nsinfo: the inspector. Loads a Neuroshare library as an analysis host does
+// (dlopen, then every ns_ function by name) and shows what the library reads
+// from a recording: the file information, a table of entities and each
+// entity's first items, or one entity's data as CSV for other tools.
 //
-//   nsinfo [--lib PATH] [FILE...]
+//   nsinfo [--lib PATH] [--entity N] [--items K] [--csv] [FILE]
 //
-// Without --lib it loads libnsvslorfx.so from the build tree it belongs to:
-// the directory above its own executable, then its own directory. The exit
-// status is 0 when everything was read, 1 when a file could not be opened or
-// described, 2 when the library could not be loaded or used.
+// Without FILE it writes a built-in demo recording (every kind of channel)
+// into a temporary folder and inspects that. Without --lib it loads
+// libnsvslorfx.so from the build tree it belongs to: the directory above its
+// own executable, then its own directory. The exit status is 0 when
+// everything was read, 1 when a file could not be opened or read, 2 when the
+// library could not be loaded or used.
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "tools/inspect.h"
 #include "tools/ns_host.h"
+
+#ifdef NSINFO_DEMO
+#include <ftw.h>
+
+#include "tests/builder/recording.h"
+#endif
 
 namespace {
 
@@ -53,16 +64,6 @@ std::string LastError(const NsApi& api) {
   return text;
 }
 
-const char* EntityTypeName(uint32_t type) {
-  switch (type) {
-    case 1: return "event";
-    case 2: return "analog";
-    case 3: return "segment";
-    case 4: return "neural";
-    default: return "unknown";
-  }
-}
-
 bool PrintLibrary(const NsApi& api) {
   ns_LIBRARYINFO info = {};
   const ns_RESULT result = api.GetLibraryInfo(&info, sizeof info);
@@ -92,76 +93,74 @@ bool PrintLibrary(const NsApi& api) {
   return true;
 }
 
-bool PrintFile(const NsApi& api, const char* path) {
-  std::printf("\nFile: %s\n", path);
-  uint32_t fileId = 0;
-  ns_RESULT result = api.OpenFile(path, &fileId);
-  if (result != ns_OK) {
-    std::printf("  ns_OpenFile failed: %d (%s): %s\n", result, ResultName(result),
-                LastError(api).c_str());
-    return false;
-  }
-  ns_FILEINFO info = {};
-  result = api.GetFileInfo(fileId, &info, sizeof info);
-  bool ok = result == ns_OK;
-  if (!ok) {
-    std::printf("  ns_GetFileInfo failed: %d (%s): %s\n", result, ResultName(result),
-                LastError(api).c_str());
-  } else {
-    std::printf("  Handle:          %u\n", fileId);
-    std::printf("  File type:       %s\n", Field(info.szFileType, sizeof info.szFileType).c_str());
-    std::printf("  Application:     %s\n", Field(info.szAppName, sizeof info.szAppName).c_str());
-    std::printf("  Recorded:        %04u-%02u-%02u %02u:%02u:%02u.%03u\n", info.dwTime_Year,
-                info.dwTime_Month, info.dwTime_Day, info.dwTime_Hour, info.dwTime_Min,
-                info.dwTime_Sec, info.dwTime_MilliSec);
-    std::printf("  Tick:            %g s\n", info.dTimeStampResolution);
-    std::printf("  Time span:       %g s\n", info.dTimeSpan);
-    std::printf("  Comment:         %s\n",
-                Field(info.szFileComment, sizeof info.szFileComment).c_str());
-    std::printf("  Entities:        %u\n", info.dwEntityCount);
-    for (uint32_t id = 0; id < info.dwEntityCount; ++id) {
-      ns_ENTITYINFO entity = {};
-      result = api.GetEntityInfo(fileId, id, &entity, sizeof entity);
-      if (result != ns_OK) {
-        std::printf("    %u: ns_GetEntityInfo failed: %d (%s): %s\n", id, result,
-                    ResultName(result), LastError(api).c_str());
-        ok = false;
-        continue;
-      }
-      std::printf("    %u: %-7s %-31s %u items\n", id, EntityTypeName(entity.dwEntityType),
-                  Field(entity.szEntityLabel, sizeof entity.szEntityLabel).c_str(),
-                  entity.dwItemCount);
-    }
-  }
-  result = api.CloseFile(fileId);
-  if (result != ns_OK) {
-    std::printf("  ns_CloseFile failed: %d (%s): %s\n", result, ResultName(result),
-                LastError(api).c_str());
-    ok = false;
-  }
-  return ok;
+#ifdef NSINFO_DEMO
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
+
+// Writes the demo recording into a new temporary folder; empty on failure.
+std::string WriteDemo(std::string* folder) {
+  const char* base = std::getenv("TMPDIR");
+  std::string dir = std::string(base && *base ? base : "/tmp") + "/nsinfo-demo.XXXXXX";
+  if (mkdtemp(&dir[0]) == nullptr) return "";
+  *folder = dir;
+  const std::string path = dir + "/demo.orfx";
+  return recording_test::WriteDemoOrfx(path) ? path : "";
+}
+#endif
+
+void Usage() {
+  std::fprintf(stderr,
+               "usage: nsinfo [--lib PATH] [--entity N] [--items K] [--csv] [FILE]\n"
+               "  FILE        a recording (.orfx or .orf); without it, a built-in demo\n"
+               "  --entity N  show the first items of entity N only\n"
+               "  --items K   how many items to show per entity (default 5)\n"
+               "  --csv       write entity N's data as CSV (needs --entity)\n");
 }
 
-void Usage() { std::fprintf(stderr, "usage: nsinfo [--lib PATH] [FILE...]\n"); }
+// A whole non-negative number argument, or -1.
+long long Number(const char* text) {
+  char* end = nullptr;
+  const long long v = std::strtoll(text, &end, 10);
+  return (end == text || *end != '\0' || v < 0) ? -1 : v;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string library;
   std::vector<const char*> files;
+  nsinfo::InspectOptions options;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--lib") == 0) {
-      if (i + 1 >= argc) {
+    const bool hasValue = i + 1 < argc;
+    if (std::strcmp(argv[i], "--lib") == 0 && hasValue) {
+      library = argv[++i];
+    } else if (std::strcmp(argv[i], "--entity") == 0 && hasValue) {
+      options.entity = Number(argv[++i]);
+      if (options.entity < 0) {
         Usage();
         return 2;
       }
-      library = argv[++i];
+    } else if (std::strcmp(argv[i], "--items") == 0 && hasValue) {
+      const long long n = Number(argv[++i]);
+      if (n < 0 || n > 1000000) {
+        Usage();
+        return 2;
+      }
+      options.items = static_cast<uint32_t>(n);
+    } else if (std::strcmp(argv[i], "--csv") == 0) {
+      options.csv = true;
     } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       Usage();
       return 0;
+    } else if (argv[i][0] == '-' && argv[i][1] == '-') {
+      Usage();
+      return 2;
     } else {
       files.push_back(argv[i]);
     }
+  }
+  if (options.csv && (options.entity < 0 || files.size() > 1)) {
+    Usage();
+    return 2;
   }
   if (library.empty()) library = DefaultLibrary();
 
@@ -181,11 +180,31 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  std::printf("Library:         %s\n", library.c_str());
-  int status = PrintLibrary(api) ? 0 : 2;
-  for (const char* path : files) {
-    if (!PrintFile(api, path) && status == 0) status = 1;
+  int status = 0;
+  if (!options.csv) {
+    std::printf("Library:         %s\n", library.c_str());
+    status = PrintLibrary(api) ? 0 : 2;
   }
+  std::string demoFolder, demoPath;
+  if (files.empty()) {
+#ifdef NSINFO_DEMO
+    demoPath = WriteDemo(&demoFolder);
+    if (demoPath.empty()) {
+      std::fprintf(stderr, "nsinfo: cannot write the demo recording\n");
+      return 2;
+    }
+    if (!options.csv) std::printf("\nNo recording given: inspecting the built-in demo.\n");
+    files.push_back(demoPath.c_str());
+#else
+    if (!options.csv) std::printf("\nNo recording given (this build has no built-in demo).\n");
+#endif
+  }
+  for (const char* path : files) {
+    if (nsinfo::InspectFile(api, path, options, stdout) != 0 && status == 0) status = 1;
+  }
+#ifdef NSINFO_DEMO
+  if (!demoFolder.empty()) nftw(demoFolder.c_str(), RemoveEntry, 8, FTW_DEPTH | FTW_PHYS);
+#endif
   std::fflush(stdout);
   dlclose(handle);
   return status;
