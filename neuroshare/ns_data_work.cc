@@ -84,7 +84,13 @@ ns_RESULT NsAnalogData(TNsFile& file, TNsEntity& entity, uint32_t startIndex,
   // One run of contiguous samples from t, read in large pieces: each piece
   // must start exactly where the previous one ended, or there is a gap.
   const uint32_t wanted = std::min(indexCount, entity.itemCount - startIndex);
-  std::vector<float> values(std::min(wanted, kAnalogReadSamples));
+  // One buffer for the library's lifetime (callers hold the library lock):
+  // a fresh one per call would cost page faults on every request.
+  static std::vector<float>* const buffer = new std::vector<float>();
+  std::vector<float>& values = *buffer;
+  if (values.size() < std::min(wanted, kAnalogReadSamples)) {
+    values.resize(std::min(wanted, kAnalogReadSamples));
+  }
   uint32_t done = 0;
   TSTime64 next = t;
   while (done < wanted) {

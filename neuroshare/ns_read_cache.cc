@@ -1,55 +1,86 @@
 #include "neuroshare/ns_read_cache.h"
 
+#include <memory>
+
 namespace nsv {
 namespace {
 
-struct TNsReadCache {
+struct TNsCachedChunk {
   const vslk64::CKel64File* file = nullptr;
-  int64_t entity = -1;  // -1: the cache is empty
+  int64_t entity = -1;  // -1: the entry is empty
   TNsChunk chunk;
-  TNsScratch scratch;
+  uint64_t lastUse = 0;  // 0 while empty, so empty entries are taken first
+  std::unique_ptr<vslk64::TSTime64[]> times;  // kNsChunkItems, made on first use
 };
 
-TNsReadCache g_cache;
+struct TNsReadCache {
+  TNsScratch scratch;
+  TNsCachedChunk entries[kNsCachedChunks];
+  uint64_t clock = 0;
+};
+
+// Never destroyed: the unload hook may close files after static objects are
+// gone.
+TNsReadCache& Cache() {
+  static TNsReadCache* const cache = new TNsReadCache;
+  return *cache;
+}
+
+void Forget(TNsCachedChunk& entry) {
+  entry.file = nullptr;
+  entry.entity = -1;
+  entry.chunk = TNsChunk();
+  entry.lastUse = 0;
+}
 
 }  // namespace
 
-TNsScratch& NsScratchForScan() {
-  NsDropReadCache();
-  return g_cache.scratch;
-}
+TNsScratch& NsScratchForScan() { return Cache().scratch; }
 
 void NsDropReadCache() {
-  g_cache.file = nullptr;
-  g_cache.entity = -1;
-  g_cache.chunk = TNsChunk();
+  for (TNsCachedChunk& entry : Cache().entries) Forget(entry);
 }
 
 void NsDropReadCacheOf(const vslk64::CKel64File* file) {
-  if (g_cache.entity >= 0 && g_cache.file == file) NsDropReadCache();
+  for (TNsCachedChunk& entry : Cache().entries) {
+    if (entry.entity >= 0 && entry.file == file) Forget(entry);
+  }
 }
 
 const vslk64::CKel64File* NsReadCacheOwner() {
-  return g_cache.entity >= 0 ? g_cache.file : nullptr;
+  const TNsCachedChunk* newest = nullptr;
+  for (const TNsCachedChunk& entry : Cache().entries) {
+    if (entry.entity >= 0 && (!newest || entry.lastUse > newest->lastUse)) newest = &entry;
+  }
+  return newest ? newest->file : nullptr;
 }
 
 const vslk64::TSTime64* NsChunkTimes(TNsFile& file, const TNsEntity& entity,
                                      const TNsChunk& chunk) {
-  if (g_cache.entity == entity.id && g_cache.file == file.file.get() && g_cache.chunk == chunk) {
-    return g_cache.scratch.times;
+  TNsReadCache& cache = Cache();
+  TNsCachedChunk* victim = &cache.entries[0];
+  for (TNsCachedChunk& entry : cache.entries) {
+    if (entry.entity == entity.id && entry.file == file.file.get() && entry.chunk == chunk) {
+      entry.lastUse = ++cache.clock;
+      return entry.times.get();
+    }
+    if (entry.lastUse < victim->lastUse) victim = &entry;
   }
-  NsDropReadCache();
-  vslk64::TSTime64* times = g_cache.scratch.times;
+  Forget(*victim);
+  if (!victim->times) victim->times.reset(new vslk64::TSTime64[kNsChunkItems]);
+  vslk64::TSTime64* times = victim->times.get();
   // Chunks end before the reads' open end, so lastTime + 1 cannot overflow.
   const int n = file.file->ReadEvents(entity.chan, times, kNsChunkItems, chunk.firstTime,
                                       chunk.lastTime + 1, &entity.filter);
   if (n < 1 || static_cast<uint32_t>(n) != chunk.count || times[0] != chunk.firstTime ||
       times[n - 1] != chunk.lastTime) {
+    NsDropReadCache();
     return nullptr;
   }
-  g_cache.file = file.file.get();
-  g_cache.entity = entity.id;
-  g_cache.chunk = chunk;
+  victim->file = file.file.get();
+  victim->entity = entity.id;
+  victim->chunk = chunk;
+  victim->lastUse = ++cache.clock;
   return times;
 }
 

@@ -1,13 +1,16 @@
-// The library-wide scratch buffer and the read cache that keeps the item
-// times of one chunk in it.
+// The library-wide scratch buffer of the scan at open, and the read cache
+// that keeps the item times of recently used chunks.
 //
 // The scan at open reads every channel into the scratch buffer, a read's
-// worth at a time, and keeps nothing of it. Afterwards the buffer holds the
-// item times of the chunk read last (TimeOfIndex, IndexOfTime and the neural
-// data read all go through NsChunkTimes), so consecutive lookups within one
-// chunk cost no read. The cache is keyed by the file object, the entity and
-// the chunk, and is emptied when its file is closed, so that a later file
-// object at the same address cannot find stale times. Callers hold the
+// worth at a time, and keeps nothing of it. Afterwards TimeOfIndex,
+// IndexOfTime and the neural data read all get a chunk's item times through
+// NsChunkTimes, which keeps the times of the last kNsCachedChunks chunks
+// used (least recently used out), so lookups within a chunk cost no read and
+// lookups that wander over a file's events and markers soon cost none
+// either. Entries are keyed by the file object, the entity and the chunk;
+// every entry of a file goes when the file is closed, so that a later file
+// object at the same address cannot find stale times, and the whole cache
+// goes when a chunk no longer reads back as it was indexed. Callers hold the
 // library lock (ns_call.h).
 #pragma once
 
@@ -22,6 +25,8 @@ namespace nsv {
 // Items per read of the scan and of a chunk, and samples per waveform read.
 constexpr int kNsChunkItems = 4000;
 constexpr int kNsChunkSamples = 32000;
+// Chunks whose item times the cache keeps (32000 bytes each).
+constexpr int kNsCachedChunks = 64;
 
 // 64000 bytes, seen as whichever kind of item the current read delivers.
 union TNsScratch {
@@ -41,8 +46,8 @@ void NsDropReadCache();
 // Empties the cache when it holds items of this file object.
 void NsDropReadCacheOf(const vslk64::CKel64File* file);
 
-// The file object whose item times the cache holds, or null when it is
-// empty (for diagnostics and tests).
+// A file object whose item times the cache holds (the most recently used),
+// or null when it is empty (for diagnostics and tests).
 const vslk64::CKel64File* NsReadCacheOwner();
 
 // The item times of one chunk of a non-waveform entity, in order: from the

@@ -19,9 +19,11 @@ struct TKelTable {
   std::atomic<int> count{0};
 };
 
+// Never destroyed: the library's unload hook releases the table's records,
+// and it may run after the program's static objects are gone.
 TKelTable& Table() {
-  static TKelTable table;
-  return table;
+  static TKelTable* const table = new TKelTable;
+  return *table;
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "filelib/orfx/channel.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "filelib/orfx/block_io.h"
 #include "filelib/orfx/disk_block_head.h"
@@ -17,10 +19,21 @@ constexpr uint64_t kBlockItemBytes = kDataBlockSize - kDiskBlockHeadSize;
 
 bool HasScale(uint8_t kind) { return kind == Adc || kind == WaveMark || kind == RealWave; }
 
+// 1 / 6553.6: a 16-bit sample of full scale stands for five units.
+constexpr double kShortToUnits = 0.000152587890625;
+constexpr double kUnitsToShort = 6553.6;
+
+// Floats converted per pass when 16-bit samples are read from a float
+// channel: the staging buffer stays small whatever the caller asks for.
+constexpr uint64_t kFloatChunk = 16384;
+
 }  // namespace
 
 CKel64Chan::CKel64Chan(TKel64File* file, uint16_t chan, TDataKind kind)
-    : file_(file), head_(file->ChanHeadRecord(chan)), chan_(chan) {
+    : file_(file),
+      head_(file->ChanHeadRecord(chan)),
+      chan_(chan),
+      cursor_(chan, head_, file, &indexPath_) {
   headChanged_ = head_->kind != kind;
   // A slot opened from disk holds a live channel here, so ClearDeleted finds
   // a kind and leaves the record (and the string table) alone.
@@ -181,33 +194,239 @@ int CKel64Chan::ClearDeleted() {
   return kOk;
 }
 
-int CKel64Chan::ReadEvents(TSTime64*, TReadRange&, const CMarkFilter*) { return kErrWrongKind; }
-int CKel64Chan::ReadMarkers(TMarker*, TReadRange&, const CMarkFilter*) { return kErrWrongKind; }
-int CKel64Chan::ReadExtMarks(uint8_t*, TReadRange&, const CMarkFilter*) { return kErrWrongKind; }
+// --- Reading ---------------------------------------------------------------------
+
+int CKel64Chan::CheckKindLocked(uint8_t lo, uint8_t hi) const {
+  const uint8_t kind = head_->kind;
+  if (kind == ChanOff) return kErrNoChannel;
+  return kind >= lo && kind <= hi ? kOk : kErrWrongKind;
+}
+
+TSTime64 CKel64Chan::WriteLimitLocked() const {
+  if (!writeBlock_) return kMaxTime64;
+  return writeBlock_->Items() == 0 ? -1 : writeBlock_->FirstTime();
+}
+
+template <typename Read>
+int CKel64Chan::ReadLocked(TReadRange& range, bool wave, Read read) {
+  const TSTime64 limit = WriteLimitLocked();
+  int total = 0;
+  if (range.tFrom < limit) {
+    int rc = cursor_.FindBlock(range.tFrom);
+    if (rc < 0) return rc;
+    // rc 1: no block holds tFrom or anything later.
+    while (rc == 0) {
+      CDataBlock& block = *cursor_.Block();
+      if (block.FirstTime() >= limit) break;
+      const TSTime64 end = block.EndTime();
+      const int n = read(block);
+      if (n < 0) return n;
+      total += n;
+      if (!range.IsOpen()) break;
+      // With the range still open every item of the block from tFrom on was
+      // examined and none lay at or after tUpto, so end < tUpto. Moving tFrom
+      // past them lets a repeated call continue after this block even when
+      // the filter let nothing through. A waveform read that has delivered
+      // keeps its tFrom: it is where the next contiguous sample must lie.
+      if ((!wave || range.First()) && end >= range.tFrom && end < range.tUpto) {
+        range.tFrom = end + 1;
+      }
+      if (range.nTries > 0 && --range.nTries == 0) break;
+      rc = cursor_.NextBlock();
+      if (rc < 0) return rc;
+    }
+  }
+  if (writeBlock_ && range.nTries != 0 && range.IsOpen() && range.tUpto > limit) {
+    // Samples already delivered must continue exactly into the write block.
+    if (wave && !range.First() && range.tFrom != limit) return total;
+    const int n = read(*writeBlock_);
+    if (n < 0) return n;
+    total += n;
+  }
+  return total;
+}
+
+template <typename Read>
+int CKel64Chan::ReadItems(TReadRange& range, const CMarkFilter* filter, uint8_t lowestKind,
+                          Read read) {
+  if (!range.IsOpen()) return 0;
+  if (filter != nullptr) {
+    const int32_t summary = filter->Summary();
+    if (summary == CMarkFilter::kNonePass) return 0;
+    if (summary == CMarkFilter::kAllPass) filter = nullptr;
+  }
+  Guard g(lock_);
+  const int rc = CheckKindLocked(lowestKind, TextMark);
+  if (rc != kOk) return rc;
+  return ReadLocked(range, false, [&](CDataBlock& block) { return read(block, filter); });
+}
+
+int CKel64Chan::ReadEvents(TSTime64* out, TReadRange& range, const CMarkFilter* filter) {
+  return ReadItems(range, filter, EventA, [&](CDataBlock& block, const CMarkFilter* f) {
+    return block.ReadEvents(out, range, f);
+  });
+}
+
+int CKel64Chan::ReadMarkers(TMarker* out, TReadRange& range, const CMarkFilter* filter) {
+  return ReadItems(range, filter, Level, [&](CDataBlock& block, const CMarkFilter* f) {
+    return block.ReadMarkers(out, range, f);
+  });
+}
+
+int CKel64Chan::ReadExtMarks(uint8_t* out, TReadRange& range, const CMarkFilter* filter) {
+  return ReadItems(range, filter, WaveMark, [&](CDataBlock& block, const CMarkFilter* f) {
+    return block.ReadExtMarks(out, range, f);
+  });
+}
+
 int CKel64Chan::ReadLevels(TSTime64*, TReadRange&, bool*) { return kErrWrongKind; }
+
 int CKel64Chan::ReadWaveS(int16_t*, TReadRange&, TSTime64*, const CMarkFilter*) {
   return kErrWrongKind;
 }
-int CKel64Chan::ReadWaveF(float*, TReadRange&, TSTime64*, const CMarkFilter*) {
-  return kErrWrongKind;
+
+int CKel64Chan::ReadShortsLocked(int16_t* out, TReadRange& range, TSTime64* tFirst,
+                                 const CMarkFilter* filter) {
+  const uint8_t kind = head_->kind;
+  if (kind == ChanOff) return kErrNoChannel;
+  if (kind == WaveMark) {
+    // The filter also carries the trace selector, so a filter that passes
+    // every record is still handed on.
+    if (filter != nullptr && filter->Summary() == CMarkFilter::kNonePass) return 0;
+    range.pHead = head_;
+  } else if (kind == Adc) {
+    filter = nullptr;  // samples have no codes
+  } else {
+    return kErrWrongKind;
+  }
+  return ReadLocked(range, true, [&](CDataBlock& block) {
+    return block.ReadWaveS(out, range, tFirst, filter);
+  });
 }
-TSTime64 CKel64Chan::PrevNTime(TReadRange&, const CMarkFilter*, bool) { return kErrWrongKind; }
+
+int CKel64Chan::ReadWaveF(float* out, TReadRange& range, TSTime64* tFirst,
+                          const CMarkFilter* filter) {
+  if (!range.IsOpen()) return 0;
+  // The 16-bit samples land in the upper half of the caller's buffer and
+  // are widened from there into the whole of it.
+  int16_t* shorts = reinterpret_cast<int16_t*>(out + range.nMax / 2);
+  const int n = ReadWaveS(shorts, range, tFirst, filter);
+  if (n >= 1) {
+    Guard g(lock_);
+    ShortsToFloats(out, shorts, static_cast<uint64_t>(n));
+  }
+  return n;
+}
+
+void CKel64Chan::ShortsToFloats(float* out, const int16_t* in, uint64_t n) const {
+  const double factor = head_->scale * kShortToUnits;
+  const double offset = head_->offset;
+  // in may overlay out from out + k on, with n <= 2k + 1. Each piece of
+  // samples is taken aside before its floats are stored; those floats
+  // overlay only samples already taken (float j covers samples 2 (j - k) and
+  // 2 (j - k) + 1: below the end of its piece, or past the last sample).
+  constexpr uint64_t kPiece = 256;
+  int16_t piece[kPiece];
+  for (uint64_t i = 0; i < n; i += kPiece) {
+    const uint64_t m = std::min(kPiece, n - i);
+    std::memmove(piece, in + i, m * sizeof *piece);
+    for (uint64_t k = 0; k < m; ++k) out[i + k] = static_cast<float>(piece[k] * factor + offset);
+  }
+}
+
+void CKel64Chan::FloatsToShorts(int16_t* out, const float* in, uint64_t n) const {
+  const double offset = head_->offset;
+  const double k = kUnitsToShort / head_->scale;
+  const double u = 1.0 / k;
+  double hi = u * 32767 + offset;
+  double lo = offset - u * 32768;
+  // A negative scale turns the range over: the top value then stands for
+  // -32768.
+  const bool reversed = hi < lo;
+  if (reversed) std::swap(hi, lo);
+  const int16_t top = reversed ? -32768 : 32767;
+  const int16_t bottom = reversed ? 32767 : -32768;
+  for (uint64_t i = 0; i < n; ++i) {
+    const double x = in[i];
+    if (x >= hi) {
+      out[i] = top;
+    } else if (x > lo) {
+      const double y = (x - offset) * k;
+      out[i] = static_cast<int16_t>(y >= 0 ? y + 0.5 : y - 0.5);
+    } else {
+      out[i] = bottom;
+    }
+  }
+}
+
+TSTime64 CKel64Chan::PrevNTime(TReadRange& range, const CMarkFilter* filter, bool asWave) {
+  if (!range.IsOpen()) return -1;
+  Guard g(lock_);
+  const uint8_t kind = head_->kind;
+  if (kind == ChanOff) return kErrNoChannel;
+  // Waveform blocks search over samples anyway.
+  const bool samples = kind == Adc || kind == RealWave;
+  if (samples) asWave = false;
+  const uint64_t points = head_->rows;
+  const TSTime64 divide = head_->divide;
+  if (asWave && (kind < WaveMark || kind > TextMark || points == 0 || divide < 1)) {
+    return kErrWrongKind;
+  }
+  const auto search = [&](CDataBlock& block) {
+    return asWave ? block.PrevNWaveTime(range, filter, points, divide)
+                  : block.PrevNTime(range, filter);
+  };
+  // With no data left to step back over: a search over samples that has
+  // stepped over some ends where its contiguous data begin.
+  const auto ranOut = [&]() -> TSTime64 {
+    return (samples || asWave) && !range.First() ? range.tUpto : -1;
+  };
+
+  TSTime64 r = -1;
+  if (writeBlock_) {
+    r = search(*writeBlock_);
+    if (!range.IsOpen()) return r;
+  }
+  int rc = cursor_.FindBlock(range.tUpto - 1);
+  if (rc < 0) return rc;
+  if (rc == 1 && cursor_.CurBlock() < 0) return ranOut();
+  for (;;) {
+    r = search(*cursor_.Block());
+    if (!range.IsOpen()) return r;
+    if (range.nTries > 0 && --range.nTries == 0) return kSearchBudgetSpent;
+    rc = cursor_.PrevBlock();
+    if (rc < 0) return rc;
+    if (rc != 0) return ranOut();
+  }
+}
 
 TSTime64 CKel64Chan::ChanMaxTime() {
   Guard g(lock_);
+  if (writeBlock_ && writeBlock_->Items() != 0) return writeBlock_->EndTime();
   return head_->lastTime;
 }
 
 int64_t CKel64Chan::ChanBytes() {
   Guard g(lock_);
   // A count no file could hold is a damaged record, not a size.
-  if (head_->blocksUsed > static_cast<uint64_t>(INT64_MAX) / kDataBlockSize) return kErrCorrupt;
-  return static_cast<int64_t>(head_->blocksUsed * kDataBlockSize);
+  if (head_->blocksUsed > static_cast<uint64_t>(INT64_MAX) / kDataBlockSize - 1) return kErrCorrupt;
+  int64_t bytes = static_cast<int64_t>(head_->blocksUsed * kDataBlockSize);
+  if (writeBlock_ && writeBlock_->IsDirty() && writeBlock_->Items() != 0) {
+    bytes += static_cast<int64_t>(writeBlock_->Items()) * head_->itemSize;
+  }
+  return bytes;
 }
 
 bool CKel64Chan::IsModified() {
   Guard g(lock_);
-  return headChanged_;
+  if (headChanged_) return true;
+  if (writeBlock_ && writeBlock_->IsDirty() && writeBlock_->Items() != 0) return true;
+  const CDataBlock* read = cursor_.Block();
+  if (read && read->IsDirty() && read->Items() != 0 && read->FilePos() != 0) return true;
+  for (const TIndexNode& node : indexPath_) {
+    if (node.dirty) return true;
+  }
+  return false;
 }
 
 int CKel64Chan::Commit() {
@@ -217,6 +436,8 @@ int CKel64Chan::Commit() {
   if (r == kOk) headChanged_ = false;
   return r;
 }
+
+bool CKel64Chan::LastLevel() { return false; }
 
 void CKel64Chan::Save(TSTime64, bool) {}
 void CKel64Chan::SaveRange(TSTime64, TSTime64) {}
@@ -229,10 +450,58 @@ CAdcChan::CAdcChan(TKel64File* file, uint16_t chan, TSTime64 divide) : CKel64Cha
   head_->divide = divide;
 }
 
+int CAdcChan::ReadWaveS(int16_t* out, TReadRange& range, TSTime64* tFirst,
+                        const CMarkFilter* filter) {
+  if (!range.IsOpen()) return 0;
+  Guard g(lock_);
+  return ReadShortsLocked(out, range, tFirst, filter);
+}
+
 CRealWChan::CRealWChan(TKel64File* file, uint16_t chan, TSTime64 divide)
     : CKel64Chan(file, chan, RealWave) {
   head_->itemSize = 4;
   head_->divide = divide;
+}
+
+int CRealWChan::ReadWaveF(float* out, TReadRange& range, TSTime64* tFirst, const CMarkFilter*) {
+  if (!range.IsOpen()) return 0;
+  Guard g(lock_);
+  const int rc = CheckKindLocked(RealWave, RealWave);
+  if (rc != kOk) return rc;
+  return ReadLocked(range, true, [&](CDataBlock& block) {
+    return block.ReadWaveF(out, range, tFirst, nullptr);
+  });
+}
+
+// Floats are read in pieces through a small buffer and converted; the range
+// carries the read from one piece to the next, so the pieces join exactly as
+// one read would.
+int CRealWChan::ReadWaveS(int16_t* out, TReadRange& range, TSTime64* tFirst,
+                          const CMarkFilter*) {
+  if (!range.IsOpen()) return 0;
+  const uint64_t wanted = range.nMax;
+  std::vector<float> floats(static_cast<size_t>(std::min(wanted, kFloatChunk)));
+  uint64_t total = 0;
+  for (;;) {
+    const uint64_t piece = std::min<uint64_t>(wanted - total, floats.size());
+    range.nMax = piece;
+    const int n = ReadWaveF(floats.data(), range, tFirst, nullptr);
+    if (n < 0) return n;
+    {
+      Guard g(lock_);
+      FloatsToShorts(out + total, floats.data(), static_cast<uint64_t>(n));
+    }
+    total += static_cast<uint64_t>(n);
+    // nMax left above 0 means the read stopped short of the piece: the end
+    // of the data or of the block budget. nMax 0 with the range closed is
+    // the end of the range or a gap.
+    const bool pieceFull = range.nMax == 0 && static_cast<uint64_t>(n) == piece;
+    const bool closed = range.tFrom >= range.tUpto || range.tUpto < 1;
+    if (!pieceFull || closed || total == wanted || range.nTries == 0) {
+      if (!closed || range.nMax != 0) range.nMax = wanted - total;
+      return static_cast<int>(total);
+    }
+  }
 }
 
 CEventChan::CEventChan(TKel64File* file, uint16_t chan, TDataKind kind)
@@ -243,6 +512,44 @@ CEventChan::CEventChan(TKel64File* file, uint16_t chan, TDataKind kind)
 CMarkerChan::CMarkerChan(TKel64File* file, uint16_t chan, TDataKind kind)
     : CKel64Chan(file, chan, kind) {
   head_->itemSize = 16;
+}
+
+int CMarkerChan::ReadLevels(TSTime64* out, TReadRange& range, bool* level) {
+  if (range.nMax == 0) return 0;
+  TMarker change{};
+  TReadRange one(range.tFrom, range.tUpto, 1);
+  int r = ReadMarkers(&change, one, nullptr);
+  if (r < 0) return r;
+  if (r > 0) {
+    *level = change.code[0] != 0;
+    return ReadEvents(out, range, nullptr);
+  }
+  // No change in the range: the last one before it decides.
+  TReadRange back(-1, range.tFrom, 1);
+  TSTime64 t;
+  do {
+    t = PrevNTime(back, nullptr, false);
+  } while (t == kSearchBudgetSpent);
+  if (t >= 0) {
+    TReadRange at(t, t + 1, 1);
+    r = ReadMarkers(&change, at, nullptr);
+    if (r < 0) return r;
+    if (r > 0) {
+      *level = change.code[0] == 0;
+      return 0;
+    }
+  } else if (t != -1) {
+    return static_cast<int>(t);
+  }
+  Guard g(lock_);
+  *level = (head_->flags & 1u) == 0;
+  return 0;
+}
+
+bool CMarkerChan::LastLevel() {
+  Guard g(lock_);
+  if (writeBlock_ && writeBlock_->Items() != 0) return writeBlock_->LastCode() != 0;
+  return (head_->flags & 1u) != 0;
 }
 
 CExtMarkChan::CExtMarkChan(TKel64File* file, uint16_t chan, TDataKind kind, uint16_t rows,
@@ -256,6 +563,13 @@ CExtMarkChan::CExtMarkChan(TKel64File* file, uint16_t chan, TDataKind kind, uint
   head_->rows = rows;
   head_->cols = cols;
   head_->divide = divide;
+}
+
+int CExtMarkChan::ReadWaveS(int16_t* out, TReadRange& range, TSTime64* tFirst,
+                            const CMarkFilter* filter) {
+  if (!range.IsOpen()) return 0;
+  Guard g(lock_);
+  return ReadShortsLocked(out, range, tFirst, filter);
 }
 
 uint64_t ExtMarkItemSize(TDataKind kind, uint64_t rows, uint64_t cols) {

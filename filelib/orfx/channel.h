@@ -8,18 +8,34 @@
 // of the channel are there. Texts are string-table identifiers in the record;
 // the table itself belongs to the file and is reached through it.
 //
+// Reading: a channel walks its disk blocks in time order through its read
+// cursor (CIndexCursor, which owns the one read block), then its write block,
+// the last, not yet complete block of a channel being written. Everything
+// inside a block is left to the block classes (data_block.h); the channel
+// decides which block comes next, keeps the walk in time order and spends
+// the range's block budget (TReadRange::nTries) so that a long read hands
+// the channel back to other threads every few blocks.
+//
 // Locks: the channel mutex guards the header record and everything the
-// object holds. Texts are changed under the file's main mutex, taken inside
-// the channel mutex. Public members take the channel mutex themselves, so code
-// that already holds it reads and changes head_ directly.
+// object holds (cursor, read block, write path, write block). Texts are
+// changed under the file's main mutex, taken inside the channel mutex; block
+// transfers take the file's handle mutex, also inside it. Public members take
+// the channel mutex themselves, so code that already holds it reads and
+// changes head_ directly. The mutex is not recursive: an operation built on
+// other public operations (ReadLevels, ReadWaveF) calls them without holding
+// it.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "filelib/kel64_types.h"
 #include "filelib/mark_filter.h"
 #include "filelib/orfx/chan_head.h"
+#include "filelib/orfx/data_block.h"
+#include "filelib/orfx/index_block.h"
+#include "filelib/orfx/index_cursor.h"
 #include "filelib/orfx/read_range.h"
 #include "platform/locks.h"
 
@@ -75,29 +91,63 @@ class CKel64Chan {
 
   // --- Reading --------------------------------------------------------------
   // Each delivers into out from the range, narrowing it as items are
-  // delivered, and returns the count delivered or a negative status. A
-  // channel whose items cannot answer the request returns kErrWrongKind.
+  // delivered, and returns the count delivered or a negative status: a
+  // channel whose items cannot answer the request gives kErrWrongKind, a
+  // damaged file kErrCorrupt (the cursor is then invalid and the next read
+  // starts again from the top of the index). A closed range gives 0 without
+  // taking the lock. A read that spends the range's block budget stops with
+  // the range still open and tFrom past everything it examined, so that the
+  // same call repeated with the budget re-armed continues where it stopped.
   // tFirst and level are never null.
+  //
+  // Times of items of kinds 2 to 8 (event, level, marker and extended-marker
+  // channels).
   virtual int ReadEvents(TSTime64* out, TReadRange& range, const CMarkFilter* filter);
+  // The TMarker part of items of kinds 4 to 8.
   virtual int ReadMarkers(TMarker* out, TReadRange& range, const CMarkFilter* filter);
-  // Whole items of ItemSize() bytes each.
+  // Whole items of ItemSize() bytes each, kinds 6 to 8.
   virtual int ReadExtMarks(uint8_t* out, TReadRange& range, const CMarkFilter* filter);
+  // Level changes (marker-kind channels): the change times as ReadEvents
+  // gives them, and *level as CMarkerChan describes.
   virtual int ReadLevels(TSTime64* out, TReadRange& range, bool* level);
+  // Waveform reads deliver one contiguous stretch of samples: from the first
+  // sample at or after tFrom (its time goes to *tFirst) up to the end of the
+  // range, nMax samples or the first gap, whichever comes first.
   virtual int ReadWaveS(int16_t* out, TReadRange& range, TSTime64* tFirst,
                         const CMarkFilter* filter);
+  // Here: 16-bit samples read with ReadWaveS into the upper half of out (the
+  // caller sizes it for nMax floats) and converted in place, so nothing is
+  // allocated.
   virtual int ReadWaveF(float* out, TReadRange& range, TSTime64* tFirst, const CMarkFilter* filter);
   // The backward search: the time of the range's nMax-th item before tUpto,
-  // no earlier than tFrom; -1 when there is none, -3 when the block budget
-  // ran out first (the caller repeats the call with the same range).
+  // no earlier than tFrom; -1 when there is none, kSearchBudgetSpent when the
+  // block budget ran out first (the caller repeats the call with the same
+  // range, which then runs to the end). Over samples (waveforms, or wave-mark
+  // points with asWave) the samples stepped over must be contiguous: a gap,
+  // or the start of the channel's data, ends the search at the time where
+  // the contiguous data begin.
   virtual TSTime64 PrevNTime(TReadRange& range, const CMarkFilter* filter, bool asWave);
   // Time of the channel's last item, -1 when it holds none.
   virtual TSTime64 ChanMaxTime();
-  // Bytes of data held.
+  // Bytes of data held: whole disk blocks, and the items of a write block
+  // not yet on disk.
   virtual int64_t ChanBytes();
   // Whether anything of the channel differs from the file.
   virtual bool IsModified();
   // Brings everything unsaved to the file; here, the header record.
   virtual int Commit();
+  // The level state of a level channel (see CMarkerChan); false for others.
+  virtual bool LastLevel();
+
+  // Sample conversions with the channel's scale and offset; the caller holds
+  // the channel mutex. A 16-bit sample s stands for s * scale / 6553.6 +
+  // offset. ShortsToFloats may convert in place from the upper half of a
+  // float buffer (in at out + k, n <= 2k + 1): each float is written only
+  // after the samples it overlays have been read. FloatsToShorts rounds
+  // halves away from zero and clamps to the 16-bit range (reversed for a
+  // negative scale).
+  void ShortsToFloats(float* out, const int16_t* in, uint64_t n) const;
+  void FloatsToShorts(int16_t* out, const float* in, uint64_t n) const;
 
   // --- Saving (channels that buffer their newest data override these) ------
   virtual void Save(TSTime64 t, bool save);
@@ -110,37 +160,89 @@ class CKel64Chan {
   // Replaces the text whose identifier is held in *id; lock_ held.
   void ReplaceTextLocked(uint32_t* id, const char* text);
 
+  // The time from which the write block holds the channel's data: its first
+  // item, -1 while it is empty, or kMaxTime64 (which no stored time reaches)
+  // without one. Disk blocks hold everything before it. lock_ held.
+  TSTime64 WriteLimitLocked() const;
+  // The forward walk shared by every read: the disk blocks from the one
+  // holding tFrom on, then the write block; read(block) reads one block.
+  // wave: the range carries a waveform read, whose tFrom says where the
+  // next contiguous sample must lie. lock_ held.
+  template <typename Read>
+  int ReadLocked(TReadRange& range, bool wave, Read read);
+  // The reads of times, markers and extended markers, which kinds
+  // lowestKind to 8 hold: the filter's summary, the lock, the kind, the walk.
+  // read(block, filter) reads one block.
+  template <typename Read>
+  int ReadItems(TReadRange& range, const CMarkFilter* filter, uint8_t lowestKind, Read read);
+  // 16-bit samples of a kind 1 channel, or one trace of the wave marks of a
+  // kind 6 channel (the filter's trace selector picks it); lock_ held.
+  int ReadShortsLocked(int16_t* out, TReadRange& range, TSTime64* tFirst,
+                       const CMarkFilter* filter);
+  // kOk when the channel's kind is one of the kinds [lo, hi]; else
+  // kErrWrongKind, or kErrNoChannel for a slot without a kind. lock_ held.
+  int CheckKindLocked(uint8_t lo, uint8_t hi) const;
+
   TKel64File* const file_;
   TChanHead* const head_;
   const uint16_t chan_;
   bool headChanged_ = false;  // the record differs from the file
+  // The rightmost path of the index, lowest level first, as appending builds
+  // it. Empty until the channel is written to.
+  std::vector<TIndexNode> indexPath_;
+  // The last, not yet complete block of a channel being written; null until
+  // the first append.
+  std::unique_ptr<CDataBlock> writeBlock_;
+  // The read position in the index and the read block.
+  CIndexCursor cursor_;
   platform::Mutex lock_;
 };
 
+// Kind 1.
 class CAdcChan : public CKel64Chan {
  public:
   CAdcChan(TKel64File* file, uint16_t chan, TSTime64 divide);
+  int ReadWaveS(int16_t* out, TReadRange& range, TSTime64* tFirst,
+                const CMarkFilter* filter) override;
 };
 
+// Kind 9: float samples, delivered directly by ReadWaveF and converted to
+// 16-bit samples by ReadWaveS.
 class CRealWChan : public CKel64Chan {
  public:
   CRealWChan(TKel64File* file, uint16_t chan, TSTime64 divide);
+  int ReadWaveS(int16_t* out, TReadRange& range, TSTime64* tFirst,
+                const CMarkFilter* filter) override;
+  int ReadWaveF(float* out, TReadRange& range, TSTime64* tFirst, const CMarkFilter* filter) override;
 };
 
+// Kinds 2 and 3.
 class CEventChan : public CKel64Chan {
  public:
   CEventChan(TKel64File* file, uint16_t chan, TDataKind kind);
 };
 
+// Kinds 4 and 5. A level channel (kind 4) stores its changes as markers
+// whose first code byte alternates. ReadLevels sets *level from the first
+// code byte of the first change in the range (true when it is not 0); with
+// no change in the range, from that of the last change before it (true when
+// it is 0); with no change before either, from the initial level in flags
+// bit 0 (true when it is clear). LastLevel is the first code byte of the
+// write block's last change (not 0), or without one the initial level.
 class CMarkerChan : public CKel64Chan {
  public:
   CMarkerChan(TKel64File* file, uint16_t chan, TDataKind kind);
+  int ReadLevels(TSTime64* out, TReadRange& range, bool* level) override;
+  bool LastLevel() override;
 };
 
+// Kinds 6, 7 and 8. Kind 6 can also be read as a waveform of one trace.
 class CExtMarkChan : public CKel64Chan {
  public:
   CExtMarkChan(TKel64File* file, uint16_t chan, TDataKind kind, uint16_t rows, uint16_t cols,
                TSTime64 divide);
+  int ReadWaveS(int16_t* out, TReadRange& range, TSTime64* tFirst,
+                const CMarkFilter* filter) override;
 };
 
 // Bytes per stored item of an extended-marker channel: the 16-byte marker

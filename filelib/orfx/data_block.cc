@@ -153,6 +153,29 @@ TSTime64 PrevItems(const uint8_t* area, uint32_t items, uint32_t stride, TReadRa
   return -1;
 }
 
+// Samples are stored little-endian. On a little-endian host a run's samples
+// are already in host order and move with one block copy; elsewhere each is
+// decoded.
+constexpr bool kLittleEndianHost = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+void CopySamples(int16_t* out, const uint8_t* in, uint64_t n) {
+  if (n == 0) return;  // in may be null then
+  if (kLittleEndianHost) {
+    std::memcpy(out, in, n * sizeof *out);
+  } else {
+    for (uint64_t i = 0; i < n; ++i) out[i] = le::GetI16(in + 2 * i);
+  }
+}
+
+void CopySamples(float* out, const uint8_t* in, uint64_t n) {
+  if (n == 0) return;
+  if (kLittleEndianHost) {
+    std::memcpy(out, in, n * sizeof *out);
+  } else {
+    for (uint64_t i = 0; i < n; ++i) out[i] = le::GetF32(in + 4 * i);
+  }
+}
+
 void PutMarker(TMarker* out, const uint8_t* item) {
   out->time = le::GetI64(item);
   std::memcpy(out->code, item + kMarkerCodesAt, sizeof out->code);
@@ -619,7 +642,7 @@ int CAdcBlock::ReadWaveS(int16_t*& out, TReadRange& range, TSTime64* tFirst,
                          const CMarkFilter*) {
   const uint8_t* samples = nullptr;
   const uint64_t n = PlanRead(range, tFirst, &samples);
-  for (uint64_t i = 0; i < n; ++i) out[i] = le::GetI16(samples + 2 * i);
+  CopySamples(out, samples, n);
   out += n;
   return static_cast<int>(n);
 }
@@ -628,7 +651,7 @@ int CRealWaveBlock::ReadWaveF(float*& out, TReadRange& range, TSTime64* tFirst,
                               const CMarkFilter*) {
   const uint8_t* samples = nullptr;
   const uint64_t n = PlanRead(range, tFirst, &samples);
-  for (uint64_t i = 0; i < n; ++i) out[i] = le::GetF32(samples + 4 * i);
+  CopySamples(out, samples, n);
   out += n;
   return static_cast<int>(n);
 }

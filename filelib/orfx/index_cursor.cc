@@ -146,6 +146,22 @@ int CIndexCursor::LoadBlock(uint64_t pos) {
   return LoadDataBlock(*io_, *block_, pos, head_->reuseCount);
 }
 
+// The data block listed by entry e of the level-1 node (of n usable
+// entries) must lie in its slot: its first item at or after the entry's time
+// (a block's entry is written with that time) and its last item before the
+// next entry's. A block outside its slot, or one holding nothing, would make
+// searches by time miss or repeat items.
+int CIndexCursor::LoadListedBlock(uint32_t e, uint32_t n) {
+  const TIndexBlock& node = path_[0].block;
+  const int rc = LoadBlock(node.EntryPos(e));
+  if (rc < 0) return rc;
+  if (block_->Items() == 0 || block_->FirstTime() < node.EntryTime(e) ||
+      (e + 1 < n && block_->EndTime() >= node.EntryTime(e + 1))) {
+    return kErrCorrupt;
+  }
+  return kOk;
+}
+
 int CIndexCursor::ReadBlock(uint64_t pos) {
   if (!block_ || block_->FilePos() != pos) curBlock_ = -1;
   const int rc = LoadBlock(pos);
@@ -161,8 +177,8 @@ int CIndexCursor::FindBlock(TSTime64 t) {
   uint64_t pos = head_->rootIndex;
   uint64_t number = 0;
   uint32_t entry = 0;  // the entry chosen one level up; 0 at the top
+  uint32_t n = 0;      // entries of the node just loaded the walk may use
   for (uint32_t level = shape.levels; level >= 1; --level) {
-    uint32_t n = 0;
     rc = LoadNode(shape, level, pos, entry, number, &n);
     if (rc < 0) return Fail(rc);
     const TIndexBlock& block = path_[level - 1].block;
@@ -170,7 +186,7 @@ int CIndexCursor::FindBlock(TSTime64 t) {
     pos = block.EntryPos(entry);
     number = number * kIndexEntries + entry;
   }
-  rc = LoadBlock(pos);
+  rc = LoadListedBlock(entry, n);
   if (rc < 0) return Fail(rc);
   curBlock_ = static_cast<int64_t>(number);
   if (block_->EndTime() >= t) return 0;
@@ -186,32 +202,40 @@ int CIndexCursor::GoTo(uint64_t number) {
   if (number / shape.pow[shape.levels] != 0) return Fail(kErrCorrupt);
 
   uint64_t pos = head_->rootIndex;
+  uint32_t n = 0;
   for (uint32_t level = shape.levels; level >= 1; --level) {
     const uint64_t nodeIndex = number / shape.pow[level];
     const uint32_t entryNo =
         level == shape.levels ? 0 : static_cast<uint32_t>(nodeIndex % kIndexEntries);
     const uint32_t digit = static_cast<uint32_t>((number / shape.pow[level - 1]) % kIndexEntries);
-    uint32_t n = 0;
     rc = LoadNode(shape, level, pos, entryNo, nodeIndex, &n);
     if (rc < 0) return Fail(rc);
     // The header counts a block that the index does not list.
     if (digit >= n) return Fail(kErrCorrupt);
     pos = path_[level - 1].block.EntryPos(digit);
   }
-  rc = LoadBlock(pos);
+  rc = LoadListedBlock(static_cast<uint32_t>(number % kIndexEntries), n);
   if (rc < 0) return Fail(rc);
   curBlock_ = static_cast<int64_t>(number);
   return kOk;
 }
 
+// A channel's times increase from each block to the next; neighbours that
+// overlap would make a walk deliver out of order or see items twice.
 int CIndexCursor::NextBlock() {
   if (curBlock_ < 0 || static_cast<uint64_t>(curBlock_) + 1 >= head_->blocksUsed) return 1;
-  return GoTo(static_cast<uint64_t>(curBlock_) + 1);
+  const TSTime64 end = block_->EndTime();
+  const int rc = GoTo(static_cast<uint64_t>(curBlock_) + 1);
+  if (rc < 0) return rc;
+  return block_->FirstTime() > end ? kOk : Fail(kErrCorrupt);
 }
 
 int CIndexCursor::PrevBlock() {
   if (curBlock_ <= 0) return 1;
-  return GoTo(static_cast<uint64_t>(curBlock_) - 1);
+  const TSTime64 first = block_->FirstTime();
+  const int rc = GoTo(static_cast<uint64_t>(curBlock_) - 1);
+  if (rc < 0) return rc;
+  return block_->EndTime() < first ? kOk : Fail(kErrCorrupt);
 }
 
 }  // namespace vslk64

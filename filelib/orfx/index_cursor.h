@@ -20,7 +20,8 @@
 // Everything read from the file is checked before it is used: the header
 // values that shape the walk, each index block (owner, entry count, entry
 // order, child positions on their grid inside the allocated file) and each
-// data block (data_block.h). A failed check gives kErrCorrupt (-19) and
+// data block (data_block.h), which must also lie between its index entry's
+// time and the next entry's. A failed check gives kErrCorrupt (-19) and
 // leaves the cursor invalid (CurBlock() -1); the walk always descends
 // exactly the tree's level count, so no input can make it loop.
 #pragma once
@@ -58,7 +59,8 @@ class CIndexCursor {
   // error, the cursor is invalid.
   int FindBlock(TSTime64 t);
   // Step to the following or previous data block: 0, 1 when there is none
-  // (or the cursor is invalid), negative on error (the cursor is invalid).
+  // (or the cursor is invalid), negative on error (the cursor is invalid),
+  // kErrCorrupt also when the two blocks' times overlap.
   // The step descends by the digits of the block number through the nodes
   // already held, so only the nodes that change are read.
   int NextBlock();
@@ -115,6 +117,9 @@ class CIndexCursor {
                uint64_t nodeIndex, uint32_t* n);
   int GoTo(uint64_t number);
   int LoadBlock(uint64_t pos);
+  // Loads the data block of entry e (of n usable) of the level-1 node held
+  // and checks that it lies in the slot the entries give it.
+  int LoadListedBlock(uint32_t e, uint32_t n);
   bool EnsureBlock();
   int Fail(int rc) {
     curBlock_ = -1;

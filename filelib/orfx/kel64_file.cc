@@ -623,11 +623,11 @@ TSTime64 TKel64File::PrevNTime(uint16_t chan, TSTime64 tFrom, TSTime64 tTo, uint
   if (!ch) return kErrNoChannel;
   TReadRange range(tTo, tFrom, n);
   TSTime64 r;
-  // -3: the channel spent its block budget; called again with the range as
-  // it left it, it finds the budget at 0 and searches to the end.
+  // The channel spent its block budget; called again with the range as it
+  // left it, it finds the budget at 0 and searches to the end.
   do {
     r = ch->PrevNTime(range, filter, asWave);
-  } while (r == -3);
+  } while (r == kSearchBudgetSpent);
   return r;
 }
 
@@ -697,7 +697,9 @@ int TKel64File::LatestTime(int chan, TSTime64 t) {
 
 // Drives one channel read to completion: the channel stops after a budget of
 // blocks with the range still open, and is called again from where it
-// stopped. Items a failing call already copied stay in the buffer uncounted.
+// stopped (the channel lock is released in between, so other readers of the
+// channel get their turn). Items a failing call already copied stay in the
+// buffer uncounted.
 template <typename Item, typename Call>
 int TKel64File::ReadLoop(uint16_t chan, Item* out, int max, TSTime64 tFrom, TSTime64 tUpto,
                          Call call) {
@@ -711,10 +713,15 @@ int TKel64File::ReadLoop(uint16_t chan, Item* out, int max, TSTime64 tFrom, TSTi
   TReadRange range(tFrom, tUpto, static_cast<uint64_t>(max));
   int total = 0;
   for (;;) {
+    const TSTime64 from = range.tFrom;
     const int r = call(ch, reinterpret_cast<Item*>(at), range, total == 0);
     if (r < 0) return r;
     total += r;
     if (range.nTries > 0 || !range.IsOpen()) return total;
+    // A call that spent its budget has delivered or moved tFrom past the
+    // blocks it examined; one that did neither was sent back over the same
+    // blocks by an index that does not match them, and would be again.
+    if (r == 0 && range.tFrom <= from) return kErrCorrupt;
     range.nTries = kReadTries;
     at += static_cast<size_t>(r) * itemBytes;
   }

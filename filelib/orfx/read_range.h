@@ -21,6 +21,10 @@ struct TChanHead;
 // file, which re-arms the budget and calls again.
 constexpr int32_t kReadTries = 10;
 
+// A backward search ran out of its block budget before it found its answer;
+// the caller repeats it with the same range.
+constexpr TSTime64 kSearchBudgetSpent = -3;
+
 struct TReadRange {
   // flags: nothing has been delivered yet.
   static constexpr uint16_t kFirst = 1;

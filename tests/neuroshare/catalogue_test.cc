@@ -320,7 +320,7 @@ TEST_F(Catalogue, UnreadableChannelFailsTheOpenButAnUnreadableUnitDoesNot) {
   EXPECT_EQ(Entity(h, 2).dwItemCount, 0u);
 }
 
-TEST_F(Catalogue, ReadCacheServesOneChunkAndIsDroppedWhenItsFileCloses) {
+TEST_F(Catalogue, ReadCacheKeepsRecentChunksAndIsDroppedWhenItsFileCloses) {
   auto rec = std::make_unique<MemoryRecording>();
   rec->AddEvents(0, vslk64::EventA, Every(10, 9000));
   const uint32_t h = Open(std::move(rec));
@@ -342,6 +342,8 @@ TEST_F(Catalogue, ReadCacheServesOneChunkAndIsDroppedWhenItsFileCloses) {
   ASSERT_EQ(TimeOfIndex(record, entity, 12, t), 0);
   EXPECT_EQ(t, 120);
   EXPECT_EQ(file->TotalReads(), 2);
+  ASSERT_EQ(TimeOfIndex(record, entity, 4006, t), 0);
+  EXPECT_EQ(file->TotalReads(), 2) << "a chunk used before is still cached";
 
   // A chunk that no longer reads back as it was indexed is a read error,
   // and leaves nothing cached.

@@ -50,4 +50,18 @@ TEST(Nsinfo, FindsItsLibraryAndReportsLibraryAndFileErrors) {
   EXPECT_NE(noLibrary.output.find("cannot load"), std::string::npos) << noLibrary.output;
 }
 
+TEST(Nsinfo, InspectsTheBuiltInDemoAndDumpsCsv) {
+  const ToolRun demo = RunNsinfo("--items 2");
+  ASSERT_EQ(demo.status, 0) << demo.output;
+  for (const char* row : {"analog   Sine", "segment  Spikes", "neural   Spikes", "event    Notes"})
+    EXPECT_NE(demo.output.find(row), std::string::npos) << row << "\n" << demo.output;
+  EXPECT_NE(demo.output.find("Baseline recording started"), std::string::npos);
+
+  const ToolRun csv = RunNsinfo("--entity 3 --csv");
+  ASSERT_EQ(csv.status, 0) << csv.output;
+  EXPECT_EQ(csv.output.rfind("index,time_s\n0,0.02\n", 0), 0u) << csv.output.substr(0, 80);
+
+  EXPECT_EQ(RunNsinfo("--csv").status, 2);  // a CSV dump names its entity
+}
+
 }  // namespace

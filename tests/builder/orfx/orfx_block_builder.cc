@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <stdexcept>
 
 #include "filelib/le.h"
@@ -158,39 +159,60 @@ void PutIndexEntry(OrfxImage& image, uint64_t nodePos, uint32_t e, int64_t time,
   le::PutU64(at + 8, pos);
 }
 
-IndexTree BuildIndexTree(OrfxImage& image, uint16_t chan, const std::vector<BlockRef>& blocks) {
+IndexTree BuildIndexTree(const IndexSink& sink, uint16_t chan, const std::vector<BlockRef>& blocks) {
   IndexTree tree;
   if (blocks.empty()) return tree;
-  // Children of the level being built: (first time, position).
-  std::vector<BlockRef> children = blocks;
+  // Index blocks are assembled here and put once their parents are known.
+  std::map<uint64_t, Bytes> nodes;
+  std::vector<BlockRef> children = blocks;  // of the level being built
   do {
     std::vector<BlockRef> parents;
-    std::vector<uint64_t> nodes;
+    std::vector<uint64_t> level;
     for (size_t first = 0; first < children.size(); first += kEntriesPerIndex) {
       const size_t count = std::min<size_t>(kEntriesPerIndex, children.size() - first);
-      const uint64_t pos = image.AllocIndexBlock();
+      const uint64_t pos = sink.allocIndex();
+      Bytes& node = nodes[pos];
+      node.assign(kIndexBytes, 0);
       Head head;
       head.chan = chan;
       head.items = static_cast<uint32_t>(count);
-      PutHead(image.At(pos), head);
+      PutHead(node.data(), head);
       for (size_t e = 0; e < count; ++e) {
-        PutIndexEntry(image, pos, static_cast<uint32_t>(e), children[first + e].firstTime,
-                      children[first + e].pos);
+        const BlockRef& child = children[first + e];
+        le::PutI64(node.data() + kHeadBytes + 16 * e, child.firstTime);
+        le::PutU64(node.data() + kHeadBytes + 16 * e + 8, child.pos);
         // The child learns its parent: position, the child's level, entry.
-        const uint64_t childLevel = tree.levels;
-        le::PutU64(image.At(children[first + e].pos), pos + childLevel * 256 + e);
+        const uint64_t ref = pos + static_cast<uint64_t>(tree.levels) * 256 + e;
+        if (tree.levels == 0) {
+          uint8_t bytes[8];
+          le::PutU64(bytes, ref);
+          sink.put(child.pos, bytes, sizeof bytes);
+        } else {
+          le::PutU64(nodes.at(child.pos).data(), ref);
+        }
       }
-      nodes.push_back(pos);
+      level.push_back(pos);
       parents.push_back(BlockRef{children[first].firstTime, pos});
     }
-    tree.nodes.push_back(nodes);
+    tree.nodes.push_back(level);
     ++tree.levels;
     children = parents;
   } while (children.size() > 1);
   tree.root = children[0].pos;
   // The top block: no parent, its own level, entry 0.
-  le::PutU64(image.At(tree.root), static_cast<uint64_t>(tree.levels) * 256);
+  le::PutU64(nodes.at(tree.root).data(), static_cast<uint64_t>(tree.levels) * 256);
+  for (const auto& node : nodes) sink.put(node.first, node.second.data(), node.second.size());
   return tree;
+}
+
+IndexTree BuildIndexTree(OrfxImage& image, uint16_t chan, const std::vector<BlockRef>& blocks) {
+  IndexSink sink;
+  sink.allocIndex = [&image] { return image.AllocIndexBlock(); };
+  sink.put = [&image](uint64_t pos, const uint8_t* data, size_t n) {
+    Need(pos + n <= image.bytes().size(), "bytes outside the file");
+    std::memcpy(image.At(pos), data, n);
+  };
+  return BuildIndexTree(sink, chan, blocks);
 }
 
 }  // namespace orfxtest

@@ -1,0 +1,278 @@
+// One recording written as an ORF file and as a 64-bit format file must look
+// the same through the ns_ functions: the file information, every entity's
+// description, every item and sample, and both conversions between index
+// and time. The recording keeps within what both formats hold (32-bit
+// times, ORF text fields, float scales), so no difference is by design.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "neuroshare/ns_api.h"
+#include "tests/builder/recording.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using recording_test::Recording;
+using testing_support::TempDir;
+
+// The first differing byte of two records, as a readable failure.
+template <class T>
+void ExpectSameRecord(const T& a, const T& b, const std::string& what) {
+  const auto* pa = reinterpret_cast<const unsigned char*>(&a);
+  const auto* pb = reinterpret_cast<const unsigned char*>(&b);
+  for (size_t i = 0; i < sizeof(T); ++i) {
+    if (pa[i] != pb[i]) {
+      ADD_FAILURE() << what << ": records differ from byte " << i;
+      return;
+    }
+  }
+}
+
+// The same call made on both files: its result and what it wrote must agree.
+class Pair {
+ public:
+  Pair(uint32_t orf, uint32_t orfx) : orf_(orf), orfx_(orfx) {}
+  uint32_t orf() const { return orf_; }
+  uint32_t orfx() const { return orfx_; }
+
+  // Runs call(file, out) on both files into zeroed records and compares;
+  // with `want` given, both results must be that.
+  template <class T, class Call>
+  T Same(const std::string& what, Call call, ns_RESULT want = 1) const {
+    T a, b;
+    std::memset(&a, 0, sizeof a);
+    std::memset(&b, 0, sizeof b);
+    const ns_RESULT ra = call(orf_, &a), rb = call(orfx_, &b);
+    EXPECT_EQ(ra, rb) << what;
+    if (want != 1) {
+      EXPECT_EQ(want, rb) << what;
+    }
+    ExpectSameRecord(a, b, what);
+    return b;
+  }
+
+ private:
+  uint32_t orf_, orfx_;
+};
+
+// The probe times of an entity: its item times, times just after and
+// before them, and times outside the data.
+std::vector<double> Probes(const Pair& files, uint32_t entity, uint32_t items, double span) {
+  std::vector<double> out = {-1.0, 0.0, span, span + 1.0};
+  const uint32_t step = items > 2000 ? items / 997 : 1;
+  for (uint32_t i = 0; i < items; i += step) {
+    double t = 0;
+    if (ns_GetTimeByIndex(files.orfx(), entity, i, &t) != ns_OK) break;
+    for (const double d : {0.0, 37e-6, -51e-6, 49e-6, 50e-6}) out.push_back(t + d);
+  }
+  return out;
+}
+
+// What an entity should be, from the recording: its label, type and items,
+// and the times (ticks) and, for waveforms, the values of its items.
+struct Expected {
+  std::string label;
+  uint32_t type;
+  std::vector<int64_t> times;         // item times; for waveforms each stretch's start
+  std::vector<std::vector<double>> stretches;  // waveforms: values up to each gap
+  uint32_t count;
+};
+
+std::vector<Expected> ExpectedEntities(const Recording& rec) {
+  std::vector<Expected> out;
+  for (const auto& entry : rec.channels) {
+    const recording_test::Channel& ch = entry.second;
+    Expected e{ch.title, ns_ENTITY_EVENT, {}, {}, static_cast<uint32_t>(recording_test::ItemCount(ch))};
+    switch (ch.kind) {
+      case 1:
+      case 9:
+        e.type = ns_ENTITY_ANALOG;
+        for (const recording_test::WaveRun& run : ch.runs) {
+          if (e.stretches.empty() || e.times.back() + static_cast<int64_t>(e.stretches.back().size()) * ch.divide != run.start) {
+            e.times.push_back(run.start);
+            e.stretches.emplace_back();
+          }
+          for (uint64_t i = 0; i < run.Size(); ++i) {
+            e.stretches.back().push_back(
+                ch.kind == 9 ? run.Float(i)
+                             : static_cast<float>(run.Short(i) * (ch.scale * 0.000152587890625) + ch.offset));
+          }
+        }
+        break;
+      case 2: case 3: case 4: e.times = ch.times; break;
+      case 5: for (const auto& m : ch.markers) e.times.push_back(m.time); break;
+      default: for (const auto& m : ch.extMarks) e.times.push_back(m.time); break;
+    }
+    if (ch.kind == 6) e.type = ns_ENTITY_SEGMENT;
+    out.push_back(e);
+    if (ch.kind != 6) continue;
+    // One neural entity per code value the spikes carry, in code order.
+    std::map<uint8_t, std::vector<int64_t>> units;
+    for (const auto& m : ch.extMarks) {
+      for (int k = 0; k < 4; ++k) {
+        if (k == 0 || m.code[k] != 0) units[m.code[k]].push_back(m.time);
+      }
+    }
+    for (const auto& unit : units) {
+      out.push_back(Expected{ch.title, ns_ENTITY_NEURALEVENT, unit.second, {}, static_cast<uint32_t>(unit.second.size())});
+    }
+  }
+  return out;
+}
+
+void ExpectSameEntity(const Pair& files, uint32_t e, const Expected& want, double span) {
+  const std::string at = "entity " + std::to_string(e) + " \"" + want.label + "\"";
+  SCOPED_TRACE(at);
+  const uint32_t n = want.count;
+  const ns_ENTITYINFO info = files.Same<ns_ENTITYINFO>(
+      at + " info", [e](uint32_t f, ns_ENTITYINFO* r) { return ns_GetEntityInfo(f, e, r, sizeof *r); }, ns_OK);
+  EXPECT_EQ(want.label, info.szEntityLabel);
+  EXPECT_EQ(want.type, info.dwEntityType);
+  EXPECT_EQ(n, info.dwItemCount);
+  const auto itemResult = [n](uint32_t i) { return i < n ? ns_OK : ns_BADINDEX; };
+
+  switch (want.type) {
+    case ns_ENTITY_EVENT: {
+      files.Same<ns_EVENTINFO>(at + " event info", [e](uint32_t f, ns_EVENTINFO* r) {
+        return ns_GetEventInfo(f, e, r, sizeof *r);
+      }, ns_OK);
+      struct Item {
+        double time;
+        uint32_t size;
+        char data[64];
+      };
+      // A buffer that holds every item, and one that cuts texts and codes.
+      for (uint32_t i = 0; i <= n; ++i) {
+        files.Same<Item>(at + " item " + std::to_string(i) + " into 4 bytes", [e, i](uint32_t f, Item* r) {
+          return ns_GetEventData(f, e, i, &r->time, r->data, 4, &r->size);
+        }, itemResult(i));
+        const Item item = files.Same<Item>(at + " item " + std::to_string(i), [e, i](uint32_t f, Item* r) {
+          return ns_GetEventData(f, e, i, &r->time, r->data, sizeof r->data, &r->size);
+        }, itemResult(i));
+        if (i < n) {
+          EXPECT_DOUBLE_EQ(want.times[i] * 1e-6, item.time) << "item " << i;
+        }
+      }
+      break;
+    }
+    case ns_ENTITY_ANALOG: {
+      files.Same<ns_ANALOGINFO>(at + " analog info", [e](uint32_t f, ns_ANALOGINFO* r) {
+        return ns_GetAnalogInfo(f, e, r, sizeof *r);
+      }, ns_OK);
+      // Whole stretches up to each gap, then from the sample after it.
+      uint32_t from = 0;
+      for (const std::vector<double>& stretch : want.stretches) {
+        std::vector<double> a(n - from), b(n - from);
+        uint32_t ca = 0, cb = 0;
+        ASSERT_EQ(ns_OK, ns_GetAnalogData(files.orf(), e, from, n - from, &ca, a.data()));
+        ASSERT_EQ(ns_OK, ns_GetAnalogData(files.orfx(), e, from, n - from, &cb, b.data()));
+        ASSERT_EQ(stretch.size(), ca) << "samples from index " << from;
+        ASSERT_EQ(stretch.size(), cb) << "samples from index " << from;
+        for (uint32_t i = 0; i < cb; ++i) {
+          ASSERT_EQ(stretch[i], a[i]) << "ORF sample " << from + i;
+          ASSERT_EQ(stretch[i], b[i]) << "ORFX sample " << from + i;
+        }
+        from += cb;
+      }
+      break;
+    }
+    case ns_ENTITY_SEGMENT: {
+      const ns_SEGMENTINFO seg = files.Same<ns_SEGMENTINFO>(
+          at + " segment info", [e](uint32_t f, ns_SEGMENTINFO* r) { return ns_GetSegmentInfo(f, e, r, sizeof *r); },
+          ns_OK);
+      for (uint32_t s = 0; s <= seg.dwSourceCount; ++s) {
+        files.Same<ns_SEGSOURCEINFO>(at + " source " + std::to_string(s), [e, s](uint32_t f, ns_SEGSOURCEINFO* r) {
+          return ns_GetSegmentSourceInfo(f, e, s, r, sizeof *r);
+        }, s < seg.dwSourceCount ? ns_OK : ns_BADSOURCE);
+      }
+      struct Item {
+        double time;
+        uint32_t samples, unit;
+        double data[256];
+      };
+      // Whole traces, and a buffer for half of each.
+      for (uint32_t i = 0; i <= n; ++i) {
+        const uint32_t half = seg.dwMaxSampleCount / 2 * seg.dwSourceCount * sizeof(double);
+        files.Same<Item>(at + " item " + std::to_string(i) + " half", [e, i, half](uint32_t f, Item* r) {
+          return ns_GetSegmentData(f, e, i, &r->time, r->data, half, &r->samples, &r->unit);
+        }, itemResult(i));
+        const Item item = files.Same<Item>(at + " item " + std::to_string(i), [e, i](uint32_t f, Item* r) {
+          return ns_GetSegmentData(f, e, i, &r->time, r->data, sizeof r->data, &r->samples, &r->unit);
+        }, itemResult(i));
+        if (i < n) {
+          EXPECT_DOUBLE_EQ(want.times[i] * 1e-6, item.time) << "item " << i;
+        }
+      }
+      break;
+    }
+    case ns_ENTITY_NEURALEVENT: {
+      files.Same<ns_NEURALINFO>(at + " neural info", [e](uint32_t f, ns_NEURALINFO* r) {
+        return ns_GetNeuralInfo(f, e, r, sizeof *r);
+      }, ns_OK);
+      std::vector<double> a(n + 1, -1.0), b(n + 1, -1.0);
+      EXPECT_EQ(ns_OK, ns_GetNeuralData(files.orf(), e, 0, n + 1, a.data()));
+      EXPECT_EQ(ns_OK, ns_GetNeuralData(files.orfx(), e, 0, n + 1, b.data()));
+      EXPECT_EQ(a, b);
+      for (uint32_t i = 0; i < n; ++i) EXPECT_DOUBLE_EQ(want.times[i] * 1e-6, b[i]) << "item " << i;
+      break;
+    }
+  }
+
+  for (uint32_t i = 0; i <= n; ++i) {
+    files.Same<double>(at + " time of index " + std::to_string(i),
+                       [e, i](uint32_t f, double* t) { return ns_GetTimeByIndex(f, e, i, t); }, itemResult(i));
+  }
+  for (const double t : Probes(files, e, n, span)) {
+    for (const int32_t rule : {ns_BEFORE, ns_CLOSEST, ns_AFTER}) {
+      char what[96];
+      std::snprintf(what, sizeof what, " index of time %.9f, rule %d", t, rule);
+      files.Same<uint32_t>(at + what, [e, t, rule](uint32_t f, uint32_t* index) {
+        return ns_GetIndexByTime(f, e, t, rule, index);
+      });
+    }
+  }
+}
+
+struct Variant {
+  const char* name;
+  int version;
+  uint32_t blockBytes;
+};
+
+class FormatParity : public ::testing::TestWithParam<Variant> {};
+
+TEST_P(FormatParity, DemoLooksTheSameThroughEveryCall) {
+  TempDir dir;
+  const Recording rec = recording_test::DemoRecording();
+  const std::string orfPath = dir.File("demo.orf"), orfxPath = dir.File("demo.orfx");
+  ASSERT_TRUE(recording_test::WriteOrf(rec, orfPath, GetParam().version, GetParam().blockBytes));
+  ASSERT_TRUE(recording_test::WriteOrfx(rec, orfxPath));
+  uint32_t orf = 0, orfx = 0;
+  ASSERT_EQ(ns_OK, ns_OpenFile(orfPath.c_str(), &orf));
+  ASSERT_EQ(ns_OK, ns_OpenFile(orfxPath.c_str(), &orfx));
+  const Pair files(orf, orfx);
+
+  const ns_FILEINFO info = files.Same<ns_FILEINFO>(
+      "file info", [](uint32_t f, ns_FILEINFO* r) { return ns_GetFileInfo(f, r, sizeof *r); }, ns_OK);
+  const std::vector<Expected> entities = ExpectedEntities(rec);
+  ASSERT_EQ(entities.size(), info.dwEntityCount);
+  EXPECT_EQ(rec.comments[0], info.szFileComment);
+  EXPECT_DOUBLE_EQ(9.9999, info.dTimeSpan);
+  for (uint32_t e = 0; e < entities.size(); ++e) ExpectSameEntity(files, e, entities[e], info.dTimeSpan);
+  files.Same<ns_ENTITYINFO>("entity past the last", [&](uint32_t f, ns_ENTITYINFO* r) {
+    return ns_GetEntityInfo(f, info.dwEntityCount, r, sizeof *r);
+  }, ns_BADENTITY);
+  EXPECT_EQ(ns_OK, ns_CloseFile(orf));
+  EXPECT_EQ(ns_OK, ns_CloseFile(orfx));
+}
+
+INSTANTIATE_TEST_SUITE_P(OrfVersions, FormatParity,
+                         ::testing::Values(Variant{"Version9", 9, 32768}, Variant{"Version8Blocks512", 8, 512}),
+                         [](const ::testing::TestParamInfo<Variant>& info) { return info.param.name; });
+
+}  // namespace

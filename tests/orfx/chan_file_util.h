@@ -1,0 +1,63 @@
+// Helpers for the tests that read channel data through the file interface:
+// channel records of each kind, and opening a built file read-only.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "filelib/kel64_file.h"
+#include "tests/builder/orfx/orfx_channel_file.h"
+#include "tests/support/temp_dir.h"
+
+namespace vslk64 {
+namespace chantest {
+
+using orfx_test::ChanFields;
+using orfxtest::Bytes;
+using orfxtest::ChannelFile;
+
+inline ChanFields Fields(uint8_t kind, int64_t divide = 0, uint16_t rows = 0, uint16_t cols = 0) {
+  ChanFields f;
+  f.kind = kind;
+  f.divide = divide;
+  f.rows = rows;
+  f.cols = cols;
+  f.itemSize = kind == 2 || kind == 3 ? 8 : kind == 4 || kind == 5 ? 16 : kind == 1 ? 2 : 4;
+  if (kind >= 6 && kind <= 8) f.itemSize = orfxtest::ExtMarkItemSize(kind, rows, cols);
+  f.pointBytes = kind == 6 ? 2 : kind == 7 ? 4 : kind == 8 ? 1 : 0;
+  return f;
+}
+
+inline std::vector<int64_t> Times(int64_t first, int64_t step, int n) {
+  std::vector<int64_t> t;
+  for (int i = 0; i < n; ++i) t.push_back(first + step * i);
+  return t;
+}
+
+inline orfxtest::MarkerItem Mark(int64_t t, uint8_t c0, uint8_t c1 = 0, uint8_t c2 = 0,
+                                 uint8_t c3 = 0) {
+  orfxtest::MarkerItem m;
+  m.time = t;
+  m.code[0] = c0;
+  m.code[1] = c1;
+  m.code[2] = c2;
+  m.code[3] = c3;
+  return m;
+}
+
+// Writes the file and opens it read-only, as the Neuroshare layer does.
+inline std::unique_ptr<CKel64File> OpenBuilt(const ChannelFile& file,
+                                             const testing_support::TempDir& dir,
+                                             const std::string& name = "f.orfx") {
+  const std::string path = dir.File(name);
+  EXPECT_TRUE(file.Write(path));
+  std::unique_ptr<CKel64File> f = NewKel64File();
+  EXPECT_EQ(f->Open(path.c_str(), 1, 0), kOk);
+  return f;
+}
+
+}  // namespace chantest
+}  // namespace vslk64
