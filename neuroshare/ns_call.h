@@ -10,34 +10,16 @@
 #pragma once
 
 #include <cstdint>
-#include <new>
 #include <utility>
 
 #include "neuroshare/ns_api.h"
 #include "neuroshare/ns_errors.h"
 #include "platform/locks.h"
+#include "platform/no_destructor.h"
 
 namespace nsv {
 
-// Storage for an object that must stay usable until the very end of the
-// process: library-wide state is still needed by the unload hook, which may
-// run after ordinary static objects have been destroyed. Its destructor is
-// never run; whatever it owns is released explicitly (NsCloseAllFiles).
-template <typename T>
-class NoDestructor {
- public:
-  template <typename... Args>
-  explicit NoDestructor(Args&&... args) {
-    ::new (static_cast<void*>(storage_)) T(std::forward<Args>(args)...);
-  }
-  NoDestructor(const NoDestructor&) = delete;
-  NoDestructor& operator=(const NoDestructor&) = delete;
-
-  T& get() { return *std::launder(reinterpret_cast<T*>(storage_)); }
-
- private:
-  alignas(T) unsigned char storage_[sizeof(T)];
-};
+using platform::NoDestructor;
 
 // The library-wide lock.
 platform::Mutex& NsLibraryMutex();

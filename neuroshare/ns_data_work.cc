@@ -84,19 +84,13 @@ ns_RESULT NsAnalogData(TNsFile& file, TNsEntity& entity, uint32_t startIndex,
   // One run of contiguous samples from t, read in large pieces: each piece
   // must start exactly where the previous one ended, or there is a gap.
   const uint32_t wanted = std::min(indexCount, entity.itemCount - startIndex);
-  // One buffer for the library's lifetime (callers hold the library lock):
-  // a fresh one per call would cost page faults on every request.
-  static std::vector<float>* const buffer = new std::vector<float>();
-  std::vector<float>& values = *buffer;
-  if (values.size() < std::min(wanted, kAnalogReadSamples)) {
-    values.resize(std::min(wanted, kAnalogReadSamples));
-  }
+  float* values = NsAnalogScratch(std::min(wanted, kAnalogReadSamples));
   uint32_t done = 0;
   TSTime64 next = t;
   while (done < wanted) {
     const uint32_t ask = std::min<uint32_t>(wanted - done, kAnalogReadSamples);
     TSTime64 first = 0;
-    const int n = file.file->ReadWaveF(entity.chan, values.data(), static_cast<int>(ask), next,
+    const int n = file.file->ReadWaveF(entity.chan, values, static_cast<int>(ask), next,
                                        vslk64::kMaxTime64, &first, nullptr);
     if (n < 0 || static_cast<uint32_t>(n) > ask) return ns_FILEERROR;
     if (n == 0 || first != next) break;  // the run ended where the last piece did

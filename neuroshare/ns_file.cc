@@ -19,7 +19,9 @@ int NsResetFile(TNsFile& record) {
   record.timeDate = {};
   record.appId = {};
   record.timeSpan = 0.0;
-  record.entities.clear();
+  // Release the list itself too: a slot that keeps its capacity would hold
+  // memory the library can never free once it is unloaded.
+  std::vector<std::unique_ptr<TNsEntity>>().swap(record.entities);
   return closed;
 }
 

@@ -5,6 +5,7 @@
 #include "neuroshare/ns_call.h"
 #include "neuroshare/ns_file_table.h"
 #include "neuroshare/ns_format_libraries.h"
+#include "neuroshare/ns_read_cache.h"
 #include "platform/locks.h"
 #include "platform/module.h"
 
@@ -27,6 +28,7 @@ int NsModuleNotice(int notice) {
     case platform::kProcessDetach: {
       platform::LockGuard lock(NsLibraryMutex());
       NsCloseAllFiles();
+      NsReleaseReadCache();
       NsReleaseFormatLibraries();
       break;
     }

@@ -1,6 +1,9 @@
 #include "neuroshare/ns_read_cache.h"
 
 #include <memory>
+#include <vector>
+
+#include "platform/no_destructor.h"
 
 namespace nsv {
 namespace {
@@ -17,13 +20,14 @@ struct TNsReadCache {
   TNsScratch scratch;
   TNsCachedChunk entries[kNsCachedChunks];
   uint64_t clock = 0;
+  std::vector<float> analog;  // NsAnalogScratch
 };
 
 // Never destroyed: the unload hook may close files after static objects are
-// gone.
+// gone; it frees what the cache holds with NsReleaseReadCache.
 TNsReadCache& Cache() {
-  static TNsReadCache* const cache = new TNsReadCache;
-  return *cache;
+  static platform::NoDestructor<TNsReadCache> cache;
+  return cache.get();
 }
 
 void Forget(TNsCachedChunk& entry) {
@@ -39,6 +43,21 @@ TNsScratch& NsScratchForScan() { return Cache().scratch; }
 
 void NsDropReadCache() {
   for (TNsCachedChunk& entry : Cache().entries) Forget(entry);
+}
+
+void NsReleaseReadCache() {
+  TNsReadCache& cache = Cache();
+  for (TNsCachedChunk& entry : cache.entries) {
+    Forget(entry);
+    entry.times.reset();
+  }
+  std::vector<float>().swap(cache.analog);
+}
+
+float* NsAnalogScratch(size_t samples) {
+  std::vector<float>& analog = Cache().analog;
+  if (analog.size() < samples) analog.resize(samples);
+  return analog.data();
 }
 
 void NsDropReadCacheOf(const vslk64::CKel64File* file) {

@@ -14,6 +14,7 @@
 // library lock (ns_call.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "filelib/kel64_file.h"
@@ -42,6 +43,14 @@ TNsScratch& NsScratchForScan();
 
 // Empties the cache.
 void NsDropReadCache();
+
+// Empties the cache and frees its memory (the unload hook).
+void NsReleaseReadCache();
+
+// A float buffer of at least `samples` for the analog data read, kept from
+// call to call (callers hold the library lock), since a fresh one per call
+// would cost page faults on every request.
+float* NsAnalogScratch(size_t samples);
 
 // Empties the cache when it holds items of this file object.
 void NsDropReadCacheOf(const vslk64::CKel64File* file);

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "platform/no_destructor.h"
+
 #include "filelib/orf/kel_lib.h"
 #include "filelib/orf/kel_status.h"
 
@@ -22,8 +24,8 @@ struct TKelTable {
 // Never destroyed: the library's unload hook releases the table's records,
 // and it may run after the program's static objects are gone.
 TKelTable& Table() {
-  static TKelTable* const table = new TKelTable;
-  return *table;
+  static platform::NoDestructor<TKelTable> table;
+  return table.get();
 }
 
 }  // namespace
