@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/raw_read.h"
 #include "neuroshare/ns_api.h"
 #include "platform/file.h"
 #include "tests/builder/recording.h"
@@ -33,24 +34,11 @@ double Since(Clock::time_point t0) {
   return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
-// One raw sequential pass over the whole file in 64 KiB reads; the best of
-// three, the first of which also warms the page cache.
+// The best of three raw passes in 64 KiB reads, the first of which also
+// warms the page cache.
 double RawRead(const std::string& path) {
-  auto f = platform::NativeFiles().Open(path.c_str(), platform::Access::kRead,
-                                        platform::Disposition::kOpenExisting,
-                                        platform::Share::kReaders);
-  if (!f) return -1;
-  const int64_t length = f->Length();
-  std::vector<char> buf(65536);
   double best = 1e30;
-  for (int pass = 0; pass < 3; ++pass) {
-    const auto t0 = Clock::now();
-    for (int64_t pos = 0; pos < length; pos += 65536) {
-      const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(65536, length - pos));
-      if (platform::ReadFully(*f, buf.data(), n, pos) != platform::TransferResult::kOk) return -1;
-    }
-    best = std::min(best, Since(t0));
-  }
+  for (int pass = 0; pass < 3; ++pass) best = std::min(best, bench::RawPass(path, 65536));
   return best;
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "filelib/kel64_file.h"
+#include "bench/raw_read.h"
 #include "platform/file.h"
 #include "tests/builder/orf/orf_builder.h"
 #include "tests/support/temp_dir.h"
@@ -58,23 +59,6 @@ std::string BuildFile() {
     }
   }
   return file.Build();
-}
-
-// One raw sequential pass over the whole file in `chunk`-byte reads.
-double RawPass(const std::string& path, uint32_t chunk, int64_t length) {
-  auto f = platform::NativeFiles().Open(path.c_str(), platform::Access::kRead,
-                                        platform::Disposition::kOpenExisting,
-                                        platform::Share::kReaders);
-  std::vector<char> buf(chunk);
-  const auto t0 = Clock::now();
-  for (int64_t pos = 0; pos < length; pos += chunk) {
-    const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(chunk, length - pos));
-    if (platform::ReadFully(*f, buf.data(), n, pos) != platform::TransferResult::kOk) {
-      std::fprintf(stderr, "raw read failed\n");
-      return -1;
-    }
-  }
-  return Seconds(t0, Clock::now());
 }
 
 // Every sample through ReadWaveS in 32000-sample calls.
@@ -131,14 +115,14 @@ int main() {
   std::printf("file: %.1f MiB, %lld samples in %d blocks of %d bytes, event blocks interleaved\n",
               length / 1048576.0, static_cast<long long>(total), kWaveBlocks, kBlockBytes);
 
-  RawPass(path, 1 << 20, length);  // warm the cache
+  bench::RawPass(path, 1 << 20);  // warm the cache
   // Raw passes in the format's block size, in the calls' size (32000
   // samples are 64000 bytes) and in large reads; best of kRuns each.
   const uint32_t chunks[3] = {kBlockBytes, 65536, 1 << 20};
   double raw[3] = {1e9, 1e9, 1e9};
   double wave = 1e9;
   for (int r = 0; r < kRuns; ++r) {
-    for (int i = 0; i < 3; ++i) raw[i] = std::min(raw[i], RawPass(path, chunks[i], length));
+    for (int i = 0; i < 3; ++i) raw[i] = std::min(raw[i], bench::RawPass(path, chunks[i]));
     int64_t got = 0;
     wave = std::min(wave, WavePass(path, &got));
     if (got != total) {

@@ -18,6 +18,7 @@
 
 #include "filelib/kel64_file.h"
 #include "filelib/le.h"
+#include "bench/raw_read.h"
 #include "platform/file.h"
 #include "tests/builder/orfx/orfx_block_builder.h"
 #include "tests/builder/orfx/orfx_file_builder.h"
@@ -105,20 +106,6 @@ int64_t BuildFile(const std::string& path) {
   return ok ? out->Length() : -1;
 }
 
-// One raw sequential pass over the whole file in `chunk`-byte reads.
-double RawPass(const std::string& path, uint32_t chunk, int64_t length) {
-  auto f = platform::NativeFiles().Open(path.c_str(), platform::Access::kRead,
-                                        platform::Disposition::kOpenExisting,
-                                        platform::Share::kReaders);
-  std::vector<char> buf(chunk);
-  const auto t0 = Clock::now();
-  for (int64_t pos = 0; pos < length; pos += chunk) {
-    const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(chunk, length - pos));
-    if (platform::ReadFully(*f, buf.data(), n, pos) != platform::TransferResult::kOk) return -1;
-  }
-  return Seconds(t0, Clock::now());
-}
-
 // Every sample in 32000-sample calls, each continuing after the last; checks
 // the samples too (outside the timing it would cost a second pass).
 template <typename T, typename Read>
@@ -171,11 +158,11 @@ int main() {
   std::printf("file: %.1f MiB, %lld samples in %d blocks\n", length / 1048576.0,
               static_cast<long long>(total), kBlocks);
 
-  RawPass(path, 1 << 20, length);  // warm the cache
+  bench::RawPass(path, 1 << 20);  // warm the cache
   double raw = 1e9, shorts = 1e9, floats = 1e9;
   int64_t bad = 0;
   for (int r = 0; r < kRuns; ++r) {
-    raw = std::min(raw, RawPass(path, 65536, length));
+    raw = std::min(raw, bench::RawPass(path, 65536));
     int64_t got = 0;
     shorts = std::min(shorts, WavePass<int16_t>(
                                   path,

@@ -187,18 +187,23 @@ void ShowAnalog(Session& s, const Entity& e, uint32_t n) {
   std::fprintf(s.out(), " %s\n", e.units.c_str());
 }
 
+// Segment item i into data (trace-major), with its time, points per trace
+// and unit mask.
+bool ReadSegment(Session& s, const Entity& e, uint32_t i, std::vector<double>* data, double* t,
+                 uint32_t* samples, uint32_t* unit) {
+  return s.Check(s.api().GetSegmentData(s.id(), e.id, i, t, data->data(),
+                                        static_cast<uint32_t>(data->size() * sizeof(double)),
+                                        samples, unit),
+                 "ns_GetSegmentData");
+}
+
 void ShowSegments(Session& s, const Entity& e, uint32_t n) {
   const uint32_t traces = std::max<uint32_t>(e.sources, 1);
   std::vector<double> data(static_cast<size_t>(traces) * std::max<uint32_t>(e.maxSamples, 1));
   for (uint32_t i = 0; i < n; ++i) {
     double t = 0;
     uint32_t samples = 0, unit = 0;
-    if (!s.Check(s.api().GetSegmentData(s.id(), e.id, i, &t, data.data(),
-                                        static_cast<uint32_t>(data.size() * sizeof(double)),
-                                        &samples, &unit),
-                 "ns_GetSegmentData")) {
-      return;
-    }
+    if (!ReadSegment(s, e, i, &data, &t, &samples, &unit)) return;
     std::fprintf(s.out(), "      [%u] %.6f s  unit mask 0x%x, %u points x %u traces\n", i, t, unit,
                  samples, traces);
     for (uint32_t c = 0; c < traces; ++c) {
@@ -288,12 +293,7 @@ void DumpCsv(Session& s, const Entity& e) {
       for (uint32_t i = 0; i < count; ++i) {
         double t = 0;
         uint32_t samples = 0, unit = 0;
-        if (!s.Check(s.api().GetSegmentData(s.id(), e.id, i, &t, data.data(),
-                                            static_cast<uint32_t>(data.size() * sizeof(double)),
-                                            &samples, &unit),
-                     "ns_GetSegmentData")) {
-          return;
-        }
+        if (!ReadSegment(s, e, i, &data, &t, &samples, &unit)) return;
         for (uint32_t c = 0; c < traces; ++c) {
           for (uint32_t p = 0; p < samples; ++p) {
             std::fprintf(out, "%u,", i);

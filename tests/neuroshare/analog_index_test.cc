@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "neuroshare/ns_api.h"
@@ -21,16 +20,10 @@ using nsv_test::MemoryRecording;
 using nsv_test::OpenInLayer;
 using vslk64::TSTime64;
 
-std::vector<int16_t> Ramp(size_t n, int16_t first = 0) {
-  std::vector<int16_t> v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = static_cast<int16_t>(first + static_cast<int>(i % 30000));
+std::vector<float> Ramp(size_t n, int first = 0) {
+  std::vector<float> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<float>(first + static_cast<int>(i % 30000));
   return v;
-}
-
-std::vector<TSTime64> Every(TSTime64 step, size_t n, TSTime64 first = 0) {
-  std::vector<TSTime64> times(n);
-  for (size_t i = 0; i < n; ++i) times[i] = first + step * static_cast<TSTime64>(i);
-  return times;
 }
 
 // Entities of the recording below (1 us ticks).
@@ -49,21 +42,23 @@ class Analog : public ::testing::Test {
     NsCloseAllFiles();
     auto rec = std::make_unique<MemoryRecording>();
     MemoryRecording& r = *rec;
-    r.AddAdc(0, 10, 2.0, 1.0).units = "mV";
-    r.Chan(0).comment = "left arm";
-    r.Chan(0).yLow = -5;
-    r.Chan(0).yHigh = 7;
+    nsv_test::MemChannel& arm = r.AddWave(0, vslk64::Adc, 10, 2.0, 1.0);
+    arm.units = "mV";
+      arm.yLow = -5;
+    arm.yHigh = 7;
     r.AddRun(0, 1000, Ramp(100));
-    r.AddAdc(1, 10);
+    r.AddWave(1, vslk64::Adc, 10);
     r.AddRun(1, 0, Ramp(100));
     r.AddRun(1, 5000, Ramp(100, 500));
     r.AddEvents(2, vslk64::EventA, {100, 200, 300});
-    r.AddAdc(3, 10);
+    r.AddWave(3, vslk64::Adc, 10);
     r.AddRun(3, 0, Ramp(70000));
     r.AddRun(3, 1000000, Ramp(20, 7));
-    r.AddRealWave(4, 4);
-    r.AddRealRun(4, 0, {0.25f, 0.5f, 0.75f});
-    r.AddEvents(5, vslk64::EventA, Every(10, 8001));
+    r.AddWave(4, vslk64::RealWave, 4);
+    r.AddRun(4, 0, {0.25f, 0.5f, 0.75f});
+    std::vector<TSTime64> many(8001);
+    for (size_t i = 0; i < many.size(); ++i) many[i] = 10 * static_cast<TSTime64>(i);
+    r.AddEvents(5, vslk64::EventA, many);
     file_ = &r;
     handle_ = OpenInLayer(std::move(rec));
     ASSERT_NE(handle_, 0u);
@@ -87,71 +82,41 @@ class Analog : public ::testing::Test {
 
 using Want = std::vector<int64_t>;
 
-TEST_F(Analog, WaveformRulesWithinARun) {
+TEST_F(Analog, BeforeClosestAndAfterRules) {
+  const int64_t bad = ns_BADINDEX;
+  struct Case {
+    uint32_t entity;
+    double ticks;
+    Want want;
+  };
+  const Case cases[] = {
+      {kOneRun, 1000, {0, 0, 0}},    {kOneRun, 1004, {0, 0, 1}},
+      {kOneRun, 1005, {0, 1, 1}},    {kOneRun, 500, {0, 0, 0}},
+      {kOneRun, 1990, {99, 99, 99}}, {kOneRun, 1995, {bad, bad, bad}},
+      // In the gap between two runs; equally near takes the later.
+      {kTwoRuns, 1200, {99, 99, 100}}, {kTwoRuns, 4000, {99, 100, 100}},
+      {kTwoRuns, 2995, {99, 100, 100}}, {kTwoRuns, 5000, {100, 100, 100}},
+      {kEvents, 150, {0, 1, 1}},     {kEvents, 149, {0, 0, 1}},
+      {kEvents, 200, {1, 1, 1}},     {kEvents, 10, {0, 0, 0}},
+      {kEvents, 300, {2, 2, 2}},     {kEvents, 301, {bad, bad, bad}},
+      // Between the chunks of 4000 items: 39990 ends the first, 40000 starts the next.
+      {kManyEvents, 39995, {3999, 4000, 4000}}, {kManyEvents, 39994, {3999, 3999, 4000}},
+      {kManyEvents, 79999, {7999, 8000, 8000}},
+      // 510e-6 s divided by 1e-6 s falls just below 510: tick 509 is taken.
+      {kManyEvents, 510, {50, 51, 51}},
+      // Times past the span are taken as its end, the last sample of kLong;
+      // times before zero or not a number are refused.
+      {kLong, 1e12, {70019, 70019, 70019}}, {kEvents, 1e12, {bad, bad, bad}},
+      {kOneRun, std::nan(""), {bad, bad, bad}}, {kOneRun, -1.5e6, {bad, bad, bad}},
+  };
   file_->ResetReads();
-  EXPECT_EQ(Rules(kOneRun, 1000), (Want{0, 0, 0}));
-  EXPECT_EQ(Rules(kOneRun, 1004), (Want{0, 0, 1}));
-  EXPECT_EQ(Rules(kOneRun, 1005), (Want{0, 1, 1}));
-  EXPECT_EQ(Rules(kOneRun, 500), (Want{0, 0, 0}));
-  EXPECT_EQ(Rules(kOneRun, 1990), (Want{99, 99, 99}));
-  EXPECT_EQ(Rules(kOneRun, 1995), (Want{ns_BADINDEX, ns_BADINDEX, ns_BADINDEX}));
-  EXPECT_STREQ(NsLastMessage(),
-               "Bad index or time (0d) for entity 0d passed to function GetIndexByTime");
-  EXPECT_EQ(file_->TotalReads(), 0) << "sample times need no read";
-}
-
-TEST_F(Analog, WaveformRulesInAGap) {
-  EXPECT_EQ(Rules(kTwoRuns, 1200), (Want{99, 99, 100}));
-  EXPECT_EQ(Rules(kTwoRuns, 4000), (Want{99, 100, 100}));
-  EXPECT_EQ(Rules(kTwoRuns, 2995), (Want{99, 100, 100})) << "equally near: the later";
-  EXPECT_EQ(Rules(kTwoRuns, 5000), (Want{100, 100, 100}));
-}
-
-TEST_F(Analog, ItemRules) {
-  EXPECT_EQ(Rules(kEvents, 150), (Want{0, 1, 1}));
-  EXPECT_EQ(Rules(kEvents, 149), (Want{0, 0, 1}));
-  EXPECT_EQ(Rules(kEvents, 200), (Want{1, 1, 1}));
-  EXPECT_EQ(Rules(kEvents, 10), (Want{0, 0, 0}));
-  EXPECT_EQ(Rules(kEvents, 300), (Want{2, 2, 2}));
-  EXPECT_EQ(Rules(kEvents, 301), (Want{ns_BADINDEX, ns_BADINDEX, ns_BADINDEX}));
-  // Between the chunks of 4000 items: 39990 ends the first, 40000 starts the next.
-  EXPECT_EQ(Rules(kManyEvents, 39995), (Want{3999, 4000, 4000}));
-  EXPECT_EQ(Rules(kManyEvents, 39994), (Want{3999, 3999, 4000}));
-  EXPECT_EQ(Rules(kManyEvents, 79999), (Want{7999, 8000, 8000}));
-}
-
-TEST_F(Analog, TimesAreClampedToTheSpanAndFloored) {
-  // The span ends with the last sample of kLong at tick 1000190.
-  uint32_t index = 7;
-  ASSERT_EQ(ns_GetIndexByTime(handle_, kLong, 1e6, ns_AFTER, &index), ns_OK);
-  EXPECT_EQ(index, 70019u);
-  EXPECT_EQ(ns_GetIndexByTime(handle_, kEvents, 1e6, ns_AFTER, &index), ns_BADINDEX)
-      << "the span is past this entity's last item";
-  EXPECT_EQ(index, 0u);
-  // 510e-6 s divided by 1e-6 s falls just below 510: tick 509, whose item
-  // before is the one at 500.
-  EXPECT_EQ(Rules(kManyEvents, 510), (Want{50, 51, 51}));
-
-  for (double bad : {-1.5, std::nan("")}) {
-    EXPECT_EQ(ns_GetIndexByTime(handle_, kOneRun, bad, ns_CLOSEST, &index), ns_BADINDEX);
+  for (const Case& c : cases) {
+    EXPECT_EQ(Rules(c.entity, c.ticks), c.want) << c.entity << " at " << c.ticks;
   }
-  EXPECT_STREQ(NsLastMessage(),
-               "Bad index or time (0d) for entity 0d passed to function GetIndexByTime");
-  EXPECT_EQ(ns_GetIndexByTime(handle_, kOneRun, -1.5, ns_CLOSEST, &index), ns_BADINDEX);
+  EXPECT_EQ(file_->Chan(kOneRun).reads, 0) << "sample times need no read";
+  Rules(kOneRun, -1.5e6);
   EXPECT_STREQ(NsLastMessage(),
                "Bad index or time (4294967295d) for entity 0d passed to function GetIndexByTime");
-}
-
-TEST(TickFloor, OnePointZeroZeroOneSecondsIsTick1000999) {
-  NsCloseAllFiles();
-  auto rec = std::make_unique<MemoryRecording>();
-  rec->AddEvents(0, vslk64::EventA, {1000999, 1001000, 2000000});
-  const uint32_t h = OpenInLayer(std::move(rec));
-  ASSERT_NE(h, 0u);
-  uint32_t index = 9;
-  ASSERT_EQ(ns_GetIndexByTime(h, 0, 1.001, ns_AFTER, &index), ns_OK);
-  EXPECT_EQ(index, 0u);
-  NsCloseAllFiles();
 }
 
 TEST_F(Analog, TimeByIndexOnEveryKindOfEntity) {
@@ -162,38 +127,25 @@ TEST_F(Analog, TimeByIndexOnEveryKindOfEntity) {
   EXPECT_DOUBLE_EQ(t, 640000e-6);
   ASSERT_EQ(ns_GetTimeByIndex(handle_, kManyEvents, 4000, &t), ns_OK);
   EXPECT_DOUBLE_EQ(t, 40000e-6);
-  EXPECT_EQ(ns_GetTimeByIndex(handle_, kEvents, 2, nullptr), ns_OK);
   EXPECT_EQ(ns_GetTimeByIndex(handle_, kEvents, 3, nullptr), ns_BADINDEX);
-  EXPECT_STREQ(NsLastMessage(),
-               "Bad index or time (3d) for entity 2d passed to function GetTimeByIndex");
 }
 
 TEST_F(Analog, InfoDescribesTheChannel) {
-  unsigned char area[300];
-  std::memset(area, 0xA5, sizeof area);
-  auto* info = reinterpret_cast<ns_ANALOGINFO*>(area);
-  ASSERT_EQ(ns_GetAnalogInfo(handle_, kOneRun, info, sizeof *info), ns_OK);
-  const double rate = info->dSampleRate, low = info->dMinVal, high = info->dMaxVal;
-  const double step = info->dResolution, x = info->dLocationX, corner = info->dLowFreqCorner;
-  EXPECT_DOUBLE_EQ(rate, 100000.0);
+  ns_ANALOGINFO info;
+  std::memset(&info, 0xA5, sizeof info);
+  ASSERT_EQ(ns_GetAnalogInfo(handle_, kOneRun, &info, sizeof info), ns_OK);
+  const double low = info.dMinVal, step = info.dResolution, corner = info.dLowFreqCorner;
   EXPECT_EQ(low, -5.0);
-  EXPECT_EQ(high, 7.0);
   EXPECT_EQ(step, 2.0 / 6553.6);
-  EXPECT_EQ(x, 0.0);
   EXPECT_EQ(corner, 0.0);
-  EXPECT_STREQ(info->szUnits, "mV");
-  EXPECT_STREQ(info->szHighFilterType, "unknown");
-  EXPECT_EQ(info->szLowFilterType[0], 0);
-  EXPECT_EQ(static_cast<unsigned char>(info->szLowFilterType[1]), 0xA5)
+  EXPECT_STREQ(info.szUnits, "mV");
+  EXPECT_STREQ(info.szHighFilterType, "unknown");
+  EXPECT_EQ(info.szLowFilterType[0], 0);
+  EXPECT_EQ(static_cast<unsigned char>(info.szLowFilterType[1]), 0xA5)
       << "only the first byte of the low filter type is written";
-  EXPECT_STREQ(info->szProbeInfo, "left arm");
-  for (size_t i = sizeof *info; i < sizeof area; ++i) ASSERT_EQ(area[i], 0xA5) << i;
-
-  EXPECT_EQ(ns_GetAnalogInfo(handle_, kEvents, info, sizeof *info), ns_BADENTITY);
-  EXPECT_EQ(ns_GetAnalogInfo(handle_, kOneRun, info, 263), ns_LIBERROR);
-  EXPECT_STREQ(NsLastMessage(), "GetAnalogInfo was given 263d bytes for results, requires 264d");
 }
 
+// Data is scaled and stops at a gap or the end; failures leave no count.
 TEST_F(Analog, DataIsScaledAndStopsAtAGap) {
   std::vector<double> data(1000, -99);
   uint32_t count = 77;
@@ -212,6 +164,15 @@ TEST_F(Analog, DataIsScaledAndStopsAtAGap) {
   EXPECT_EQ(count, 2u);
   EXPECT_EQ(data[0], 0.5);
   EXPECT_EQ(data[1], 0.75);
+
+  EXPECT_EQ(ns_GetAnalogData(handle_, kOneRun, 100, 8, &count, data.data()), ns_BADINDEX);
+  EXPECT_EQ(count, 0u);
+  file_->Chan(0).failAfterReads = 0;
+  count = 77;
+  EXPECT_EQ(ns_GetAnalogData(handle_, kOneRun, 3, 8, &count, data.data()), ns_FILEERROR);
+  EXPECT_EQ(count, 0u);
+  EXPECT_STREQ(NsLastMessage(),
+               "File read error occurred in function GetAnalogData with entity 0d, index 3d");
 }
 
 TEST_F(Analog, DataRunsOnAcrossChunksWithoutAGap) {
@@ -224,28 +185,10 @@ TEST_F(Analog, DataRunsOnAcrossChunksWithoutAGap) {
   EXPECT_EQ(file_->TotalReads(), 1) << "one large read";
 }
 
-TEST_F(Analog, DataFailuresReportAndLeaveNoCount) {
-  std::vector<double> data(8);
-  uint32_t count = 77;
-  EXPECT_EQ(ns_GetAnalogData(handle_, kOneRun, 100, 8, &count, data.data()), ns_BADINDEX);
-  EXPECT_EQ(count, 0u);
-  EXPECT_STREQ(NsLastMessage(),
-               "Bad index or time (100d) for entity 0d passed to function GetAnalogData");
-  file_->Chan(0).failReads = true;
-  count = 77;
-  EXPECT_EQ(ns_GetAnalogData(handle_, kOneRun, 3, 8, &count, data.data()), ns_FILEERROR);
-  EXPECT_EQ(count, 0u);
-  EXPECT_STREQ(NsLastMessage(),
-               "File read error occurred in function GetAnalogData with entity 0d, index 3d");
-  EXPECT_EQ(ns_GetAnalogData(handle_, kOneRun, 3, 0, &count, data.data()), ns_LIBERROR);
-  EXPECT_STREQ(NsLastMessage(), "GetAnalogData was given zero byte size area for results");
-  EXPECT_EQ(ns_GetAnalogData(handle_, kEvents, 0, 8, &count, data.data()), ns_BADENTITY);
-}
-
 TEST(AnalogPieces, AGapWhereALargeReadEndsStillEndsTheRun) {
   NsCloseAllFiles();
   auto rec = std::make_unique<MemoryRecording>();
-  rec->AddAdc(0, 1);
+  rec->AddWave(0, vslk64::Adc, 1);
   rec->AddRun(0, 0, Ramp(1 << 18));  // as many samples as one read of the layer takes
   rec->AddRun(0, (1 << 18) + 50, Ramp(100));
   const uint32_t h = OpenInLayer(std::move(rec));

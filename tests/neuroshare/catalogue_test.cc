@@ -25,18 +25,9 @@ namespace {
 
 using nsv_test::MemItem;
 using nsv_test::MemoryRecording;
+constexpr auto Item = &MemoryRecording::Item;
 using nsv_test::OpenInLayer;
 using vslk64::TSTime64;
-
-MemItem Item(TSTime64 time, uint8_t c0, uint8_t c1 = 0, uint8_t c2 = 0, uint8_t c3 = 0) {
-  MemItem item;
-  item.time = time;
-  item.code[0] = c0;
-  item.code[1] = c1;
-  item.code[2] = c2;
-  item.code[3] = c3;
-  return item;
-}
 
 std::vector<TSTime64> Every(TSTime64 step, size_t n, TSTime64 first = 0) {
   std::vector<TSTime64> times(n);
@@ -44,7 +35,8 @@ std::vector<TSTime64> Every(TSTime64 step, size_t n, TSTime64 first = 0) {
   return times;
 }
 
-std::vector<TNsChunk> Chunks(uint32_t handle, uint32_t entity) {
+using Chunks = std::vector<TNsChunk>;
+Chunks ChunksOf(uint32_t handle, uint32_t entity) {
   return NsFindFile(handle)->entities.at(entity)->chunks;
 }
 
@@ -71,32 +63,38 @@ class Catalogue : public ::testing::Test {
 
 TEST_F(Catalogue, ListsChannelsInOrderWithEachWaveMarksUnitsAfterIt) {
   auto rec = std::make_unique<MemoryRecording>();
-  rec->AddAdc(0, 10).title = "adc";
+  rec->AddWave(0, vslk64::Adc, 10).title = "adc";
   rec->AddRun(0, 0, {1, 2, 3});
-  rec->AddWaveMarks(2, 4, 1, 10, {Item(100, 3), Item(200, 3, 7), Item(300, 0)}).title = "spikes";
-  rec->AddMarkers(3, {Item(50, 1)}).title = "keys";
+  rec->AddItems(2, vslk64::WaveMark, 4, 1, {Item(100, {3}, {}), Item(200, {3, 7}, {}),
+                                            Item(300, {0}, {})}).title = "spikes";
+  rec->AddItems(3, vslk64::Marker, 0, 1, {Item(50, {1}, {})}).title = "keys";
   rec->AddEvents(5, vslk64::EventA, {}).title = "empty";
+  rec->AddEvents(6, vslk64::EventA, {5}).title = std::string(40, 't');  // cut to 31
+  rec->AddEvents(7, static_cast<vslk64::TDataKind>(11), {}).title = "odd";  // unknown: blank
   const uint32_t h = Open(std::move(rec));
   ASSERT_NE(h, 0u);
 
   struct Want {
     uint32_t type;
-    const char* label;
+    std::string label;
     uint32_t items;
   };
   const Want want[] = {{ns_ENTITY_ANALOG, "adc", 3},       {ns_ENTITY_SEGMENT, "spikes", 3},
                        {ns_ENTITY_NEURALEVENT, "spikes", 1}, {ns_ENTITY_NEURALEVENT, "spikes", 2},
                        {ns_ENTITY_NEURALEVENT, "spikes", 1}, {ns_ENTITY_EVENT, "keys", 1},
-                       {ns_ENTITY_EVENT, "empty", 0}};
-  for (uint32_t id = 0; id < 7; ++id) {
+                       {ns_ENTITY_EVENT, "empty", 0},
+                       {ns_ENTITY_EVENT, std::string(31, 't'), 1},
+                       {ns_ENTITY_UNKNOWN, "", 0}};
+  for (uint32_t id = 0; id < 9; ++id) {
     const ns_ENTITYINFO info = Entity(h, id);
     EXPECT_EQ(info.dwEntityType, want[id].type) << id;
-    EXPECT_STREQ(info.szEntityLabel, want[id].label) << id;
+    EXPECT_EQ(info.szEntityLabel, want[id].label) << id;
+    EXPECT_EQ(info.szEntityLabel[31], 0) << "the label is zero-filled";
     EXPECT_EQ(info.dwItemCount, want[id].items) << id;
   }
   ns_FILEINFO file;
   ASSERT_EQ(ns_GetFileInfo(h, &file, sizeof file), ns_OK);
-  EXPECT_EQ(file.dwEntityCount, 7u);
+  EXPECT_EQ(file.dwEntityCount, 9u);
 
   // Units 0, 3 and 7, in that order, each naming its segment entity.
   const uint32_t codes[] = {0, 3, 7};
@@ -107,62 +105,43 @@ TEST_F(Catalogue, ListsChannelsInOrderWithEachWaveMarksUnitsAfterIt) {
     EXPECT_EQ(unit.dwSourceUnitID, codes[k]);
     EXPECT_STREQ(unit.szProbeInfo, "spikes");
   }
-  double times[3] = {-1, -1, -1};
-  ASSERT_EQ(ns_GetNeuralData(h, 3, 0, 2, times), ns_OK);
-  EXPECT_DOUBLE_EQ(times[0], 100e-6);
-  EXPECT_DOUBLE_EQ(times[1], 200e-6);
-
-  ns_ENTITYINFO info;
-  EXPECT_EQ(ns_GetEntityInfo(h, 7, &info, sizeof info), ns_BADENTITY);
-  EXPECT_STREQ(NsLastMessage(), "Bad entity number (7d) passed to function GetEntityInfo");
   double t;
   EXPECT_EQ(ns_GetTimeByIndex(h, 6, 0, &t), ns_BADINDEX) << "an entity without items";
-  EXPECT_STREQ(NsLastMessage(),
-               "Bad index or time (0d) for entity 6d passed to function GetTimeByIndex");
 }
 
-TEST_F(Catalogue, EntityLabelsAreCutTo31CharactersAndUnknownKindsStayBlank) {
-  auto rec = std::make_unique<MemoryRecording>();
-  rec->AddEvents(0, vslk64::EventA, {5}).title = std::string(40, 't');
-  rec->AddEvents(1, static_cast<vslk64::TDataKind>(11), {}).title = "odd";
-  const uint32_t h = Open(std::move(rec));
-  ASSERT_NE(h, 0u);
-  ns_ENTITYINFO info = Entity(h, 0);
-  EXPECT_EQ(std::string(info.szEntityLabel), std::string(31, 't'));
-  info = Entity(h, 1);
-  EXPECT_EQ(info.dwEntityType, ns_ENTITY_UNKNOWN);
-  EXPECT_STREQ(info.szEntityLabel, "");
-  EXPECT_EQ(info.dwItemCount, 0u);
-  EXPECT_EQ(info.szEntityLabel[31], 0) << "the label is zero-filled";
-}
-
-TEST_F(Catalogue, ItemChunksHoldAReadsWorthAndNeverSplitARunOfOneTime) {
+// Item chunks hold a read's worth and never split a run of one time;
+// waveform chunks end at a gap or after 32000 samples.
+TEST_F(Catalogue, ChunksEndAfterAReadsWorthOrAtAGap) {
   auto rec = std::make_unique<MemoryRecording>();
   rec->AddEvents(0, vslk64::EventB, Every(10, 8001));
   // Markers 3998 to 4000 share one time, across the end of the first read.
   std::vector<MemItem> marks;
   for (int i = 0; i < 4002; ++i) {
     const TSTime64 t = i < 3998 ? i * 10 : i <= 4000 ? 40000 : 50000;
-    marks.push_back(Item(t, static_cast<uint8_t>(i % 250)));
+    marks.push_back(Item(t, {static_cast<uint8_t>(i % 250)}, {}));
   }
-  rec->AddMarkers(1, marks);
+  rec->AddItems(1, vslk64::Marker, 0, 1, marks);
+  rec->AddWave(2, vslk64::Adc, 10);
+  rec->AddRun(2, 0, std::vector<float>(70000, 1));
+  rec->AddRun(2, 800000, std::vector<float>(10, 2));
+  rec->AddWave(3, vslk64::Adc, 100000);
+  rec->AddRun(3, 0, std::vector<float>(5, 0));
+  rec->AddWave(4, vslk64::Adc, 0);  // a divide below one tick is taken as one
+  rec->AddRun(4, 7, std::vector<float>(3, 0));
   const uint32_t h = Open(std::move(rec));
   ASSERT_NE(h, 0u);
-  // One read per chunk, one that finds the end, and after each full read a
-  // look at its last time.
+  // One read per chunk, one that finds the end, and after each full item
+  // read a look at its last time.
   EXPECT_EQ(file_->Chan(0).reads, 6);
+  EXPECT_EQ(file_->Chan(2).reads, 5);
 
-  const std::vector<TNsChunk> events = Chunks(h, 0);
-  ASSERT_EQ(events.size(), 3u);
-  EXPECT_EQ(events[0], (TNsChunk{0, 39990, 0, 4000}));
-  EXPECT_EQ(events[1], (TNsChunk{40000, 79990, 4000, 4000}));
-  EXPECT_EQ(events[2], (TNsChunk{80000, 80000, 8000, 1}));
-
-  const std::vector<TNsChunk> markers = Chunks(h, 1);
-  ASSERT_EQ(markers.size(), 2u);
-  EXPECT_EQ(markers[0], (TNsChunk{0, 39970, 0, 3998}));
-  EXPECT_EQ(markers[1], (TNsChunk{40000, 50000, 3998, 4}));
+  EXPECT_EQ(ChunksOf(h, 0),
+            (Chunks{{0, 39990, 0, 4000}, {40000, 79990, 4000, 4000}, {80000, 80000, 8000, 1}}));
+  EXPECT_EQ(ChunksOf(h, 1), (Chunks{{0, 39970, 0, 3998}, {40000, 50000, 3998, 4}}));
+  EXPECT_EQ(ChunksOf(h, 2), (Chunks{{0, 319990, 0, 32000}, {320000, 639990, 32000, 32000},
+                                    {640000, 699990, 64000, 6000}, {800000, 800090, 70000, 10}}));
   EXPECT_EQ(Entity(h, 1).dwItemCount, 4002u) << "every item of the run is indexed";
+  EXPECT_EQ(Entity(h, 3).dwItemCount, 5u) << "no sample counted twice";
 
   // Each item of the run is its own: the data call steps over the earlier ones.
   for (uint32_t index = 3998; index <= 4000; ++index) {
@@ -173,39 +152,11 @@ TEST_F(Catalogue, ItemChunksHoldAReadsWorthAndNeverSplitARunOfOneTime) {
     EXPECT_EQ(codes[0], index % 250);
     EXPECT_DOUBLE_EQ(t, 0.04);
   }
-}
-
-TEST_F(Catalogue, WaveformChunksEndAtAGapOrAfter32000Samples) {
-  auto rec = std::make_unique<MemoryRecording>();
-  rec->AddAdc(0, 10);
-  rec->AddRun(0, 0, std::vector<int16_t>(70000, 1));
-  rec->AddRun(0, 800000, std::vector<int16_t>(10, 2));
-  const uint32_t h = Open(std::move(rec));
-  ASSERT_NE(h, 0u);
-  const std::vector<TNsChunk> chunks = Chunks(h, 0);
-  ASSERT_EQ(chunks.size(), 4u);
-  EXPECT_EQ(chunks[0], (TNsChunk{0, 319990, 0, 32000}));
-  EXPECT_EQ(chunks[1], (TNsChunk{320000, 639990, 32000, 32000}));
-  EXPECT_EQ(chunks[2], (TNsChunk{640000, 699990, 64000, 6000}));
-  EXPECT_EQ(chunks[3], (TNsChunk{800000, 800090, 70000, 10})) << "first index after the gap";
-  EXPECT_EQ(file_->Chan(0).reads, 5);
-}
-
-TEST_F(Catalogue, DivideIsTheChannelsOwnAboveOneTick) {
-  auto rec = std::make_unique<MemoryRecording>();
-  rec->AddAdc(0, 100000);
-  rec->AddRun(0, 0, std::vector<int16_t>(5, 0));
-  rec->AddAdc(1, 0);  // a divide below one tick is taken as one
-  rec->AddRun(1, 7, std::vector<int16_t>(3, 0));
-  const uint32_t h = Open(std::move(rec));
-  ASSERT_NE(h, 0u);
-  EXPECT_EQ(Entity(h, 0).dwItemCount, 5u) << "no sample counted twice";
   double t = 0;
-  ASSERT_EQ(ns_GetTimeByIndex(h, 0, 4, &t), ns_OK);
+  ASSERT_EQ(ns_GetTimeByIndex(h, 3, 4, &t), ns_OK);
   EXPECT_DOUBLE_EQ(t, 0.4);
-  ASSERT_EQ(ns_GetTimeByIndex(h, 1, 2, &t), ns_OK);
+  ASSERT_EQ(ns_GetTimeByIndex(h, 4, 2, &t), ns_OK);
   EXPECT_DOUBLE_EQ(t, 9e-6);
-  EXPECT_EQ(NsFindFile(h)->entities[1]->divide, 1);
 }
 
 // A file system whose files were all created at one moment.
@@ -222,6 +173,13 @@ class FixedBirthFiles : public platform::FileSystem {
   }
 };
 
+// Year, month, day, hour, minute, second and millisecond of a file record.
+using Date = std::vector<uint32_t>;
+Date DateOf(const ns_FILEINFO& i) {
+  return {i.dwTime_Year, i.dwTime_Month, i.dwTime_Day,    i.dwTime_Hour,
+          i.dwTime_Min,  i.dwTime_Sec,   i.dwTime_MilliSec};
+}
+
 std::string TodayText() {
   const platform::LocalTime now = platform::Now();
   char text[16];
@@ -229,19 +187,23 @@ std::string TodayText() {
   return text;
 }
 
-TEST_F(Catalogue, FileWithoutCommentOrDateIsDescribedByItsNameAndCreation) {
+// A file without a comment or a date is described by its name and creation;
+// a clock of zero, below zero or not a number gives way to the default one.
+TEST_F(Catalogue, FileWithoutCommentDateOrClockIsDescribedByItsNameAndCreation) {
   FixedBirthFiles files;
   platform::ScopedFileSystem scoped(&files);
   struct Case {
     const char* path;
     const char* name;
+    double timeBase;
   };
-  const Case cases[] = {{"C:\\rec\\day1\\run7.orf", "\\run7.orf"},
-                        {"/data/day1/run8.orfx", "/run8.orfx"},
-                        {"run9.orfx", "run9.orfx"}};
+  const Case cases[] = {{"C:\\rec\\day1\\run7.orf", "\\run7.orf", 0.0},
+                        {"/data/day1/run8.orfx", "/run8.orfx", -1e-6},
+                        {"run9.orfx", "run9.orfx", std::nan("")}};
   for (const Case& c : cases) {
     auto rec = std::make_unique<MemoryRecording>();
     rec->comment = "   ";
+    rec->timeBase = c.timeBase;
     rec->AddEvents(0, vslk64::EventA, {1});
     const uint32_t h = Open(std::move(rec), c.path);
     ASSERT_NE(h, 0u);
@@ -249,13 +211,9 @@ TEST_F(Catalogue, FileWithoutCommentOrDateIsDescribedByItsNameAndCreation) {
     ASSERT_EQ(ns_GetFileInfo(h, &info, sizeof info), ns_OK);
     EXPECT_EQ(std::string(info.szFileComment),
               std::string("Converted from VSL ORF file ") + c.name + " on " + TodayText() + ".");
-    EXPECT_EQ(info.dwTime_Year, 2015u);
-    EXPECT_EQ(info.dwTime_Month, 11u);
-    EXPECT_EQ(info.dwTime_Day, 28u);
-    EXPECT_EQ(info.dwTime_Hour, 17u);
-    EXPECT_EQ(info.dwTime_Min, 45u);
-    EXPECT_EQ(info.dwTime_Sec, 9u);
-    EXPECT_EQ(info.dwTime_MilliSec, 0u);
+    EXPECT_EQ(DateOf(info), (Date{2015, 11, 28, 17, 45, 9, 0}));
+    const double tick = info.dTimeStampResolution;  // packed: copied before it is compared
+    EXPECT_EQ(tick, 1e-6) << c.timeBase;
     EXPECT_EQ(ns_CloseFile(h), ns_OK);
   }
 }
@@ -267,42 +225,24 @@ TEST_F(Catalogue, FileInfoReportsTheFilesOwnDescription) {
   std::memcpy(rec->appId.chID, "ONDRIXAB", 8);
   rec->timeBase = 1.0 / 1024;  // exact in binary, so the span's ticks are exact too
   rec->AddEvents(0, vslk64::EventA, {100, 50000});
-  rec->maxTimeOverride = 200;  // a stored maximum that lags behind the data
+  rec->maxTime = 200;  // a stored maximum that lags behind the data
   const uint32_t h = Open(std::move(rec));
   ASSERT_NE(h, 0u);
   ns_FILEINFO info;
   ASSERT_EQ(ns_GetFileInfo(h, &info, sizeof info), ns_OK);
   EXPECT_STREQ(info.szFileComment, "  session 4");
   EXPECT_STREQ(info.szAppName, "ONDRIXAB");
-  EXPECT_EQ(info.dwTime_MilliSec, 370u);
-  const double tick = info.dTimeStampResolution;
-  const double span = info.dTimeSpan;
+  EXPECT_EQ(DateOf(info), (Date{2016, 3, 8, 7, 6, 5, 370}));
+  const double tick = info.dTimeStampResolution, span = info.dTimeSpan;
   EXPECT_EQ(tick, 1.0 / 1024);
   EXPECT_EQ(span, 50000.0 / 1024) << "the span reaches the last item";
-  uint32_t index = 9;
-  EXPECT_EQ(ns_GetIndexByTime(h, 0, 1000.0, ns_BEFORE, &index), ns_OK);
-  EXPECT_EQ(index, 1u);
-}
-
-TEST_F(Catalogue, UnusableTimeBaseFallsBackToTheDefaultClock) {
-  for (double bad : {0.0, -1e-6, std::nan("")}) {
-    auto rec = std::make_unique<MemoryRecording>();
-    rec->timeBase = bad;
-    rec->AddEvents(0, vslk64::EventA, {250});
-    const uint32_t h = Open(std::move(rec));
-    ASSERT_NE(h, 0u);
-    double t = 0;
-    ASSERT_EQ(ns_GetTimeByIndex(h, 0, 0, &t), ns_OK);
-    EXPECT_DOUBLE_EQ(t, 250e-6) << bad;
-    EXPECT_EQ(ns_CloseFile(h), ns_OK);
-  }
 }
 
 TEST_F(Catalogue, UnreadableChannelFailsTheOpenButAnUnreadableUnitDoesNot) {
   auto probe = std::make_shared<nsv_test::FileProbe>();
   auto rec = std::make_unique<MemoryRecording>(32, probe);
   rec->AddEvents(0, vslk64::EventA, {1});
-  rec->AddEvents(1, vslk64::EventA, {2}).failReads = true;
+  rec->AddEvents(1, vslk64::EventA, {2}).failAfterReads = 0;
   EXPECT_EQ(Open(std::move(rec)), 0u);
   EXPECT_STREQ(NsLastMessage(),
                "File read error occurred in function OpenFile with entity 0d, index 0d");
@@ -311,12 +251,12 @@ TEST_F(Catalogue, UnreadableChannelFailsTheOpenButAnUnreadableUnitDoesNot) {
 
   rec = std::make_unique<MemoryRecording>();
   // The channel's own scan takes two reads; every unit scan after them fails.
-  rec->AddWaveMarks(0, 2, 1, 1, {Item(10, 1), Item(20, 2)}).failAfterReads = 2;
+  rec->AddItems(0, vslk64::WaveMark, 2, 1, {Item(10, {1}, {}), Item(20, {2}, {})})
+      .failAfterReads = 2;
   const uint32_t h = Open(std::move(rec));
   ASSERT_NE(h, 0u);
   EXPECT_EQ(Entity(h, 0).dwItemCount, 2u);
-  EXPECT_EQ(Entity(h, 1).dwEntityType, ns_ENTITY_NEURALEVENT);
-  EXPECT_EQ(Entity(h, 1).dwItemCount, 0u);
+  EXPECT_EQ(Entity(h, 2).dwEntityType, ns_ENTITY_NEURALEVENT);
   EXPECT_EQ(Entity(h, 2).dwItemCount, 0u);
 }
 
@@ -334,13 +274,11 @@ TEST_F(Catalogue, ReadCacheKeepsRecentChunksAndIsDroppedWhenItsFileCloses) {
   ASSERT_EQ(TimeOfIndex(record, entity, 4005, t), 0);
   EXPECT_EQ(t, 40050);
   EXPECT_EQ(NsReadCacheOwner(), file);
-  ASSERT_EQ(TimeOfIndex(record, entity, 7999, t), 0);
   uint32_t index;
   ASSERT_EQ(IndexOfTime(record, entity, 0.0400449, ns_AFTER, &index), 0);
   EXPECT_EQ(index, 4005u);
   EXPECT_EQ(file->TotalReads(), 1) << "lookups within one chunk read it once";
   ASSERT_EQ(TimeOfIndex(record, entity, 12, t), 0);
-  EXPECT_EQ(t, 120);
   EXPECT_EQ(file->TotalReads(), 2);
   ASSERT_EQ(TimeOfIndex(record, entity, 4006, t), 0);
   EXPECT_EQ(file->TotalReads(), 2) << "a chunk used before is still cached";
@@ -348,12 +286,11 @@ TEST_F(Catalogue, ReadCacheKeepsRecentChunksAndIsDroppedWhenItsFileCloses) {
   // A chunk that no longer reads back as it was indexed is a read error,
   // and leaves nothing cached.
   file->Chan(0).times.erase(file->Chan(0).times.begin() + 8500);
-  EXPECT_EQ(TimeOfIndex(record, entity, 8600, t), ns_FILEERROR);
-  EXPECT_EQ(NsReadCacheOwner(), nullptr);
   double seconds;
   EXPECT_EQ(ns_GetTimeByIndex(h, 0, 8600, &seconds), ns_FILEERROR);
   EXPECT_STREQ(NsLastMessage(),
                "File read error occurred in function GetTimeByIndex with entity 0d, index 8600d");
+  EXPECT_EQ(NsReadCacheOwner(), nullptr);
 
   ASSERT_EQ(TimeOfIndex(record, entity, 1, t), 0);
   EXPECT_EQ(NsReadCacheOwner(), file);

@@ -1,7 +1,6 @@
 #include "tests/neuroshare/memory_recording.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
 #include "neuroshare/ns_open.h"
@@ -9,14 +8,13 @@
 namespace nsv_test {
 namespace {
 
-using vslk64::CMarkFilter;
+bool IsItemKind(TDataKind kind) { return kind >= vslk64::Marker && kind <= vslk64::TextMark; }
+bool IsWaveKind(TDataKind kind) { return kind == vslk64::Adc || kind == vslk64::RealWave; }
 
-bool IsItemKind(vslk64::TDataKind kind) {
-  return kind >= vslk64::Marker && kind <= vslk64::TextMark;
-}
-
-bool Passes(const CMarkFilter* filter, const uint8_t code[4]) {
-  return filter == nullptr || filter->Match(code);
+// The bytes after an item's 16-byte head.
+uint64_t PayloadBytes(const MemChannel& c) {
+  if (c.kind == vslk64::Marker || !IsItemKind(c.kind)) return 0;
+  return c.rows * c.cols * (c.kind == vslk64::WaveMark ? 2 : c.kind == vslk64::RealMark ? 4 : 1);
 }
 
 // Copies a text zero-terminated within bufSize; returns the size it needs.
@@ -29,30 +27,26 @@ int CopyOut(const std::string& text, int bufSize, char* buf) {
   return static_cast<int>(text.size()) + 1;
 }
 
-// A real value in a 16-bit channel's steps, as the waveform reads convert
-// floats: the nearest step, clipped to the 16-bit range.
-int16_t ToShort(double x, double scale, double offset) {
-  const double v = (x - offset) * 6553.6 / scale;
-  if (v >= 32767.0) return 32767;
-  if (v <= -32768.0) return -32768;
-  return static_cast<int16_t>(v < 0 ? v - 0.5 : v + 0.5);
+// A sample as the waveform reads give it: a real value, or for 16-bit reads
+// the nearest step of the channel, clipped to the 16-bit range.
+void Convert(const MemChannel& c, float sample, float* out) {
+  *out = c.kind == vslk64::Adc ? static_cast<float>(sample * c.scale / 6553.6 + c.offset) : sample;
+}
+void Convert(const MemChannel& c, float sample, int16_t* out) {
+  if (c.kind == vslk64::Adc) {
+    *out = static_cast<int16_t>(sample);
+    return;
+  }
+  const double v = (sample - c.offset) * 6553.6 / c.scale;
+  *out = v >= 32767.0 ? 32767 : v <= -32768.0 ? -32768
+                               : static_cast<int16_t>(v < 0 ? v - 0.5 : v + 0.5);
 }
 
 }  // namespace
 
-MemoryRecording::MemoryRecording(int maxChans, std::shared_ptr<FileProbe> probe)
-    : chans_(static_cast<size_t>(maxChans)), probe_(std::move(probe)) {}
-
-MemoryRecording::~MemoryRecording() { probe_->destroyed = true; }
-
-int MemoryRecording::Close() {
-  ++probe_->closeCalls;
-  return closeResult;
-}
-
 // --- Building ---------------------------------------------------------------
 
-MemChannel& MemoryRecording::AddEvents(uint16_t chan, vslk64::TDataKind kind,
+MemChannel& MemoryRecording::AddEvents(uint16_t chan, TDataKind kind,
                                        std::vector<TSTime64> times) {
   MemChannel& c = Chan(chan);
   c.kind = kind;
@@ -60,99 +54,42 @@ MemChannel& MemoryRecording::AddEvents(uint16_t chan, vslk64::TDataKind kind,
   return c;
 }
 
-MemChannel& MemoryRecording::AddLevel(uint16_t chan, bool initLevel,
-                                      std::vector<TSTime64> times) {
-  MemChannel& c = AddEvents(chan, vslk64::Level, std::move(times));
-  c.initLevel = initLevel;
-  return c;
-}
-
-MemChannel& MemoryRecording::AddMarkers(uint16_t chan, std::vector<MemItem> items) {
+MemChannel& MemoryRecording::AddItems(uint16_t chan, TDataKind kind, uint64_t rows,
+                                      uint64_t cols, std::vector<MemItem> items) {
   MemChannel& c = Chan(chan);
-  c.kind = vslk64::Marker;
-  c.items = std::move(items);
-  return c;
-}
-
-MemChannel& MemoryRecording::AddWaveMarks(uint16_t chan, uint64_t rows, uint64_t cols,
-                                          TSTime64 divide, std::vector<MemItem> items) {
-  MemChannel& c = Chan(chan);
-  c.kind = vslk64::WaveMark;
+  c.kind = kind;
   c.rows = rows;
-  c.cols = cols;
-  c.divide = divide;
+  c.cols = kind == vslk64::TextMark ? 1 : cols;
   c.items = std::move(items);
-  for (MemItem& item : c.items) item.payload.resize(rows * cols * sizeof(int16_t));
+  for (MemItem& item : c.items) item.payload.resize(PayloadBytes(c));
   return c;
 }
 
-MemChannel& MemoryRecording::AddRealMarks(uint16_t chan, uint64_t rows,
-                                          std::vector<MemItem> items) {
+MemChannel& MemoryRecording::AddWave(uint16_t chan, TDataKind kind, TSTime64 divide,
+                                     double scale, double offset) {
   MemChannel& c = Chan(chan);
-  c.kind = vslk64::RealMark;
-  c.rows = rows;
-  c.items = std::move(items);
-  for (MemItem& item : c.items) item.payload.resize(rows * sizeof(float));
-  return c;
-}
-
-MemChannel& MemoryRecording::AddTextMarks(uint16_t chan, uint64_t maxChars,
-                                          std::vector<MemItem> items) {
-  MemChannel& c = Chan(chan);
-  c.kind = vslk64::TextMark;
-  c.rows = maxChars;
-  c.items = std::move(items);
-  for (MemItem& item : c.items) item.payload.resize(maxChars);
-  return c;
-}
-
-MemChannel& MemoryRecording::AddAdc(uint16_t chan, TSTime64 divide, double scale,
-                                    double offset) {
-  MemChannel& c = Chan(chan);
-  c.kind = vslk64::Adc;
+  c.kind = kind;
   c.divide = divide;
   c.scale = scale;
   c.offset = offset;
   return c;
 }
 
-MemChannel& MemoryRecording::AddRealWave(uint16_t chan, TSTime64 divide) {
-  MemChannel& c = Chan(chan);
-  c.kind = vslk64::RealWave;
-  c.divide = divide;
-  return c;
-}
-
-void MemoryRecording::AddRun(uint16_t chan, TSTime64 start, const std::vector<int16_t>& samples) {
+void MemoryRecording::AddRun(uint16_t chan, TSTime64 start, const std::vector<float>& samples) {
   MemChannel& c = Chan(chan);
   for (size_t i = 0; i < samples.size(); ++i) {
     c.sampleAt.push_back(start + static_cast<TSTime64>(i) * c.divide);
-    c.shorts.push_back(samples[i]);
+    c.samples.push_back(samples[i]);
   }
 }
 
-void MemoryRecording::AddRealRun(uint16_t chan, TSTime64 start, const std::vector<float>& samples) {
-  MemChannel& c = Chan(chan);
-  for (size_t i = 0; i < samples.size(); ++i) {
-    c.sampleAt.push_back(start + static_cast<TSTime64>(i) * c.divide);
-    c.reals.push_back(samples[i]);
-  }
-}
-
-std::vector<unsigned char> MemoryRecording::Shorts(const std::vector<int16_t>& values) {
-  std::vector<unsigned char> bytes(values.size() * sizeof(int16_t));
-  if (!values.empty()) std::memcpy(bytes.data(), values.data(), bytes.size());
-  return bytes;
-}
-
-std::vector<unsigned char> MemoryRecording::Floats(const std::vector<float>& values) {
-  std::vector<unsigned char> bytes(values.size() * sizeof(float));
-  if (!values.empty()) std::memcpy(bytes.data(), values.data(), bytes.size());
-  return bytes;
-}
-
-std::vector<unsigned char> MemoryRecording::Text(const std::string& text) {
-  return std::vector<unsigned char>(text.begin(), text.end());
+MemItem MemoryRecording::Item(TSTime64 time, std::vector<uint8_t> codes,
+                              std::vector<unsigned char> payload) {
+  MemItem item;
+  item.time = time;
+  for (size_t k = 0; k < codes.size() && k < 4; ++k) item.code[k] = codes[k];
+  item.payload = std::move(payload);
+  return item;
 }
 
 int MemoryRecording::TotalReads() const {
@@ -161,32 +98,15 @@ int MemoryRecording::TotalReads() const {
   return total;
 }
 
-void MemoryRecording::ResetReads() {
-  for (MemChannel& c : chans_) c.reads = 0;
-}
-
 // --- File and channel properties -------------------------------------------
 
-int MemoryRecording::GetFileComment(int n, int bufSize, char* buf) {
-  if (n < 0 || n > 7) return vslk64::kErrBadArg;
-  return CopyOut(n == 0 ? comment : std::string(), bufSize, buf);
-}
-
-int MemoryRecording::AppID(vslk64::TAppID* get, const vslk64::TAppID*) {
-  if (get) *get = appId;
-  return 0;
+int MemoryRecording::GetFileComment(int, int bufSize, char* buf) {
+  return CopyOut(comment, bufSize, buf);
 }
 
 int MemoryRecording::TimeDate(vslk64::TTimeDate* get, const vslk64::TTimeDate*) {
-  if (get) *get = timeDate;
+  *get = timeDate;
   return timeDate.year != 0 ? 1 : 0;
-}
-
-TSTime64 MemoryRecording::MaxTime(bool) {
-  if (maxTimeOverride > -2) return maxTimeOverride;
-  TSTime64 last = -1;
-  for (uint16_t c = 0; c < chans_.size(); ++c) last = std::max(last, ChanMaxTime(c));
-  return last;
 }
 
 MemChannel* MemoryRecording::Used(uint16_t chan) {
@@ -194,63 +114,35 @@ MemChannel* MemoryRecording::Used(uint16_t chan) {
   return &chans_[chan];
 }
 
-vslk64::TDataKind MemoryRecording::ChanKind(uint16_t chan) {
+TDataKind MemoryRecording::ChanKind(uint16_t chan) {
   const MemChannel* c = Used(chan);
   return c ? c->kind : vslk64::ChanOff;
 }
 
-TSTime64 MemoryRecording::ChanDivide(uint16_t chan) {
+int MemoryRecording::Text(uint16_t chan, std::string MemChannel::*text, int bufSize, char* buf) {
   const MemChannel* c = Used(chan);
-  return c ? c->divide : 1;
-}
-
-int MemoryRecording::GetChanComment(uint16_t chan, int bufSize, char* buf) {
-  const MemChannel* c = Used(chan);
-  return c ? CopyOut(c->comment, bufSize, buf) : vslk64::kErrNoChannel;
-}
-
-int MemoryRecording::GetChanTitle(uint16_t chan, int bufSize, char* buf) {
-  const MemChannel* c = Used(chan);
-  return c ? CopyOut(c->title, bufSize, buf) : vslk64::kErrNoChannel;
-}
-
-int MemoryRecording::GetChanUnits(uint16_t chan, int bufSize, char* buf) {
-  const MemChannel* c = Used(chan);
-  return c ? CopyOut(c->units, bufSize, buf) : vslk64::kErrNoChannel;
+  return c ? CopyOut(c->*text, bufSize, buf) : vslk64::kErrNoChannel;
 }
 
 int MemoryRecording::GetChanScale(uint16_t chan, double* scale) {
   const MemChannel* c = Used(chan);
   if (c == nullptr) return vslk64::kErrNoChannel;
-  const bool scaled = c->kind == vslk64::Adc || c->kind == vslk64::WaveMark ||
-                      c->kind == vslk64::RealWave;
-  if (scale) *scale = scaled ? c->scale : 1.0;
+  *scale = c->scale;
   return 0;
 }
 
 int MemoryRecording::GetChanOffset(uint16_t chan, double* offset) {
   const MemChannel* c = Used(chan);
   if (c == nullptr) return vslk64::kErrNoChannel;
-  const bool scaled = c->kind == vslk64::Adc || c->kind == vslk64::WaveMark ||
-                      c->kind == vslk64::RealWave;
-  if (offset) *offset = scaled ? c->offset : 0.0;
+  *offset = c->offset;
   return 0;
-}
-
-TSTime64 MemoryRecording::ChanMaxTime(uint16_t chan) {
-  const MemChannel* c = Used(chan);
-  if (c == nullptr) return vslk64::kErrNoChannel;
-  if (!c->times.empty()) return c->times.back();
-  if (!c->items.empty()) return c->items.back().time;
-  if (!c->sampleAt.empty()) return c->sampleAt.back();
-  return -1;
 }
 
 int MemoryRecording::GetChanYRange(uint16_t chan, double* low, double* high) {
   const MemChannel* c = Used(chan);
   if (c == nullptr) return vslk64::kErrNoChannel;
-  if (low) *low = c->yLow;
-  if (high) *high = c->yHigh;
+  *low = c->yLow;
+  *high = c->yHigh;
   return 0;
 }
 
@@ -258,27 +150,19 @@ int MemoryRecording::ItemSize(uint16_t chan) {
   const MemChannel* c = Used(chan);
   if (c == nullptr) return vslk64::kErrNoChannel;
   if (c->itemSizeOverride != 0) return c->itemSizeOverride;
-  uint64_t payload = 0;
-  switch (c->kind) {
-    case vslk64::Adc: return 2;
-    case vslk64::RealWave: return 4;
-    case vslk64::EventA:
-    case vslk64::EventB: return 8;
-    case vslk64::WaveMark: payload = c->rows * c->cols * 2; break;
-    case vslk64::RealMark: payload = c->rows * c->cols * 4; break;
-    case vslk64::TextMark: payload = c->rows; break;
-    default: break;  // Level, Marker: a bare TMarker
-  }
-  return static_cast<int>((16 + payload + 7) / 8 * 8);
+  if (c->kind == vslk64::Adc) return 2;
+  if (c->kind == vslk64::RealWave) return 4;
+  if (c->kind == vslk64::EventA || c->kind == vslk64::EventB) return 8;
+  return static_cast<int>((16 + PayloadBytes(*c) + 7) / 8 * 8);  // Level, Marker: a bare TMarker
 }
 
 int MemoryRecording::GetExtMarkInfo(uint16_t chan, uint64_t* rows, uint64_t* cols) {
   const MemChannel* c = Used(chan);
   if (c == nullptr) return vslk64::kErrNoChannel;
   if (c->kind < vslk64::WaveMark || c->kind > vslk64::TextMark) return vslk64::kErrWrongKind;
-  if (rows) *rows = c->rows;
-  if (cols) *cols = c->kind == vslk64::TextMark ? 1 : c->cols;
-  return c->preTrig;
+  *rows = c->rows;
+  *cols = c->cols;
+  return 0;
 }
 
 // --- Reads ------------------------------------------------------------------
@@ -289,25 +173,19 @@ MemChannel* MemoryRecording::ReadChannel(uint16_t chan, int* status) {
   if (c == nullptr) return nullptr;
   ++c->reads;
   *status = vslk64::kErrRead;
-  const bool fail = c->failReads || (c->failAfterReads >= 0 && c->reads > c->failAfterReads);
-  return fail ? nullptr : c;
+  return c->failAfterReads >= 0 && c->reads > c->failAfterReads ? nullptr : c;
 }
 
 std::vector<size_t> MemoryRecording::Select(const MemChannel& c, int max, TSTime64 tFrom,
                                             TSTime64 tUpto, const CMarkFilter* filter) const {
   std::vector<size_t> found;
   if (max < 1 || tFrom >= tUpto || tUpto < 0) return found;
-  if (IsItemKind(c.kind)) {
-    for (size_t i = 0; i < c.items.size() && found.size() < static_cast<size_t>(max); ++i) {
-      const MemItem& item = c.items[i];
-      if (item.time >= tFrom && item.time < tUpto && Passes(filter, item.code)) {
-        found.push_back(i);
-      }
-    }
-  } else {
-    for (size_t i = 0; i < c.times.size() && found.size() < static_cast<size_t>(max); ++i) {
-      if (c.times[i] >= tFrom && c.times[i] < tUpto) found.push_back(i);
-    }
+  const bool items = IsItemKind(c.kind);
+  const size_t n = items ? c.items.size() : c.times.size();
+  for (size_t i = 0; i < n && found.size() < static_cast<size_t>(max); ++i) {
+    const TSTime64 t = items ? c.items[i].time : c.times[i];
+    const bool passes = !items || filter == nullptr || filter->Match(c.items[i].code);
+    if (t >= tFrom && t < tUpto && passes) found.push_back(i);
   }
   return found;
 }
@@ -317,7 +195,7 @@ int MemoryRecording::ReadEvents(uint16_t chan, TSTime64* times, int max, TSTime6
   int status;
   MemChannel* c = ReadChannel(chan, &status);
   if (c == nullptr) return status;
-  if (c->kind == vslk64::Adc || c->kind == vslk64::RealWave) return vslk64::kErrWrongKind;
+  if (IsWaveKind(c->kind)) return vslk64::kErrWrongKind;
   const std::vector<size_t> found = Select(*c, max, tFrom, tUpto, filter);
   for (size_t k = 0; k < found.size(); ++k) {
     times[k] = IsItemKind(c->kind) ? c->items[found[k]].time : c->times[found[k]];
@@ -358,7 +236,7 @@ int MemoryRecording::ReadLevels(uint16_t chan, TSTime64* times, int max, TSTime6
   // flipped once for every change before it.
   const size_t before = static_cast<size_t>(
       std::lower_bound(c->times.begin(), c->times.end(), tFrom) - c->times.begin());
-  if (level) *level = c->initLevel ^ (before & 1);
+  *level = c->initLevel ^ (before & 1);
   const std::vector<size_t> found = Select(*c, max, tFrom, tUpto, nullptr);
   for (size_t k = 0; k < found.size(); ++k) times[k] = c->times[found[k]];
   return static_cast<int>(found.size());
@@ -384,77 +262,23 @@ int MemoryRecording::ReadExtMarks(uint16_t chan, vslk64::TExtMark* items, int ma
   return static_cast<int>(found.size());
 }
 
-int MemoryRecording::ReadRun(MemChannel& c, int max, TSTime64 tFrom, TSTime64 tUpto,
-                             TSTime64* tFirst, const CMarkFilter* filter,
-                             std::vector<double>* values, std::vector<int16_t>* raw) const {
+template <typename T>
+int MemoryRecording::ReadRun(uint16_t chan, T* data, int max, TSTime64 tFrom, TSTime64 tUpto,
+                             TSTime64* tFirst) {
+  int status;
+  MemChannel* c = ReadChannel(chan, &status);
+  if (c == nullptr) return status;
+  if (!IsWaveKind(c->kind)) return vslk64::kErrWrongKind;
   if (max < 1 || tFrom >= tUpto || tUpto < 0) return 0;
-  auto put = [&](TSTime64 t, double value, int16_t sample) {
-    if (values->empty() && tFirst) *tFirst = t;
-    values->push_back(value);
-    raw->push_back(sample);
-  };
-  if (c.kind == vslk64::Adc || c.kind == vslk64::RealWave) {
-    size_t i = static_cast<size_t>(
-        std::lower_bound(c.sampleAt.begin(), c.sampleAt.end(), tFrom) - c.sampleAt.begin());
-    for (; i < c.sampleAt.size() && c.sampleAt[i] < tUpto && values->size() < size_t(max); ++i) {
-      if (!values->empty() && c.sampleAt[i] != c.sampleAt[i - 1] + c.divide) break;  // a gap
-      if (c.kind == vslk64::Adc) {
-        put(c.sampleAt[i], c.shorts[i] * (c.scale * 0.000152587890625) + c.offset, c.shorts[i]);
-      } else {
-        put(c.sampleAt[i], c.reals[i], ToShort(c.reals[i], c.scale, c.offset));
-      }
-    }
-    return static_cast<int>(values->size());
+  const auto& at = c->sampleAt;
+  const size_t first =
+      static_cast<size_t>(std::lower_bound(at.begin(), at.end(), tFrom) - at.begin());
+  int n = 0;
+  for (size_t i = first; i < at.size() && at[i] < tUpto && n < max; ++i, ++n) {
+    if (n > 0 && at[i] != at[i - 1] + c->divide) break;  // a gap ends the run
+    if (n == 0 && tFirst) *tFirst = at[i];
+    Convert(*c, c->samples[i], &data[n]);
   }
-  // WaveMark read as a waveform: one trace (the filter's column, else 0) of
-  // the items that pass the filter, each item's points divide ticks apart.
-  const int column = filter ? filter->GetColumn() : 0;
-  const uint64_t trace = column < 0 || static_cast<uint64_t>(column) >= c.cols ? 0 : column;
-  TSTime64 t = tFrom;
-  for (const MemItem& item : c.items) {
-    if (!Passes(filter, item.code) || c.rows == 0) continue;
-    if (item.time + static_cast<TSTime64>(c.rows - 1) * c.divide < t) continue;
-    uint64_t j = item.time < t ? static_cast<uint64_t>((t - item.time + c.divide - 1) / c.divide) : 0;
-    TSTime64 at = item.time + static_cast<TSTime64>(j) * c.divide;
-    if (!values->empty() && at != t) break;  // the next item does not continue the run
-    for (; j < c.rows; ++j, at += c.divide) {
-      if (at >= tUpto || values->size() == size_t(max)) return static_cast<int>(values->size());
-      int16_t s;
-      std::memcpy(&s, item.payload.data() + 2 * (j * c.cols + trace), sizeof s);
-      put(at, s * (c.scale * 0.000152587890625) + c.offset, s);
-    }
-    t = at;
-  }
-  return static_cast<int>(values->size());
-}
-
-int MemoryRecording::ReadWaveF(uint16_t chan, float* data, int max, TSTime64 tFrom,
-                               TSTime64 tUpto, TSTime64* tFirst, const CMarkFilter* filter) {
-  int status;
-  MemChannel* c = ReadChannel(chan, &status);
-  if (c == nullptr) return status;
-  if (c->kind != vslk64::Adc && c->kind != vslk64::RealWave && c->kind != vslk64::WaveMark) {
-    return vslk64::kErrWrongKind;
-  }
-  std::vector<double> values;
-  std::vector<int16_t> raw;
-  const int n = ReadRun(*c, max, tFrom, tUpto, tFirst, filter, &values, &raw);
-  for (int i = 0; i < n; ++i) data[i] = static_cast<float>(values[i]);
-  return n;
-}
-
-int MemoryRecording::ReadWaveS(uint16_t chan, int16_t* data, int max, TSTime64 tFrom,
-                               TSTime64 tUpto, TSTime64* tFirst, const CMarkFilter* filter) {
-  int status;
-  MemChannel* c = ReadChannel(chan, &status);
-  if (c == nullptr) return status;
-  if (c->kind != vslk64::Adc && c->kind != vslk64::RealWave && c->kind != vslk64::WaveMark) {
-    return vslk64::kErrWrongKind;
-  }
-  std::vector<double> values;
-  std::vector<int16_t> raw;
-  const int n = ReadRun(*c, max, tFrom, tUpto, tFirst, filter, &values, &raw);
-  for (int i = 0; i < n; ++i) data[i] = raw[i];
   return n;
 }
 

@@ -18,45 +18,35 @@
 
 namespace {
 
-// The four records as a host declares them, once per packing. The field
-// lists are the API's; only the compiler's packing differs.
-#define NS_HOST_RECORDS                                                                       \
-  struct FileInfo {                                                                            \
-    char szFileType[32];                                                                       \
-    uint32_t dwEntityCount;                                                                    \
-    double dTimeStampResolution;                                                               \
-    double dTimeSpan;                                                                          \
-    char szAppName[64];                                                                        \
-    uint32_t dwTime_Year, dwTime_Month, dwTime_DayofWeek, dwTime_Day, dwTime_Hour, dwTime_Min, \
-        dwTime_Sec, dwTime_MilliSec;                                                           \
-    char szFileComment[256];                                                                   \
-  };                                                                                           \
-  struct AnalogInfo {                                                                          \
-    double dSampleRate, dMinVal, dMaxVal;                                                      \
-    char szUnits[16];                                                                          \
-    double dResolution, dLocationX, dLocationY, dLocationZ, dLocationUser, dHighFreqCorner;    \
-    uint32_t dwHighFreqOrder;                                                                  \
-    char szHighFilterType[16];                                                                 \
-    double dLowFreqCorner;                                                                     \
-    uint32_t dwLowFreqOrder;                                                                   \
-    char szLowFilterType[16];                                                                  \
-    char szProbeInfo[128];                                                                     \
-  };                                                                                           \
-  struct SegmentInfo {                                                                         \
-    uint32_t dwSourceCount, dwMinSampleCount, dwMaxSampleCount;                                \
-    double dSampleRate;                                                                        \
-    char szUnits[32];                                                                          \
-  };                                                                                           \
-  struct SegSourceInfo {                                                                       \
-    double dMinVal, dMaxVal, dResolution, dSubSampleShift, dLocationX, dLocationY, dLocationZ, \
-        dLocationUser, dHighFreqCorner;                                                        \
-    uint32_t dwHighFreqOrder;                                                                  \
-    char szHighFilterType[16];                                                                 \
-    double dLowFreqCorner;                                                                     \
-    uint32_t dwLowFreqOrder;                                                                   \
-    char szLowFilterType[16];                                                                  \
-    char szProbeInfo[128];                                                                     \
-  };
+// The fields of the four records as a host declares them: F(type, name, array
+// suffix). The lists are the API's; only the compiler's packing differs.
+#define FILE_FIELDS(F)                                                                      \
+  F(char, szFileType, [32]) F(uint32_t, dwEntityCount, ) F(double, dTimeStampResolution, ) \
+  F(double, dTimeSpan, ) F(char, szAppName, [64]) F(uint32_t, dwTime_Year, )                \
+  F(uint32_t, dwTime_Month, ) F(uint32_t, dwTime_DayofWeek, ) F(uint32_t, dwTime_Day, )    \
+  F(uint32_t, dwTime_Hour, ) F(uint32_t, dwTime_Min, ) F(uint32_t, dwTime_Sec, )           \
+  F(uint32_t, dwTime_MilliSec, ) F(char, szFileComment, [256])
+#define FILTER_FIELDS(F)                                                                    \
+  F(double, dLocationX, ) F(double, dLocationY, ) F(double, dLocationZ, )                  \
+  F(double, dLocationUser, ) F(double, dHighFreqCorner, ) F(uint32_t, dwHighFreqOrder, )   \
+  F(char, szHighFilterType, [16]) F(double, dLowFreqCorner, ) F(uint32_t, dwLowFreqOrder, ) \
+  F(char, szLowFilterType, [16]) F(char, szProbeInfo, [128])
+#define ANALOG_FIELDS(F)                                                           \
+  F(double, dSampleRate, ) F(double, dMinVal, ) F(double, dMaxVal, )              \
+  F(char, szUnits, [16]) F(double, dResolution, ) FILTER_FIELDS(F)
+#define SEGMENT_FIELDS(F)                                                                  \
+  F(uint32_t, dwSourceCount, ) F(uint32_t, dwMinSampleCount, )                            \
+  F(uint32_t, dwMaxSampleCount, ) F(double, dSampleRate, ) F(char, szUnits, [32])
+#define SOURCE_FIELDS(F)                                                                   \
+  F(double, dMinVal, ) F(double, dMaxVal, ) F(double, dResolution, )                      \
+  F(double, dSubSampleShift, ) FILTER_FIELDS(F)
+
+#define DECLARE(type, name, array) type name array;
+#define NS_HOST_RECORDS                                     \
+  struct FileInfo { FILE_FIELDS(DECLARE) };                 \
+  struct AnalogInfo { ANALOG_FIELDS(DECLARE) };             \
+  struct SegmentInfo { SEGMENT_FIELDS(DECLARE) };           \
+  struct SegSourceInfo { SOURCE_FIELDS(DECLARE) };
 
 namespace natural {
 NS_HOST_RECORDS
@@ -74,81 +64,31 @@ static_assert(sizeof(FileInfo) == 404 && sizeof(AnalogInfo) == 264 &&
               "4-byte packing");
 }  // namespace packed
 
-#undef NS_HOST_RECORDS
-
 // Every field of a record as text, so two layouts can be compared field by
-// field; texts are shown with all their bytes, padding bytes are not shown.
-class Fields {
- public:
-  template <typename T>
-  Fields& operator()(const char* name, const T& value) {
-    out_ << name << '=' << +value << '\n';
-    return *this;
+// field: texts with all their bytes, numbers by value (a reference to a
+// packed double would be misaligned), padding not at all.
+void Put(std::ostream& out, uint32_t value) { out << value; }
+void Put(std::ostream& out, double value) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  out << text;
+}
+template <size_t N>
+void Put(std::ostream& out, const char (&text)[N]) {
+  for (char c : text) out << static_cast<int>(static_cast<unsigned char>(c)) << ' ';
+}
+#define DESCRIBE(type, name, array) out << #name << '=', Put(out, r.name), out << '\n';
+#define DESCRIBER(Name, FIELDS)            \
+  template <typename R>                    \
+  std::string Name(const R& r) {           \
+    std::ostringstream out;                \
+    FIELDS(DESCRIBE)                       \
+    return out.str();                      \
   }
-  template <size_t N>
-  Fields& operator()(const char* name, const char (&text)[N]) {
-    out_ << name << '=';
-    for (char c : text) out_ << static_cast<int>(static_cast<unsigned char>(c)) << ' ';
-    out_ << '\n';
-    return *this;
-  }
-  Fields& operator()(const char* name, double value) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    out_ << name << '=' << text << '\n';
-    return *this;
-  }
-  std::string str() const { return out_.str(); }
-
- private:
-  std::ostringstream out_;
-};
-
-// A double of a packed record, copied: a reference to it would be misaligned.
-double Copy(double v) { return v; }
-
-template <typename R>
-std::string DescribeFile(const R& r) {
-  return Fields()("type", r.szFileType)("entities", r.dwEntityCount)(
-             "resolution", Copy(r.dTimeStampResolution))("span", Copy(r.dTimeSpan))(
-             "app", r.szAppName)("year", r.dwTime_Year)("month", r.dwTime_Month)(
-             "weekday", r.dwTime_DayofWeek)("day", r.dwTime_Day)("hour", r.dwTime_Hour)(
-             "min", r.dwTime_Min)("sec", r.dwTime_Sec)("ms", r.dwTime_MilliSec)(
-             "comment", r.szFileComment)
-      .str();
-}
-
-template <typename R>
-std::string DescribeAnalog(const R& r) {
-  return Fields()("rate", Copy(r.dSampleRate))("min", Copy(r.dMinVal))(
-             "max", Copy(r.dMaxVal))("units", r.szUnits)("res", Copy(r.dResolution))(
-             "x", Copy(r.dLocationX))("y", Copy(r.dLocationY))(
-             "z", Copy(r.dLocationZ))("user", Copy(r.dLocationUser))(
-             "hi", Copy(r.dHighFreqCorner))("hiOrder", r.dwHighFreqOrder)(
-             "hiType", r.szHighFilterType)("lo", Copy(r.dLowFreqCorner))(
-             "loOrder", r.dwLowFreqOrder)("loType", r.szLowFilterType)("probe", r.szProbeInfo)
-      .str();
-}
-
-template <typename R>
-std::string DescribeSegment(const R& r) {
-  return Fields()("sources", r.dwSourceCount)("minCount", r.dwMinSampleCount)(
-             "maxCount", r.dwMaxSampleCount)("rate", Copy(r.dSampleRate))(
-             "units", r.szUnits)
-      .str();
-}
-
-template <typename R>
-std::string DescribeSource(const R& r) {
-  return Fields()("min", Copy(r.dMinVal))("max", Copy(r.dMaxVal))(
-             "res", Copy(r.dResolution))("shift", Copy(r.dSubSampleShift))(
-             "x", Copy(r.dLocationX))("y", Copy(r.dLocationY))(
-             "z", Copy(r.dLocationZ))("user", Copy(r.dLocationUser))(
-             "hi", Copy(r.dHighFreqCorner))("hiOrder", r.dwHighFreqOrder)(
-             "hiType", r.szHighFilterType)("lo", Copy(r.dLowFreqCorner))(
-             "loOrder", r.dwLowFreqOrder)("loType", r.szLowFilterType)("probe", r.szProbeInfo)
-      .str();
-}
+DESCRIBER(DescribeFile, FILE_FIELDS)
+DESCRIBER(DescribeAnalog, ANALOG_FIELDS)
+DESCRIBER(DescribeSegment, SEGMENT_FIELDS)
+DESCRIBER(DescribeSource, SOURCE_FIELDS)
 
 // A host's record with guard bytes on both sides, all 0xA5 at first.
 template <typename R>
@@ -179,15 +119,15 @@ class RecordLayouts : public ::testing::Test {
     rec->comment = "layout check";
     rec->timeDate = {42, 5, 6, 7, 8, 3, 2016};
     std::memcpy(rec->appId.chID, "ONDRIXAB", 8);
-    auto& adc = rec->AddAdc(0, 20, 3.0, -0.5);
+    auto& adc = rec->AddWave(0, vslk64::Adc, 20, 3.0, -0.5);
     adc.units = "mV";
     adc.comment = "electrode 1";
     adc.yLow = -2.5;
     adc.yHigh = 4.5;
     rec->AddRun(0, 0, {1, 2, 3});
-    nsv_test::MemItem spike;
-    spike.time = 100;
-    auto& wave = rec->AddWaveMarks(1, 8, 3, 40, {spike});
+    auto& wave =
+        rec->AddItems(1, vslk64::WaveMark, 8, 3, {nsv_test::MemoryRecording::Item(100, {})});
+    wave.divide = 40;
     wave.units = "uV";
     wave.comment = "tetrode 2";
     wave.scale = 0.5;
@@ -198,59 +138,63 @@ class RecordLayouts : public ::testing::Test {
   }
   void TearDown() override { nsv::NsCloseAllFiles(); }
 
+  // Reads a record into both hosts' layouts; returns each one's description.
+  template <typename N, typename P, typename Call, typename Describe>
+  std::pair<std::string, std::string> Both(Call call, Describe describe, N* naturalOut) {
+    Guarded<N> n;
+    Guarded<P> p;
+    EXPECT_EQ(call(n.area(), sizeof(N)), ns_OK);
+    EXPECT_EQ(call(p.area(), sizeof(P)), ns_OK);
+    EXPECT_TRUE(n.GuardsIntact());
+    EXPECT_TRUE(p.GuardsIntact());
+    *naturalOut = n.record();
+    return {describe(n.record()), describe(p.record())};
+  }
+
   uint32_t handle_ = 0;
 };
 
-TEST_F(RecordLayouts, NaturalAndPackedHostsSeeTheSameFileInfo) {
-  Guarded<natural::FileInfo> n;
-  Guarded<packed::FileInfo> p;
-  ASSERT_EQ(ns_GetFileInfo(handle_, static_cast<ns_FILEINFO*>(n.area()), 408), ns_OK);
-  ASSERT_EQ(ns_GetFileInfo(handle_, static_cast<ns_FILEINFO*>(p.area()), 404), ns_OK);
-  EXPECT_EQ(DescribeFile(n.record()), DescribeFile(p.record()));
-  EXPECT_TRUE(n.GuardsIntact());
-  EXPECT_TRUE(p.GuardsIntact());
-  const natural::FileInfo r = n.record();
-  EXPECT_EQ(r.dTimeStampResolution, 1e-6);
-  EXPECT_EQ(r.dwTime_MilliSec, 420u);
-  EXPECT_STREQ(r.szFileComment, "layout check");
-}
+TEST_F(RecordLayouts, NaturalAndPackedHostsSeeTheSameRecords) {
+  const uint32_t h = handle_;
+  natural::FileInfo file;
+  auto got = Both<natural::FileInfo, packed::FileInfo>(
+      [&](void* a, uint32_t s) { return ns_GetFileInfo(h, static_cast<ns_FILEINFO*>(a), s); },
+      [](const auto& r) { return DescribeFile(r); }, &file);
+  EXPECT_EQ(got.first, got.second);
+  EXPECT_EQ(file.dTimeStampResolution, 1e-6);
+  EXPECT_EQ(file.dwTime_MilliSec, 420u);
+  EXPECT_STREQ(file.szFileComment, "layout check");
 
-TEST_F(RecordLayouts, NaturalAndPackedHostsSeeTheSameAnalogInfo) {
-  Guarded<natural::AnalogInfo> n;
-  Guarded<packed::AnalogInfo> p;
-  ASSERT_EQ(ns_GetAnalogInfo(handle_, 0, static_cast<ns_ANALOGINFO*>(n.area()), 272), ns_OK);
-  ASSERT_EQ(ns_GetAnalogInfo(handle_, 0, static_cast<ns_ANALOGINFO*>(p.area()), 264), ns_OK);
-  EXPECT_EQ(DescribeAnalog(n.record()), DescribeAnalog(p.record()));
-  EXPECT_TRUE(n.GuardsIntact());
-  EXPECT_TRUE(p.GuardsIntact());
-  const natural::AnalogInfo r = n.record();
-  EXPECT_DOUBLE_EQ(r.dSampleRate, 50000.0);
-  EXPECT_EQ(r.dMaxVal, 4.5);
-  EXPECT_STREQ(r.szProbeInfo, "electrode 1");
-}
+  natural::AnalogInfo analog;
+  got = Both<natural::AnalogInfo, packed::AnalogInfo>(
+      [&](void* a, uint32_t s) {
+        return ns_GetAnalogInfo(h, 0, static_cast<ns_ANALOGINFO*>(a), s);
+      },
+      [](const auto& r) { return DescribeAnalog(r); }, &analog);
+  EXPECT_EQ(got.first, got.second);
+  EXPECT_DOUBLE_EQ(analog.dSampleRate, 50000.0);
+  EXPECT_EQ(analog.dMaxVal, 4.5);
+  EXPECT_STREQ(analog.szProbeInfo, "electrode 1");
 
-TEST_F(RecordLayouts, NaturalAndPackedHostsSeeTheSameSegmentInfo) {
-  Guarded<natural::SegmentInfo> n;
-  Guarded<packed::SegmentInfo> p;
-  ASSERT_EQ(ns_GetSegmentInfo(handle_, 1, static_cast<ns_SEGMENTINFO*>(n.area()), 56), ns_OK);
-  ASSERT_EQ(ns_GetSegmentInfo(handle_, 1, static_cast<ns_SEGMENTINFO*>(p.area()), 52), ns_OK);
-  EXPECT_EQ(DescribeSegment(n.record()), DescribeSegment(p.record()));
-  EXPECT_TRUE(n.GuardsIntact());
-  EXPECT_TRUE(p.GuardsIntact());
-  EXPECT_DOUBLE_EQ(n.record().dSampleRate, 25000.0);
-  EXPECT_STREQ(n.record().szUnits, "uV");
+  natural::SegmentInfo segment;
+  got = Both<natural::SegmentInfo, packed::SegmentInfo>(
+      [&](void* a, uint32_t s) {
+        return ns_GetSegmentInfo(h, 1, static_cast<ns_SEGMENTINFO*>(a), s);
+      },
+      [](const auto& r) { return DescribeSegment(r); }, &segment);
+  EXPECT_EQ(got.first, got.second);
+  EXPECT_DOUBLE_EQ(segment.dSampleRate, 25000.0);
+  EXPECT_STREQ(segment.szUnits, "uV");
 
-  Guarded<natural::SegSourceInfo> ns;
-  Guarded<packed::SegSourceInfo> ps;
-  auto* naturalSource = static_cast<ns_SEGSOURCEINFO*>(ns.area());
-  auto* packedSource = static_cast<ns_SEGSOURCEINFO*>(ps.area());
-  ASSERT_EQ(ns_GetSegmentSourceInfo(handle_, 1, 2, naturalSource, 256), ns_OK);
-  ASSERT_EQ(ns_GetSegmentSourceInfo(handle_, 1, 2, packedSource, 248), ns_OK);
-  EXPECT_EQ(DescribeSource(ns.record()), DescribeSource(ps.record()));
-  EXPECT_TRUE(ns.GuardsIntact());
-  EXPECT_TRUE(ps.GuardsIntact());
-  EXPECT_EQ(ns.record().dResolution, 0.5 / 6553.6);
-  EXPECT_STREQ(ns.record().szProbeInfo, "tetrode 2");
+  natural::SegSourceInfo source;
+  got = Both<natural::SegSourceInfo, packed::SegSourceInfo>(
+      [&](void* a, uint32_t s) {
+        return ns_GetSegmentSourceInfo(h, 1, 2, static_cast<ns_SEGSOURCEINFO*>(a), s);
+      },
+      [](const auto& r) { return DescribeSource(r); }, &source);
+  EXPECT_EQ(got.first, got.second);
+  EXPECT_EQ(source.dResolution, 0.5 / 6553.6);
+  EXPECT_STREQ(source.szProbeInfo, "tetrode 2");
 }
 
 // Sizes other than the natural one are packed hosts: the packed record is
@@ -263,22 +207,21 @@ TEST_F(RecordLayouts, EveryOtherSizeKeepsThePackedBehaviour) {
     uint32_t naturalSize;
     std::function<ns_RESULT(void*, uint32_t)> call;
   };
+  const uint32_t h = handle_;
   const Case cases[] = {
       {"GetFileInfo", 404, 408,
-       [&](void* a, uint32_t s) {
-         return ns_GetFileInfo(handle_, static_cast<ns_FILEINFO*>(a), s);
-       }},
+       [&](void* a, uint32_t s) { return ns_GetFileInfo(h, static_cast<ns_FILEINFO*>(a), s); }},
       {"GetAnalogInfo", 264, 272,
        [&](void* a, uint32_t s) {
-         return ns_GetAnalogInfo(handle_, 0, static_cast<ns_ANALOGINFO*>(a), s);
+         return ns_GetAnalogInfo(h, 0, static_cast<ns_ANALOGINFO*>(a), s);
        }},
       {"GetSegmentInfo", 52, 56,
        [&](void* a, uint32_t s) {
-         return ns_GetSegmentInfo(handle_, 1, static_cast<ns_SEGMENTINFO*>(a), s);
+         return ns_GetSegmentInfo(h, 1, static_cast<ns_SEGMENTINFO*>(a), s);
        }},
       {"GetSegmentSourceInfo", 248, 256,
        [&](void* a, uint32_t s) {
-         return ns_GetSegmentSourceInfo(handle_, 1, 0, static_cast<ns_SEGSOURCEINFO*>(a), s);
+         return ns_GetSegmentSourceInfo(h, 1, 0, static_cast<ns_SEGSOURCEINFO*>(a), s);
        }},
   };
   for (const Case& c : cases) {

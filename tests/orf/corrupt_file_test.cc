@@ -14,8 +14,7 @@ namespace ob = orf_builder;
 
 std::string EveryKind(int version) {
   ob::OrfFile file(version, 32);
-  const int kinds[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-  for (int k : kinds) {
+  for (int k = 1; k <= 9; ++k) {
     ob::Chan& ch = file.chan(k);
     ch.kind = k;
     ch.blockBytes = 512;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -34,12 +35,7 @@ class OrfFileTest : public ::testing::Test {
   }
 
   void Close(int f) {
-    for (auto it = open_.begin(); it != open_.end(); ++it) {
-      if (*it == f) {
-        open_.erase(it);
-        break;
-      }
-    }
+    open_.erase(std::remove(open_.begin(), open_.end(), f), open_.end());
     EXPECT_EQ(vslk64::KelCloseFile(f), 0);
   }
 
@@ -51,12 +47,6 @@ class OrfFileTest : public ::testing::Test {
 inline std::vector<int16_t> Ramp(int n, int first, int step = 1) {
   std::vector<int16_t> v(static_cast<size_t>(n));
   for (int i = 0; i < n; ++i) v[static_cast<size_t>(i)] = static_cast<int16_t>(first + i * step);
-  return v;
-}
-
-inline std::vector<int32_t> Times(int n, int32_t first, int32_t step) {
-  std::vector<int32_t> v(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) v[static_cast<size_t>(i)] = first + i * step;
   return v;
 }
 

@@ -43,15 +43,6 @@ struct EventChannel {
     head.blocksUsed = static_cast<uint64_t>(n);
   }
 
-  // Gives block k new contents written after the channel was emptied.
-  void Rewrite(int k, int64_t first, uint16_t reuse) {
-    image.Put(pos[k], orfxtest::EventBlock(kChan, BlockTimes(first), reuse));
-    orfxtest::PutIndexEntry(image, tree.nodes[0][k / 255], k % 255, first, pos[k]);
-    if (k % 255 == 0 && tree.levels > 1) {
-      orfxtest::PutIndexEntry(image, tree.root, k / 255, first, tree.nodes[0][k / 255]);
-    }
-  }
-
   TIndexNode NodeImage(uint64_t at) {
     TIndexNode node;
     std::memcpy(node.block.Bytes(), image.At(at), kIndexBlockSize);
@@ -66,57 +57,11 @@ struct EventChannel {
   TChanHead head;
 };
 
-TEST(IndexCursorTest, LevelCountFollowsBlockCount) {
-  EXPECT_EQ(0u, CIndexCursor::LevelsFor(0));
-  EXPECT_EQ(1u, CIndexCursor::LevelsFor(1));
-  EXPECT_EQ(1u, CIndexCursor::LevelsFor(255));
-  EXPECT_EQ(2u, CIndexCursor::LevelsFor(256));
-  EXPECT_EQ(2u, CIndexCursor::LevelsFor(255 * 255));
-  EXPECT_EQ(3u, CIndexCursor::LevelsFor(255 * 255 + 1));
-}
-
 class TwoLevelTest : public ::testing::Test {
  protected:
   EventChannel ch_{300};
   CIndexCursor cursor_{kChan, &ch_.head, &ch_.io};
 };
-
-TEST_F(TwoLevelTest, FindBlockChoosesTheBlockHoldingOrFollowingATime) {
-  ASSERT_EQ(2u, ch_.tree.levels);
-  EXPECT_EQ(0, cursor_.FindBlock(-50));  // before the first item
-  EXPECT_EQ(0, cursor_.CurBlock());
-  EXPECT_EQ(0, cursor_.FindBlock(5000));  // a block's first item: that block
-  EXPECT_EQ(5, cursor_.CurBlock());
-  EXPECT_EQ(5000, cursor_.Block()->FirstTime());
-  EXPECT_EQ(0, cursor_.FindBlock(5095));  // between blocks: the next one
-  EXPECT_EQ(6, cursor_.CurBlock());
-  EXPECT_EQ(0, cursor_.FindBlock(254999));
-  EXPECT_EQ(255, cursor_.CurBlock());
-  EXPECT_EQ(0, cursor_.FindBlock(299090));
-  EXPECT_EQ(299, cursor_.CurBlock());
-  EXPECT_EQ(1, cursor_.FindBlock(299091));  // after the last item: stays on the last block
-  EXPECT_EQ(299, cursor_.CurBlock());
-  EXPECT_EQ(299090, cursor_.Block()->EndTime());
-}
-
-TEST_F(TwoLevelTest, NextAndPrevCrossTheFirstLevelOneBoundary) {
-  ASSERT_EQ(0, cursor_.FindBlock(254000));
-  EXPECT_EQ(254, cursor_.CurBlock());
-  EXPECT_EQ(0, cursor_.NextBlock());
-  EXPECT_EQ(255, cursor_.CurBlock());
-  EXPECT_EQ(255000, cursor_.Block()->FirstTime());
-  EXPECT_EQ(ch_.tree.nodes[0][1], cursor_.Node(1)->filePos);
-  EXPECT_EQ(0, cursor_.PrevBlock());
-  EXPECT_EQ(254, cursor_.CurBlock());
-  EXPECT_EQ(254000, cursor_.Block()->FirstTime());
-
-  ASSERT_EQ(0, cursor_.FindBlock(0));
-  EXPECT_EQ(1, cursor_.PrevBlock());
-  EXPECT_EQ(0, cursor_.CurBlock());
-  ASSERT_EQ(1, cursor_.FindBlock(kMaxTime64));
-  EXPECT_EQ(1, cursor_.NextBlock());
-  EXPECT_EQ(299, cursor_.CurBlock());
-}
 
 TEST_F(TwoLevelTest, ReadsEachBlockOnceAndKeepsWhatItHolds) {
   ASSERT_EQ(0, cursor_.FindBlock(0));
@@ -183,60 +128,6 @@ TEST_F(TwoLevelTest, TakesAWrittenIndexBlockWithoutReadingIt) {
   EXPECT_EQ(0, cursor_.NextBlock());
   EXPECT_EQ(300, cursor_.CurBlock());
   EXPECT_EQ(before + 1, ch_.io.reads);
-}
-
-// The channel had 300 blocks, was emptied and has written ten new ones into
-// the old positions; the index still lists the old blocks after them.
-class ReusedChannelTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    for (int k = 0; k < 10; ++k) ch_.Rewrite(k, 1000000 + 1000 * k, 1);
-    ch_.head.blocksUsed = 10;
-    ch_.head.blocksAlloc = 300;
-    ch_.head.reuseCount = 1;
-  }
-  bool ReadOnlyCurrentBlocks() const {
-    for (int64_t at : ch_.io.readPositions) {
-      const bool current = std::find(ch_.pos.begin(), ch_.pos.begin() + 10, static_cast<uint64_t>(at)) !=
-                           ch_.pos.begin() + 10;
-      if (!current && at != static_cast<int64_t>(ch_.tree.root) &&
-          at != static_cast<int64_t>(ch_.tree.nodes[0][0])) {
-        return false;
-      }
-    }
-    return true;
-  }
-
-  EventChannel ch_{300};
-  CIndexCursor cursor_{kChan, &ch_.head, &ch_.io};
-};
-
-TEST_F(ReusedChannelTest, StaleBlocksAreNeverReached) {
-  EXPECT_EQ(1, cursor_.FindBlock(kMaxTime64));
-  EXPECT_EQ(9, cursor_.CurBlock());
-  EXPECT_EQ(1, cursor_.NextBlock());
-  EXPECT_EQ(0, cursor_.FindBlock(500));  // an old time: before the current data
-  EXPECT_EQ(0, cursor_.CurBlock());
-  EXPECT_EQ(0, cursor_.FindBlock(1005000));
-  EXPECT_EQ(5, cursor_.CurBlock());
-
-  ASSERT_EQ(0, cursor_.FindBlock(0));
-  int blocks = 1;
-  while (cursor_.NextBlock() == 0) {
-    EXPECT_EQ(1000000 + 1000 * blocks, cursor_.Block()->FirstTime());
-    ++blocks;
-  }
-  EXPECT_EQ(10, blocks);
-  EXPECT_TRUE(ReadOnlyCurrentBlocks());
-}
-
-TEST_F(ReusedChannelTest, AStaleBlockListedAsCurrentIsCorrupt) {
-  // The index claims an eleventh current block, but it still holds the old
-  // contents, stamped with the earlier reuse count.
-  orfxtest::PutIndexEntry(ch_.image, ch_.tree.nodes[0][0], 10, 1010000, ch_.pos[10]);
-  ch_.head.blocksUsed = 11;
-  EXPECT_EQ(kErrCorrupt, cursor_.FindBlock(1010000));
-  EXPECT_EQ(-1, cursor_.CurBlock());
 }
 
 // --- Corrupt trees ------------------------------------------------------------

@@ -79,13 +79,9 @@ class SeamFiles : public platform::FileSystem {
   };
 };
 
-TEST(Kel64Open, AnswersTheHeaderOperations) {
+TEST(Kel64Open, AnswersTheHeaderOperationsAndCloses) {
   TempDir dir;
   OrfxFileBuilder b(40, 100);
-  const char app[8] = {'R', 'e', 'c', 'o', 'r', 'd', 'e', 'r'};
-  b.PutHeaderSpace(fh::kAppId, app, 8);
-  const uint8_t date[8] = {12, 30, 45, 13, 28, 2, 0xE0, 0x07};
-  b.PutHeaderSpace(fh::kTimeDate, date, 8);
   b.SetHeadF64(fh::kTimeBase, 2e-5);
   b.SetHeadI64(fh::kMaxTime, 5000);
   std::vector<uint8_t> extra(100);
@@ -97,17 +93,9 @@ TEST(Kel64Open, AnswersTheHeaderOperations) {
   ASSERT_EQ(f->Open(path.c_str(), 1, 0), kOk);
   EXPECT_FALSE(f->CanWrite());
   EXPECT_EQ(f->GetTimeBase(), 2e-5);
-  EXPECT_EQ(f->GetVersion(), 256);
   EXPECT_EQ(f->MaxChans(), 40);
   EXPECT_EQ(f->FileSize(), 65536);
   EXPECT_EQ(f->MaxTime(false), 5000);
-  TAppID id;
-  EXPECT_EQ(f->AppID(&id, nullptr), kOk);
-  EXPECT_EQ(std::memcmp(id.chID, app, 8), 0);
-  TTimeDate td;
-  EXPECT_EQ(f->TimeDate(&td, nullptr), 1);
-  EXPECT_EQ(td.year, 2016);
-  EXPECT_EQ(td.hun, 12);
   EXPECT_EQ(f->GetExtraDataSize(), 100u);
   std::vector<uint8_t> got(60);
   EXPECT_EQ(f->GetExtraData(got.data(), 60, 40), kOk);
@@ -118,22 +106,12 @@ TEST(Kel64Open, AnswersTheHeaderOperations) {
   EXPECT_EQ(f->Open(dir.File("missing.orfx").c_str(), 1, 0), kErrNoFile);
 }
 
-TEST(Kel64Open, RefusesEachBadHeaderAndClosesAgain) {
+TEST(Kel64Open, RefusesBadHeadersAndTooLongFiles) {
   TempDir dir;
-  OrfxFileBuilder b;
-  const std::vector<uint8_t> good = b.Bytes();
-  // One fault per header check, in the order the checks are made.
+  const std::vector<uint8_t> good = OrfxFileBuilder().Bytes();
   const std::vector<std::function<void(uint8_t*)>> breakers = {
-      [](uint8_t* h) { le::PutU16(h + fh::kChan, 0); },
-      [](uint8_t* h) { h[7] = 2; },
       [](uint8_t* h) { h[3] = 'q'; },
-      [](uint8_t* h) { le::PutU32(h + fh::kExtraOffset, 2047); },
-      [](uint8_t* h) { le::PutU32(h + fh::kExtraBytes, 1); },
-      [](uint8_t* h) { le::PutU32(h + fh::kMaxChans, 31); },
       [](uint8_t* h) { le::PutU32(h + fh::kMaxChans, 2001); },
-      [](uint8_t* h) { le::PutU32(h + fh::kChanHeadSize, 273); },
-      [](uint8_t* h) { le::PutI64(h + fh::kNextIndexBlock, 65536 + 4096); },
-      [](uint8_t* h) { le::PutU32(h + fh::kHeadBlocks, 129); },
       [](uint8_t* h) { le::PutU32(h + fh::kStringsOffset, 65536); },
   };
   const std::string path = dir.File("bad.orfx");
@@ -145,42 +123,27 @@ TEST(Kel64Open, RefusesEachBadHeaderAndClosesAgain) {
     EXPECT_EQ(f.Open(path.c_str(), 1, 0), kErrBadHeader) << i;
     EXPECT_EQ(f.Close(), kErrNoFile) << i;
   }
-}
-
-TEST(Kel64Open, FlagTwoKeepsTheHandleOfAFailedOpen) {
-  TempDir dir;
-  OrfxFileBuilder b;
-  b.SetHeadU8(7, 2);  // a newer major version
-  const std::string path = Built(b, dir);
+  // Flag 2 keeps the handle of a failed open.
   TKel64File f;
   EXPECT_EQ(f.Open(path.c_str(), 1, 2), kErrBadHeader);
   EXPECT_EQ(f.Open(path.c_str(), 1, 0), kErrAlreadyOpen);
   uint8_t head[8];
   EXPECT_EQ(f.ReadRaw(head, 8, 0), kOk);
   EXPECT_EQ(f.Close(), kOk);
-}
 
-TEST(Kel64Open, FileMayRunOnLessThanABlockPastItsLastBlock) {
-  TempDir dir;
+  // A file may run on less than a block past its last block.
   OrfxFileBuilder b;
   const std::string fits = Built(b, dir, "fits.orfx", 61440);
   const std::string over = Built(b, dir, "over.orfx", 61441);
-  TKel64File f;
   EXPECT_EQ(f.Open(fits.c_str(), 1, 0), kOk);
   EXPECT_EQ(f.Close(), kOk);
   EXPECT_EQ(f.Open(over.c_str(), 1, 0), kErrTooLong);
   EXPECT_EQ(f.Close(), kErrNoFile);
-  // Kept open, a too-long file still answers from what was read.
   EXPECT_EQ(f.Open(over.c_str(), 1, 2), kErrTooLong);
-  EXPECT_EQ(f.MaxChans(), 32);
+  EXPECT_EQ(f.MaxChans(), 32);  // kept open, it answers from what was read
   EXPECT_EQ(f.Close(), kOk);
-
-  OrfxFileBuilder shortFile;
-  shortFile.SetHeadI64(fh::kNextBlock, 5 * 65536);
-  std::vector<uint8_t> bytes = shortFile.Bytes();
-  const std::string path = dir.File("short.orfx");
-  ASSERT_TRUE(WriteFileBytes(path, bytes.data(), bytes.size()));
-  EXPECT_EQ(f.Open(path.c_str(), 1, 0), kOk);
+  b.SetHeadI64(fh::kNextBlock, 5 * 65536);  // shorter than the header says: fine
+  EXPECT_EQ(f.Open(Built(b, dir, "short.orfx").c_str(), 1, 0), kOk);
 }
 
 TEST(Kel64Open, ModeMinusOneFallsBackToReadingOnly) {
@@ -215,12 +178,10 @@ TEST(Kel64Open, FailedReadsAreReadErrors) {
   uint8_t buf[16];
   EXPECT_EQ(f.GetExtraData(buf, 16, 0), kErrRead);
   EXPECT_EQ(f.ReadRaw(buf, 16, 0), kErrRead);
-  EXPECT_EQ(f.GetTimeBase(), 1e-6);  // what was read at open stays
-
+  files.failReads = false;
   // A file too short to hold its header fails to read as well.
   const std::string tiny = dir.File("tiny.orfx");
   ASSERT_TRUE(WriteFileBytes(tiny, "K64pl", 5));
-  files.failReads = false;
   TKel64File t;
   EXPECT_EQ(t.Open(tiny.c_str(), 1, 0), kErrRead);
 }
@@ -242,17 +203,14 @@ TEST(Kel64HeaderSpace, ReadsMapAcrossTheFirstBlock) {
   ASSERT_EQ(f.GetExtraData(got.data(), 1000, at), kOk);
   EXPECT_TRUE(std::equal(got.begin(), got.end(), extra.begin() + at));
   EXPECT_EQ(f.ReadHeaderSpace(got.data(), 16, 65536 + 65520 - 8), kErrOutOfRange);
-}
 
-TEST(Kel64HeaderSpace, RefusesAContinuationBlockOutsideTheAllocatedBlocks) {
-  TempDir dir;
-  OrfxFileBuilder b(32, 70000);
-  std::vector<uint8_t> bytes = b.Bytes();
-  le::PutI64(&bytes[fh::kHeadBlockPos], 0);  // would alias the header itself
-  const std::string path = dir.File("bad.orfx");
-  ASSERT_TRUE(WriteFileBytes(path, bytes.data(), bytes.size()));
-  TKel64File f;
-  EXPECT_EQ(f.Open(path.c_str(), 0, 0), kErrCorrupt);
+  // A continuation block outside the allocated blocks (here: the header).
+  std::vector<uint8_t> bytes = OrfxFileBuilder(32, 70000).Bytes();
+  le::PutI64(&bytes[fh::kHeadBlockPos], 0);
+  const std::string bad = dir.File("bad.orfx");
+  ASSERT_TRUE(WriteFileBytes(bad, bytes.data(), bytes.size()));
+  TKel64File g;
+  EXPECT_EQ(g.Open(bad.c_str(), 0, 0), kErrCorrupt);
 }
 
 TEST(Kel64HeaderSpace, WritesGrowUpToTheLastContinuationBlock) {
@@ -267,7 +225,6 @@ TEST(Kel64HeaderSpace, WritesGrowUpToTheLastContinuationBlock) {
   EXPECT_EQ(f.FileSize(), 65536);  // nothing was allocated for the refused write
   ASSERT_EQ(f.WriteHeaderSpace(mark, 4, last), kOk);
   EXPECT_EQ(f.FileSize(), 65536 + 128 * 65536);
-  EXPECT_EQ(f.WriteHeaderSpace(mark, 1, kMaxHeadSpace), kErrOutOfRange);
   ASSERT_EQ(f.Close(), kOk);
 
   const std::string file = FileBytes(path);
@@ -276,11 +233,6 @@ TEST(Kel64HeaderSpace, WritesGrowUpToTheLastContinuationBlock) {
   const int64_t lastBlock = le::GetI64(p + fh::kHeadBlockPos + 8 * 127);
   EXPECT_EQ(le::GetU16(p + lastBlock + 8), 0xFFFF);
   EXPECT_EQ(std::memcmp(p + lastBlock + 65532, mark, 4), 0);
-  TKel64File again;
-  ASSERT_EQ(again.Open(path.c_str(), 1, 0), kOk);
-  uint8_t back[4];
-  EXPECT_EQ(again.ReadHeaderSpace(back, 4, last), kOk);
-  EXPECT_EQ(std::memcmp(back, mark, 4), 0);
 }
 
 TEST(Kel64Header, AccessorRules) {
@@ -290,8 +242,6 @@ TEST(Kel64Header, AccessorRules) {
   const std::string path = Built(b, dir);
   TKel64File f;
   ASSERT_EQ(f.Open(path.c_str(), 0, 0), kOk);
-  EXPECT_FALSE(f.IsModified());
-
   f.SetTimeBase(0);
   f.SetTimeBase(-1e-6);
   f.SetTimeBase(1e-6);
@@ -308,7 +258,6 @@ TEST(Kel64Header, AccessorRules) {
   uint8_t buf[16] = {};
   EXPECT_EQ(f.GetExtraData(buf, 0, 10), kOk);
   EXPECT_EQ(f.GetExtraData(buf, 1, 10), kErrExtraRange);
-  EXPECT_EQ(f.GetExtraData(buf, 11, 0), kErrExtraRange);
   EXPECT_EQ(f.SetExtraData(buf, 4, 0xFFFFFFFEu), kErrExtraRange);
 
   const TTimeDate good = {0, 0, 30, 9, 1, 3, 2016};
@@ -320,11 +269,9 @@ TEST(Kel64Header, AccessorRules) {
   const TTimeDate zero = {};
   EXPECT_EQ(f.TimeDate(&old, &zero), 1);
   EXPECT_EQ(old.mon, 3);
-  EXPECT_EQ(f.TimeDate(&old, nullptr), 0);
 
   EXPECT_EQ(f.SetFileComment(8, "x"), kErrBadArg);
   EXPECT_EQ(f.SetFileComment(-1, "x"), kErrBadArg);
-  EXPECT_EQ(f.GetFileComment(8, 4, reinterpret_cast<char*>(buf)), kErrBadArg);
 }
 
 TEST(Kel64Header, ChangesReachTheDiskAtClose) {
@@ -344,7 +291,6 @@ TEST(Kel64Header, ChangesReachTheDiskAtClose) {
     EXPECT_EQ(f.SetFileComment(3, "third comment"), kOk);
     // Big enough to take the string table past block 0.
     EXPECT_EQ(f.SetFileComment(7, std::string(70000, 'q').c_str()), kOk);
-    EXPECT_TRUE(f.IsModified());
     EXPECT_EQ(f.Close(), kOk);
   }
   TKel64File f;
@@ -366,7 +312,7 @@ TEST(Kel64Header, ChangesReachTheDiskAtClose) {
   EXPECT_EQ(f.FileSize(), 2 * 65536);  // one continuation block for the strings
 }
 
-TEST(Kel64Session, ReadOnlySessionLeavesTheFileAsItWas) {
+TEST(Kel64Session, SessionsWithoutSavedChangesLeaveTheFileAsItWas) {
   TempDir dir;
   OrfxFileBuilder b(32, 16);
   orfx_test::ChanFields ev;
@@ -378,11 +324,9 @@ TEST(Kel64Session, ReadOnlySessionLeavesTheFileAsItWas) {
   const std::string path = Built(b, dir);
   const std::string before = FileBytes(path);
   {
-    TKel64File f;
+    TKel64File f;  // closed by the destructor
     ASSERT_EQ(f.Open(path.c_str(), 1, 0), kOk);
     f.SetTimeBase(1e-3);
-    const TAppID app = {{'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x'}};
-    f.AppID(nullptr, &app);
     f.ExtendMaxTime(99);
     EXPECT_EQ(f.SetFileComment(0, "changed"), kOk);
     EXPECT_EQ(f.SetChanTitle(0, "Renamed"), kOk);
@@ -394,26 +338,10 @@ TEST(Kel64Session, ReadOnlySessionLeavesTheFileAsItWas) {
     EXPECT_EQ(f.Commit(0), kErrReadOnly);
     EXPECT_EQ(f.FlushSysBuffers(), kErrReadOnly);
     EXPECT_TRUE(f.IsModified());
-    EXPECT_EQ(f.Close(), kOk);
   }
   EXPECT_EQ(FileBytes(path), before);
-  {
-    TKel64File f;  // closed by the destructor
-    ASSERT_EQ(f.Open(path.c_str(), 1, 0), kOk);
-    f.SetTimeBase(1e-3);
-  }
-  EXPECT_EQ(FileBytes(path), before);
-}
-
-TEST(Kel64Session, WritableSessionWithoutChangesWritesNothing) {
-  TempDir dir;
-  OrfxFileBuilder b(32, 16);
-  b.SetString(1, "kept");
-  const std::string path = Built(b, dir);
-  const std::string before = FileBytes(path);
-  TKel64File f;
+  TKel64File f;  // writable, but nothing changed
   ASSERT_EQ(f.Open(path.c_str(), 0, 0), kOk);
-  EXPECT_TRUE(f.CanWrite());
   EXPECT_FALSE(f.IsModified());
   EXPECT_EQ(f.Close(), kOk);
   EXPECT_EQ(FileBytes(path), before);
@@ -422,27 +350,21 @@ TEST(Kel64Session, WritableSessionWithoutChangesWritesNothing) {
 TEST(Kel64Alloc, IndexBlocksFillOneDataBlockAtATime) {
   TempDir dir;
   OrfxFileBuilder b;
-  const std::string path = Built(b, dir);
   TKel64File f;
-  ASSERT_EQ(f.Open(path.c_str(), 0, 0), kOk);
+  ASSERT_EQ(f.Open(Built(b, dir).c_str(), 0, 0), kOk);
   for (int i = 0; i < 16; ++i) EXPECT_EQ(f.AllocIndexBlock(), 65536 + 4096 * i);
   EXPECT_EQ(f.AllocBlock(), 131072);
   EXPECT_EQ(f.AllocIndexBlock(), 196608);
   EXPECT_EQ(f.FileSize(), 262144);
-  EXPECT_TRUE(f.IsModified());
-}
 
-TEST(Kel64Alloc, NothingToGiveFromADamagedAllocator) {
-  TempDir dir;
-  OrfxFileBuilder b;
+  // A damaged allocator has nothing to give.
   b.SetHeadI64(fh::kNextBlock, INT64_MAX - 100);
-  const std::string path = Built(b, dir);
-  TKel64File f;
-  ASSERT_EQ(f.Open(path.c_str(), 0, 0), kOk);
-  EXPECT_EQ(f.AllocBlock(), 0);
-  EXPECT_EQ(f.AllocIndexBlock(), 0);
+  TKel64File g;
+  ASSERT_EQ(g.Open(Built(b, dir, "g.orfx").c_str(), 0, 0), kOk);
+  EXPECT_EQ(g.AllocBlock(), 0);
+  EXPECT_EQ(g.AllocIndexBlock(), 0);
   const uint8_t one = 1;
-  EXPECT_EQ(f.WriteHeaderSpace(&one, 1, 70000), kErrOutOfRange);
+  EXPECT_EQ(g.WriteHeaderSpace(&one, 1, 70000), kErrOutOfRange);
 }
 
 TEST(Kel64Raw, PositionAndHandleChecks) {
@@ -451,17 +373,12 @@ TEST(Kel64Raw, PositionAndHandleChecks) {
   EXPECT_EQ(f.ReadRaw(buf, 4, -1), kErrNegativePos);
   EXPECT_EQ(f.ReadRaw(buf, 4, 0), kErrNoFile);
   EXPECT_EQ(f.WriteRaw(buf, 4, 0), kErrNoFile);
-  EXPECT_EQ(f.FileLength(), kErrNoFile);
-  EXPECT_EQ(f.FlushSysBuffers(), kErrNoFile);
   TempDir dir;
   OrfxFileBuilder b;
-  const std::string path = Built(b, dir);
-  ASSERT_EQ(f.Open(path.c_str(), 0, 0), kOk);
+  ASSERT_EQ(f.Open(Built(b, dir).c_str(), 0, 0), kOk);
   EXPECT_EQ(f.WriteRaw(buf, 4, -4), kErrNegativePos);
   EXPECT_EQ(f.ReadRaw(buf, 4, INT64_MAX - 1), kErrRead);
   EXPECT_EQ(f.ReadRaw(buf, 4, 65534), kErrRead);  // runs past the end
-  EXPECT_EQ(f.FileLength(), 65536);
-  EXPECT_EQ(f.FlushSysBuffers(), kOk);
 }
 
 }  // namespace

@@ -18,16 +18,6 @@ std::vector<uint8_t> Words(const std::vector<uint32_t>& words) {
 
 uint32_t Word(const std::vector<uint8_t>& bytes, size_t i) { return le::GetU32(&bytes[4 * i]); }
 
-TEST(StringTable, SettingTheSameTextAgainChangesNothing) {
-  CStringTable t;
-  const uint32_t id = t.Replace("Title", 0);
-  EXPECT_EQ(id, 1u);
-  t.ClearDirty();
-  EXPECT_EQ(t.Replace("Title", id), id);
-  EXPECT_EQ(t.RefCount(id), 1u);
-  EXPECT_FALSE(t.Dirty());
-}
-
 TEST(StringTable, HoldersShareATextUntilOneChangesIt) {
   CStringTable t;
   uint32_t units0 = t.Replace("mV", 0);
@@ -110,31 +100,6 @@ TEST(StringTable, ParseRefusesMalformedTables) {
   EXPECT_FALSE(t.Parse(ok.data(), 3));
   EXPECT_TRUE(t.Parse(ok.data(), 4));
   EXPECT_EQ(t.Lookup(1), "a");
-}
-
-TEST(StringTable, ParseDropsFreeIdentifiersAboveTheHighestInUse) {
-  std::vector<uint8_t> image = Words({5, 3, 1, 0, 0});
-  image[12] = 'a';
-  image.resize(24, 0);
-  le::PutU32(image.data(), 6);
-  CStringTable t;
-  ASSERT_TRUE(t.Parse(image.data(), 6));
-  EXPECT_EQ(t.Replace("b", 0), 2u);
-  EXPECT_EQ(Word(t.Serialise(), 1), 2u);
-}
-
-TEST(CopyTextOut, CutsWithinTheBuffer) {
-  char buf[8];
-  EXPECT_EQ(CopyTextOut("abc", buf, 4), 4);
-  EXPECT_STREQ(buf, "abc");
-  EXPECT_EQ(CopyTextOut("abc", buf, 3), 4);
-  EXPECT_STREQ(buf, "ab");
-  std::memset(buf, 'z', sizeof buf);
-  EXPECT_EQ(CopyTextOut("abc", nullptr, 4), 4);
-  EXPECT_EQ(CopyTextOut("abc", buf, 0), 4);
-  EXPECT_EQ(buf[0], 'z');
-  EXPECT_EQ(CopyTextOut("", buf, 1), 1);
-  EXPECT_STREQ(buf, "");
 }
 
 TEST(CopyTextOut, NeverSplitsAUtf8Character) {
