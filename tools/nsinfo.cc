@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/inspect.h"
+#include "tools/recording_report.h"
 #include "tools/ns_host.h"
 
 #ifdef NSINFO_DEMO

@@ -1,4 +1,4 @@
-#include "tools/inspect.h"
+#include "tools/recording_report.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -377,7 +377,8 @@ int InspectFile(const NsApi& api, const char* path, const InspectOptions& option
   }
   std::fprintf(out, "\n");
   for (const Entity& e : entities) {
-    if (options.entity < 0 || e.id == options.entity) ShowItems(s, e, options.items);
+    if (options.items > 0 && (options.entity < 0 || e.id == options.entity))
+      ShowItems(s, e, options.items);
   }
   return s.failed() ? 1 : 0;
 }
