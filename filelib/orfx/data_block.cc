@@ -176,6 +176,24 @@ void CopySamples(float* out, const uint8_t* in, uint64_t n) {
   }
 }
 
+void StoreShorts(uint8_t* dst, const void* in, uint64_t from, uint64_t n) {
+  const int16_t* src = static_cast<const int16_t*>(in) + from;
+  if (kLittleEndianHost) {
+    std::memcpy(dst, src, n * sizeof *src);
+  } else {
+    for (uint64_t i = 0; i < n; ++i) le::PutI16(dst + 2 * i, src[i]);
+  }
+}
+
+void StoreFloats(uint8_t* dst, const void* in, uint64_t from, uint64_t n) {
+  const float* src = static_cast<const float*>(in) + from;
+  if (kLittleEndianHost) {
+    std::memcpy(dst, src, n * sizeof *src);
+  } else {
+    for (uint64_t i = 0; i < n; ++i) le::PutF32(dst + 4 * i, src[i]);
+  }
+}
+
 void PutMarker(TMarker* out, const uint8_t* item) {
   out->time = le::GetI64(item);
   std::memcpy(out->code, item + kMarkerCodesAt, sizeof out->code);
@@ -212,6 +230,51 @@ int CDataBlock::ReadEvents(TSTime64*&, TReadRange&, const CMarkFilter*) { return
 TSTime64 CDataBlock::PrevNWaveTime(TReadRange&, const CMarkFilter*, uint64_t, TSTime64) {
   return kErrWrongKind;
 }
+int CDataBlock::AddExtMarks(const uint8_t*&, uint64_t) { return kErrWrongKind; }
+int CDataBlock::AddMarkers(const TMarker*&, uint64_t) { return kErrWrongKind; }
+int CDataBlock::AddEvents(const TSTime64*&, uint64_t) { return kErrWrongKind; }
+int CDataBlock::AddWaveF(const float*&, uint64_t, TSTime64) { return kErrWrongKind; }
+int CDataBlock::AddWaveS(const int16_t*&, uint64_t, TSTime64) { return kErrWrongKind; }
+int CDataBlock::ChangeWaveF(const float*, uint64_t, TSTime64, uint64_t*) { return kErrWrongKind; }
+int CDataBlock::ChangeWaveS(const int16_t*, uint64_t, TSTime64, uint64_t*) {
+  return kErrWrongKind;
+}
+int CDataBlock::EditMarker(TSTime64, const uint8_t*, uint64_t) { return kErrWrongKind; }
+
+uint64_t CDataBlock::TakeItemRoom(uint64_t n, uint64_t itemBytes, uint8_t** at) {
+  if (Items() >= MaxItems()) {
+    // Written out by the channel already: this object becomes the next,
+    // not yet placed block.
+    SetItems(0);
+    filePos_ = 0;
+    dirty_ = 0;
+  }
+  const uint32_t items = Items();
+  const uint64_t k = std::min<uint64_t>(n, MaxItems() - items);
+  *at = bytes_ + kItemAreaAt + items * itemBytes;
+  if (k > 0) {
+    SetItems(static_cast<uint32_t>(items + k));
+    dirty_ = 1;
+  }
+  return k;
+}
+
+int CDataBlock::EditItem(uint32_t stride, TSTime64 t, const uint8_t* item, uint64_t bytes) {
+  if (bytes > stride || (item == nullptr && bytes > kMarkerCodesAt)) return kErrBadArg;
+  const uint8_t* area = bytes_ + kItemAreaAt;
+  const uint32_t items = CountedItems();
+  if (items == 0 || t < TimeAt(area, 0, stride) || t > TimeAt(area, items - 1, stride)) return 0;
+  const uint32_t i = LowerBound(area, items, stride, t);
+  uint8_t* stored = bytes_ + kItemAreaAt + static_cast<size_t>(i) * stride;
+  if (i == items || le::GetI64(stored) != t) return 0;
+  if (bytes <= kMarkerCodesAt) return 1;
+  const size_t n = bytes - kMarkerCodesAt;
+  if (std::memcmp(stored + kMarkerCodesAt, item + kMarkerCodesAt, n) != 0) {
+    std::memcpy(stored + kMarkerCodesAt, item + kMarkerCodesAt, n);
+    dirty_ = 1;
+  }
+  return 1;
+}
 
 int CDataBlock::Validate(uint16_t reuseCount) {
   const TDiskBlockHead head = Head();
@@ -237,6 +300,14 @@ int CEventBlock::ReadEvents(TSTime64*& out, TReadRange& range, const CMarkFilter
 
 TSTime64 CEventBlock::PrevNTime(TReadRange& range, const CMarkFilter* filter) {
   return PrevItems(bytes_ + kItemAreaAt, CountedItems(), kEventBytes, range, filter, false);
+}
+
+int CEventBlock::AddEvents(const TSTime64*& in, uint64_t n) {
+  uint8_t* at = nullptr;
+  const uint64_t k = TakeItemRoom(n, kEventBytes, &at);
+  for (uint64_t i = 0; i < k; ++i) le::PutI64(at + i * kEventBytes, in[i]);
+  in += k;
+  return static_cast<int>(k);
 }
 
 // ---------------------------------------------------------------------------
@@ -265,6 +336,22 @@ int CMarkerBlock::ReadEvents(TSTime64*& out, TReadRange& range, const CMarkFilte
 
 TSTime64 CMarkerBlock::PrevNTime(TReadRange& range, const CMarkFilter* filter) {
   return PrevItems(bytes_ + kItemAreaAt, CountedItems(), kMarkerBytes, range, filter, true);
+}
+
+int CMarkerBlock::AddMarkers(const TMarker*& in, uint64_t n) {
+  uint8_t* at = nullptr;
+  const uint64_t k = TakeItemRoom(n, kMarkerBytes, &at);
+  for (uint64_t i = 0; i < k; ++i, at += kMarkerBytes) {
+    le::PutI64(at, in[i].time);
+    std::memcpy(at + kMarkerCodesAt, in[i].code, sizeof in[i].code);
+    std::memcpy(at + kMarkerCodesAt + sizeof in[i].code, in[i].pad, sizeof in[i].pad);
+  }
+  in += k;
+  return static_cast<int>(k);
+}
+
+int CMarkerBlock::EditMarker(TSTime64 t, const uint8_t* item, uint64_t bytes) {
+  return EditItem(kMarkerBytes, t, item, bytes);
 }
 
 // ---------------------------------------------------------------------------
@@ -308,6 +395,22 @@ int CExtMarkBlock::ReadEvents(TSTime64*& out, TReadRange& range, const CMarkFilt
 TSTime64 CExtMarkBlock::PrevNTime(TReadRange& range, const CMarkFilter* filter) {
   return PrevItems(bytes_ + kItemAreaAt, CountedItems(), static_cast<uint32_t>(itemSize_), range,
                    filter, true);
+}
+
+int CExtMarkBlock::AddExtMarks(const uint8_t*& in, uint64_t n) {
+  uint8_t* at = nullptr;
+  const uint64_t k = TakeItemRoom(n, itemSize_, &at);
+  for (uint64_t i = 0; i < k; ++i, at += itemSize_, in += itemSize_) {
+    TSTime64 t;
+    std::memcpy(&t, in, sizeof t);  // the caller's records hold it in host order
+    le::PutI64(at, t);
+    std::memcpy(at + sizeof t, in + sizeof t, itemSize_ - sizeof t);
+  }
+  return static_cast<int>(k);
+}
+
+int CExtMarkBlock::EditMarker(TSTime64 t, const uint8_t* item, uint64_t bytes) {
+  return EditItem(static_cast<uint32_t>(itemSize_), t, item, bytes);
 }
 
 // Each kind-6 record holds rows points of cols traces, point by point, the
@@ -636,6 +739,115 @@ TSTime64 CWaveBlock::PrevNTime(TReadRange& range, const CMarkFilter*) {
   range.tUpto = tA;
   range.ClearFirst();
   return tA;
+}
+
+uint64_t CWaveBlock::TimeRoom(TSTime64 start) const {
+  return Span(kTimeMax, start) / static_cast<uint64_t>(divide_);
+}
+
+uint64_t CWaveBlock::AppendSamples(const void* in, uint64_t n, TSTime64 t, StoreFn store) {
+  TRun run{};
+  uint32_t at = kItemAreaAt;  // head of the run that takes the samples
+  uint64_t count = 0;         // samples it holds now
+  bool newRun = true;
+  if (Items() != 0) {
+    if (!LastRun(&run)) return 0;  // runs we cannot follow: take nothing
+    const uint64_t have = run.count;
+    // The time one past the last sample, exact (in unsigned arithmetic, as
+    // the start may be negative) while the run has time room left.
+    const bool roomLeft = have < TimeRoom(run.start);
+    const uint64_t next = static_cast<uint64_t>(run.start) + have * static_cast<uint64_t>(divide_);
+    if (roomLeft && t == static_cast<TSTime64>(next)) {
+      at = run.at;
+      count = have;
+      newRun = false;
+    } else {
+      // A new run must lie after the stored samples, or the block would no
+      // longer read back as runs in time order.
+      if (t <= SampleTime(run, have - 1)) return 0;
+      at = run.next;
+    }
+  }
+  // Sample slots from the run's present end to the end of the block; a new
+  // run needs its head to fit first.
+  const uint64_t end = static_cast<uint64_t>(at) + kRunHeadBytes + count * sampleBytes_;
+  const uint64_t slots = end < kDataBlockSize ? (kDataBlockSize - end) / sampleBytes_ : 0;
+  const TSTime64 start = newRun ? t : run.start;
+  const uint64_t timeSlots = TimeRoom(start) - count;
+  const uint64_t m = std::min({n, slots, timeSlots});
+  if (m == 0) return 0;
+
+  uint8_t* head = bytes_ + at;
+  if (newRun) {
+    le::PutI64(head + kRunStartAt, t);
+    le::PutU32(head + kRunCountAt, 0);
+    le::PutU32(head + kRunReservedAt, 0);
+    SetItems(Items() + 1);
+    lastRun_ = at;
+  }
+  store(bytes_ + end, in, 0, m);
+  le::PutU32(head + kRunCountAt, static_cast<uint32_t>(count + m));
+  dirty_ = 1;
+  return m;
+}
+
+int CWaveBlock::ChangeSamples(const void* in, uint64_t n, TSTime64 t, uint64_t* first,
+                              StoreFn store) {
+  TRun firstRun;
+  TRun lastRun;
+  if (Items() == 0 || !RunAt(kItemAreaAt, &firstRun) || !LastRun(&lastRun)) return -1;
+  const TSTime64 endTime = SampleTime(lastRun, lastRun.count - 1);
+  if (n == 0) return 0;
+  if (t > endTime) return 0;
+  const uint64_t d = static_cast<uint64_t>(divide_);
+  const TSTime64 tLast = AddSat(t, MulSat(n - 1, divide_));  // saturates only beyond the block
+  if (tLast < firstRun.start) return -1;
+
+  const uint64_t from = t <= firstRun.start ? Span(firstRun.start, t) / d : 0;
+  const uint64_t last = tLast > endTime ? Span(endTime, t) / d : n - 1;
+
+  // A run that starts at the last input time still takes that sample.
+  TRun run = firstRun;
+  for (uint32_t idx = 0; idx < Items() && run.start <= tLast;) {
+    uint64_t j = 0;  // input index
+    uint64_t i = 0;  // run index
+    uint64_t m = 0;
+    if (t < run.start) {
+      j = Span(run.start, t) / d;
+      m = std::min<uint64_t>(n - j, run.count);
+    } else if (t < SampleTime(run, run.count)) {
+      i = Span(t, run.start) / d;
+      m = std::min<uint64_t>(run.count - i, n);
+    }
+    if (m > 0) {
+      store(bytes_ + run.at + kRunHeadBytes + i * sampleBytes_, in, j, m);
+      dirty_ = 1;
+    }
+    if (++idx == Items() || !RunAt(run.next, &run)) break;
+  }
+  if (first != nullptr) *first = from;
+  return static_cast<int>(
+      std::min<uint64_t>(last - from + 1, static_cast<uint64_t>(std::numeric_limits<int>::max())));
+}
+
+int CAdcBlock::AddWaveS(const int16_t*& in, uint64_t n, TSTime64 t) {
+  const uint64_t m = AppendSamples(in, n, t, StoreShorts);
+  in += m;
+  return static_cast<int>(m);
+}
+
+int CAdcBlock::ChangeWaveS(const int16_t* in, uint64_t n, TSTime64 t, uint64_t* first) {
+  return ChangeSamples(in, n, t, first, StoreShorts);
+}
+
+int CRealWaveBlock::AddWaveF(const float*& in, uint64_t n, TSTime64 t) {
+  const uint64_t m = AppendSamples(in, n, t, StoreFloats);
+  in += m;
+  return static_cast<int>(m);
+}
+
+int CRealWaveBlock::ChangeWaveF(const float* in, uint64_t n, TSTime64 t, uint64_t* first) {
+  return ChangeSamples(in, n, t, first, StoreFloats);
 }
 
 int CAdcBlock::ReadWaveS(int16_t*& out, TReadRange& range, TSTime64* tFirst,

@@ -1,5 +1,6 @@
 // Data blocks of a 64-bit format file: the 65536-byte block image and the
-// block classes that search and read the items of one block.
+// block classes that search, read, append to and change the items of one
+// block.
 //
 // Every item of channel data lives in a data block that belongs to one
 // channel and holds one item layout. The block index (index_cursor.h) finds a
@@ -134,6 +135,35 @@ class CDataBlock : public TDataBlock {
   virtual TSTime64 PrevNWaveTime(TReadRange& range, const CMarkFilter* filter,
                                  uint64_t points, TSTime64 divide);
 
+  // Appending to a write block. Each takes up to n items from `in`, stores
+  // them after the last item, advances `in` past them and returns their
+  // number. A full event, marker or extended-marker block is first emptied
+  // (no items, unplaced, clean): its owner has written it out and reuses the
+  // object for the next disk block. Time order is the channel's to check.
+  // Extended markers are read from `in` at the channel's item size, laid out
+  // as ReadExtMarks delivers them.
+  virtual int AddExtMarks(const uint8_t*& in, uint64_t n);
+  virtual int AddMarkers(const TMarker*& in, uint64_t n);
+  virtual int AddEvents(const TSTime64*& in, uint64_t n);
+  // n samples, the first at time t. They extend the last run when t lies one
+  // divide after the block's last sample, and otherwise open a new run after
+  // it. 0 when the block has no room for another sample there (it is full)
+  // or t cannot follow the stored samples.
+  virtual int AddWaveF(const float*& in, uint64_t n, TSTime64 t);
+  virtual int AddWaveS(const int16_t*& in, uint64_t n, TSTime64 t);
+  // Overwrites the stored samples at the times of input sample k, t + k *
+  // divide; input samples that fall in a gap between runs are dropped.
+  // Returns -1 when the block has no runs or every input time lies before
+  // them, 0 when t is after the block's last sample, and otherwise the number
+  // of input samples inside the block's span, from *first, the index of the
+  // first of them (set only for a positive result; clamped to INT_MAX).
+  virtual int ChangeWaveF(const float* in, uint64_t n, TSTime64 t, uint64_t* first);
+  virtual int ChangeWaveS(const int16_t* in, uint64_t n, TSTime64 t, uint64_t* first);
+  // Replaces bytes 8 to bytes - 1 (codes and payload; never the time) of the
+  // first item at time t with those of `item`. 1 when such an item is here,
+  // 0 when not, kErrBadArg for more bytes than an item holds.
+  virtual int EditMarker(TSTime64 t, const uint8_t* item, uint64_t bytes);
+
   // Waveform blocks cache the position of their last run; a block whose
   // image was replaced must drop it.
   virtual void ForgetLastRun() {}
@@ -161,6 +191,12 @@ class CDataBlock : public TDataBlock {
  protected:
   // Items that may be interpreted: the count, bounded by the capacity.
   uint32_t CountedItems() const;
+  // Makes room for up to n packed items of itemBytes each: empties a full
+  // block, counts the items taken as stored and marks the block dirty.
+  // Returns how many fit; *at is where the first of them goes.
+  uint64_t TakeItemRoom(uint64_t n, uint64_t itemBytes, uint8_t** at);
+  // EditMarker over packed items of `stride` bytes.
+  int EditItem(uint32_t stride, TSTime64 t, const uint8_t* item, uint64_t bytes);
 
   uint16_t chan_;
   uint64_t filePos_ = 0;
@@ -174,6 +210,7 @@ class CEventBlock : public CDataBlock {
   TSTime64 EndTime() const override;
   int ReadEvents(TSTime64*& out, TReadRange& range, const CMarkFilter* filter) override;
   TSTime64 PrevNTime(TReadRange& range, const CMarkFilter* filter) override;
+  int AddEvents(const TSTime64*& in, uint64_t n) override;
 };
 
 class CMarkerBlock : public CDataBlock {
@@ -185,6 +222,8 @@ class CMarkerBlock : public CDataBlock {
   int ReadMarkers(TMarker*& out, TReadRange& range, const CMarkFilter* filter) override;
   int ReadEvents(TSTime64*& out, TReadRange& range, const CMarkFilter* filter) override;
   TSTime64 PrevNTime(TReadRange& range, const CMarkFilter* filter) override;
+  int AddMarkers(const TMarker*& in, uint64_t n) override;
+  int EditMarker(TSTime64 t, const uint8_t* item, uint64_t bytes) override;
 };
 
 class CExtMarkBlock : public CDataBlock {
@@ -208,6 +247,8 @@ class CExtMarkBlock : public CDataBlock {
   TSTime64 PrevNTime(TReadRange& range, const CMarkFilter* filter) override;
   TSTime64 PrevNWaveTime(TReadRange& range, const CMarkFilter* filter, uint64_t points,
                          TSTime64 divide) override;
+  int AddExtMarks(const uint8_t*& in, uint64_t n) override;
+  int EditMarker(TSTime64 t, const uint8_t* item, uint64_t bytes) override;
 
  private:
   uint64_t capacity_;
@@ -251,6 +292,15 @@ class CWaveBlock : public CDataBlock {
   // at the first of them.
   uint64_t PlanRead(TReadRange& range, TSTime64* tFirst, const uint8_t** samples);
 
+  // Encodes n samples of the caller's array, from index `from`, at dst.
+  using StoreFn = void (*)(uint8_t* dst, const void* in, uint64_t from, uint64_t n);
+  // The append and overwrite common to both layouts (AddWave*, ChangeWave*).
+  uint64_t AppendSamples(const void* in, uint64_t n, TSTime64 t, StoreFn store);
+  int ChangeSamples(const void* in, uint64_t n, TSTime64 t, uint64_t* first, StoreFn store);
+  // Samples a run starting at `start` may hold so that the time one past
+  // its last sample is still a tick time.
+  uint64_t TimeRoom(TSTime64 start) const;
+
   TSTime64 divide_;
   uint32_t sampleBytes_;
   mutable uint32_t lastRun_ = kNoRun;
@@ -261,6 +311,8 @@ class CAdcBlock : public CWaveBlock {
   CAdcBlock(uint16_t chan, TSTime64 divide) : CWaveBlock(chan, divide, 2) {}
   int ReadWaveS(int16_t*& out, TReadRange& range, TSTime64* tFirst,
                 const CMarkFilter* filter) override;
+  int AddWaveS(const int16_t*& in, uint64_t n, TSTime64 t) override;
+  int ChangeWaveS(const int16_t* in, uint64_t n, TSTime64 t, uint64_t* first) override;
 };
 
 class CRealWaveBlock : public CWaveBlock {
@@ -268,6 +320,8 @@ class CRealWaveBlock : public CWaveBlock {
   CRealWaveBlock(uint16_t chan, TSTime64 divide) : CWaveBlock(chan, divide, 4) {}
   int ReadWaveF(float*& out, TReadRange& range, TSTime64* tFirst,
                 const CMarkFilter* filter) override;
+  int AddWaveF(const float*& in, uint64_t n, TSTime64 t) override;
+  int ChangeWaveF(const float* in, uint64_t n, TSTime64 t, uint64_t* first) override;
 };
 
 // A block object of the class that holds the items of a channel with this

@@ -1,0 +1,227 @@
+// Appending to, overwriting and editing data blocks; what is written is read
+// back with the blocks' own forward reads.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "filelib/orfx/data_block.h"
+#include "filelib/status.h"
+
+namespace vslk64 {
+namespace {
+
+constexpr uint16_t kChan = 3;
+constexpr TSTime64 kTickMax = std::numeric_limits<TSTime64>::max();
+
+std::vector<int16_t> Ramp(int16_t first, size_t n) {
+  std::vector<int16_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<int16_t>(first + i);
+  return v;
+}
+
+// Appends all of v at t and expects the input pointer to move by the count.
+int Append(CDataBlock& block, const std::vector<int16_t>& v, TSTime64 t) {
+  const int16_t* p = v.data();
+  const int m = block.AddWaveS(p, v.size(), t);
+  EXPECT_EQ(v.data() + (m > 0 ? m : 0), p);
+  return m;
+}
+
+// The samples of one contiguous stretch from `from`, as a read delivers them.
+std::vector<int16_t> Stretch(CDataBlock& block, TSTime64 from) {
+  std::vector<int16_t> out(kMaxAdcSamples);
+  int16_t* p = out.data();
+  TReadRange r(from, kMaxTime64, out.size());
+  out.resize(static_cast<size_t>(block.ReadWaveS(p, r, nullptr, nullptr)));
+  return out;
+}
+
+TEST(ItemAppendTest, FullBlockIsEmptiedBeforeTheNextAppend) {
+  CEventBlock block(kChan);
+  std::vector<TSTime64> times(kMaxEventItems + 5);
+  for (size_t i = 0; i < times.size(); ++i) times[i] = 10 * static_cast<TSTime64>(i);
+  const TSTime64* in = times.data();
+  EXPECT_EQ(static_cast<int>(kMaxEventItems), block.AddEvents(in, times.size()));
+  EXPECT_EQ(times.data() + kMaxEventItems, in);
+  EXPECT_EQ(times[kMaxEventItems - 1], block.EndTime());
+  block.SetFilePos(7 * kDataBlockSize);  // the channel has written it out
+  block.SetDirty(false);
+
+  EXPECT_EQ(5, block.AddEvents(in, 5));
+  EXPECT_EQ(5u, block.Items());
+  EXPECT_EQ(0u, block.FilePos());
+  EXPECT_TRUE(block.IsDirty());
+  TSTime64 out[8] = {};
+  TSTime64* p = out;
+  TReadRange r(0, kMaxTime64, 8);
+  ASSERT_EQ(5, block.ReadEvents(p, r, nullptr));
+  EXPECT_EQ(0, std::memcmp(out, times.data() + kMaxEventItems, 5 * sizeof(TSTime64)));
+}
+
+TEST(ItemAppendTest, ExtendedMarkersReadBackAsWrittenAndEditInPlace) {
+  constexpr uint64_t kSize = 24;
+  CExtMarkBlock ext(kChan, kSize);
+  uint8_t records[2 * kSize], back[2 * kSize] = {};
+  for (size_t i = 0; i < sizeof records; ++i) records[i] = static_cast<uint8_t>(i * 7);
+  const TSTime64 t[2] = {100, 200};
+  std::memcpy(records, &t[0], 8);
+  std::memcpy(records + kSize, &t[1], 8);
+  const uint8_t* rin = records;
+  ASSERT_EQ(2, ext.AddExtMarks(rin, 2));
+  EXPECT_EQ(records + 2 * kSize, rin);
+  // A full record replaces codes and payload; the time stays.
+  uint8_t changed[kSize];
+  for (size_t i = 0; i < kSize; ++i) changed[i] = static_cast<uint8_t>(0xA0 + i);
+  EXPECT_EQ(1, ext.EditMarker(200, changed, kSize));
+  std::memcpy(records + kSize + 8, changed + 8, kSize - 8);
+  uint8_t* bout = back;
+  TReadRange r(0, kMaxTime64, 2);
+  ASSERT_EQ(2, ext.ReadExtMarks(bout, r, nullptr));
+  EXPECT_EQ(0, std::memcmp(back, records, sizeof records));
+}
+
+TEST(ItemAppendTest, OtherLayoutsRefuseWithWrongKind) {
+  CEventBlock events(kChan);
+  CAdcBlock adc(kChan, 10);
+  const TMarker mk{};
+  const TMarker* pm = &mk;
+  const float* pf = nullptr;
+  EXPECT_EQ(kErrWrongKind, events.AddMarkers(pm, 1));
+  EXPECT_EQ(kErrWrongKind, events.EditMarker(1, nullptr, 8));
+  EXPECT_EQ(kErrWrongKind, adc.AddWaveF(pf, 1, 0));
+  EXPECT_EQ(kErrWrongKind, adc.ChangeWaveF(pf, 1, 0, nullptr));
+  EXPECT_EQ(&mk, pm);
+}
+
+TEST(WaveAppendTest, ContinuesTheLastRunOrOpensANewOneAfterIt) {
+  const struct {
+    TSTime64 t;
+    int m;
+    uint32_t runs;
+  } cases[] = {
+      {200, 4, 1},  // one divide after the last sample (190): the run grows
+      {210, 4, 2},  // a gap: a new run
+      {195, 4, 2},  // after the last sample but off its grid: a new run
+      {190, 0, 1},  // not after the stored samples
+      {50, 0, 1},
+  };
+  for (const auto& c : cases) {
+    CAdcBlock block(kChan, 10);
+    ASSERT_EQ(10, Append(block, Ramp(0, 10), 100));
+    EXPECT_EQ(c.m, Append(block, Ramp(10, 4), c.t)) << c.t;
+    EXPECT_EQ(c.runs, block.Items()) << c.t;
+    if (c.m == 0) continue;
+    EXPECT_EQ(c.t + 30, block.EndTime());
+    EXPECT_EQ(kOk, block.Validate(0)) << c.t;
+    // A grown run reads back in one piece; a new one after the first stops.
+    EXPECT_EQ(c.runs == 1 ? Ramp(0, 14) : Ramp(0, 10), Stretch(block, 100)) << c.t;
+    EXPECT_EQ(Ramp(10, 4), Stretch(block, c.t)) << c.t;
+  }
+}
+
+TEST(WaveAppendTest, NewRunNeedsAHeadAndASampleOfRoom) {
+  const struct {
+    int firstRun;   // samples of the run at the start of the block
+    bool extend;    // the append continues it
+    int m;          // of 10 samples offered
+  } cases[] = {
+      {32744, false, 0},  // 16 bytes after the rounded run: a head, no sample
+      {32744, true, 8},   // the run itself may still fill those 16 bytes
+      {32740, false, 4},  // 24 bytes: a head and four samples
+      {32752, true, 0},   // a single run filling the block
+  };
+  for (const auto& c : cases) {
+    CAdcBlock block(kChan, 1);
+    ASSERT_EQ(c.firstRun, Append(block, Ramp(0, c.firstRun), 0));
+    const TSTime64 t = c.extend ? c.firstRun : c.firstRun + 5;
+    EXPECT_EQ(c.m, Append(block, Ramp(0, 10), t)) << c.firstRun << " " << c.extend;
+    EXPECT_EQ(c.m > 0 && !c.extend ? 2u : 1u, block.Items());
+    EXPECT_EQ(kOk, block.Validate(0));
+  }
+}
+
+TEST(WaveAppendTest, TimesNearTheTickLimitAreNotWrapped) {
+  CAdcBlock block(kChan, 10);
+  const TSTime64 t = kTickMax - 25;
+  EXPECT_EQ(2, Append(block, Ramp(0, 10), t));  // t and t + 10; t + 20 still a tick time
+  EXPECT_EQ(0, Append(block, Ramp(0, 10), t + 20));
+  EXPECT_EQ(0, Append(block, Ramp(0, 10), t + 24));
+  EXPECT_EQ(t + 10, block.EndTime());
+  EXPECT_EQ(kOk, block.Validate(0));
+}
+
+TEST(WaveChangeTest, OverwritesInsideTheBlockSpanOnly) {
+  // Runs 100..190 (values 0..9) and 300..340 (values 10..14), divide 10;
+  // input sample k holds 100 + k.
+  const struct {
+    TSTime64 t;
+    uint64_t n;
+    int result;
+    uint64_t first;
+    std::vector<int16_t> run1, run2;
+  } cases[] = {
+      {80, 30, 25, 2, Ramp(102, 10), Ramp(122, 5)},  // across the gap and past the end
+      {150, 16, 16, 0, {0, 1, 2, 3, 4, 100, 101, 102, 103, 104}, {115, 11, 12, 13, 14}},
+      {120, 3, 3, 0, {0, 1, 100, 101, 102, 5, 6, 7, 8, 9}, Ramp(10, 5)},
+      {350, 5, 0, 99, Ramp(0, 10), Ramp(10, 5)},  // after the last sample
+      {0, 5, -1, 99, Ramp(0, 10), Ramp(10, 5)},   // wholly before the first run
+  };
+  const std::vector<int16_t> input = Ramp(100, 40);
+  for (const auto& c : cases) {
+    CAdcBlock block(kChan, 10);
+    Append(block, Ramp(0, 10), 100);
+    Append(block, Ramp(10, 5), 300);
+    block.SetDirty(false);
+    uint64_t first = 99;
+    EXPECT_EQ(c.result, block.ChangeWaveS(input.data(), c.n, c.t, &first)) << c.t;
+    EXPECT_EQ(c.first, first) << c.t;
+    EXPECT_EQ(c.result > 0, block.IsDirty()) << c.t;
+    EXPECT_EQ(c.run1, Stretch(block, 100)) << c.t;
+    EXPECT_EQ(c.run2, Stretch(block, 300)) << c.t;
+  }
+  CRealWaveBlock empty(kChan, 10);
+  const float f[2] = {1, 2};
+  EXPECT_EQ(-1, empty.ChangeWaveF(f, 2, 0, nullptr));
+}
+
+TEST(MarkerEditTest, ChangesCodesAndPayloadButNeverTheTime) {
+  CMarkerBlock block(kChan);
+  const TMarker m[3] = {{10, {1, 0, 0, 0}, {}}, {20, {2, 0, 0, 0}, {}}, {30, {3, 0, 0, 0}, {}}};
+  const TMarker* in = m;
+  ASSERT_EQ(3, block.AddMarkers(in, 3));
+  const TMarker edit{999, {9, 8, 7, 6}, {}};
+  uint8_t rec[sizeof edit];
+  std::memcpy(rec, &edit, sizeof edit);
+  const struct {
+    TSTime64 t;
+    uint64_t bytes;
+    int result;
+    uint8_t code20;  // first code of the marker at 20 afterwards
+  } cases[] = {
+      {20, 8, 1, 2},  // found; nothing to copy
+      {25, 16, 0, 2}, {5, 16, 0, 2}, {40, 16, 0, 2},
+      {20, 17, kErrBadArg, 2},
+      {20, 12, 1, 9},
+  };
+  for (const auto& c : cases) {
+    block.SetDirty(false);
+    EXPECT_EQ(c.result, block.EditMarker(c.t, rec, c.bytes)) << c.t << " " << c.bytes;
+    EXPECT_EQ(c.code20 != 2 && c.bytes > 8, block.IsDirty());
+    TMarker got[3];
+    TMarker* out = got;
+    TReadRange r(0, kMaxTime64, 3);
+    ASSERT_EQ(3, block.ReadMarkers(out, r, nullptr));
+    EXPECT_EQ(20, got[1].time);
+    EXPECT_EQ(c.code20, got[1].code[0]);
+    EXPECT_EQ(0, std::memcmp(&got[0], &m[0], sizeof(TMarker)));  // the others read back as added
+    EXPECT_EQ(0, std::memcmp(&got[2], &m[2], sizeof(TMarker)));
+  }
+  block.SetDirty(false);
+  EXPECT_EQ(1, block.EditMarker(20, rec, 12));  // the same bytes again
+  EXPECT_FALSE(block.IsDirty());
+}
+
+}  // namespace
+}  // namespace vslk64

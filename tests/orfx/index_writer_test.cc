@@ -1,0 +1,305 @@
+#include "filelib/orfx/index_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "filelib/le.h"
+#include "filelib/status.h"
+#include "tests/builder/orfx/orfx_block_builder.h"
+#include "tests/orfx/mem_block_io.h"
+
+namespace vslk64 {
+namespace {
+
+constexpr uint16_t kChan = 4;
+
+class TestIo : public orfxtest::MemBlockIo {
+ public:
+  using MemBlockIo::MemBlockIo;
+  int WriteRaw(const void* buf, uint32_t n, int64_t pos) override {
+    return readOnly ? kErrReadOnly : MemBlockIo::WriteRaw(buf, n, pos);
+  }
+  bool readOnly = false;
+};
+
+// An event channel written through the index writer into a file image.
+// Block k of a batch starting at `base` holds ten events from base + 1000k.
+struct Channel {
+  Channel() {
+    head.kind = EventA;
+    head.itemSize = 8;
+  }
+
+  int Write(int n, int64_t base = 0) {
+    for (int k = 0; k < n; ++k) {
+      auto block = std::make_unique<CEventBlock>(kChan);
+      for (uint32_t i = 0; i < 10; ++i) {
+        le::PutI64(block->Bytes() + kItemAreaAt + 8 * i, base + 1000 * written + 10 * i);
+      }
+      block->SetItems(10);
+      block->SetDirty(true);
+      const int rc = writer.WriteBlock(*block);
+      if (rc != kOk) {
+        blocks.push_back(std::move(block));  // kept for a second try
+        return rc;
+      }
+      if (block->IsDirty()) return -100;
+      pos.push_back(block->FilePos());
+      ++written;
+    }
+    return kOk;
+  }
+
+  // The disk image empties the channel as its owner does: blocks and index
+  // stay for reuse, the path and the cursor's holdings are dropped.
+  void Empty() {
+    ASSERT_EQ(kOk, writer.WriteAllLevels());
+    if (head.blocksAlloc == 0) head.blocksAlloc = head.blocksUsed;
+    head.blocksUsed = 0;
+    head.lastTime = -1;
+    if (head.blocksAlloc != 0) ++head.reuseCount;
+    path.clear();
+    cursor.Forget();
+    written = 0;
+    pos.clear();
+  }
+
+  // First times of every block a cursor reaches from the start, checking
+  // that PrevBlock walks the same blocks back.
+  std::vector<int64_t> ReadAll(CIndexCursor& c) {
+    std::vector<int64_t> firsts;
+    if (c.FindBlock(0) != kOk) return firsts;
+    do {
+      EXPECT_EQ(static_cast<int64_t>(firsts.size()), c.CurBlock());
+      firsts.push_back(c.Block()->FirstTime());
+    } while (c.NextBlock() == kOk);
+    for (size_t k = firsts.size(); k-- > 1;) {
+      EXPECT_EQ(kOk, c.PrevBlock());
+      EXPECT_EQ(firsts[k - 1], c.Block()->FirstTime());
+    }
+    EXPECT_EQ(1, c.PrevBlock());
+    return firsts;
+  }
+
+  TIndexBlock IndexAt(uint64_t at) {
+    TIndexBlock b;
+    std::memcpy(b.Bytes(), image.At(at), kIndexBlockSize);
+    return b;
+  }
+
+  orfxtest::OrfxImage image;
+  TestIo io{&image};
+  TChanHead head;
+  std::vector<TIndexNode> path;
+  CIndexCursor cursor{kChan, &head, &io, &path};
+  bool headChanged = false;
+  CIndexWriter writer{kChan, &head, &io, &path, &cursor, &headChanged};
+  std::vector<uint64_t> pos;
+  std::vector<std::unique_ptr<CDataBlock>> blocks;  // blocks whose write failed
+  int written = 0;
+};
+
+std::vector<int64_t> Firsts(int n, int64_t base = 0) {
+  std::vector<int64_t> t;
+  for (int k = 0; k < n; ++k) t.push_back(base + 1000 * k);
+  return t;
+}
+
+TEST(IndexWriterTest, BlocksWrittenAreReadBackInOrderFromMemoryAndFromDisk) {
+  for (int n : {1, 255, 256, 300}) {
+    SCOPED_TRACE(n);
+    Channel ch;
+    ASSERT_EQ(kOk, ch.Write(n));
+    EXPECT_TRUE(ch.headChanged);
+    EXPECT_EQ(static_cast<uint64_t>(n), ch.head.blocksUsed);
+    EXPECT_EQ(1000 * (n - 1) + 90, ch.head.lastTime);
+    EXPECT_EQ(CIndexCursor::LevelsFor(n), ch.path.size());
+    // The newest level-1 block is still only in memory: the cursor takes it
+    // from the write path.
+    EXPECT_EQ(Firsts(n), ch.ReadAll(ch.cursor));
+    EXPECT_EQ(0, ch.cursor.FindBlock(1000 * (n - 1)));
+    EXPECT_EQ(n - 1, ch.cursor.CurBlock());
+    EXPECT_EQ(1, ch.cursor.FindBlock(1000 * n));
+    EXPECT_EQ(n - 1, ch.cursor.CurBlock());
+
+    ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
+    CIndexCursor fresh(kChan, &ch.head, &ch.io);
+    EXPECT_EQ(Firsts(n), ch.ReadAll(fresh));
+  }
+}
+
+TEST(IndexWriterTest, The256thBlockAddsATopLevelOverTheFullOne) {
+  Channel ch;
+  ASSERT_EQ(kOk, ch.Write(255));
+  const uint64_t oldTop = ch.head.rootIndex;
+  ASSERT_EQ(kOk, ch.Write(1));
+  ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
+  ASSERT_NE(oldTop, ch.head.rootIndex);
+  const TIndexBlock top = ch.IndexAt(ch.head.rootIndex);
+  EXPECT_EQ(2u, top.Items());
+  EXPECT_EQ(oldTop, top.EntryPos(0));
+  EXPECT_EQ(255000, top.EntryTime(1));
+  EXPECT_EQ(MakeParentRef(ch.head.rootIndex, 1, 0), ch.IndexAt(oldTop).ParentRef());
+  const TIndexBlock second = ch.IndexAt(top.EntryPos(1));
+  EXPECT_EQ(1u, second.Items());
+  EXPECT_EQ(MakeParentRef(ch.head.rootIndex, 1, 1), second.ParentRef());
+  EXPECT_EQ(ch.pos[255], second.EntryPos(0));
+  // The data block names its level-1 block and entry.
+  EXPECT_EQ(MakeParentRef(top.EntryPos(1), 0, 0), le::GetU64(ch.image.At(ch.pos[255])));
+}
+
+TEST(IndexWriterTest, AnEntryNotAfterTheLastIsRefusedAndChangesNothing) {
+  for (int n : {3, 255}) {  // a node with room, and a full one
+    SCOPED_TRACE(n);
+    Channel ch;
+    ASSERT_EQ(kOk, ch.Write(n));
+    const size_t size = ch.image.bytes().size();
+    ch.written -= 1;  // the next block starts where the last one did
+    EXPECT_EQ(kErrCorrupt, ch.Write(1));
+    EXPECT_EQ(kErrCorrupt, ch.writer.AddToIndex(ch.pos.back(), 1000 * (n - 1), 1));
+    EXPECT_EQ(static_cast<uint64_t>(n), ch.head.blocksUsed);
+    EXPECT_EQ(size, ch.image.bytes().size());
+    EXPECT_EQ(Firsts(n), ch.ReadAll(ch.cursor));
+  }
+}
+
+TEST(IndexWriterTest, AppendingAfterReopenContinuesTheTreeOnDisk) {
+  Channel ch;
+  ASSERT_EQ(kOk, ch.Write(300));
+  ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
+  const uint64_t root = ch.head.rootIndex;
+  ch.path.clear();  // a channel of a file opened again holds no path
+  ch.cursor.Invalidate();
+  ASSERT_EQ(kOk, ch.Write(211));
+  EXPECT_EQ(root, ch.head.rootIndex);
+  ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
+  CIndexCursor fresh(kChan, &ch.head, &ch.io);
+  EXPECT_EQ(Firsts(511), ch.ReadAll(fresh));
+}
+
+TEST(IndexWriterTest, AnEmptiedChannelReusesItsBlocksInIndexOrder) {
+  Channel ch;
+  ASSERT_EQ(kOk, ch.Write(300, 1000000));
+  const std::vector<uint64_t> old = ch.pos;
+  ch.Empty();
+  const size_t size = ch.image.bytes().size();
+
+  // New data earlier than the old: stale entries would be found first by
+  // time if the cursor did not stop at the current data.
+  ASSERT_EQ(kOk, ch.Write(10));
+  EXPECT_EQ(size, ch.image.bytes().size());
+  EXPECT_EQ(std::vector<uint64_t>(old.begin(), old.begin() + 10), ch.pos);
+  for (uint64_t at : ch.pos) EXPECT_EQ(1, le::GetU16(ch.image.At(at) + kHeadChanReuseAt));
+  EXPECT_EQ(10u, ch.head.blocksUsed);
+  EXPECT_EQ(300u, ch.head.blocksAlloc);
+  EXPECT_EQ(Firsts(10), ch.ReadAll(ch.cursor));
+  EXPECT_EQ(1, ch.cursor.FindBlock(1000000 + 299000));
+  EXPECT_EQ(9, ch.cursor.CurBlock());
+  EXPECT_EQ(1, ch.cursor.NextBlock());
+
+  // Reopened: the path is rebuilt from the file on the next old block.
+  ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
+  ch.path.clear();
+  ASSERT_EQ(kOk, ch.Write(1));
+  EXPECT_EQ(old[10], ch.pos[10]);
+
+  // Past the old blocks (and across a level-1 boundary) new ones are taken.
+  ASSERT_EQ(kOk, ch.Write(289));
+  EXPECT_EQ(old, ch.pos);
+  EXPECT_EQ(0u, ch.head.blocksAlloc);
+  EXPECT_EQ(size, ch.image.bytes().size());
+  ASSERT_EQ(kOk, ch.Write(5));
+  EXPECT_GE(ch.pos[300], size);
+  EXPECT_EQ(Firsts(305), ch.ReadAll(ch.cursor));
+  ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
+  CIndexCursor fresh(kChan, &ch.head, &ch.io);
+  EXPECT_EQ(Firsts(305), ch.ReadAll(fresh));
+
+  // Emptied again: the stamp moves on, and the last fill's blocks are stale.
+  ch.Empty();
+  ASSERT_EQ(kOk, ch.Write(3, 9000000));
+  EXPECT_EQ(2, ch.head.reuseCount);
+  EXPECT_EQ(Firsts(3, 9000000), ch.ReadAll(ch.cursor));
+  EXPECT_EQ(1, ch.cursor.FindBlock(9999999));
+  EXPECT_EQ(2, ch.cursor.CurBlock());
+}
+
+TEST(IndexWriterTest, ADamagedTreeIsReportedWhenThePathIsLoaded) {
+  struct Case {
+    const char* what;
+    void (*damage)(Channel&);
+  };
+  const Case cases[] = {
+      {"root off the grid", [](Channel& c) { c.head.rootIndex += 8; }},
+      {"more blocks than the file holds", [](Channel& c) { c.head.blocksUsed = 1u << 20; }},
+      {"top block of another channel",
+       [](Channel& c) { le::PutU16(c.image.At(c.head.rootIndex) + kHeadChanAt, kChan + 1); }},
+      {"entry count over 255",
+       [](Channel& c) { le::PutU32(c.image.At(c.head.rootIndex) + kHeadItemsAt, 256); }},
+      {"child off the grid",
+       [](Channel& c) { le::PutU64(c.image.At(c.head.rootIndex) + 16 + 8, 12345); }},
+      {"more entries than blocks counted", [](Channel& c) { c.head.blocksUsed -= 1; }},
+  };
+  for (const Case& cs : cases) {
+    SCOPED_TRACE(cs.what);
+    Channel ch;
+    ASSERT_EQ(kOk, ch.Write(300));
+    ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
+    ch.path.clear();
+    cs.damage(ch);
+    const uint64_t used = ch.head.blocksUsed;
+    EXPECT_EQ(kErrCorrupt, ch.Write(1));
+    EXPECT_EQ(used, ch.head.blocksUsed);
+    EXPECT_TRUE(ch.path.empty());
+  }
+}
+
+TEST(IndexWriterTest, AFailedWriteKeepsTheBlockDirtyInItsPlace) {
+  Channel ch;
+  ch.io.readOnly = true;
+  EXPECT_EQ(kErrReadOnly, ch.Write(1));
+  ASSERT_EQ(1u, ch.blocks.size());
+  const CDataBlock& block = *ch.blocks[0];
+  EXPECT_TRUE(block.IsDirty());
+  EXPECT_NE(0u, block.FilePos());
+  // Written again, it is rewritten in place, not listed a second time.
+  const uint64_t at = block.FilePos();
+  EXPECT_EQ(kErrReadOnly, ch.writer.WriteBlock(*ch.blocks[0]));
+  EXPECT_EQ(at, block.FilePos());
+  EXPECT_EQ(1u, ch.head.blocksUsed);
+  EXPECT_EQ(1u, ch.path[0].block.Items());
+  EXPECT_EQ(kErrReadOnly, ch.writer.WriteAllLevels());
+}
+
+TEST(IndexWriterTest, MissingEntryNumbersAreRestored) {
+  Channel ch;
+  ASSERT_EQ(kOk, ch.Write(100));
+  ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
+  EXPECT_EQ(1, ch.writer.CheckEntryNumbers());  // one level: nothing to check
+
+  ASSERT_EQ(kOk, ch.Write(600));
+  ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
+  EXPECT_EQ(2, ch.writer.CheckEntryNumbers());
+
+  const TIndexBlock top = ch.IndexAt(ch.head.rootIndex);
+  ASSERT_EQ(3u, top.Items());
+  for (uint32_t e = 0; e < top.Items(); ++e) {
+    uint8_t* at = ch.image.At(top.EntryPos(e));
+    le::PutU64(at, le::GetU64(at) & ~kParentEntryMask);
+  }
+  EXPECT_EQ(0, ch.writer.CheckEntryNumbers());
+  for (uint32_t e = 0; e < top.Items(); ++e) {
+    EXPECT_EQ(MakeParentRef(ch.head.rootIndex, 1, e), ch.IndexAt(top.EntryPos(e)).ParentRef());
+  }
+  EXPECT_EQ(2, ch.writer.CheckEntryNumbers());
+  EXPECT_EQ(-1, ch.cursor.CurBlock());
+  CIndexCursor fresh(kChan, &ch.head, &ch.io);
+  EXPECT_EQ(Firsts(700), ch.ReadAll(fresh));
+}
+
+}  // namespace
+}  // namespace vslk64
