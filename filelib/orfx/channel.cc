@@ -6,6 +6,7 @@
 
 #include "filelib/orfx/block_io.h"
 #include "filelib/orfx/disk_block_head.h"
+#include "filelib/orfx/index_writer.h"
 #include "filelib/orfx/kel64_file.h"
 #include "filelib/status.h"
 
@@ -37,7 +38,14 @@ CKel64Chan::CKel64Chan(TKel64File* file, uint16_t chan, TDataKind kind)
   headChanged_ = head_->kind != kind;
   // A slot opened from disk holds a live channel here, so ClearDeleted finds
   // a kind and leaves the record (and the string table) alone.
-  if (head_->delKind != 0) ClearDeleted();
+  if (head_->delKind != 0 && ClearDeleted() == kOk && head_->blocksAlloc != 0) {
+    // The old blocks are reused through their index, whose blocks must
+    // carry their entry numbers for the write path to step through it. A
+    // tree that cannot be walked is found again, and refused, when a block
+    // is first written.
+    CIndexWriter writer(chan_, head_, file_, &indexPath_, &cursor_, &headChanged_);
+    writer.CheckEntryNumbers();
+  }
   head_->kind = kind;
 }
 
@@ -431,10 +439,256 @@ bool CKel64Chan::IsModified() {
 
 int CKel64Chan::Commit() {
   Guard g(lock_);
-  if (!headChanged_) return kOk;
-  const int r = file_->WriteChanHead(chan_);
-  if (r == kOk) headChanged_ = false;
-  return r;
+  int first = kOk;
+  const auto remember = [&first](int r) {
+    if (first == kOk && r < 0) first = r;
+  };
+  if (writeBlock_ && writeBlock_->IsDirty() && writeBlock_->Items() != 0) {
+    remember(WriteBlock(*writeBlock_));
+  }
+  CDataBlock* read = cursor_.Block();
+  if (read && read->IsDirty() && read->Items() != 0 && read->FilePos() != 0) {
+    const int r = file_->WriteRaw(read->Bytes(), kDataBlockSize,
+                                  static_cast<int64_t>(read->FilePos()));
+    if (r == kOk) read->SetDirty(false);
+    remember(r);
+  }
+  CIndexWriter writer(chan_, head_, file_, &indexPath_, &cursor_, &headChanged_);
+  remember(writer.WriteAllLevels());
+  if (headChanged_) {
+    const int r = file_->WriteChanHead(chan_);
+    if (r == kOk) headChanged_ = false;
+    remember(r);
+  }
+  return first;
+}
+
+// --- Writing ---------------------------------------------------------------------
+
+namespace {
+
+TSTime64 ItemTime(const uint8_t* item) {
+  TSTime64 t;
+  std::memcpy(&t, item, sizeof t);
+  return t;
+}
+
+// The typed block operations, chosen by sample type.
+int AddSamples(CDataBlock& b, const int16_t*& in, uint64_t n, TSTime64 t) {
+  return b.AddWaveS(in, n, t);
+}
+int AddSamples(CDataBlock& b, const float*& in, uint64_t n, TSTime64 t) {
+  return b.AddWaveF(in, n, t);
+}
+int ChangeBlockSamples(CDataBlock& b, const int16_t* in, uint64_t n, TSTime64 t, uint64_t* first) {
+  return b.ChangeWaveS(in, n, t, first);
+}
+int ChangeBlockSamples(CDataBlock& b, const float* in, uint64_t n, TSTime64 t, uint64_t* first) {
+  return b.ChangeWaveF(in, n, t, first);
+}
+
+}  // namespace
+
+TSTime64 CKel64Chan::LastTimeLocked() const {
+  if (writeBlock_ && writeBlock_->Items() != 0) {
+    return std::max(writeBlock_->EndTime(), head_->lastTime);
+  }
+  return head_->lastTime;
+}
+
+int CKel64Chan::WriteBlock(CDataBlock& block) {
+  CIndexWriter writer(chan_, head_, file_, &indexPath_, &cursor_, &headChanged_);
+  const int r = writer.WriteBlock(block);
+  if (r < 0) return r;
+  file_->ExtendMaxTime(head_->lastTime);
+  return kOk;
+}
+
+int CKel64Chan::AttachWriteBlock(std::unique_ptr<CDataBlock> block) {
+  Guard g(lock_);
+  return AttachWriteBlockLocked(std::move(block));
+}
+
+int CKel64Chan::AttachWriteBlockLocked(std::unique_ptr<CDataBlock> block) {
+  if (!block) return kErrWrongKind;
+  block->Reset();
+  if (head_->blocksUsed != 0 && head_->lastTime >= 0) {
+    // The last disk block: the read cursor finds and checks it, and its
+    // image becomes the write block's.
+    int rc = cursor_.FindBlock(head_->lastTime);
+    if (rc < 0) return rc;
+    CDataBlock* last = cursor_.Block();
+    if (last == nullptr || cursor_.CurBlock() < 0 ||
+        static_cast<uint64_t>(cursor_.CurBlock()) + 1 != head_->blocksUsed) {
+      return kErrCorrupt;
+    }
+    if (last->IsDirty() && last->Items() != 0 && last->FilePos() != 0) {
+      // An edit not yet written goes to the file first, so both copies agree.
+      rc = file_->WriteRaw(last->Bytes(), kDataBlockSize, static_cast<int64_t>(last->FilePos()));
+      if (rc < 0) return rc;
+      last->SetDirty(false);
+    }
+    std::memcpy(block->Bytes(), last->Bytes(), kDataBlockSize);
+    block->ForgetLastRun();
+    block->SetFilePos(last->FilePos());
+    block->SetDirty(false);
+  }
+  writeBlock_ = std::move(block);
+  return kOk;
+}
+
+int CKel64Chan::EnsureWriteBlockLocked() {
+  if (writeBlock_) return kOk;
+  return AttachWriteBlockLocked(NewDataBlock(chan_, *head_));
+}
+
+void CKel64Chan::DropEmptyWriteBlock() {
+  if (writeBlock_ && writeBlock_->Items() == 0) writeBlock_.reset();
+}
+
+template <typename Add>
+int CKel64Chan::AppendItemsLocked(const uint8_t* in, uint64_t n, uint64_t itemBytes, Add add) {
+  if (n == 0) return kOk;
+  // Reads bisect on item times, so the whole call is checked before any of
+  // it is stored.
+  TSTime64 prev = LastTimeLocked();
+  for (uint64_t i = 0; i < n; ++i) {
+    const TSTime64 t = ItemTime(in + i * itemBytes);
+    if (t <= prev || t >= kMaxTime64) return kErrTimeOrder;
+    prev = t;
+  }
+  int rc = EnsureWriteBlockLocked();
+  if (rc < 0) return rc;
+  CDataBlock& block = *writeBlock_;
+  while (n > 0) {
+    // A full block whose write failed must reach the file before the block
+    // is emptied for the next items.
+    if (block.Items() >= block.MaxItems() && block.IsDirty()) {
+      rc = WriteBlock(block);
+      if (rc < 0) return rc;
+    }
+    const int k = add(block, in, n);
+    if (k <= 0) {
+      DropEmptyWriteBlock();
+      return k < 0 ? k : kErrCorrupt;
+    }
+    n -= static_cast<uint64_t>(k);
+    if (block.Items() >= block.MaxItems()) {
+      rc = WriteBlock(block);
+      if (rc < 0) return rc;
+    }
+  }
+  return kOk;
+}
+
+int CKel64Chan::WriteEvents(const TSTime64*, uint64_t) { return kErrWrongKind; }
+int CKel64Chan::WriteMarkers(const TMarker*, uint64_t) { return kErrWrongKind; }
+int CKel64Chan::WriteExtMarks(const uint8_t*, uint64_t) { return kErrWrongKind; }
+TSTime64 CKel64Chan::WriteWaveS(const int16_t*, uint64_t, TSTime64) { return kErrWrongKind; }
+TSTime64 CKel64Chan::WriteWaveF(const float*, uint64_t, TSTime64) { return kErrWrongKind; }
+int CKel64Chan::ChangeWaveS(const int16_t*, uint64_t, TSTime64) { return kErrWrongKind; }
+int CKel64Chan::ChangeWaveF(const float*, uint64_t, TSTime64) { return kErrWrongKind; }
+int CKel64Chan::EditMarker(TSTime64, const uint8_t*, uint64_t) { return kErrWrongKind; }
+
+void CKel64Chan::SetPreTrig(uint16_t preTrig) {
+  Guard g(lock_);
+  if (head_->preTrig != preTrig) {
+    head_->preTrig = preTrig;
+    headChanged_ = true;
+  }
+}
+
+int CKel64Chan::EditItemLocked(TSTime64 t, const uint8_t* item, uint64_t bytes) {
+  if (bytes > head_->itemSize) return kErrBadArg;
+  if (writeBlock_ && writeBlock_->Items() != 0 && t >= writeBlock_->FirstTime()) {
+    return writeBlock_->EditMarker(t, item, bytes);
+  }
+  const int rc = cursor_.FindBlock(t);
+  if (rc < 0) return rc;
+  if (rc == 1) return 0;
+  return cursor_.Block()->EditMarker(t, item, bytes);
+}
+
+template <typename Sample>
+int CKel64Chan::ChangeSamplesLocked(const Sample* data, uint64_t n, TSTime64 t) {
+  const TSTime64 divide = head_->divide;
+  uint64_t remaining = n;  // leading samples still to be done
+  const TSTime64 limit = WriteLimitLocked();
+  if (writeBlock_ && writeBlock_->Items() != 0) {
+    uint64_t first = 0;
+    const int r = ChangeBlockSamples(*writeBlock_, data, n, t, &first);
+    if (r == 0) return kOk;  // t lies after every stored sample
+    if (r > 0) remaining = first;
+    if (remaining == 0) return kOk;
+  }
+  int rc = cursor_.FindBlock(t);
+  if (rc < 0) return rc;
+  while (rc == 0 && remaining > 0) {
+    CDataBlock& block = *cursor_.Block();
+    // The write block holds the newer image of the channel's last block.
+    if (block.FirstTime() >= limit) break;
+    uint64_t first = 0;
+    const int r = ChangeBlockSamples(block, data, remaining, t, &first);
+    if (r < 0) break;  // every remaining sample lies before this block
+    if (r > 0) {
+      const uint64_t done = std::min<uint64_t>(first + static_cast<uint64_t>(r), remaining);
+      data += done;
+      remaining -= done;
+      t += static_cast<TSTime64>(done) * divide;
+    }
+    if (block.IsDirty() && block.FilePos() != 0) {
+      rc = file_->WriteRaw(block.Bytes(), kDataBlockSize, static_cast<int64_t>(block.FilePos()));
+      if (rc < 0) return rc;
+      block.SetDirty(false);
+    }
+    if (remaining > 0) rc = cursor_.NextBlock();
+  }
+  return rc < 0 ? rc : kOk;
+}
+
+template <typename Sample>
+TSTime64 CKel64Chan::WriteSamples(const Sample* data, uint64_t n, TSTime64 t) {
+  if (n == 0) return t;
+  Guard g(lock_);
+  const TSTime64 divide = head_->divide;
+  if (t < 0 || t >= kMaxTime64 || divide < 1) return kErrOutOfRange;
+  // Every sample time, and the time after the last, must be a tick time.
+  if (n > static_cast<uint64_t>((kMaxTime64 - t) / divide)) return kErrOutOfRange;
+  const TSTime64 last = LastTimeLocked();
+  if (t <= last) {
+    const int rc = ChangeSamplesLocked(data, n, t);
+    if (rc < 0) return rc;
+    const TSTime64 end = t + static_cast<TSTime64>(n) * divide;
+    if (end - divide <= last) return end;
+    const uint64_t k = static_cast<uint64_t>((last - t) / divide + 1);
+    data += k;
+    n -= k;
+    t += static_cast<TSTime64>(k) * divide;
+  }
+  int rc = EnsureWriteBlockLocked();
+  if (rc < 0) return rc;
+  CDataBlock& block = *writeBlock_;
+  while (n > 0) {
+    const int m = AddSamples(block, data, n, t);
+    if (m < 0) return m;
+    if (m > 0) {
+      n -= static_cast<uint64_t>(m);
+      t += static_cast<TSTime64>(m) * divide;
+      continue;
+    }
+    // Nothing fitted: with the block empty the samples can never be stored
+    // (their times run out of the tick range); otherwise the block is full.
+    if (block.Items() == 0) {
+      DropEmptyWriteBlock();
+      return kErrOutOfRange;
+    }
+    if (block.IsDirty()) {
+      rc = WriteBlock(block);
+      if (rc < 0) return rc;
+    }
+    block.Reset();
+  }
+  return t;
 }
 
 bool CKel64Chan::LastLevel() { return false; }
@@ -450,6 +704,16 @@ CAdcChan::CAdcChan(TKel64File* file, uint16_t chan, TSTime64 divide) : CKel64Cha
   head_->divide = divide;
 }
 
+TSTime64 CAdcChan::WriteWaveS(const int16_t* data, uint64_t n, TSTime64 t) {
+  return WriteSamples(data, n, t);
+}
+
+int CAdcChan::ChangeWaveS(const int16_t* data, uint64_t n, TSTime64 t) {
+  if (n == 0) return kOk;
+  Guard g(lock_);
+  return ChangeSamplesLocked(data, n, t);
+}
+
 int CAdcChan::ReadWaveS(int16_t* out, TReadRange& range, TSTime64* tFirst,
                         const CMarkFilter* filter) {
   if (!range.IsOpen()) return 0;
@@ -461,6 +725,16 @@ CRealWChan::CRealWChan(TKel64File* file, uint16_t chan, TSTime64 divide)
     : CKel64Chan(file, chan, RealWave) {
   head_->itemSize = 4;
   head_->divide = divide;
+}
+
+TSTime64 CRealWChan::WriteWaveF(const float* data, uint64_t n, TSTime64 t) {
+  return WriteSamples(data, n, t);
+}
+
+int CRealWChan::ChangeWaveF(const float* data, uint64_t n, TSTime64 t) {
+  if (n == 0) return kOk;
+  Guard g(lock_);
+  return ChangeSamplesLocked(data, n, t);
 }
 
 int CRealWChan::ReadWaveF(float* out, TReadRange& range, TSTime64* tFirst, const CMarkFilter*) {
@@ -509,9 +783,71 @@ CEventChan::CEventChan(TKel64File* file, uint16_t chan, TDataKind kind)
   head_->itemSize = 8;
 }
 
+int CEventChan::WriteEvents(const TSTime64* times, uint64_t n) {
+  if (n == 0) return kOk;
+  Guard g(lock_);
+  return AppendItemsLocked(reinterpret_cast<const uint8_t*>(times), n, kEventBytes,
+                           [](CDataBlock& b, const uint8_t*& in, uint64_t k) {
+                             const TSTime64* p = reinterpret_cast<const TSTime64*>(in);
+                             const int r = b.AddEvents(p, k);
+                             in = reinterpret_cast<const uint8_t*>(p);
+                             return r;
+                           });
+}
+
 CMarkerChan::CMarkerChan(TKel64File* file, uint16_t chan, TDataKind kind)
     : CKel64Chan(file, chan, kind) {
   head_->itemSize = 16;
+}
+
+namespace {
+int AddMarkerItems(CDataBlock& b, const uint8_t*& in, uint64_t k) {
+  const TMarker* p = reinterpret_cast<const TMarker*>(in);
+  const int r = b.AddMarkers(p, k);
+  in = reinterpret_cast<const uint8_t*>(p);
+  return r;
+}
+}  // namespace
+
+int CMarkerChan::WriteMarkers(const TMarker* items, uint64_t n) {
+  if (n == 0) return kOk;
+  Guard g(lock_);
+  return AppendItemsLocked(reinterpret_cast<const uint8_t*>(items), n, kMarkerBytes,
+                           AddMarkerItems);
+}
+
+int CMarkerChan::WriteEvents(const TSTime64* times, uint64_t n) {
+  if (n == 0) return kOk;
+  Guard g(lock_);
+  if (head_->kind != Level) return kErrWrongKind;
+  // The level state must come from the last stored change, which the write
+  // block holds once attached.
+  int rc = EnsureWriteBlockLocked();
+  if (rc < 0) return rc;
+  const bool level = writeBlock_->Items() != 0 ? writeBlock_->LastCode() != 0
+                                               : (head_->flags & 1u) != 0;
+  const uint32_t c0 = level ? 0 : 1;
+  std::vector<TMarker> changes;
+  changes.reserve(static_cast<size_t>(std::min<uint64_t>(n, 1u << 20)));
+  for (uint64_t i = 0; i < n; ++i) {
+    if (i + 1 < n && times[i] == times[i + 1]) {
+      ++i;  // a change and its reversal at the same time leave nothing
+      continue;
+    }
+    TMarker m{};
+    m.time = times[i];
+    le::PutU32(m.code, i % 2 == 0 ? c0 : 1 - c0);
+    changes.push_back(m);
+  }
+  rc = AppendItemsLocked(reinterpret_cast<const uint8_t*>(changes.data()), changes.size(),
+                         kMarkerBytes, AddMarkerItems);
+  DropEmptyWriteBlock();
+  return rc;
+}
+
+int CMarkerChan::EditMarker(TSTime64 t, const uint8_t* item, uint64_t bytes) {
+  Guard g(lock_);
+  return EditItemLocked(t, item, bytes);
 }
 
 int CMarkerChan::ReadLevels(TSTime64* out, TReadRange& range, bool* level) {
@@ -563,6 +899,20 @@ CExtMarkChan::CExtMarkChan(TKel64File* file, uint16_t chan, TDataKind kind, uint
   head_->rows = rows;
   head_->cols = cols;
   head_->divide = divide;
+}
+
+int CExtMarkChan::WriteExtMarks(const uint8_t* items, uint64_t n) {
+  if (n == 0) return kOk;
+  Guard g(lock_);
+  return AppendItemsLocked(items, n, head_->itemSize,
+                           [](CDataBlock& b, const uint8_t*& in, uint64_t k) {
+                             return b.AddExtMarks(in, k);
+                           });
+}
+
+int CExtMarkChan::EditMarker(TSTime64 t, const uint8_t* item, uint64_t bytes) {
+  Guard g(lock_);
+  return EditItemLocked(t, item, bytes);
 }
 
 int CExtMarkChan::ReadWaveS(int16_t* out, TReadRange& range, TSTime64* tFirst,

@@ -16,6 +16,11 @@
 // the range's block budget (TReadRange::nTries) so that a long read hands
 // the channel back to other threads every few blocks.
 //
+// Writing: new items go into the write block; a block that fills is placed
+// in the file and listed in the index through CIndexWriter, and the object
+// is reused for the next block. Commit brings the incomplete last block, the
+// write path's index nodes and the header record to the file.
+//
 // Locks: the channel mutex guards the header record and everything the
 // object holds (cursor, read block, write path, write block). Texts are
 // changed under the file's main mutex, taken inside the channel mutex; block
@@ -134,7 +139,9 @@ class CKel64Chan {
   virtual int64_t ChanBytes();
   // Whether anything of the channel differs from the file.
   virtual bool IsModified();
-  // Brings everything unsaved to the file; here, the header record.
+  // Brings everything unsaved to the file: the write block, a changed read
+  // block, the dirty index levels of the write path and the header record.
+  // Every step is tried; the first error is returned.
   virtual int Commit();
   // The level state of a level channel (see CMarkerChan); false for others.
   virtual bool LastLevel();
@@ -148,6 +155,37 @@ class CKel64Chan {
   // negative scale).
   void ShortsToFloats(float* out, const int16_t* in, uint64_t n) const;
   void FloatsToShorts(int16_t* out, const float* in, uint64_t n) const;
+
+  // --- Writing ----------------------------------------------------------------
+  // Appends are made in time order: a write whose first item is not after the
+  // channel's last stored item, or whose items are not in ascending order, is
+  // refused with kErrTimeOrder before anything is stored. Full blocks go to
+  // the file as they fill; the last, incomplete one stays in the write block
+  // until Commit. Each returns 0 or a negative status; a channel whose items
+  // have another layout gives kErrWrongKind.
+  virtual int WriteEvents(const TSTime64* times, uint64_t n);
+  virtual int WriteMarkers(const TMarker* items, uint64_t n);
+  // Items of ItemSize() bytes each, laid out as ReadExtMarks delivers them.
+  virtual int WriteExtMarks(const uint8_t* items, uint64_t n);
+  // n samples, the first at time t, the rest one divide apart. Samples at or
+  // before the channel's last stored sample overwrite stored samples (those
+  // falling in gaps are dropped); the rest are appended, continuing the last
+  // run when they follow it exactly and opening a new run after a gap.
+  // Returns the time one divide after the last sample, or a negative status.
+  virtual TSTime64 WriteWaveS(const int16_t* data, uint64_t n, TSTime64 t);
+  virtual TSTime64 WriteWaveF(const float* data, uint64_t n, TSTime64 t);
+  // Overwrites stored samples only; 0 or a negative status.
+  virtual int ChangeWaveS(const int16_t* data, uint64_t n, TSTime64 t);
+  virtual int ChangeWaveF(const float* data, uint64_t n, TSTime64 t);
+  // Replaces bytes 8 to bytes - 1 (codes and payload) of the item at time t:
+  // 1 when it was found, 0 when no item lies at t, kErrBadArg for more bytes
+  // than an item holds.
+  virtual int EditMarker(TSTime64 t, const uint8_t* item, uint64_t bytes);
+  // Makes block the write block; when the channel has disk blocks its last
+  // one is loaded into it, so that appending continues that block.
+  int AttachWriteBlock(std::unique_ptr<CDataBlock> block);
+  // The pre-trigger point count of an extended-marker channel.
+  void SetPreTrig(uint16_t preTrig);
 
   // --- Saving (channels that buffer their newest data override these) ------
   virtual void Save(TSTime64 t, bool save);
@@ -179,6 +217,30 @@ class CKel64Chan {
   // kind 6 channel (the filter's trace selector picks it); lock_ held.
   int ReadShortsLocked(int16_t* out, TReadRange& range, TSTime64* tFirst,
                        const CMarkFilter* filter);
+  // Time of the channel's last stored item or sample: the write block's
+  // last, else the header's lastTime (-1 for none). lock_ held.
+  TSTime64 LastTimeLocked() const;
+  // Places block in the file (CIndexWriter) and extends the file's maximum
+  // time to the channel's lastTime. lock_ held.
+  int WriteBlock(CDataBlock& block);
+  int AttachWriteBlockLocked(std::unique_ptr<CDataBlock> block);
+  // The write block for an append, attaching a new one when there is none.
+  int EnsureWriteBlockLocked();
+  // A write block left empty (after a failed append) would hide the disk
+  // blocks from reads; it is dropped. lock_ held.
+  void DropEmptyWriteBlock();
+  // Appends n items of itemBytes each from in (time at offset 0 of each) via
+  // add(block, in, n), writing every block that fills. lock_ held.
+  template <typename Add>
+  int AppendItemsLocked(const uint8_t* in, uint64_t n, uint64_t itemBytes, Add add);
+  // The waveform write and overwrite, for 16-bit and float samples.
+  template <typename Sample>
+  TSTime64 WriteSamples(const Sample* data, uint64_t n, TSTime64 t);
+  template <typename Sample>
+  int ChangeSamplesLocked(const Sample* data, uint64_t n, TSTime64 t);
+  // EditMarker on the block holding t. lock_ held.
+  int EditItemLocked(TSTime64 t, const uint8_t* item, uint64_t bytes);
+
   // kOk when the channel's kind is one of the kinds [lo, hi]; else
   // kErrWrongKind, or kErrNoChannel for a slot without a kind. lock_ held.
   int CheckKindLocked(uint8_t lo, uint8_t hi) const;
@@ -202,6 +264,8 @@ class CKel64Chan {
 class CAdcChan : public CKel64Chan {
  public:
   CAdcChan(TKel64File* file, uint16_t chan, TSTime64 divide);
+  TSTime64 WriteWaveS(const int16_t* data, uint64_t n, TSTime64 t) override;
+  int ChangeWaveS(const int16_t* data, uint64_t n, TSTime64 t) override;
   int ReadWaveS(int16_t* out, TReadRange& range, TSTime64* tFirst,
                 const CMarkFilter* filter) override;
 };
@@ -211,6 +275,8 @@ class CAdcChan : public CKel64Chan {
 class CRealWChan : public CKel64Chan {
  public:
   CRealWChan(TKel64File* file, uint16_t chan, TSTime64 divide);
+  TSTime64 WriteWaveF(const float* data, uint64_t n, TSTime64 t) override;
+  int ChangeWaveF(const float* data, uint64_t n, TSTime64 t) override;
   int ReadWaveS(int16_t* out, TReadRange& range, TSTime64* tFirst,
                 const CMarkFilter* filter) override;
   int ReadWaveF(float* out, TReadRange& range, TSTime64* tFirst, const CMarkFilter* filter) override;
@@ -220,6 +286,7 @@ class CRealWChan : public CKel64Chan {
 class CEventChan : public CKel64Chan {
  public:
   CEventChan(TKel64File* file, uint16_t chan, TDataKind kind);
+  int WriteEvents(const TSTime64* times, uint64_t n) override;
 };
 
 // Kinds 4 and 5. A level channel (kind 4) stores its changes as markers
@@ -229,9 +296,15 @@ class CEventChan : public CKel64Chan {
 // it is 0); with no change before either, from the initial level in flags
 // bit 0 (true when it is clear). LastLevel is the first code byte of the
 // write block's last change (not 0), or without one the initial level.
+// WriteEvents (level channels only) stores change times as markers whose
+// code alternates from the level after LastLevel; two equal adjacent times
+// cancel and neither is stored.
 class CMarkerChan : public CKel64Chan {
  public:
   CMarkerChan(TKel64File* file, uint16_t chan, TDataKind kind);
+  int WriteEvents(const TSTime64* times, uint64_t n) override;
+  int WriteMarkers(const TMarker* items, uint64_t n) override;
+  int EditMarker(TSTime64 t, const uint8_t* item, uint64_t bytes) override;
   int ReadLevels(TSTime64* out, TReadRange& range, bool* level) override;
   bool LastLevel() override;
 };
@@ -241,6 +314,8 @@ class CExtMarkChan : public CKel64Chan {
  public:
   CExtMarkChan(TKel64File* file, uint16_t chan, TDataKind kind, uint16_t rows, uint16_t cols,
                TSTime64 divide);
+  int WriteExtMarks(const uint8_t* items, uint64_t n) override;
+  int EditMarker(TSTime64 t, const uint8_t* item, uint64_t bytes) override;
   int ReadWaveS(int16_t* out, TReadRange& range, TSTime64* tFirst,
                 const CMarkFilter* filter) override;
 };

@@ -791,15 +791,67 @@ int TKel64File::ReadExtMarks(uint16_t chan, TExtMark* items, int max, TSTime64 t
 }
 
 // --- Creating files and channels, writing, deleting ------------------------------
-// The guards callers rely on are in place; the work itself is refused with
-// kErrWrongKind.
 
-int TKel64File::Create(const char*, uint16_t nChans, uint32_t extraBytes) {
-  if (nChans > kMaxChans || (nChans >= kMinChans && extraBytes > 65536)) return kErrBadArg;
-  Guard g(mainLock_);
-  Guard h(handleLock_);
-  if (file_) return kErrAlreadyOpen;
-  return kErrWrongKind;
+int TKel64File::Create(const char* path, uint16_t nChans, uint32_t extraBytes) {
+  if (nChans < kMinChans) {
+    nChans = kMinChans;
+  } else if (nChans > kMaxChans || extraBytes > 65536) {
+    return kErrBadArg;
+  }
+  // The whole extra-data area must fit in the header space, with the
+  // channel table after it.
+  if (static_cast<uint64_t>(kFileHeadSize) + extraBytes +
+          static_cast<uint64_t>(nChans) * kChanHeadSize + 8 >
+      kMaxHeadSpace) {
+    return kErrBadArg;
+  }
+  int r;
+  {
+    ExclusiveGuard table(chanTableLock_);
+    Guard g(mainLock_);
+    {
+      Guard h(handleLock_);
+      if (file_) return kErrAlreadyOpen;
+    }
+    if (path == nullptr) return kErrNoFile;
+    std::unique_ptr<platform::File> file =
+        platform::Files().Open(path, platform::Access::kReadWrite,
+                               platform::Disposition::kCreateAlways, platform::Share::kNone);
+    if (!file) return kErrNoFile;
+    {
+      Guard h(handleLock_);
+      file_ = std::move(file);
+    }
+    readOnly_ = false;
+    r = CreateLocked(nChans, extraBytes);
+  }
+  if (r != kOk) Close();
+  return r;
+}
+
+int TKel64File::CreateLocked(uint16_t nChans, uint32_t extraBytes) {
+  chans_.clear();
+  chans_.resize(nChans);
+  chanHeads_.assign(nChans, TChanHead());
+  strings_ = CStringTable();
+  head_ = TFileHead::NewFile(nChans, extraBytes);
+  headDirty_ = true;
+  int r = WriteHeadLocked();
+  if (r != kOk) return r;
+  // Continuation blocks taken from here on change the header again; they
+  // leave it dirty for the next Commit or Close.
+  const std::vector<uint8_t> zeros(std::min<uint32_t>(extraBytes, 32768), 0);
+  for (uint32_t done = 0; done < extraBytes;) {
+    const uint32_t piece = std::min<uint32_t>(extraBytes - done, 32768);
+    r = WriteHeaderSpaceLocked(zeros.data(), piece, static_cast<uint64_t>(head_.extraOffset) + done);
+    if (r != kOk) return r;
+    done += piece;
+  }
+  std::vector<uint8_t> table(static_cast<size_t>(nChans) * kChanHeadSize);
+  for (uint32_t i = 0; i < nChans; ++i) chanHeads_[i].Encode(&table[i * kChanHeadSize]);
+  r = WriteHeaderSpaceLocked(table.data(), static_cast<uint32_t>(table.size()), head_.chanOffset);
+  if (r != kOk) return r;
+  return WriteStringTableLocked();
 }
 
 int TKel64File::EmptyFile() {
@@ -822,29 +874,41 @@ double TKel64File::SetBuffering(int chan, uint64_t, double) {
   return kErrWrongKind;
 }
 
-namespace {
-// Refusal common to the channel-creating operations: a read-only file, a slot
-// out of range, a slot already holding a channel.
-int PrepareSlotGuard(bool readOnly, uint16_t chan, size_t slots, bool used) {
-  if (readOnly) return kErrReadOnly;
-  if (chan >= slots) return kErrNoChannel;
-  if (used) return kErrChannelUsed;
-  return kErrWrongKind;
+int TKel64File::PrepareSlotLocked(uint16_t chan) {
+  if (readOnly_) return kErrReadOnly;
+  {
+    Guard h(handleLock_);
+    if (!file_) return kErrNoFile;
+  }
+  if (chan >= chans_.size()) return kErrNoChannel;
+  if (chans_[chan]) return kErrChannelUsed;
+  return kOk;
 }
-}  // namespace
 
 int TKel64File::SetEventChan(uint16_t chan, double rate, TDataKind kind, uint32_t phyChan) {
   if (kind == Level) return SetLevelChan(chan, rate, phyChan);
   if (kind == Marker) return SetMarkerChan(chan, rate, kind, phyChan);
   if (kind != EventA && kind != EventB) return kErrBadArg;
   ExclusiveGuard table(chanTableLock_);
-  return PrepareSlotGuard(readOnly_, chan, chans_.size(), Chan(chan) != nullptr);
+  const int r = PrepareSlotLocked(chan);
+  if (r != kOk) return r;
+  auto ch = std::make_unique<CEventChan>(this, chan, kind);
+  ch->SetPhyChan(static_cast<int32_t>(phyChan));
+  ch->IdealRate(rate);
+  chans_[chan] = std::move(ch);
+  return kOk;
 }
 
-int TKel64File::SetMarkerChan(uint16_t chan, double, TDataKind kind, uint32_t) {
+int TKel64File::SetMarkerChan(uint16_t chan, double rate, TDataKind kind, uint32_t phyChan) {
   if (kind != Level && kind != Marker) return kErrWrongKind;
   ExclusiveGuard table(chanTableLock_);
-  return PrepareSlotGuard(readOnly_, chan, chans_.size(), Chan(chan) != nullptr);
+  const int r = PrepareSlotLocked(chan);
+  if (r != kOk) return r;
+  auto ch = std::make_unique<CMarkerChan>(this, chan, kind);
+  ch->SetPhyChan(static_cast<int32_t>(phyChan));
+  ch->IdealRate(rate);
+  chans_[chan] = std::move(ch);
+  return kOk;
 }
 
 int TKel64File::SetLevelChan(uint16_t chan, double rate, uint32_t phyChan) {
@@ -855,8 +919,8 @@ int TKel64File::SetTextMarkChan(uint16_t chan, double rate, uint64_t maxChars, u
   return SetExtMarkChan(chan, rate, TextMark, maxChars, 1, phyChan, 0, 0);
 }
 
-int TKel64File::SetExtMarkChan(uint16_t chan, double, TDataKind kind, uint64_t rows, uint64_t cols,
-                               uint32_t, TSTime64 divide, int preTrig) {
+int TKel64File::SetExtMarkChan(uint16_t chan, double rate, TDataKind kind, uint64_t rows,
+                               uint64_t cols, uint32_t phyChan, TSTime64 divide, int preTrig) {
   if (rows == 0 || cols == 0) return kErrBadArg;
   if (kind == WaveMark) {
     if (divide < 1) return kErrBadArg;
@@ -866,20 +930,46 @@ int TKel64File::SetExtMarkChan(uint16_t chan, double, TDataKind kind, uint64_t r
     return kErrNoChannel;
   }
   if (preTrig < 0 || static_cast<uint64_t>(preTrig) > rows - 1) return kErrBadArg;
+  // The shape must fit the record's 16-bit fields and at least one item a
+  // block.
   if (rows > 0xFFFF || cols > 0xFFFF ||
       ExtMarkItemSize(kind, rows, cols) > kDataBlockSize - kDiskBlockHeadSize) {
     return kErrBadArg;
   }
   ExclusiveGuard table(chanTableLock_);
-  return PrepareSlotGuard(readOnly_, chan, chans_.size(), Chan(chan) != nullptr);
+  const int r = PrepareSlotLocked(chan);
+  if (r != kOk) return r;
+  auto ch = std::make_unique<CExtMarkChan>(this, chan, kind, static_cast<uint16_t>(rows),
+                                           static_cast<uint16_t>(cols), divide);
+  ch->SetPhyChan(static_cast<int32_t>(phyChan));
+  ch->IdealRate(rate);
+  ch->SetPreTrig(static_cast<uint16_t>(preTrig));
+  chans_[chan] = std::move(ch);
+  return kOk;
 }
 
-int TKel64File::SetWaveChan(uint16_t chan, TSTime64 divide, TDataKind, double, uint32_t) {
+int TKel64File::SetWaveChan(uint16_t chan, TSTime64 divide, TDataKind kind, double rate,
+                            uint32_t phyChan) {
   ExclusiveGuard table(chanTableLock_);
-  const int r = PrepareSlotGuard(readOnly_, chan, chans_.size(), Chan(chan) != nullptr);
-  if (r != kErrWrongKind) return r;
+  const int r = PrepareSlotLocked(chan);
+  if (r != kOk) return r;
   if (divide <= 0) return kErrBadArg;
-  return kErrWrongKind;
+  if (kind != Adc && kind != RealWave) return kErrWrongKind;
+  double timeBase;
+  {
+    Guard g(mainLock_);
+    timeBase = head_.timeBase;
+  }
+  std::unique_ptr<CKel64Chan> ch;
+  if (kind == Adc) {
+    ch = std::make_unique<CAdcChan>(this, chan, divide);
+  } else {
+    ch = std::make_unique<CRealWChan>(this, chan, divide);
+  }
+  ch->SetPhyChan(static_cast<int32_t>(phyChan));
+  ch->IdealRate(rate > 0 ? rate : 1.0 / (timeBase * static_cast<double>(divide)));
+  chans_[chan] = std::move(ch);
+  return kOk;
 }
 
 int TKel64File::RefuseWrite(uint16_t chan) {
@@ -888,38 +978,56 @@ int TKel64File::RefuseWrite(uint16_t chan) {
   return Chan(chan) ? kErrWrongKind : kErrNoChannel;
 }
 
-int TKel64File::WriteEvents(uint16_t chan, const TSTime64*, uint64_t n) {
+int TKel64File::WriteEvents(uint16_t chan, const TSTime64* times, uint64_t n) {
   if (readOnly_) return kErrReadOnly;
-  return n == 0 ? 0 : RefuseWrite(chan);
+  if (n == 0) return kOk;
+  if (times == nullptr) return kErrBadArg;
+  return Dispatch(chan, kErrNoChannel, [&](CKel64Chan& c) { return c.WriteEvents(times, n); });
 }
 
 int TKel64File::WriteLevels(uint16_t chan, const TSTime64* times, uint64_t n) {
   return WriteEvents(chan, times, n);
 }
 
-int TKel64File::WriteMarkers(uint16_t chan, const TMarker*, uint64_t n) {
+int TKel64File::WriteMarkers(uint16_t chan, const TMarker* items, uint64_t n) {
   if (readOnly_) return kErrReadOnly;
-  return n == 0 ? 0 : RefuseWrite(chan);
+  if (n == 0) return kOk;
+  if (items == nullptr) return kErrBadArg;
+  return Dispatch(chan, kErrNoChannel, [&](CKel64Chan& c) { return c.WriteMarkers(items, n); });
 }
 
-int TKel64File::WriteExtMarks(uint16_t chan, const TExtMark*, uint64_t n) {
+int TKel64File::WriteExtMarks(uint16_t chan, const TExtMark* items, uint64_t n) {
   if (readOnly_) return kErrReadOnly;
-  return n == 0 ? 0 : RefuseWrite(chan);
+  if (n == 0) return kOk;
+  if (items == nullptr) return kErrBadArg;
+  return Dispatch(chan, kErrNoChannel, [&](CKel64Chan& c) {
+    return c.WriteExtMarks(reinterpret_cast<const uint8_t*>(items), n);
+  });
 }
 
-TSTime64 TKel64File::WriteWaveF(uint16_t chan, const float*, uint64_t n, TSTime64 tFrom) {
+TSTime64 TKel64File::WriteWaveF(uint16_t chan, const float* data, uint64_t n, TSTime64 tFrom) {
   if (readOnly_) return kErrReadOnly;
-  return n == 0 ? tFrom : RefuseWrite(chan);
+  if (n == 0) return tFrom;
+  if (data == nullptr) return kErrBadArg;
+  return Dispatch(chan, static_cast<TSTime64>(kErrNoChannel),
+                  [&](CKel64Chan& c) { return c.WriteWaveF(data, n, tFrom); });
 }
 
-TSTime64 TKel64File::WriteWaveS(uint16_t chan, const int16_t*, uint64_t n, TSTime64 tFrom) {
+TSTime64 TKel64File::WriteWaveS(uint16_t chan, const int16_t* data, uint64_t n, TSTime64 tFrom) {
   if (readOnly_) return kErrReadOnly;
-  return n == 0 ? tFrom : RefuseWrite(chan);
+  if (n == 0) return tFrom;
+  if (data == nullptr) return kErrBadArg;
+  return Dispatch(chan, static_cast<TSTime64>(kErrNoChannel),
+                  [&](CKel64Chan& c) { return c.WriteWaveS(data, n, tFrom); });
 }
 
-int TKel64File::EditMarker(uint16_t chan, TSTime64, const TMarker*, uint64_t bytes) {
+int TKel64File::EditMarker(uint16_t chan, TSTime64 t, const TMarker* item, uint64_t bytes) {
   if (bytes < 8) return kErrBadArg;
-  return RefuseWrite(chan);
+  if (readOnly_) return kErrReadOnly;
+  if (item == nullptr) return kErrBadArg;
+  return Dispatch(chan, kErrNoChannel, [&](CKel64Chan& c) {
+    return c.EditMarker(t, reinterpret_cast<const uint8_t*>(item), bytes);
+  });
 }
 
 }  // namespace vslk64

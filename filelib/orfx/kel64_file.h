@@ -178,6 +178,12 @@ class TKel64File : public CKel64File, public CBlockIo {
   // refusal of a writing operation this file does not perform.
   int RefuseWrite(uint16_t chan);
 
+  // Lays out and writes the header space of a new file.
+  int CreateLocked(uint16_t nChans, uint32_t extraBytes);
+  // The checks before a channel is made in slot chan: a writable open file,
+  // a slot in range and not in use. chanTableLock_ held exclusively.
+  int PrepareSlotLocked(uint16_t chan);
+
   int OpenLocked();
   int ReadStringTableLocked();
   int BuildChannelsLocked();

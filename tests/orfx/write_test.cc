@@ -1,0 +1,442 @@
+// Creating 64-bit format files and writing their channels, checked by
+// reading the files back through a separate read-only file object.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "filelib/kel64_file.h"
+#include "filelib/status.h"
+#include "tests/orfx/chan_file_util.h"
+#include "tests/support/temp_dir.h"
+
+namespace vslk64 {
+namespace {
+
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+
+std::unique_ptr<CKel64File> Reopen(const std::string& path) {
+  std::unique_ptr<CKel64File> f = NewKel64File();
+  EXPECT_EQ(f->Open(path.c_str(), 1, 0), kOk);
+  return f;
+}
+
+std::vector<TSTime64> ReadAllEvents(CKel64File& f, uint16_t chan, size_t max) {
+  std::vector<TSTime64> out(max + 1);
+  const int n = f.ReadEvents(chan, out.data(), static_cast<int>(out.size()), 0, kMaxTime64,
+                             nullptr);
+  EXPECT_GE(n, 0);
+  out.resize(n < 0 ? 0 : static_cast<size_t>(n));
+  return out;
+}
+
+// Contiguous stretches of a waveform channel, as successive reads give them.
+struct Stretch {
+  TSTime64 start;
+  std::vector<int16_t> samples;
+};
+std::vector<Stretch> ReadStretches(CKel64File& f, uint16_t chan) {
+  std::vector<Stretch> out;
+  TSTime64 from = 0;
+  std::vector<int16_t> buf(200000);
+  for (;;) {
+    TSTime64 first = -1;
+    const int n = f.ReadWaveS(chan, buf.data(), static_cast<int>(buf.size()), from, kMaxTime64,
+                              &first, nullptr);
+    EXPECT_GE(n, 0);
+    if (n <= 0) return out;
+    // A read stops at its buffer's end as well as at a gap.
+    if (out.empty() || first != from) out.push_back({first, {}});
+    out.back().samples.insert(out.back().samples.end(), buf.begin(), buf.begin() + n);
+    from = first + n * f.ChanDivide(chan);
+  }
+}
+
+TEST(Create, LaysOutSlotsAndRefusesBadArguments) {
+  TempDir dir;
+  const std::string path = dir.File("a.orfx");
+  struct Case {
+    uint16_t chans;
+    uint32_t extra;
+    int result;
+    int slots;
+  };
+  const Case cases[] = {
+      {10, 0, kOk, 32},       {2001, 0, kErrBadArg, 0}, {100, 65537, kErrBadArg, 0},
+      {400, 0, kOk, 400},     {40, 65536, kOk, 40},
+  };
+  for (const Case& c : cases) {
+    {
+      std::unique_ptr<CKel64File> f = NewKel64File();
+      ASSERT_EQ(f->Create(path.c_str(), c.chans, c.extra), c.result) << c.chans;
+      if (c.result != kOk) continue;
+      EXPECT_EQ(f->Create(path.c_str(), c.chans, c.extra), kErrAlreadyOpen);
+      EXPECT_TRUE(f->CanWrite());
+      EXPECT_EQ(f->Close(), kOk);
+    }
+    // 400 slots need a continuation block of header space; the file still
+    // opens and keeps its extra-data area.
+    std::unique_ptr<CKel64File> f = Reopen(path);
+    EXPECT_EQ(f->MaxChans(), c.slots);
+    EXPECT_EQ(f->GetExtraDataSize(), c.extra);
+    EXPECT_EQ(f->MaxTime(false), -1);
+    EXPECT_EQ(f->GetFreeChan(), 0);
+  }
+}
+
+TEST(Create, ChannelCreationChecks) {
+  TempDir dir;
+  std::unique_ptr<CKel64File> f = NewKel64File();
+  // No file yet: nothing to make a channel in.
+  EXPECT_EQ(f->SetEventChan(0, 1, EventA, 0), kErrNoFile);
+  ASSERT_EQ(f->Create(dir.File("c.orfx").c_str(), 32, 0), kOk);
+  struct Case {
+    const char* what;
+    int result;
+    int (*make)(CKel64File&);
+  };
+  const Case cases[] = {
+      {"event", kOk, [](CKel64File& f) { return f.SetEventChan(0, 10, EventA, 3); }},
+      {"slot used", kErrChannelUsed, [](CKel64File& f) { return f.SetWaveChan(0, 10, Adc, 0, 0); }},
+      {"slot out of range", kErrNoChannel,
+       [](CKel64File& f) { return f.SetEventChan(32, 10, EventB, 0); }},
+      {"event kind", kErrBadArg, [](CKel64File& f) { return f.SetEventChan(1, 10, RealWave, 0); }},
+      {"marker kind", kErrWrongKind,
+       [](CKel64File& f) { return f.SetMarkerChan(1, 10, EventA, 0); }},
+      {"text cols", kErrBadArg,
+       [](CKel64File& f) { return f.SetExtMarkChan(1, 1, TextMark, 10, 2, 0, 0, 0); }},
+      {"wavemark divide", kErrBadArg,
+       [](CKel64File& f) { return f.SetExtMarkChan(1, 1, WaveMark, 10, 1, 0, 0, 0); }},
+      {"pretrig", kErrBadArg,
+       [](CKel64File& f) { return f.SetExtMarkChan(1, 1, WaveMark, 10, 1, 0, 1, 10); }},
+      {"ext kind", kErrNoChannel,
+       [](CKel64File& f) { return f.SetExtMarkChan(1, 1, Marker, 10, 1, 0, 1, 0); }},
+      {"too big", kErrBadArg,
+       [](CKel64File& f) { return f.SetExtMarkChan(1, 1, RealMark, 4096, 4, 0, 0, 0); }},
+      {"wave divide", kErrBadArg, [](CKel64File& f) { return f.SetWaveChan(1, 0, Adc, 0, 0); }},
+      {"wave kind", kErrWrongKind,
+       [](CKel64File& f) { return f.SetWaveChan(1, 10, EventA, 0, 0); }},
+      {"wave", kOk, [](CKel64File& f) { return f.SetWaveChan(1, 10, Adc, 0, 7); }},
+      {"level via event", kOk, [](CKel64File& f) { return f.SetEventChan(2, 10, Level, 0); }},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.make(*f), c.result) << c.what;
+  EXPECT_EQ(f->ChanKind(0), EventA);
+  EXPECT_EQ(f->PhyChan(0), 3);
+  EXPECT_EQ(f->ChanKind(2), Level);
+  EXPECT_DOUBLE_EQ(f->IdealRate(1, -1), 100000.0);  // 1 / (1e-6 * 10)
+  EXPECT_EQ(f->ChanKind(3), ChanOff);
+}
+
+// Every kind through a full session: create, write, close, reopen
+// read-only, read back.
+TEST(Write, EveryKindRoundTrips) {
+  TempDir dir;
+  const std::string path = dir.File("kinds.orfx");
+  const std::vector<TSTime64> events = {5, 9, 100, 101, 5000};
+  std::vector<TMarker> markers;
+  for (int i = 0; i < 6; ++i) {
+    TMarker m{};
+    m.time = 10 + i * 7;
+    m.code[0] = static_cast<uint8_t>(i + 1);
+    m.code[3] = 0xEE;
+    markers.push_back(m);
+  }
+  constexpr uint64_t kRows = 5, kCols = 2;
+  // Wave marks: 16-byte head and 10 shorts, padded to 40 bytes.
+  constexpr size_t kItem = 40;
+  std::vector<uint8_t> marks(3 * kItem, 0);
+  for (int i = 0; i < 3; ++i) {
+    uint8_t* p = &marks[i * kItem];
+    const TSTime64 t = 1000 + i * 100;
+    std::memcpy(p, &t, sizeof t);
+    p[8] = static_cast<uint8_t>(i);
+    for (size_t k = 16; k < 36; ++k) p[k] = static_cast<uint8_t>(i * 31 + k);
+  }
+  std::vector<int16_t> shorts(1000);
+  std::vector<float> floats(1000);
+  for (int i = 0; i < 1000; ++i) {
+    shorts[i] = static_cast<int16_t>(i * 37 - 9000);
+    floats[i] = static_cast<float>(i) * 0.25f - 3.0f;
+  }
+  {
+    std::unique_ptr<CKel64File> f = NewKel64File();
+    ASSERT_EQ(f->Create(path.c_str(), 32, 0), kOk);
+    ASSERT_EQ(f->SetEventChan(0, 10, EventA, 0), kOk);
+    ASSERT_EQ(f->SetMarkerChan(1, 10, Marker, 0), kOk);
+    ASSERT_EQ(f->SetExtMarkChan(2, 10, WaveMark, kRows, kCols, 0, 4, 2), kOk);
+    ASSERT_EQ(f->SetWaveChan(3, 4, Adc, 0, 0), kOk);
+    ASSERT_EQ(f->SetWaveChan(4, 4, RealWave, 0, 0), kOk);
+    ASSERT_EQ(f->SetTextMarkChan(5, 1, 20, 0), kOk);
+    ASSERT_EQ(f->SetChanTitle(3, "volts"), kOk);
+    EXPECT_EQ(f->WriteEvents(0, events.data(), events.size()), kOk);
+    EXPECT_EQ(f->WriteMarkers(1, markers.data(), markers.size()), kOk);
+    EXPECT_EQ(f->WriteExtMarks(2, reinterpret_cast<const TExtMark*>(marks.data()), 3), kOk);
+    EXPECT_EQ(f->WriteWaveS(3, shorts.data(), 1000, 40), 40 + 4000);
+    EXPECT_EQ(f->WriteWaveF(4, floats.data(), 1000, 8), 8 + 4000);
+    // Wrong kinds are refused.
+    EXPECT_EQ(f->WriteMarkers(0, markers.data(), 1), kErrWrongKind);
+    EXPECT_EQ(f->WriteWaveS(0, shorts.data(), 1, 10000), kErrWrongKind);
+    EXPECT_EQ(f->WriteEvents(1, events.data(), 1), kErrWrongKind);  // markers, not levels
+    EXPECT_EQ(f->WriteEvents(9, events.data(), 1), kErrNoChannel);
+    EXPECT_TRUE(f->IsModified());
+    EXPECT_EQ(f->Commit(0), kOk);
+    EXPECT_FALSE(f->IsModified());
+    EXPECT_EQ(f->Close(), kOk);
+  }
+  std::unique_ptr<CKel64File> f = Reopen(path);
+  EXPECT_EQ(ReadAllEvents(*f, 0, 10), events);
+  std::vector<TMarker> gotMarkers(10);
+  ASSERT_EQ(f->ReadMarkers(1, gotMarkers.data(), 10, 0, kMaxTime64, nullptr), 6);
+  EXPECT_EQ(0, std::memcmp(gotMarkers.data(), markers.data(), 6 * sizeof(TMarker)));
+  std::vector<uint8_t> gotMarks(10 * kItem);
+  ASSERT_EQ(f->ReadExtMarks(2, reinterpret_cast<TExtMark*>(gotMarks.data()), 10, 0, kMaxTime64,
+                            nullptr),
+            3);
+  EXPECT_EQ(0, std::memcmp(gotMarks.data(), marks.data(), marks.size()));
+  uint64_t rows = 0, cols = 0;
+  EXPECT_EQ(f->GetExtMarkInfo(2, &rows, &cols), 2);
+  EXPECT_EQ(rows, kRows);
+  EXPECT_EQ(cols, kCols);
+  const std::vector<Stretch> wave = ReadStretches(*f, 3);
+  ASSERT_EQ(wave.size(), 1u);
+  EXPECT_EQ(wave[0].start, 40);
+  EXPECT_EQ(wave[0].samples, shorts);
+  std::vector<float> gotFloats(2000);
+  TSTime64 first = -1;
+  ASSERT_EQ(f->ReadWaveF(4, gotFloats.data(), 2000, 0, kMaxTime64, &first, nullptr), 1000);
+  EXPECT_EQ(first, 8);
+  gotFloats.resize(1000);
+  EXPECT_EQ(gotFloats, floats);
+  char title[16];
+  f->GetChanTitle(3, sizeof title, title);
+  EXPECT_STREQ(title, "volts");
+  EXPECT_EQ(f->ChanKind(5), TextMark);
+  EXPECT_EQ(f->MaxTime(false), 5000);  // the last event
+}
+
+TEST(Write, LevelsAlternateAndEqualTimesCancel) {
+  TempDir dir;
+  const std::string path = dir.File("levels.orfx");
+  {
+    std::unique_ptr<CKel64File> f = NewKel64File();
+    ASSERT_EQ(f->Create(path.c_str(), 32, 0), kOk);
+    ASSERT_EQ(f->SetLevelChan(0, 1, 0), kOk);
+    const TSTime64 a[] = {5, 5, 7, 20};
+    EXPECT_EQ(f->WriteLevels(0, a, 4), kOk);
+    const TSTime64 b[] = {30, 40, 40};
+    EXPECT_EQ(f->WriteLevels(0, b, 3), kOk);
+    EXPECT_EQ(f->Close(), kOk);
+  }
+  std::unique_ptr<CKel64File> f = Reopen(path);
+  TMarker m[8];
+  ASSERT_EQ(f->ReadMarkers(0, m, 8, 0, kMaxTime64, nullptr), 3);
+  // 7 is input position 2 (rises from the initial low level), 20 falls,
+  // 30 rises again; 40 and 40 cancel.
+  const TSTime64 times[] = {7, 20, 30};
+  const uint8_t codes[] = {1, 0, 1};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(m[i].time, times[i]);
+    EXPECT_EQ(m[i].code[0], codes[i]);
+  }
+  TSTime64 t[4];
+  bool level = false;
+  ASSERT_EQ(f->ReadLevels(0, t, 4, 0, kMaxTime64, &level), 3);
+  EXPECT_TRUE(level);  // the first change's code
+}
+
+TEST(Write, TimeOrderIsEnforced) {
+  TempDir dir;
+  std::unique_ptr<CKel64File> f = NewKel64File();
+  ASSERT_EQ(f->Create(dir.File("o.orfx").c_str(), 32, 0), kOk);
+  ASSERT_EQ(f->SetEventChan(0, 1, EventA, 0), kOk);
+  const TSTime64 first[] = {10, 20};
+  ASSERT_EQ(f->WriteEvents(0, first, 2), kOk);
+  const TSTime64 same[] = {20, 30};
+  const TSTime64 unordered[] = {30, 25};
+  EXPECT_EQ(f->WriteEvents(0, same, 2), kErrTimeOrder);
+  EXPECT_EQ(f->WriteEvents(0, unordered, 2), kErrTimeOrder);
+  const TSTime64 next[] = {21};
+  EXPECT_EQ(f->WriteEvents(0, next, 1), kOk);
+  EXPECT_EQ(ReadAllEvents(*f, 0, 10), (std::vector<TSTime64>{10, 20, 21}));
+  // Samples need tick times: none before 0, none past the last.
+  ASSERT_EQ(f->SetWaveChan(1, 10, Adc, 0, 0), kOk);
+  const int16_t s[4] = {};
+  EXPECT_EQ(f->WriteWaveS(1, s, 4, -10), kErrOutOfRange);
+  EXPECT_EQ(f->WriteWaveS(1, s, 4, kMaxTime64 - 30), kErrOutOfRange);
+  EXPECT_EQ(f->WriteWaveS(1, s, 4, kMaxTime64 - 40), kMaxTime64);
+}
+
+// Many blocks, so that the index grows a second level; gaps between
+// writes; an overwrite reaching back across a block boundary; continuing
+// the channel after the file was reopened for writing.
+TEST(Write, LongWaveformWithGapsAndOverwrite) {
+  TempDir dir;
+  const std::string path = dir.File("long.orfx");
+  constexpr TSTime64 kDiv = 2;
+  // 300 blocks of 32752 samples need two index levels.
+  constexpr int64_t kTotal = 300 * 32752 + 1000;
+  std::vector<int16_t> data(kTotal);
+  for (int64_t i = 0; i < kTotal; ++i) data[i] = static_cast<int16_t>(i * 7919);
+  const int64_t half = kTotal / 2;
+  const TSTime64 gapStart = 100 + (half - 1) * kDiv + 1000;  // a gap of 1000 ticks
+  {
+    std::unique_ptr<CKel64File> f = NewKel64File();
+    ASSERT_EQ(f->Create(path.c_str(), 32, 0), kOk);
+    ASSERT_EQ(f->SetWaveChan(0, kDiv, Adc, 0, 0), kOk);
+    // The first half in uneven pieces, which continue one run.
+    int64_t done = 0;
+    TSTime64 t = 100;
+    for (int64_t piece = 1; done < half; piece = piece * 3 + 1) {
+      const int64_t n = std::min<int64_t>(piece, half - done);
+      t = f->WriteWaveS(0, data.data() + done, static_cast<uint64_t>(n), t);
+      ASSERT_GT(t, 0);
+      done += n;
+    }
+    EXPECT_EQ(f->WriteWaveS(0, data.data() + half, kTotal - half, gapStart),
+              gapStart + (kTotal - half) * kDiv);
+    EXPECT_EQ(f->Close(), kOk);
+  }
+  // Reopened for writing: overwrite 40000 samples straddling blocks, then
+  // go on past the end (the last 10 overlap stored samples).
+  std::vector<int16_t> over(40000);
+  for (size_t i = 0; i < over.size(); ++i) over[i] = static_cast<int16_t>(-static_cast<int>(i));
+  const int64_t overAt = 50000;  // sample index
+  std::vector<int16_t> tail(500, 1234);
+  const TSTime64 end = gapStart + (kTotal - half) * kDiv;
+  {
+    std::unique_ptr<CKel64File> f = NewKel64File();
+    ASSERT_EQ(f->Open(path.c_str(), 0, 0), kOk);
+    EXPECT_EQ(f->WriteWaveS(0, over.data(), over.size(), 100 + overAt * kDiv),
+              100 + (overAt + 40000) * kDiv);
+    EXPECT_EQ(f->WriteWaveS(0, tail.data(), tail.size(), end - 10 * kDiv),
+              end + 490 * kDiv);
+    EXPECT_EQ(f->Close(), kOk);
+  }
+  std::copy(over.begin(), over.end(), data.begin() + overAt);
+  std::fill(data.end() - 10, data.end(), 1234);
+  std::unique_ptr<CKel64File> f = Reopen(path);
+  const std::vector<Stretch> s = ReadStretches(*f, 0);
+  ASSERT_EQ(s.size(), 2u);
+  EXPECT_EQ(s[0].start, 100);
+  EXPECT_EQ(s[1].start, gapStart);
+  ASSERT_EQ(static_cast<int64_t>(s[0].samples.size()), half);
+  ASSERT_EQ(static_cast<int64_t>(s[1].samples.size()), kTotal - half + 490);
+  EXPECT_TRUE(std::equal(s[0].samples.begin(), s[0].samples.end(), data.begin()));
+  EXPECT_TRUE(std::equal(data.begin() + half, data.end(), s[1].samples.begin()));
+  EXPECT_TRUE(std::all_of(s[1].samples.end() - 490, s[1].samples.end(),
+                          [](int16_t v) { return v == 1234; }));
+  EXPECT_EQ(f->MaxTime(false), end + 489 * kDiv);
+}
+
+// Events across hundreds of blocks, with a marker edit in a disk block and
+// in the write block, all committed and read back.
+TEST(Write, ManyMarkerBlocksAndEdits) {
+  TempDir dir;
+  const std::string path = dir.File("marks.orfx");
+  constexpr int kCount = 260 * 4095 + 17;  // two index levels
+  std::vector<TMarker> all(kCount);
+  for (int i = 0; i < kCount; ++i) {
+    all[i] = TMarker{};
+    all[i].time = 3 + static_cast<TSTime64>(i) * 5;
+    all[i].code[0] = static_cast<uint8_t>(i);
+  }
+  TMarker edit{};
+  edit.code[0] = 0xAB;
+  edit.code[1] = 0xCD;
+  {
+    std::unique_ptr<CKel64File> f = NewKel64File();
+    ASSERT_EQ(f->Create(path.c_str(), 32, 0), kOk);
+    ASSERT_EQ(f->SetMarkerChan(7, 1, Marker, 0), kOk);
+    for (int at = 0; at < kCount; at += 100000) {
+      const int n = std::min(100000, kCount - at);
+      ASSERT_EQ(f->WriteMarkers(7, all.data() + at, static_cast<uint64_t>(n)), kOk);
+    }
+    EXPECT_EQ(f->EditMarker(7, all[5000].time, &edit, 12), 1);
+    EXPECT_EQ(f->EditMarker(7, all[kCount - 1].time, &edit, 10), 1);
+    EXPECT_EQ(f->EditMarker(7, all[10].time + 1, &edit, 12), 0);
+    EXPECT_EQ(f->EditMarker(7, all[10].time, &edit, 17), kErrBadArg);
+    // Read back in the same session: disk blocks, then the write block.
+    std::vector<TMarker> got(kCount + 1);
+    EXPECT_EQ(f->ReadMarkers(7, got.data(), kCount + 1, 0, kMaxTime64, nullptr), kCount);
+    EXPECT_EQ(got[kCount - 1].code[1], 0xCD);
+    EXPECT_EQ(f->Close(), kOk);
+  }
+  all[5000].code[0] = 0xAB;
+  all[5000].code[1] = 0xCD;
+  all[kCount - 1].code[0] = 0xAB;
+  all[kCount - 1].code[1] = 0xCD;
+  std::unique_ptr<CKel64File> f = Reopen(path);
+  std::vector<TMarker> got(kCount + 1);
+  ASSERT_EQ(f->ReadMarkers(7, got.data(), kCount + 1, 0, kMaxTime64, nullptr), kCount);
+  EXPECT_EQ(0, std::memcmp(got.data(), all.data(), sizeof(TMarker) * kCount));
+  EXPECT_EQ(f->ChanBytes(7), 261 * 65536);
+}
+
+// A slot whose channel was deleted takes a new channel, which writes into
+// the old channel's blocks before the file grows.
+TEST(Write, DeletedSlotIsReusedWithItsBlocks) {
+  TempDir dir;
+  const std::string path = dir.File("reuse.orfx");
+  orfxtest::ChannelFile cf;
+  orfx_test::ChanFields old = chantest::Fields(EventA);
+  old.kind = ChanOff;
+  old.delKind = EventA;
+  std::vector<orfxtest::Bytes> blocks;
+  for (int b = 0; b < 3; ++b) {
+    blocks.push_back(orfxtest::EventBlock(3, chantest::Times(1000000 * b, 10, 8190)));
+  }
+  cf.AddChannel(3, old, blocks);
+  cf.AddChannel(4, chantest::Fields(EventB), {orfxtest::EventBlock(4, {7, 8})});
+  ASSERT_TRUE(cf.Write(path));
+  const std::vector<TSTime64> fresh = chantest::Times(5, 3, 8190 + 100);
+  int64_t size = 0;
+  {
+    std::unique_ptr<CKel64File> f = NewKel64File();
+    ASSERT_EQ(f->Open(path.c_str(), 0, 0), kOk);
+    size = f->FileSize();
+    EXPECT_EQ(f->SetEventChan(4, 1, EventA, 0), kErrChannelUsed);
+    ASSERT_EQ(f->SetEventChan(3, 1, EventB, 0), kOk);
+    ASSERT_EQ(f->WriteEvents(3, fresh.data(), fresh.size()), kOk);
+    EXPECT_EQ(ReadAllEvents(*f, 3, fresh.size()), fresh);
+    EXPECT_EQ(f->Close(), kOk);
+  }
+  std::unique_ptr<CKel64File> f = Reopen(path);
+  EXPECT_EQ(f->FileSize(), size);
+  EXPECT_EQ(f->ChanKind(3), EventB);
+  EXPECT_EQ(ReadAllEvents(*f, 3, fresh.size()), fresh);
+  EXPECT_EQ(ReadAllEvents(*f, 4, 5), (std::vector<TSTime64>{7, 8}));
+}
+
+TEST(Write, ReadOnlySessionLeavesFileUntouched) {
+  TempDir dir;
+  const std::string path = dir.File("ro.orfx");
+  {
+    std::unique_ptr<CKel64File> f = NewKel64File();
+    ASSERT_EQ(f->Create(path.c_str(), 32, 0), kOk);
+    ASSERT_EQ(f->SetEventChan(0, 1, EventB, 0), kOk);
+    const TSTime64 t[] = {1, 2, 3};
+    ASSERT_EQ(f->WriteEvents(0, t, 3), kOk);
+    ASSERT_EQ(f->Close(), kOk);
+  }
+  std::string before, after;
+  ASSERT_TRUE(ReadFileBytes(path, &before));
+  {
+    std::unique_ptr<CKel64File> f = Reopen(path);
+    const TSTime64 t[] = {10};
+    TMarker m{};
+    EXPECT_EQ(f->WriteEvents(0, t, 1), kErrReadOnly);
+    EXPECT_EQ(f->EditMarker(0, 1, &m, 12), kErrReadOnly);
+    EXPECT_EQ(f->SetEventChan(1, 1, EventA, 0), kErrReadOnly);
+    EXPECT_EQ(f->Commit(0), kErrReadOnly);
+    EXPECT_EQ(ReadAllEvents(*f, 0, 5).size(), 3u);
+    EXPECT_EQ(f->Close(), kOk);
+  }
+  ASSERT_TRUE(ReadFileBytes(path, &after));
+  EXPECT_EQ(before, after);
+}
+
+}  // namespace
+}  // namespace vslk64
