@@ -6,7 +6,10 @@
 //   nsinfo [--lib PATH] [--entity N] [--items K] [--csv] [FILE]
 //
 // Without FILE it writes a built-in demo recording (every kind of channel)
-// into a temporary folder and inspects that. Without --lib it loads
+// into a temporary folder and inspects that. The demo is written through the
+// file-access library's own writing interface (tools/demo_writer.h), the one
+// part of this program that links the library; everything it shows is read
+// through the loaded ns_ functions. Without --lib it loads
 // libnsvslorfx.so from the build tree it belongs to: the directory above its
 // own executable, then its own directory. The exit status is 0 when
 // everything was read, 1 when a file could not be opened or read, 2 when the
@@ -27,6 +30,7 @@
 #include <ftw.h>
 
 #include "tests/builder/recording.h"
+#include "tools/demo_writer.h"
 #endif
 
 namespace {
@@ -103,7 +107,7 @@ std::string WriteDemo(std::string* folder) {
   if (mkdtemp(&dir[0]) == nullptr) return "";
   *folder = dir;
   const std::string path = dir + "/demo.orfx";
-  return recording_test::WriteDemoOrfx(path) ? path : "";
+  return nsinfo::WriteDemoWithLibrary(recording_test::DemoRecording(), path) ? path : "";
 }
 #endif
 

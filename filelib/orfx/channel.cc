@@ -202,6 +202,71 @@ int CKel64Chan::ClearDeleted() {
   return kOk;
 }
 
+int CKel64Chan::ChanDelete() {
+  int first = Commit();
+  {
+    Guard g(lock_);
+    writeBlock_.reset();
+    if (head_->kind != ChanOff) {
+      head_->delKind = head_->kind;
+      head_->kind = ChanOff;
+      headChanged_ = true;
+    }
+  }
+  const int r = Commit();
+  return first != kOk ? first : r;
+}
+
+int CKel64Chan::ChanUndelete() {
+  Guard g(lock_);
+  if (RestorableKind(*head_) == ChanOff) return kErrWrongKind;
+  head_->kind = head_->delKind;
+  head_->delKind = 0;
+  headChanged_ = true;
+  return kOk;
+}
+
+bool CKel64Chan::CanUndelete() {
+  Guard g(lock_);
+  return RestorableKind(*head_) != ChanOff;
+}
+
+void CKel64Chan::MarkHeadChanged() {
+  Guard g(lock_);
+  headChanged_ = true;
+}
+
+int CKel64Chan::EmptyData() {
+  {
+    Guard g(lock_);
+    if (head_->kind == ChanOff && head_->delKind == 0) return kErrNoChannel;
+  }
+  const int r = Commit();
+  Guard g(lock_);
+  cursor_.Forget();
+  indexPath_.clear();
+  writeBlock_.reset();
+  ResetBlocksForReuse(head_);
+  headChanged_ = true;
+  return r;
+}
+
+int CKel64Chan::CheckEntryNumbers() {
+  Guard g(lock_);
+  // A record counting more blocks than the file holds has no tree to
+  // renumber; reading or writing the channel refuses it as damaged, and
+  // the file's other channels stay usable.
+  const uint64_t n = std::max(head_->blocksUsed, head_->blocksAlloc);
+  const int64_t fileSize = file_->FileSize();
+  if (CIndexCursor::LevelsFor(n) < 2 || fileSize < 0 ||
+      n >= static_cast<uint64_t>(fileSize) / kDataBlockSize) {
+    cursor_.Invalidate();
+    return 1;
+  }
+  CIndexWriter writer(chan_, head_, file_, &indexPath_, &cursor_, &headChanged_);
+  return writer.CheckEntryNumbers();
+}
+
 // --- Reading ---------------------------------------------------------------------
 
 int CKel64Chan::CheckKindLocked(uint8_t lo, uint8_t hi) const {
@@ -971,11 +1036,15 @@ TDataKind RestorableKind(const TChanHead& head) {
   return head.delKind != 0 && head.kind == ChanOff ? static_cast<TDataKind>(head.delKind) : ChanOff;
 }
 
-void ResetForReuse(TChanHead* head) {
+void ResetBlocksForReuse(TChanHead* head) {
   if (head->blocksAlloc == 0) head->blocksAlloc = head->blocksUsed;
   head->blocksUsed = 0;
   head->lastTime = -1;
   if (head->blocksAlloc != 0) ++head->reuseCount;
+}
+
+void ResetForReuse(TChanHead* head) {
+  ResetBlocksForReuse(head);
   head->itemSize = 0;
   head->rows = 0;
   head->cols = 0;

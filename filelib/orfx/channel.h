@@ -94,6 +94,35 @@ class CKel64Chan {
   // the record holds a live channel.
   int ClearDeleted();
 
+  // --- Deleting, restoring and emptying ---------------------------------------
+  // Deleting keeps the channel's blocks, index and texts in the file: the
+  // record keeps its former kind in delKind with kind 0, so that the channel
+  // can be restored with its data until a new channel takes the slot. Commits
+  // before and after (the second write brings the deleted record to the
+  // file); the first error is returned. The owner destroys the object after.
+  int ChanDelete();
+  // Restores a record marked deleted: 0, or kErrWrongKind when there is
+  // nothing to restore. The file builds a new object for a restored record;
+  // this serves an object still attached to one.
+  int ChanUndelete();
+  bool CanUndelete();
+  // Marks the record as differing from the file (a record the file changed
+  // before this object was made, such as a restored one).
+  void MarkHeadChanged();
+  // Empties the channel's data while keeping its blocks for reuse: commits,
+  // then forgets the index path and the read block, drops the write block
+  // and resets the record's block counts, lastTime and reuse stamp. Old
+  // blocks beyond the new data stay listed in the index; the stamp and the
+  // block counts keep them from being read. Returns the commit's result.
+  int EmptyData();
+  // Index entry numbers of older files, set for a file opened for writing
+  // (CIndexWriter::CheckEntryNumbers).
+  int CheckEntryNumbers();
+  // Channels that keep their newest data in memory hold a buffer; the plain
+  // classes here have none and ignore a resize.
+  virtual bool HasBuffer() { return false; }
+  virtual void ResizeBuffer(uint64_t) {}
+
   // --- Reading --------------------------------------------------------------
   // Each delivers into out from the range, narrowing it as items are
   // delivered, and returns the count delivered or a negative status: a
@@ -333,6 +362,11 @@ std::unique_ptr<CKel64Chan> MakeChanFromRecord(TKel64File* file, uint16_t chan);
 
 // The kind a deleted channel would be restored as, 0 when there is none.
 TDataKind RestorableKind(const TChanHead& head);
+
+// Empties a record's data while keeping its blocks: blocksAlloc counts the
+// old blocks (unless some are still waiting to be reused), blocksUsed and
+// lastTime restart, and the reuse stamp moves on when old blocks remain.
+void ResetBlocksForReuse(TChanHead* head);
 
 // Prepares a record for a new channel in its slot: the old data blocks are
 // kept for reuse (blocksAlloc), the stamp that tells old blocks from new ones

@@ -5,6 +5,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "filelib/le.h"
 #include "filelib/orfx/channel.h"
 #include "filelib/orfx/disk_block_head.h"
 
@@ -88,6 +89,14 @@ int64_t TKel64File::AllocBlockLocked() {
   if (pos <= 0 || pos > kLastBlockStart) return 0;
   head_.nextBlock = pos + kDataBlockSize;
   headDirty_ = true;
+  // The header on disk is only rewritten at a commit, but blocks reach the
+  // file as they fill. Its end-of-allocation field is moved on ahead of each
+  // block, so that a file whose writer stopped after a commit still accounts
+  // for every block in it and opens with its committed data. A failure here
+  // is left to the block's own write to report.
+  uint8_t field[8];
+  le::PutI64(field, head_.nextBlock);
+  WriteRaw(field, sizeof field, head_off::kNextBlockAt);
   return pos;
 }
 
@@ -263,7 +272,7 @@ void TKel64File::ReleaseText(uint32_t id) {
 
 int TKel64File::Open(const char* path, int mode, uint32_t flags) {
   ExclusiveGuard table(chanTableLock_);
-  Guard g(mainLock_);
+  platform::UniqueLock g(mainLock_);
   {
     Guard h(handleLock_);
     if (file_) return kErrAlreadyOpen;
@@ -286,9 +295,26 @@ int TKel64File::Open(const char* path, int mode, uint32_t flags) {
     file_ = std::move(file);
   }
   openedExisting_ = true;
-  const int r = OpenLocked();
+  int r = OpenLocked();
+  g.unlock();
+  // The checks read and write index blocks and take the main mutex for the
+  // file's size, so they run with only the channel table held.
+  if (r == kOk && !readOnly) r = CheckEntryNumbersOnOpen();
   if (r != kOk && (flags & 2) == 0) CloseHandle();
   return r;
+}
+
+int TKel64File::CheckEntryNumbersOnOpen() {
+  int first = kOk;
+  for (auto& chan : chans_) {
+    if (!chan) continue;
+    const int r = chan->CheckEntryNumbers();
+    if (r < 0 && first == kOk) first = r;
+    // Index blocks of one channel carrying their numbers show that the
+    // file was written with them throughout.
+    if (r == 2) break;
+  }
+  return first;
 }
 
 int TKel64File::OpenLocked() {
@@ -642,7 +668,22 @@ int TKel64File::ChanUndelete(uint16_t chan, int action) {
   if (action != 1) return kOk;
   ExclusiveGuard table(chanTableLock_);
   if (chan >= chanHeads_.size()) return kErrNoChannel;
-  return kErrWrongKind;
+  if (chans_[chan]) return chans_[chan]->ChanUndelete();
+  TChanHead& head = chanHeads_[chan];
+  const TDataKind kind = RestorableKind(head);
+  if (kind == ChanOff) return kErrWrongKind;
+  head.kind = kind;
+  head.delKind = 0;
+  std::unique_ptr<CKel64Chan> ch = MakeChanFromRecord(this, chan);
+  if (!ch) {
+    // A record no channel object can be made from stays deleted.
+    head.delKind = kind;
+    head.kind = ChanOff;
+    return kErrCorrupt;
+  }
+  ch->MarkHeadChanged();
+  chans_[chan] = std::move(ch);
+  return kOk;
 }
 
 // --- Saving -----------------------------------------------------------------------
@@ -860,18 +901,77 @@ int TKel64File::EmptyFile() {
     if (!file_) return kErrNoFile;
   }
   if (readOnly_) return kErrReadOnly;
-  return kErrWrongKind;
+  int first = kOk;
+  {
+    SharedGuard table(chanTableLock_);
+    for (auto& chan : chans_) {
+      if (!chan) continue;
+      const int r = chan->EmptyData();
+      if (first == kOk && r != kOk) first = r;
+    }
+  }
+  ExtendMaxTime(-1);
+  return first;
 }
 
-int TKel64File::ChanDelete(uint16_t chan) { return RefuseWrite(chan); }
+int TKel64File::ChanDelete(uint16_t chan) {
+  const int r = Commit(0);
+  if (r != kOk) return r;
+  ExclusiveGuard table(chanTableLock_);
+  CKel64Chan* ch = Chan(chan);
+  if (!ch) return kErrNoChannel;
+  const int d = ch->ChanDelete();
+  chans_[chan].reset();
+  return d;
+}
 
-double TKel64File::SetBuffering(int chan, uint64_t, double) {
+namespace {
+// Bytes for `seconds` of data at `bytesPerSec`, truncated toward zero and
+// kept inside the 64-bit range.
+uint64_t BytesFor(double bytesPerSec, double seconds) {
+  const double need = bytesPerSec * seconds;
+  if (!(need > 0)) return 0;
+  return need >= 18446744073709551615.0 ? UINT64_MAX : static_cast<uint64_t>(need);
+}
+}  // namespace
+
+double TKel64File::SetBuffering(int chan, uint64_t bytes, double seconds) {
   if (readOnly_) return 0.0;
   SharedGuard table(chanTableLock_);
-  if (chan >= 0 && (static_cast<size_t>(chan) >= chans_.size() || !chans_[chan])) {
-    return kErrNoChannel;
+  if (seconds < 0) {
+    Guard g(mainLock_);
+    seconds = bufferSeconds_;
   }
-  return kErrWrongKind;
+  if (chan >= 0) {
+    CKel64Chan* ch = static_cast<size_t>(chan) < chans_.size() ? chans_[chan].get() : nullptr;
+    if (!ch) return kErrNoChannel;
+    const double size = ch->ItemSize();
+    const double rate = ch->IdealRate(-1.0);
+    if (seconds > 0) {
+      const uint64_t need = BytesFor(size * rate, seconds);
+      if (bytes == 0 || need < bytes) bytes = need;
+      seconds = rate > 0 && size > 0 ? static_cast<double>(bytes) / (size * rate) : 0.0;
+    }
+    if ((!ch->HasBuffer() || bytes == 0) && size > 0) {
+      ch->ResizeBuffer(bytes / static_cast<uint64_t>(size));
+    }
+    return seconds;
+  }
+  double total = 0;  // bytes per second of all channels
+  for (auto& ch : chans_) {
+    if (ch) total += ch->ItemSize() * ch->IdealRate(-1.0);
+  }
+  if (!(seconds > 0 && total * seconds <= static_cast<double>(bytes))) {
+    seconds = total > 0 ? static_cast<double>(bytes) / total : 0.0;
+  }
+  for (auto& ch : chans_) {
+    if (ch && (!ch->HasBuffer() || bytes == 0)) {
+      ch->ResizeBuffer(BytesFor(ch->IdealRate(-1.0), seconds));
+    }
+  }
+  Guard g(mainLock_);
+  bufferSeconds_ = seconds;
+  return seconds;
 }
 
 int TKel64File::PrepareSlotLocked(uint16_t chan) {

@@ -185,6 +185,9 @@ class TKel64File : public CKel64File, public CBlockIo {
   int PrepareSlotLocked(uint16_t chan);
 
   int OpenLocked();
+  // Sets the index entry numbers of older files in every channel of a file
+  // opened for writing; chanTableLock_ held exclusively, mainLock_ not held.
+  int CheckEntryNumbersOnOpen();
   int ReadStringTableLocked();
   int BuildChannelsLocked();
   int ReadHeaderSpaceLocked(void* buf, uint32_t n, uint64_t offset);
@@ -209,6 +212,9 @@ class TKel64File : public CKel64File, public CBlockIo {
   TFileHead head_;  // guarded by mainLock_, as are the three below
   bool headDirty_ = false;
   CStringTable strings_;
+  // Seconds of data the channels' buffers were last sized for, all
+  // channels together (SetBuffering).
+  double bufferSeconds_ = 0.0;
   std::vector<TChanHead> chanHeads_;
   // Declared after chanHeads_ so the channels, which point into it, go first.
   std::vector<std::unique_ptr<CKel64Chan>> chans_;
