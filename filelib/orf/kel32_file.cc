@@ -135,6 +135,12 @@ bool TKel32File::ReadOnly() const { return KelIsReadOnly(m_file) != 0; }
 
 int TKel32File::WriteRefused() const { return IsOpen() ? kErrReadOnly : kErrNoFile; }
 
+int TKel32File::ChanInfo(uint16_t chan, TKelChanInfo* info) const {
+  if (!IsOpen()) return kErrNoFile;
+  const int st = KelChanInfo(m_file, chan, info);
+  return st == kKelOk ? kOk : Kel32StatusToCommon(st);
+}
+
 bool TKel32File::ChanInRange(uint16_t chan) const {
   return IsOpen() && chan < KelChanCount(m_file);
 }
@@ -331,10 +337,9 @@ int TKel32File::GetChanTitle(uint16_t chan, int bufSize, char* buf) {
 int TKel32File::SetChanScale(uint16_t, double) { return WriteRefused(); }
 
 int TKel32File::GetChanScale(uint16_t chan, double* scale) {
-  if (!IsOpen()) return kErrNoFile;
   TKelChanInfo info;
-  const int st = KelChanInfo(m_file, chan, &info);
-  if (st != kKelOk) return Kel32StatusToCommon(st);
+  const int st = ChanInfo(chan, &info);
+  if (st != kOk) return st;
   if (scale != nullptr) *scale = info.scale;
   return kOk;
 }
@@ -342,10 +347,9 @@ int TKel32File::GetChanScale(uint16_t chan, double* scale) {
 int TKel32File::SetChanOffset(uint16_t, double) { return WriteRefused(); }
 
 int TKel32File::GetChanOffset(uint16_t chan, double* offset) {
-  if (!IsOpen()) return kErrNoFile;
   TKelChanInfo info;
-  const int st = KelChanInfo(m_file, chan, &info);
-  if (st != kKelOk) return Kel32StatusToCommon(st);
+  const int st = ChanInfo(chan, &info);
+  if (st != kOk) return st;
   if (offset != nullptr) *offset = info.offset;
   return kOk;
 }
@@ -379,10 +383,9 @@ TSTime64 TKel32File::PrevNTime(uint16_t chan, TSTime64 tFrom, TSTime64 tTo, uint
 int TKel32File::ChanDelete(uint16_t) { return WriteRefused(); }
 
 int TKel32File::ChanUndelete(uint16_t chan, int action) {
-  if (!IsOpen()) return kErrNoFile;
   TKelChanInfo info;
-  const int st = KelChanInfo(m_file, chan, &info);
-  if (st != kKelOk) return Kel32StatusToCommon(st);
+  const int st = ChanInfo(chan, &info);
+  if (st != kOk) return st;
   if (action != 0) return kErrWrongKind;
   return info.kind == 0 && info.deletedCount > 0 && orf::IsUsable(info.nextDeleted) ? 1 : 0;
 }
@@ -390,10 +393,9 @@ int TKel32File::ChanUndelete(uint16_t chan, int action) {
 int TKel32File::SetChanYRange(uint16_t, double, double) { return WriteRefused(); }
 
 int TKel32File::GetChanYRange(uint16_t chan, double* low, double* high) {
-  if (!IsOpen()) return kErrNoFile;
   TKelChanInfo info;
-  const int st = KelChanInfo(m_file, chan, &info);
-  if (st != kKelOk) return Kel32StatusToCommon(st);
+  const int st = ChanInfo(chan, &info);
+  if (st != kOk) return st;
   double lo = 0.0, hi = 1.0;
   switch (info.kind) {
     case Adc: case WaveMark: case RealWave:
@@ -415,10 +417,9 @@ int TKel32File::GetChanYRange(uint16_t chan, double* low, double* high) {
 }
 
 int TKel32File::ItemSize(uint16_t chan) {
-  if (!IsOpen()) return kErrNoFile;
   TKelChanInfo info;
-  const int st = KelChanInfo(m_file, chan, &info);
-  if (st != kKelOk) return Kel32StatusToCommon(st);
+  const int st = ChanInfo(chan, &info);
+  if (st != kOk) return st;
   switch (info.kind) {
     case ChanOff: return 0;
     case Adc: return 2;
@@ -532,10 +533,9 @@ int TKel32File::ReadLevels(uint16_t chan, TSTime64* times, int max, TSTime64 tFr
 }
 
 int TKel32File::GetExtMarkInfo(uint16_t chan, uint64_t* rows, uint64_t* cols) {
-  if (!IsOpen()) return kErrNoFile;
   TKelChanInfo info;
-  const int st = KelChanInfo(m_file, chan, &info);
-  if (st != kKelOk) return Kel32StatusToCommon(st);
+  const int st = ChanInfo(chan, &info);
+  if (st != kOk) return st;
   int points = 0, preTrigger = 0;
   KelExtMarkInfo(m_file, chan, nullptr, &points, &preTrigger);
   if (rows != nullptr) *rows = static_cast<uint64_t>(points);

@@ -132,6 +132,9 @@ class TKel32File final : public CKel64File {
   // The status of a writing operation: no file, or a read-only file.
   int WriteRefused() const;
   bool ChanInRange(uint16_t chan) const;
+  // The channel's record: 0, or the common status of a closed file or a
+  // channel the filing library refuses.
+  int ChanInfo(uint16_t chan, TKelChanInfo* info) const;
 
   int16_t m_file = -1;         // the ORF file number, -1 when nothing is open
   double m_bufSeconds = 0.0;   // default buffering time for SetBuffering

@@ -63,37 +63,11 @@ constexpr uint64_t kMaxRealWaveSamples = (kItemAreaSize - kRunHeadBytes) / 4;   
 
 // The 65536-byte image of a data block, read from and written to the file
 // whole. Fields are reached through accessors at their on-disk offsets.
-class TDataBlock {
+class TDataBlock : public TBlockImage<kDataBlockSize> {
  public:
-  TDataBlock() : bytes_() {}
-
-  uint8_t* Bytes() { return bytes_; }
-  const uint8_t* Bytes() const { return bytes_; }
-
-  TDiskBlockHead Head() const {
-    TDiskBlockHead h;
-    h.Decode(bytes_);
-    return h;
-  }
-  void SetHead(const TDiskBlockHead& h) { h.Encode(bytes_); }
-
-  uint64_t ParentRef() const { return le::GetU64(bytes_ + kHeadParentRefAt); }
-  void SetParentRef(uint64_t v) { le::PutU64(bytes_ + kHeadParentRefAt, v); }
-  uint16_t Chan() const { return le::GetU16(bytes_ + kHeadChanAt); }
-  void SetChan(uint16_t v) { le::PutU16(bytes_ + kHeadChanAt, v); }
-  uint16_t ChanReuse() const { return le::GetU16(bytes_ + kHeadChanReuseAt); }
-  void SetChanReuse(uint16_t v) { le::PutU16(bytes_ + kHeadChanReuseAt, v); }
-  uint32_t Items() const { return le::GetU32(bytes_ + kHeadItemsAt); }
-  void SetItems(uint32_t v) { le::PutU32(bytes_ + kHeadItemsAt, v); }
-
   // Time of the first item (of the first sample of a waveform block): every
   // layout starts its item area with it. -1 when the block is empty.
   TSTime64 FirstTime() const { return Items() == 0 ? -1 : le::GetI64(bytes_ + kItemAreaAt); }
-
- protected:
-  // Cache-line aligned: the whole image is the target of one positioned
-  // read, which the kernel copies fastest into an aligned buffer.
-  alignas(64) uint8_t bytes_[kDataBlockSize];
 };
 
 // A data block with the operations of its item layout. A typed operation

@@ -82,4 +82,37 @@ struct TDiskBlockHead {
   }
 };
 
+// The in-memory image of a whole on-disk unit (a 64 KiB data block or a
+// 4 KiB index block), read and written whole, with the accessors of the
+// 16-byte head that every such unit starts with. Cache-line aligned: the
+// image is the target of one positioned read, which the kernel copies
+// fastest into an aligned buffer.
+template <uint32_t kSize>
+class TBlockImage {
+ public:
+  TBlockImage() : bytes_() {}
+
+  uint8_t* Bytes() { return bytes_; }
+  const uint8_t* Bytes() const { return bytes_; }
+
+  TDiskBlockHead Head() const {
+    TDiskBlockHead h;
+    h.Decode(bytes_);
+    return h;
+  }
+  void SetHead(const TDiskBlockHead& h) { h.Encode(bytes_); }
+
+  uint64_t ParentRef() const { return le::GetU64(bytes_ + kHeadParentRefAt); }
+  void SetParentRef(uint64_t v) { le::PutU64(bytes_ + kHeadParentRefAt, v); }
+  uint16_t Chan() const { return le::GetU16(bytes_ + kHeadChanAt); }
+  void SetChan(uint16_t v) { le::PutU16(bytes_ + kHeadChanAt, v); }
+  uint16_t ChanReuse() const { return le::GetU16(bytes_ + kHeadChanReuseAt); }
+  void SetChanReuse(uint16_t v) { le::PutU16(bytes_ + kHeadChanReuseAt, v); }
+  uint32_t Items() const { return le::GetU32(bytes_ + kHeadItemsAt); }
+  void SetItems(uint32_t v) { le::PutU32(bytes_ + kHeadItemsAt, v); }
+
+ protected:
+  alignas(64) uint8_t bytes_[kSize];
+};
+
 }  // namespace vslk64

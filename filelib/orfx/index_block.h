@@ -39,29 +39,8 @@ constexpr uint32_t kIndexEntryBytes = 16;
 constexpr uint32_t kIndexEntryTimeAt = 0;
 constexpr uint32_t kIndexEntryPosAt = 8;
 
-class TIndexBlock {
+class TIndexBlock : public TBlockImage<kIndexBlockSize> {
  public:
-  TIndexBlock() : bytes_() {}
-
-  uint8_t* Bytes() { return bytes_; }
-  const uint8_t* Bytes() const { return bytes_; }
-
-  TDiskBlockHead Head() const {
-    TDiskBlockHead h;
-    h.Decode(bytes_);
-    return h;
-  }
-  void SetHead(const TDiskBlockHead& h) { h.Encode(bytes_); }
-
-  uint64_t ParentRef() const { return le::GetU64(bytes_ + kHeadParentRefAt); }
-  void SetParentRef(uint64_t v) { le::PutU64(bytes_ + kHeadParentRefAt, v); }
-  uint16_t Chan() const { return le::GetU16(bytes_ + kHeadChanAt); }
-  void SetChan(uint16_t v) { le::PutU16(bytes_ + kHeadChanAt, v); }
-  uint16_t ChanReuse() const { return le::GetU16(bytes_ + kHeadChanReuseAt); }
-  void SetChanReuse(uint16_t v) { le::PutU16(bytes_ + kHeadChanReuseAt, v); }
-  uint32_t Items() const { return le::GetU32(bytes_ + kHeadItemsAt); }
-  void SetItems(uint32_t v) { le::PutU32(bytes_ + kHeadItemsAt, v); }
-
   // This block's entry number in its parent: the low byte of parentRef.
   uint32_t EntryNo() const { return ParentEntry(ParentRef()); }
   void SetEntryNo(uint32_t e) {
@@ -119,8 +98,6 @@ class TIndexBlock {
   const uint8_t* EntryAt(uint32_t e) const {
     return bytes_ + kIndexEntriesAt + static_cast<size_t>(e % kIndexEntries) * kIndexEntryBytes;
   }
-
-  uint8_t bytes_[kIndexBlockSize];
 };
 
 // An index block in memory: its image, where it lives in the file (0 while
