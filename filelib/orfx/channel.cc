@@ -449,12 +449,6 @@ TSTime64 CKel64Chan::PrevNTime(TReadRange& range, const CMarkFilter* filter, boo
     return asWave ? block.PrevNWaveTime(range, filter, points, divide)
                   : block.PrevNTime(range, filter);
   };
-  // With no data left to step back over: a search over samples that has
-  // stepped over some ends where its contiguous data begin.
-  const auto ranOut = [&]() -> TSTime64 {
-    return (samples || asWave) && !range.First() ? range.tUpto : -1;
-  };
-
   TSTime64 r = -1;
   if (writeBlock_) {
     r = search(*writeBlock_);
@@ -462,14 +456,14 @@ TSTime64 CKel64Chan::PrevNTime(TReadRange& range, const CMarkFilter* filter, boo
   }
   int rc = cursor_.FindBlock(range.tUpto - 1);
   if (rc < 0) return rc;
-  if (rc == 1 && cursor_.CurBlock() < 0) return ranOut();
+  if (rc == 1 && cursor_.CurBlock() < 0) return -1;
   for (;;) {
     r = search(*cursor_.Block());
     if (!range.IsOpen()) return r;
     if (range.nTries > 0 && --range.nTries == 0) return kSearchBudgetSpent;
     rc = cursor_.PrevBlock();
     if (rc < 0) return rc;
-    if (rc != 0) return ranOut();
+    if (rc != 0) return -1;
   }
 }
 

@@ -157,9 +157,10 @@ class CKel64Chan {
   // no earlier than tFrom; -1 when there is none, kSearchBudgetSpent when the
   // block budget ran out first (the caller repeats the call with the same
   // range, which then runs to the end). Over samples (waveforms, or wave-mark
-  // points with asWave) the samples stepped over must be contiguous: a gap,
-  // or the start of the channel's data, ends the search at the time where
-  // the contiguous data begin.
+  // points with asWave) the samples stepped over must be contiguous: a gap
+  // ends the search at the time where the contiguous data begin. Running out
+  // of data at the start of the channel answers -1 for every kind: fewer than
+  // nMax items lie before tUpto.
   virtual TSTime64 PrevNTime(TReadRange& range, const CMarkFilter* filter, bool asWave);
   // Time of the channel's last item, -1 when it holds none.
   virtual TSTime64 ChanMaxTime();

@@ -165,7 +165,8 @@ TEST(WaveChannel, BackwardSearchStepsOverContiguousSamples) {
       {2520, 0, 52, 2000},
       {2520, 0, 60, 2000},   // a gap before 2000: contiguous data begin there
       {5005, 0, 3, 5000},    // the gap at a block boundary ends the search
-      {150, 0, 10, 100},     // the start of the channel ends it too
+      {150, 0, 5, 100},
+      {150, 0, 10, -1},      // fewer than 10 samples lie before 150
       {2520, 2455, 10, 2460},  // no earlier than tTo
       {50, 0, 1, -1},
   };
@@ -173,6 +174,42 @@ TEST(WaveChannel, BackwardSearchStepsOverContiguousSamples) {
     EXPECT_EQ(f->PrevNTime(0, c.from, c.to, c.n, nullptr, false), c.want) << c.from << " " << c.n;
   }
   EXPECT_EQ(f->PrevNTime(1, 12000, 0, 1150, nullptr, true), 500);  // over eleven blocks
+}
+
+// Asking for more items than lie before the time answers -1 on every kind,
+// whether the data are still in the write block or on disk; a gap still
+// ends a search over samples where the contiguous data begin.
+TEST(WaveChannel, BackwardSearchPastTheChannelStartFindsNothing) {
+  TempDir dir;
+  const std::string path = dir.File("start.orfx");
+  std::unique_ptr<CKel64File> w = NewKel64File();
+  ASSERT_EQ(w->Create(path.c_str(), 32, 0), kOk);
+  const int16_t s[2] = {1, 2};
+  const float v[2] = {1.0f, 2.0f};
+  const TSTime64 events[2] = {100, 110};
+  ASSERT_EQ(w->SetWaveChan(0, kDivide, Adc, 0, 0), kOk);
+  ASSERT_EQ(w->SetWaveChan(1, kDivide, RealWave, 0, 0), kOk);
+  ASSERT_EQ(w->SetEventChan(2, 10, EventA, 0), kOk);
+  ASSERT_EQ(w->SetWaveChan(3, kDivide, Adc, 0, 0), kOk);
+  ASSERT_EQ(w->WriteWaveS(0, s, 2, 100), 120);
+  ASSERT_EQ(w->WriteWaveF(1, v, 2, 100), 120);
+  ASSERT_EQ(w->WriteEvents(2, events, 2), kOk);
+  ASSERT_EQ(w->WriteWaveS(3, s, 2, 100), 120);
+  ASSERT_EQ(w->WriteWaveS(3, s, 2, 200), 220);  // a gap from 120 to 200
+
+  auto check = [](CKel64File& f) {
+    for (uint16_t chan = 0; chan < 3; ++chan) {
+      EXPECT_EQ(f.PrevNTime(chan, 115, -1, 2, nullptr, false), 100) << chan;
+      EXPECT_EQ(f.PrevNTime(chan, 115, -1, 3, nullptr, false), -1) << chan;
+    }
+    EXPECT_EQ(f.PrevNTime(3, 215, -1, 3, nullptr, false), 200);
+    EXPECT_EQ(f.PrevNTime(3, 115, -1, 3, nullptr, false), -1);
+  };
+  check(*w);  // still in the write blocks
+  ASSERT_EQ(w->Close(), kOk);
+  std::unique_ptr<CKel64File> r = NewKel64File();
+  ASSERT_EQ(r->Open(path.c_str(), 1, 0), kOk);
+  check(*r);  // on disk
 }
 
 TEST(WaveChannel, FloatChannelConvertsWithItsScale) {
@@ -292,7 +329,8 @@ TEST(WaveChannel, WaveMarksReadAsOneTrace) {
   EXPECT_NEAR(v[3], 100 / 6553.6, 1e-6);
 
   EXPECT_EQ(f->PrevNTime(0, 1116, 0, 3, nullptr, true), 1105);
-  EXPECT_EQ(f->PrevNTime(0, 1116, 0, 30, nullptr, true), 1000);  // the data begin there
+  EXPECT_EQ(f->PrevNTime(0, 1116, 0, 24, nullptr, true), 1000);  // the data begin there
+  EXPECT_EQ(f->PrevNTime(0, 1116, 0, 25, nullptr, true), -1);    // and hold only 24 points
   EXPECT_EQ(f->PrevNTime(0, 1116, 0, 3, nullptr, false), 1060);  // records, not points
 
   int16_t s[4];
