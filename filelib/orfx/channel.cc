@@ -285,7 +285,7 @@ int CKel64Chan::ReadLocked(TReadRange& range, bool wave, Read read) {
   const TSTime64 limit = WriteLimitLocked();
   int total = 0;
   if (range.tFrom < limit) {
-    int rc = cursor_.FindBlock(range.tFrom);
+    int rc = cursor_.FindBlockFrom(range.tFrom);
     if (rc < 0) return rc;
     // rc 1: no block holds tFrom or anything later.
     while (rc == 0) {
@@ -296,6 +296,14 @@ int CKel64Chan::ReadLocked(TReadRange& range, bool wave, Read read) {
       if (n < 0) return n;
       total += n;
       if (!range.IsOpen()) break;
+      rc = cursor_.NextBlock();
+      if (rc < 0) return rc;
+      // Items sharing the block's last time may go on in the next block (or
+      // the write block). tFrom must then stay on that time, and the walk
+      // goes on whatever the budget: a repeated call could not tell the
+      // items already delivered from the rest.
+      const TSTime64 next = rc == 0 ? cursor_.Block()->FirstTime() : limit;
+      if (!wave && next == end) continue;
       // With the range still open every item of the block from tFrom on was
       // examined and none lay at or after tUpto, so end < tUpto. Moving tFrom
       // past them lets a repeated call continue after this block even when
@@ -305,8 +313,6 @@ int CKel64Chan::ReadLocked(TReadRange& range, bool wave, Read read) {
         range.tFrom = end + 1;
       }
       if (range.nTries > 0 && --range.nTries == 0) break;
-      rc = cursor_.NextBlock();
-      if (rc < 0) return rc;
     }
   }
   if (writeBlock_ && range.nTries != 0 && range.IsOpen() && range.tUpto > limit) {
@@ -615,11 +621,13 @@ template <typename Add>
 int CKel64Chan::AppendItemsLocked(const uint8_t* in, uint64_t n, uint64_t itemBytes, Add add) {
   if (n == 0) return kOk;
   // Reads bisect on item times, so the whole call is checked before any of
-  // it is stored.
+  // it is stored. The first item must come after everything stored; later
+  // ones may share a time with the item before them (several events in one
+  // clock tick), but never go back.
   TSTime64 prev = LastTimeLocked();
   for (uint64_t i = 0; i < n; ++i) {
     const TSTime64 t = ItemTime(in + i * itemBytes);
-    if (t <= prev || t >= kMaxTime64) return kErrTimeOrder;
+    if (t < prev || (i == 0 && t == prev) || t >= kMaxTime64) return kErrTimeOrder;
     prev = t;
   }
   int rc = EnsureWriteBlockLocked();
@@ -668,7 +676,8 @@ int CKel64Chan::EditItemLocked(TSTime64 t, const uint8_t* item, uint64_t bytes) 
   if (writeBlock_ && writeBlock_->Items() != 0 && t >= writeBlock_->FirstTime()) {
     return writeBlock_->EditMarker(t, item, bytes);
   }
-  const int rc = cursor_.FindBlock(t);
+  // The first item at t, also when items sharing t begin in an earlier block.
+  const int rc = cursor_.FindBlockFrom(t);
   if (rc < 0) return rc;
   if (rc == 1) return 0;
   return cursor_.Block()->EditMarker(t, item, bytes);

@@ -187,8 +187,9 @@ class CKel64Chan {
 
   // --- Writing ----------------------------------------------------------------
   // Appends are made in time order: a write whose first item is not after the
-  // channel's last stored item, or whose items are not in ascending order, is
-  // refused with kErrTimeOrder before anything is stored. Full blocks go to
+  // channel's last stored item, or one of whose items goes back in time, is
+  // refused with kErrTimeOrder before anything is stored. Items of one call
+  // may share a time. Full blocks go to
   // the file as they fill; the last, incomplete one stays in the write block
   // until Commit. Each returns 0 or a negative status; a channel whose items
   // have another layout gives kErrWrongKind.
