@@ -558,6 +558,21 @@ int ChangeBlockSamples(CDataBlock& b, const float* in, uint64_t n, TSTime64 t, u
   return b.ChangeWaveF(in, n, t, first);
 }
 
+// The item appends, over the bytes of the items.
+int AddEventItems(CDataBlock& b, const uint8_t*& in, uint64_t k) {
+  const TSTime64* p = reinterpret_cast<const TSTime64*>(in);
+  const int r = b.AddEvents(p, k);
+  in = reinterpret_cast<const uint8_t*>(p);
+  return r;
+}
+int AddMarkerItems(CDataBlock& b, const uint8_t*& in, uint64_t k) {
+  const TMarker* p = reinterpret_cast<const TMarker*>(in);
+  const int r = b.AddMarkers(p, k);
+  in = reinterpret_cast<const uint8_t*>(p);
+  return r;
+}
+int AddExtMarkItems(CDataBlock& b, const uint8_t*& in, uint64_t k) { return b.AddExtMarks(in, k); }
+
 }  // namespace
 
 TSTime64 CKel64Chan::LastTimeLocked() const {
@@ -618,7 +633,8 @@ void CKel64Chan::DropEmptyWriteBlock() {
 }
 
 template <typename Add>
-int CKel64Chan::AppendItemsLocked(const uint8_t* in, uint64_t n, uint64_t itemBytes, Add add) {
+int CKel64Chan::AppendItemsLocked(const uint8_t* in, uint64_t n, uint64_t itemBytes, Add add,
+                                  bool continuing) {
   if (n == 0) return kOk;
   // Reads bisect on item times, so the whole call is checked before any of
   // it is stored. The first item must come after everything stored; later
@@ -627,7 +643,9 @@ int CKel64Chan::AppendItemsLocked(const uint8_t* in, uint64_t n, uint64_t itemBy
   TSTime64 prev = LastTimeLocked();
   for (uint64_t i = 0; i < n; ++i) {
     const TSTime64 t = ItemTime(in + i * itemBytes);
-    if (t < prev || (i == 0 && t == prev) || t >= kMaxTime64) return kErrTimeOrder;
+    if (t < prev || (i == 0 && t == prev && !continuing) || t >= kMaxTime64) {
+      return kErrTimeOrder;
+    }
     prev = t;
   }
   int rc = EnsureWriteBlockLocked();
@@ -861,12 +879,28 @@ int CEventChan::WriteEvents(const TSTime64* times, uint64_t n) {
   if (n == 0) return kOk;
   Guard g(lock_);
   return AppendItemsLocked(reinterpret_cast<const uint8_t*>(times), n, kEventBytes,
-                           [](CDataBlock& b, const uint8_t*& in, uint64_t k) {
-                             const TSTime64* p = reinterpret_cast<const TSTime64*>(in);
-                             const int r = b.AddEvents(p, k);
-                             in = reinterpret_cast<const uint8_t*>(p);
-                             return r;
-                           });
+                           AddEventItems);
+}
+
+TSTime64 CKel64Chan::LastStoredTime() {
+  Guard g(lock_);
+  return LastTimeLocked();
+}
+
+int CKel64Chan::AppendContinuing(const uint8_t* items, uint64_t n) {
+  if (n == 0) return kOk;
+  Guard g(lock_);
+  const uint8_t kind = head_->kind;
+  if (kind == EventA || kind == EventB) {
+    return AppendItemsLocked(items, n, kEventBytes, AddEventItems, true);
+  }
+  if (kind == Level || kind == Marker) {
+    return AppendItemsLocked(items, n, kMarkerBytes, AddMarkerItems, true);
+  }
+  if (kind >= WaveMark && kind <= TextMark) {
+    return AppendItemsLocked(items, n, head_->itemSize, AddExtMarkItems, true);
+  }
+  return kErrWrongKind;
 }
 
 CMarkerChan::CMarkerChan(TKel64File* file, uint16_t chan, TDataKind kind)
@@ -874,14 +908,6 @@ CMarkerChan::CMarkerChan(TKel64File* file, uint16_t chan, TDataKind kind)
   head_->itemSize = 16;
 }
 
-namespace {
-int AddMarkerItems(CDataBlock& b, const uint8_t*& in, uint64_t k) {
-  const TMarker* p = reinterpret_cast<const TMarker*>(in);
-  const int r = b.AddMarkers(p, k);
-  in = reinterpret_cast<const uint8_t*>(p);
-  return r;
-}
-}  // namespace
 
 int CMarkerChan::WriteMarkers(const TMarker* items, uint64_t n) {
   if (n == 0) return kOk;
@@ -978,10 +1004,7 @@ CExtMarkChan::CExtMarkChan(TKel64File* file, uint16_t chan, TDataKind kind, uint
 int CExtMarkChan::WriteExtMarks(const uint8_t* items, uint64_t n) {
   if (n == 0) return kOk;
   Guard g(lock_);
-  return AppendItemsLocked(items, n, head_->itemSize,
-                           [](CDataBlock& b, const uint8_t*& in, uint64_t k) {
-                             return b.AddExtMarks(in, k);
-                           });
+  return AppendItemsLocked(items, n, head_->itemSize, AddExtMarkItems);
 }
 
 int CExtMarkChan::EditMarker(TSTime64 t, const uint8_t* item, uint64_t bytes) {
