@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "filelib/le.h"
@@ -706,15 +707,6 @@ TSTime64 TBufferedWaveChan<Kind, Sample>::WriteBuffered(const Sample* data, uint
 
 template <class Kind, typename Sample>
 template <typename Disk>
-bool TBufferedWaveChan<Kind, Sample>::StoredBefore(TSTime64 oldest, Disk disk) {
-  Sample sample;
-  TSTime64 at = -1;
-  TReadRange probe(oldest - this->head_->divide, oldest, 1);
-  return disk(&sample, probe, &at) == 1;
-}
-
-template <class Kind, typename Sample>
-template <typename Disk>
 int TBufferedWaveChan<Kind, Sample>::MergedRead(Sample* out, TReadRange& range, TSTime64* tFirst,
                                                 Disk disk) {
   if (!range.IsOpen()) return 0;
@@ -738,7 +730,7 @@ int TBufferedWaveChan<Kind, Sample>::MergedRead(Sample* out, TReadRange& range, 
   // Samples delivered from disk must continue exactly into the buffer. A
   // disk read that met a later run closes its range at the seam, so the
   // sample just before the buffer must be there as well.
-  if (!range.First() && (range.tFrom != oldest || !StoredBefore(oldest, disk))) {
+  if (!range.First() && (range.tFrom != oldest || !StoredIn(oldest - buf.Divide(), oldest))) {
     range.Close();
     return total;
   }
@@ -784,18 +776,37 @@ TSTime64 TBufferedWaveChan<Kind, Sample>::PrevNTime(TReadRange& range, const CMa
     // The first sample at or after tFrom, when it lies before tUpto.
     return range.tFrom <= buf.TimeAt(k - 1) ? buf.TimeAt(buf.LowerBound(range.tFrom)) : -1;
   }
-  if (buf.OldestTime() < range.tFrom) {
+  const TSTime64 oldest = buf.OldestTime();
+  if (oldest < range.tFrom) {
     range.nMax = 0;
     return -1;
   }
-  // Stepped back over the buffered samples: the search goes on over the
-  // disk, whose samples must reach exactly up to the oldest buffered one
-  // (the kind class's search answers a gap with the time where the
-  // contiguous data begin).
+  // Fewer than n samples are buffered before tUpto. With nothing stored
+  // before the buffer they are the start of the channel: there is no n-th
+  // sample. A gap before the buffer ends the contiguous data at its oldest
+  // sample.
+  if (!StoredIn(oldest - buf.Divide(), oldest)) {
+    range.nMax = 0;
+    return StoredIn(0, oldest) ? oldest : -1;
+  }
+  // The search goes on over the disk, whose samples reach exactly up to the
+  // oldest buffered one.
   range.nMax -= k;
-  range.tUpto = buf.OldestTime();
+  range.tUpto = oldest;
   range.ClearFirst();
   return Kind::PrevNTime(range, filter, false);
+}
+
+template <class Kind, typename Sample>
+bool TBufferedWaveChan<Kind, Sample>::StoredIn(TSTime64 from, TSTime64 upto) {
+  Sample sample;
+  TSTime64 first = -1;
+  TReadRange probe(from, upto, 1);
+  if constexpr (std::is_same<Sample, int16_t>::value) {
+    return Kind::ReadWaveS(&sample, probe, &first, nullptr) == 1;
+  } else {
+    return Kind::ReadWaveF(&sample, probe, &first, nullptr) == 1;
+  }
 }
 
 template <class Kind, typename Sample>

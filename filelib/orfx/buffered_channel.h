@@ -159,9 +159,9 @@ class TBufferedWaveChan : public Kind {
   // The merged read of samples of this channel's type.
   template <typename Disk>
   int MergedRead(Sample* out, TReadRange& range, TSTime64* tFirst, Disk disk);
-  // Whether the disk holds the sample one divide before `oldest`.
-  template <typename Disk>
-  bool StoredBefore(TSTime64 oldest, Disk disk);
+  // Whether the channel stores (on disk or in its write block) a sample in
+  // [from, upto).
+  bool StoredIn(TSTime64 from, TSTime64 upto);
   // The kind class's own write and change.
   virtual TSTime64 WriteDirect(const Sample* data, uint64_t n, TSTime64 t) = 0;
   virtual int ChangeDirect(const Sample* data, uint64_t n, TSTime64 t) = 0;
