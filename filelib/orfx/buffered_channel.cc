@@ -89,7 +89,7 @@ template <class Kind>
 bool TBufferedItemChan<Kind>::IsModified() {
   Guard b(bufferLock_);
   if (buffer_ && written_ < buffer_->Count() &&
-      !saveList_.SavingStretches(buffer_->TimeAt(written_), kMaxTime64).empty()) {
+      !saveList_.SavingStretches(buffer_->TimeAt(written_), buffer_->NewestTime() + 1).empty()) {
     return true;
   }
   return Kind::IsModified();

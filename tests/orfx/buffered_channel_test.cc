@@ -68,8 +68,10 @@ TEST_F(Recording, AFullBufferMovesOutItsOldestChunk) {
   f_->Save(0, 0, false);
   EXPECT_FALSE(f_->IsSaving(0));
   const std::vector<TSTime64> t = Times(100, 2, 1009);
+  ASSERT_EQ(f_->Commit(0), kOk);
   ASSERT_EQ(f_->WriteEvents(0, t.data(), 999), kOk);
   EXPECT_EQ(ReadAll(*f_, 0).size(), 999u);
+  EXPECT_FALSE(f_->IsModified());  // nothing buffered is to be kept
   ASSERT_EQ(f_->WriteEvents(0, t.data() + 999, 10), kOk);
   const std::vector<TSTime64> got = ReadAll(*f_, 0);
   EXPECT_EQ(got, std::vector<TSTime64>(t.begin() + 31, t.end()));
@@ -94,8 +96,10 @@ TEST_F(Recording, ItemsOfANonSavingStretchNeverReachTheFile) {
   EXPECT_TRUE(f_->IsSaving(0));
   const TSTime64 t[] = {400, 600, 700, 900};
   ASSERT_EQ(f_->WriteEvents(0, t, 4), kOk);
+  EXPECT_TRUE(f_->IsModified());
   EXPECT_EQ(ReadAll(*f_, 0), (std::vector<TSTime64>{400, 600, 700, 900}));
   ASSERT_EQ(f_->Commit(0), kOk);
+  EXPECT_FALSE(f_->IsModified());
   // Written out, the saved ones are on disk and in the buffer: read once.
   EXPECT_EQ(ReadAll(*f_, 0), (std::vector<TSTime64>{400, 600, 700, 900}));
   std::unique_ptr<CKel64File> r = Reopen();
