@@ -202,6 +202,11 @@ TEST_F(Recording, EditsAndLevelsSeeTheBuffer) {
   EXPECT_EQ(lv[0].code[0], 1);
   EXPECT_EQ(lv[1].code[0], 0);
   EXPECT_EQ(lv[2].code[0], 1);
+  TSTime64 changes[3];
+  bool level = true;
+  EXPECT_EQ(f_->ReadLevels(3, changes, 3, 6, kMaxTime64, &level), 2);
+  EXPECT_FALSE(level);  // the change at 7 falls
+  EXPECT_EQ(changes[0], 7);
 
   std::unique_ptr<CKel64File> r = Reopen();
   ASSERT_EQ(r->ReadMarkers(1, got, 4, 0, kMaxTime64, nullptr), 4);

@@ -256,11 +256,10 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
       TSTime64 t = next;
       if (k.wave) {
         const size_t back = pick(4);
-        if (all.size() > back && all[all.size() - 1 - back].time == all.back().time -
-                                                                   static_cast<TSTime64>(back) * d &&
-            pick(8) == 0) {
+        const TSTime64 from = all.empty() ? 0 : all.back().time - static_cast<TSTime64>(back) * d;
+        if (all.size() > back && all[all.size() - 1 - back].time == from && pick(8) == 0) {
           // Overwrite the newest few samples of the stretch and go on past them.
-          t = all.back().time - static_cast<TSTime64>(back) * d;
+          t = from;
         } else if (pick(6) == 0) {
           t = next + d * (1 + pick(4)) + (pick(2) == 0 ? 1 : 0);  // a gap, on or off the grid
         }
