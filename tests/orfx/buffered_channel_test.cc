@@ -268,6 +268,36 @@ TEST_F(Recording, WaveformStretchesOverwritesAndSearches) {
   EXPECT_EQ(buf[20], 555);
 }
 
+// Wave marks read as a waveform join records on disk and in the buffer
+// into one stretch, and the point search steps back over both.
+TEST_F(Recording, WaveMarksReadAsOneWaveformAcrossDiskAndBuffer) {
+  // Four points two ticks apart: a record every 8 ticks continues the last.
+  ASSERT_EQ(f_->SetExtMarkChan(5, 100, WaveMark, 4, 1, 0, 2, 0), kOk);
+  constexpr size_t kItem = 24, kRecords = 40;
+  Buffer(5, 8, kItem);  // the oldest records move to disk
+  std::vector<uint8_t> items(kRecords * kItem, 0);
+  for (size_t i = 0; i < kRecords; ++i) {
+    const TSTime64 t = 100 + 8 * static_cast<TSTime64>(i);
+    std::memcpy(&items[i * kItem], &t, 8);
+    for (int j = 0; j < 4; ++j) {
+      const int16_t v = static_cast<int16_t>(4 * i + j);
+      std::memcpy(&items[i * kItem + 16 + 2 * j], &v, 2);
+    }
+  }
+  ASSERT_EQ(f_->WriteExtMarks(5, reinterpret_cast<const TExtMark*>(items.data()), kRecords), kOk);
+  std::vector<int16_t> w(200);
+  TSTime64 first = -1;
+  ASSERT_EQ(f_->ReadWaveS(5, w.data(), 200, 0, kMaxTime64, &first, nullptr), 160);
+  EXPECT_EQ(first, 100);
+  for (int k = 0; k < 160; ++k) ASSERT_EQ(w[k], k) << k;
+  // From inside the disk part, up to a point in the buffer.
+  ASSERT_EQ(f_->ReadWaveS(5, w.data(), 200, 111, 400, &first, nullptr), 144);
+  EXPECT_EQ(first, 112);
+  EXPECT_EQ(w[0], 6);
+  // 150 points back from the end lie partly on disk.
+  EXPECT_EQ(f_->PrevNTime(5, kMaxTime64, 0, 150, nullptr, true), 100 + 2 * 10);
+}
+
 TEST(CircBuffer, HoldsCapacityLessOneAndWrapsInTwoPieces) {
   std::unique_ptr<CircBuffer> b = CircBuffer::Make(5, 8);
   ASSERT_TRUE(b);
