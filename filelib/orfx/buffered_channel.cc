@@ -323,7 +323,7 @@ int TBufferedItemChan<Kind>::EditMarker(TSTime64 t, const uint8_t* item, uint64_
   if (k < buffer_->Count() && buffer_->TimeAt(k) == t) {
     found = 1;
     if (bytes > sizeof(TSTime64)) {
-      uint8_t* at = const_cast<uint8_t*>(buffer_->Item(k));
+      uint8_t* at = buffer_->MutableItem(k);
       std::memcpy(at + sizeof(TSTime64), item + sizeof(TSTime64), bytes - sizeof(TSTime64));
     }
   }

@@ -108,6 +108,7 @@ class CircBuffer {
   bool Empty() const { return index_.Count() == 0; }
 
   const uint8_t* Item(uint64_t k) const { return &store_[index_.Slot(k) * itemSize_]; }
+  uint8_t* MutableItem(uint64_t k) { return &store_[index_.Slot(k) * itemSize_]; }
   TSTime64 TimeAt(uint64_t k) const {
     TSTime64 t;
     std::memcpy(&t, Item(k), sizeof t);

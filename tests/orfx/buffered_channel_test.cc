@@ -193,10 +193,10 @@ TEST_F(Recording, EditsAndLevelsSeeTheBuffer) {
   EXPECT_EQ(got[2].code[0], 2);
 
   Buffer(3, 100, 16);
-  const TSTime64 a[] = {5, 7};
-  const TSTime64 b[] = {9};
-  ASSERT_EQ(f_->WriteLevels(3, a, 2), kOk);  // rise, fall: both buffered
-  ASSERT_EQ(f_->WriteLevels(3, b, 1), kOk);  // rises again
+  const TSTime64 a[] = {5};
+  const TSTime64 b[] = {7, 9};
+  ASSERT_EQ(f_->WriteLevels(3, a, 1), kOk);  // a rise, buffered
+  ASSERT_EQ(f_->WriteLevels(3, b, 2), kOk);  // falls after the buffered rise, rises again
   TMarker lv[3];
   ASSERT_EQ(f_->ReadMarkers(3, lv, 3, 0, kMaxTime64, nullptr), 3);
   EXPECT_EQ(lv[0].code[0], 1);
@@ -239,6 +239,9 @@ TEST_F(Recording, WaveformStretchesOverwritesAndSearches) {
   Buffer(2, 64, 2);
   std::vector<int16_t> s(100);
   for (int i = 0; i < 100; ++i) s[i] = static_cast<int16_t>(i);
+  // Samples need tick times, buffered or not.
+  EXPECT_EQ(f_->WriteWaveS(2, s.data(), 4, -10), kErrOutOfRange);
+  EXPECT_EQ(f_->WriteWaveS(2, s.data(), 4, kMaxTime64 - 30), kErrOutOfRange);
   EXPECT_EQ(f_->WriteWaveS(2, s.data(), 20, 1000), 1200);
   // Fewer than n samples lie before: there is no n-th.
   EXPECT_EQ(f_->PrevNTime(2, 1200, 0, 20, nullptr, false), 1000);

@@ -317,7 +317,7 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
         from = 0;
         upto = kMaxTime64;
       }
-      const int max = k.wave ? 64 : 1 + static_cast<int>(pick(200));
+      const int max = k.wave ? 256 : 1 + static_cast<int>(pick(200));
       const std::vector<Item> got = rec.Read(rec.File(), from, upto, max);
       std::vector<Item> want = Visible(all, from, upto, got);
       if (!k.wave && want.size() > static_cast<size_t>(max)) want.resize(static_cast<size_t>(max));
@@ -353,7 +353,7 @@ TEST(BufferedModel, SavedStretchesAndOnlyThoseReachTheFile) {
                         {"float waveform", RealWave, true}};
   for (const Kind& k : kinds) {
     for (uint64_t capacity : {2u, 3u, 33u, 200u}) {
-      RunModel(k, capacity, 1000 + static_cast<uint32_t>(capacity), 1500);
+      RunModel(k, capacity, 1000 + static_cast<uint32_t>(capacity), 1000);
       if (::testing::Test::HasFatalFailure()) return;
     }
   }
