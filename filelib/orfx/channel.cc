@@ -285,7 +285,7 @@ int CKel64Chan::ReadLocked(TReadRange& range, bool wave, Read read) {
   const TSTime64 limit = WriteLimitLocked();
   int total = 0;
   if (range.tFrom < limit) {
-    int rc = cursor_.FindBlock(range.tFrom);
+    int rc = cursor_.FindBlockFrom(range.tFrom);
     if (rc < 0) return rc;
     // rc 1: no block holds tFrom or anything later.
     while (rc == 0) {
@@ -296,6 +296,14 @@ int CKel64Chan::ReadLocked(TReadRange& range, bool wave, Read read) {
       if (n < 0) return n;
       total += n;
       if (!range.IsOpen()) break;
+      rc = cursor_.NextBlock();
+      if (rc < 0) return rc;
+      // Items sharing the block's last time may go on in the next block (or
+      // the write block). tFrom must then stay on that time, and the walk
+      // goes on whatever the budget: a repeated call could not tell the
+      // items already delivered from the rest.
+      const TSTime64 next = rc == 0 ? cursor_.Block()->FirstTime() : limit;
+      if (!wave && next == end) continue;
       // With the range still open every item of the block from tFrom on was
       // examined and none lay at or after tUpto, so end < tUpto. Moving tFrom
       // past them lets a repeated call continue after this block even when
@@ -305,8 +313,6 @@ int CKel64Chan::ReadLocked(TReadRange& range, bool wave, Read read) {
         range.tFrom = end + 1;
       }
       if (range.nTries > 0 && --range.nTries == 0) break;
-      rc = cursor_.NextBlock();
-      if (rc < 0) return rc;
     }
   }
   if (writeBlock_ && range.nTries != 0 && range.IsOpen() && range.tUpto > limit) {
@@ -546,6 +552,21 @@ int ChangeBlockSamples(CDataBlock& b, const float* in, uint64_t n, TSTime64 t, u
   return b.ChangeWaveF(in, n, t, first);
 }
 
+// The item appends, over the bytes of the items.
+int AddEventItems(CDataBlock& b, const uint8_t*& in, uint64_t k) {
+  const TSTime64* p = reinterpret_cast<const TSTime64*>(in);
+  const int r = b.AddEvents(p, k);
+  in = reinterpret_cast<const uint8_t*>(p);
+  return r;
+}
+int AddMarkerItems(CDataBlock& b, const uint8_t*& in, uint64_t k) {
+  const TMarker* p = reinterpret_cast<const TMarker*>(in);
+  const int r = b.AddMarkers(p, k);
+  in = reinterpret_cast<const uint8_t*>(p);
+  return r;
+}
+int AddExtMarkItems(CDataBlock& b, const uint8_t*& in, uint64_t k) { return b.AddExtMarks(in, k); }
+
 }  // namespace
 
 TSTime64 CKel64Chan::LastTimeLocked() const {
@@ -606,14 +627,19 @@ void CKel64Chan::DropEmptyWriteBlock() {
 }
 
 template <typename Add>
-int CKel64Chan::AppendItemsLocked(const uint8_t* in, uint64_t n, uint64_t itemBytes, Add add) {
+int CKel64Chan::AppendItemsLocked(const uint8_t* in, uint64_t n, uint64_t itemBytes, Add add,
+                                  bool continuing) {
   if (n == 0) return kOk;
   // Reads bisect on item times, so the whole call is checked before any of
-  // it is stored.
+  // it is stored. The first item must come after everything stored; later
+  // ones may share a time with the item before them (several events in one
+  // clock tick), but never go back.
   TSTime64 prev = LastTimeLocked();
   for (uint64_t i = 0; i < n; ++i) {
     const TSTime64 t = ItemTime(in + i * itemBytes);
-    if (t <= prev || t >= kMaxTime64) return kErrTimeOrder;
+    if (t < prev || (i == 0 && t == prev && !continuing) || t >= kMaxTime64) {
+      return kErrTimeOrder;
+    }
     prev = t;
   }
   int rc = EnsureWriteBlockLocked();
@@ -662,7 +688,8 @@ int CKel64Chan::EditItemLocked(TSTime64 t, const uint8_t* item, uint64_t bytes) 
   if (writeBlock_ && writeBlock_->Items() != 0 && t >= writeBlock_->FirstTime()) {
     return writeBlock_->EditMarker(t, item, bytes);
   }
-  const int rc = cursor_.FindBlock(t);
+  // The first item at t, also when items sharing t begin in an earlier block.
+  const int rc = cursor_.FindBlockFrom(t);
   if (rc < 0) return rc;
   if (rc == 1) return 0;
   return cursor_.Block()->EditMarker(t, item, bytes);
@@ -846,12 +873,28 @@ int CEventChan::WriteEvents(const TSTime64* times, uint64_t n) {
   if (n == 0) return kOk;
   Guard g(lock_);
   return AppendItemsLocked(reinterpret_cast<const uint8_t*>(times), n, kEventBytes,
-                           [](CDataBlock& b, const uint8_t*& in, uint64_t k) {
-                             const TSTime64* p = reinterpret_cast<const TSTime64*>(in);
-                             const int r = b.AddEvents(p, k);
-                             in = reinterpret_cast<const uint8_t*>(p);
-                             return r;
-                           });
+                           AddEventItems);
+}
+
+TSTime64 CKel64Chan::LastStoredTime() {
+  Guard g(lock_);
+  return LastTimeLocked();
+}
+
+int CKel64Chan::AppendContinuing(const uint8_t* items, uint64_t n) {
+  if (n == 0) return kOk;
+  Guard g(lock_);
+  const uint8_t kind = head_->kind;
+  if (kind == EventA || kind == EventB) {
+    return AppendItemsLocked(items, n, kEventBytes, AddEventItems, true);
+  }
+  if (kind == Level || kind == Marker) {
+    return AppendItemsLocked(items, n, kMarkerBytes, AddMarkerItems, true);
+  }
+  if (kind >= WaveMark && kind <= TextMark) {
+    return AppendItemsLocked(items, n, head_->itemSize, AddExtMarkItems, true);
+  }
+  return kErrWrongKind;
 }
 
 CMarkerChan::CMarkerChan(TKel64File* file, uint16_t chan, TDataKind kind)
@@ -859,14 +902,6 @@ CMarkerChan::CMarkerChan(TKel64File* file, uint16_t chan, TDataKind kind)
   head_->itemSize = 16;
 }
 
-namespace {
-int AddMarkerItems(CDataBlock& b, const uint8_t*& in, uint64_t k) {
-  const TMarker* p = reinterpret_cast<const TMarker*>(in);
-  const int r = b.AddMarkers(p, k);
-  in = reinterpret_cast<const uint8_t*>(p);
-  return r;
-}
-}  // namespace
 
 int CMarkerChan::WriteMarkers(const TMarker* items, uint64_t n) {
   if (n == 0) return kOk;
@@ -963,10 +998,7 @@ CExtMarkChan::CExtMarkChan(TKel64File* file, uint16_t chan, TDataKind kind, uint
 int CExtMarkChan::WriteExtMarks(const uint8_t* items, uint64_t n) {
   if (n == 0) return kOk;
   Guard g(lock_);
-  return AppendItemsLocked(items, n, head_->itemSize,
-                           [](CDataBlock& b, const uint8_t*& in, uint64_t k) {
-                             return b.AddExtMarks(in, k);
-                           });
+  return AppendItemsLocked(items, n, head_->itemSize, AddExtMarkItems);
 }
 
 int CExtMarkChan::EditMarker(TSTime64 t, const uint8_t* item, uint64_t bytes) {

@@ -114,7 +114,7 @@ class CKel64Chan {
   // and resets the record's block counts, lastTime and reuse stamp. Old
   // blocks beyond the new data stay listed in the index; the stamp and the
   // block counts keep them from being read. Returns the commit's result.
-  int EmptyData();
+  virtual int EmptyData();
   // Index entry numbers of older files, set for a file opened for writing
   // (CIndexWriter::CheckEntryNumbers).
   int CheckEntryNumbers();
@@ -122,6 +122,8 @@ class CKel64Chan {
   // classes here have none and ignore a resize.
   virtual bool HasBuffer() { return false; }
   virtual void ResizeBuffer(uint64_t) {}
+  // Items or samples held in the buffer.
+  virtual uint64_t BufferCount() { return 0; }
 
   // --- Reading --------------------------------------------------------------
   // Each delivers into out from the range, narrowing it as items are
@@ -188,8 +190,9 @@ class CKel64Chan {
 
   // --- Writing ----------------------------------------------------------------
   // Appends are made in time order: a write whose first item is not after the
-  // channel's last stored item, or whose items are not in ascending order, is
-  // refused with kErrTimeOrder before anything is stored. Full blocks go to
+  // channel's last stored item, or one of whose items goes back in time, is
+  // refused with kErrTimeOrder before anything is stored. Items of one call
+  // may share a time. Full blocks go to
   // the file as they fill; the last, incomplete one stays in the write block
   // until Commit. Each returns 0 or a negative status; a channel whose items
   // have another layout gives kErrWrongKind.
@@ -261,8 +264,18 @@ class CKel64Chan {
   void DropEmptyWriteBlock();
   // Appends n items of itemBytes each from in (time at offset 0 of each) via
   // add(block, in, n), writing every block that fills. lock_ held.
+  // continuing: the items go on from the last stored one, whose time the
+  // first may repeat (a buffered channel writing out items it holds in time
+  // order; equal times may then meet at the seam).
   template <typename Add>
-  int AppendItemsLocked(const uint8_t* in, uint64_t n, uint64_t itemBytes, Add add);
+  int AppendItemsLocked(const uint8_t* in, uint64_t n, uint64_t itemBytes, Add add,
+                        bool continuing = false);
+  // Appends items of the channel's own layout (times, markers or extended
+  // markers) that continue the stored ones, as a buffered channel writes out
+  // its buffer: the first may share the last stored time.
+  int AppendContinuing(const uint8_t* items, uint64_t n);
+  // LastTimeLocked under the lock.
+  TSTime64 LastStoredTime();
   // The waveform write and overwrite, for 16-bit and float samples.
   template <typename Sample>
   TSTime64 WriteSamples(const Sample* data, uint64_t n, TSTime64 t);

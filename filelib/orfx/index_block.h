@@ -75,9 +75,10 @@ class TIndexBlock : public TBlockImage<kIndexBlockSize> {
 
   // Checks an index block at `level` (1 = it lists data blocks) of channel
   // `chan` before it is used, where the walk will look at its first n
-  // entries: at least n entries in use and at most 255, those n in strictly
-  // increasing time order, and each child on the grid of its unit and
-  // inside the allocated file. kOk or kErrCorrupt.
+  // entries: at least n entries in use and at most 255, those n in
+  // non-decreasing time order (two blocks may begin at one time when their
+  // items share it), and each child on the grid of its unit and inside the
+  // allocated file. kOk or kErrCorrupt.
   int Check(uint16_t chan, uint32_t level, uint32_t n, int64_t fileSize) const {
     const uint32_t items = Items();
     if (Chan() != chan || items == 0 || items > kIndexEntries || n == 0 || n > items) {
@@ -85,7 +86,7 @@ class TIndexBlock : public TBlockImage<kIndexBlockSize> {
     }
     const uint32_t unit = level == 1 ? kDataBlockSize : kIndexBlockSize;
     for (uint32_t e = 0; e < n; ++e) {
-      if (e > 0 && EntryTime(e) <= EntryTime(e - 1)) return kErrCorrupt;
+      if (e > 0 && EntryTime(e) < EntryTime(e - 1)) return kErrCorrupt;
       if (!UnitPosOk(EntryPos(e), unit, fileSize)) return kErrCorrupt;
     }
     return kOk;

@@ -149,14 +149,15 @@ int CIndexCursor::LoadBlock(uint64_t pos) {
 // The data block listed by entry e of the level-1 node (of n usable
 // entries) must lie in its slot: its first item at or after the entry's time
 // (a block's entry is written with that time) and its last item before the
-// next entry's. A block outside its slot, or one holding nothing, would make
+// next entry's (or at it, when items sharing a time run into the next
+// block). A block outside its slot, or one holding nothing, would make
 // searches by time miss or repeat items.
 int CIndexCursor::LoadListedBlock(uint32_t e, uint32_t n) {
   const TIndexBlock& node = path_[0].block;
   const int rc = LoadBlock(node.EntryPos(e));
   if (rc < 0) return rc;
   if (block_->Items() == 0 || block_->FirstTime() < node.EntryTime(e) ||
-      (e + 1 < n && block_->EndTime() >= node.EntryTime(e + 1))) {
+      (e + 1 < n && block_->EndTime() > node.EntryTime(e + 1))) {
     return kErrCorrupt;
   }
   return kOk;
@@ -193,6 +194,13 @@ int CIndexCursor::FindBlock(TSTime64 t) {
   return NextBlock();
 }
 
+int CIndexCursor::FindBlockFrom(TSTime64 t) {
+  if (t == INT64_MIN) return FindBlock(t);
+  const int rc = FindBlock(t - 1);
+  if (rc != 0 || block_->EndTime() >= t) return rc;
+  return NextBlock();
+}
+
 // Walks from the top to data block `number` along the base-255 digits of the
 // number, reusing the nodes already held on the way.
 int CIndexCursor::GoTo(uint64_t number) {
@@ -220,14 +228,15 @@ int CIndexCursor::GoTo(uint64_t number) {
   return kOk;
 }
 
-// A channel's times increase from each block to the next; neighbours that
-// overlap would make a walk deliver out of order or see items twice.
+// A channel's times never decrease from each block to the next (items that
+// share a time may end one block and begin the next); neighbours that overlap
+// would make a walk deliver out of order or see items twice.
 int CIndexCursor::NextBlock() {
   if (curBlock_ < 0 || static_cast<uint64_t>(curBlock_) + 1 >= head_->blocksUsed) return 1;
   const TSTime64 end = block_->EndTime();
   const int rc = GoTo(static_cast<uint64_t>(curBlock_) + 1);
   if (rc < 0) return rc;
-  return block_->FirstTime() > end ? kOk : Fail(kErrCorrupt);
+  return block_->FirstTime() >= end ? kOk : Fail(kErrCorrupt);
 }
 
 int CIndexCursor::PrevBlock() {
@@ -235,7 +244,7 @@ int CIndexCursor::PrevBlock() {
   const TSTime64 first = block_->FirstTime();
   const int rc = GoTo(static_cast<uint64_t>(curBlock_) - 1);
   if (rc < 0) return rc;
-  return block_->EndTime() < first ? kOk : Fail(kErrCorrupt);
+  return block_->EndTime() <= first ? kOk : Fail(kErrCorrupt);
 }
 
 }  // namespace vslk64

@@ -58,9 +58,14 @@ class CIndexCursor {
   // after the last item (the cursor stays on the last block); negative: an
   // error, the cursor is invalid.
   int FindBlock(TSTime64 t);
+  // As FindBlock, but the block holding the first item at or after t: items
+  // sharing one time may run over a block boundary, and FindBlock would find
+  // the later block of the two.
+  int FindBlockFrom(TSTime64 t);
   // Step to the following or previous data block: 0, 1 when there is none
   // (or the cursor is invalid), negative on error (the cursor is invalid),
-  // kErrCorrupt also when the two blocks' times overlap.
+  // kErrCorrupt also when the two blocks' times overlap (a later block may
+  // begin at the time its predecessor ends: items may share a time).
   // The step descends by the digits of the block number through the nodes
   // already held, so only the nodes that change are read.
   int NextBlock();

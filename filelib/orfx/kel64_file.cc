@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "filelib/le.h"
+#include "filelib/orfx/buffered_channel.h"
 #include "filelib/orfx/channel.h"
 #include "filelib/orfx/disk_block_head.h"
 
@@ -992,7 +993,12 @@ int TKel64File::SetEventChan(uint16_t chan, double rate, TDataKind kind, uint32_
   ExclusiveGuard table(chanTableLock_);
   const int r = PrepareSlotLocked(chan);
   if (r != kOk) return r;
-  auto ch = std::make_unique<CEventChan>(this, chan, kind);
+  std::unique_ptr<CKel64Chan> ch;
+  if (openedExisting_) {
+    ch = std::make_unique<CEventChan>(this, chan, kind);
+  } else {
+    ch = std::make_unique<CBEventChan>(this, chan, kind);
+  }
   ch->SetPhyChan(static_cast<int32_t>(phyChan));
   ch->IdealRate(rate);
   chans_[chan] = std::move(ch);
@@ -1004,7 +1010,12 @@ int TKel64File::SetMarkerChan(uint16_t chan, double rate, TDataKind kind, uint32
   ExclusiveGuard table(chanTableLock_);
   const int r = PrepareSlotLocked(chan);
   if (r != kOk) return r;
-  auto ch = std::make_unique<CMarkerChan>(this, chan, kind);
+  std::unique_ptr<CKel64Chan> ch;
+  if (openedExisting_) {
+    ch = std::make_unique<CMarkerChan>(this, chan, kind);
+  } else {
+    ch = std::make_unique<CBMarkerChan>(this, chan, kind);
+  }
   ch->SetPhyChan(static_cast<int32_t>(phyChan));
   ch->IdealRate(rate);
   chans_[chan] = std::move(ch);
@@ -1039,8 +1050,13 @@ int TKel64File::SetExtMarkChan(uint16_t chan, double rate, TDataKind kind, uint6
   ExclusiveGuard table(chanTableLock_);
   const int r = PrepareSlotLocked(chan);
   if (r != kOk) return r;
-  auto ch = std::make_unique<CExtMarkChan>(this, chan, kind, static_cast<uint16_t>(rows),
-                                           static_cast<uint16_t>(cols), divide);
+  const uint16_t r16 = static_cast<uint16_t>(rows), c16 = static_cast<uint16_t>(cols);
+  std::unique_ptr<CKel64Chan> ch;
+  if (openedExisting_) {
+    ch = std::make_unique<CExtMarkChan>(this, chan, kind, r16, c16, divide);
+  } else {
+    ch = std::make_unique<CBExtMarkChan>(this, chan, kind, r16, c16, divide);
+  }
   ch->SetPhyChan(static_cast<int32_t>(phyChan));
   ch->IdealRate(rate);
   ch->SetPreTrig(static_cast<uint16_t>(preTrig));
@@ -1062,9 +1078,15 @@ int TKel64File::SetWaveChan(uint16_t chan, TSTime64 divide, TDataKind kind, doub
   }
   std::unique_ptr<CKel64Chan> ch;
   if (kind == Adc) {
-    ch = std::make_unique<CAdcChan>(this, chan, divide);
-  } else {
+    if (openedExisting_) {
+      ch = std::make_unique<CAdcChan>(this, chan, divide);
+    } else {
+      ch = std::make_unique<CBAdcChan>(this, chan, divide);
+    }
+  } else if (openedExisting_) {
     ch = std::make_unique<CRealWChan>(this, chan, divide);
+  } else {
+    ch = std::make_unique<CBRealWChan>(this, chan, divide);
   }
   ch->SetPhyChan(static_cast<int32_t>(phyChan));
   ch->IdealRate(rate > 0 ? rate : 1.0 / (timeBase * static_cast<double>(divide)));

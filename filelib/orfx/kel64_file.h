@@ -11,6 +11,7 @@
 // Locks, outermost first (a thread holding one may take only those after it):
 //   1. chanTableLock_  (shared_mutex) the channel table; shared for every
 //                      channel operation, exclusive while Open rebuilds it
+//      a buffered channel's buffer lock (buffered_channel.h), taken before
 //   2. a channel's own mutex (CKel64Chan)
 //   3. mainLock_       the file header copy, its dirty flag, the channel
 //                      header table's layout and the string table

@@ -7,8 +7,10 @@
 #include <atomic>
 #include <random>
 #include <thread>
+#include <memory>
 #include <vector>
 
+#include "filelib/status.h"
 #include "tests/orfx/chan_file_util.h"
 
 namespace vslk64 {
@@ -143,6 +145,88 @@ TEST(Concurrency, FourThreadsReadAllChannelsAsOneDoes) {
   }
   for (auto& th : threads) th.join();
   EXPECT_EQ(mismatches.load(), 0);
+}
+
+// A recording in progress: one thread writes a buffered event channel and a
+// buffered waveform channel while three read them and search back from their
+// end. The writer's items move out of the small buffers to the disk all the
+// while; every read must give a prefix of what is being written, in order.
+TEST(Concurrency, ReadersOfABufferedChannelSeePrefixesOfTheWrites) {
+  TempDir dir;
+  std::unique_ptr<CKel64File> f = NewKel64File();
+  ASSERT_EQ(f->Create(dir.File("live.orfx").c_str(), 32, 0), kOk);
+  ASSERT_EQ(f->SetEventChan(0, 1000, EventA, 0), kOk);
+  ASSERT_EQ(f->SetWaveChan(1, 4, Adc, 0, 0), kOk);
+  f->SetBuffering(0, 500 * 8, 0.0);
+  f->SetBuffering(1, 2000 * 2, 0.0);
+  constexpr int kEvents = 60000, kSamples = 200000;
+  const auto eventTime = [](int64_t i) { return 5 + 3 * i - (i % 7 == 3 ? 3 : 0); };
+  const auto sample = [](int64_t i) { return static_cast<int16_t>(i * 31); };
+  std::atomic<bool> done{false};
+  std::atomic<int> faults{0};
+  std::thread writer([&] {
+    std::vector<int64_t> t;
+    std::vector<int16_t> s;
+    int64_t e = 0, k = 0;
+    while (e < kEvents || k < kSamples) {
+      const int64_t n = 1 + e % 97;
+      t.clear();
+      for (int64_t i = e; i < std::min<int64_t>(e + n, kEvents); ++i) t.push_back(eventTime(i));
+      // A call may not begin at the time the last one ended with.
+      while (e + static_cast<int64_t>(t.size()) < kEvents &&
+             eventTime(e + static_cast<int64_t>(t.size())) == t.back()) {
+        t.push_back(t.back());
+      }
+      if (!t.empty() && f->WriteEvents(0, t.data(), t.size()) != kOk) ++faults;
+      e += static_cast<int64_t>(t.size());
+      const int64_t m = std::min<int64_t>(1 + k % 1500, kSamples - k);
+      s.clear();
+      for (int64_t i = k; i < k + m; ++i) s.push_back(sample(i));
+      if (m > 0 && f->WriteWaveS(1, s.data(), static_cast<uint64_t>(m), 4 * k) != 4 * (k + m)) {
+        ++faults;
+      }
+      k += m;
+    }
+    done = true;
+  });
+  std::vector<std::thread> readers;
+  for (int r = 0; r < 3; ++r) {
+    readers.emplace_back([&, r] {
+      std::vector<int64_t> got(kEvents + 1);
+      std::vector<int16_t> wave(kSamples + 1);
+      bool last = false;
+      while (!last) {
+        last = done;  // one more round after the writer has finished
+        const int n = f->ReadEvents(0, got.data(), kEvents + 1, 0, kMaxTime64, nullptr);
+        for (int i = 0; i < n; ++i) {
+          if (got[i] != eventTime(i)) {
+            ++faults;
+            break;
+          }
+        }
+        if (n < 0 || (last && n != kEvents)) ++faults;
+        TSTime64 first = -1;
+        const int m = f->ReadWaveS(1, wave.data(), kSamples + 1, 4 * r, kMaxTime64, &first,
+                                   nullptr);
+        for (int i = 0; i < m; ++i) {
+          if (wave[i] != sample(r + i)) {
+            ++faults;
+            break;
+          }
+        }
+        if (m < 0 || (m > 0 && first != 4 * r) || (last && m != kSamples - r)) ++faults;
+        // Back from the end: a time that was written (or none yet).
+        const TSTime64 back = f->PrevNTime(0, kMaxTime64, 0, 10, nullptr, false);
+        if (back != -1 && (back < 5 || (back - 5) % 3 != 0)) ++faults;
+        const TSTime64 wb = f->PrevNTime(1, kMaxTime64, 0, 100, nullptr, false);
+        if (wb != -1 && (wb < 0 || wb % 4 != 0)) ++faults;
+      }
+    });
+  }
+  writer.join();
+  for (auto& th : readers) th.join();
+  EXPECT_EQ(faults.load(), 0);
+  EXPECT_EQ(f->Close(), kOk);
 }
 
 }  // namespace

@@ -183,13 +183,28 @@ TEST(Crash, CommittedDataSurviveAKilledWriter) {
   const std::string path = dir.File("c.orfx");
   const std::vector<TSTime64> committed = Times(100, 7, 2 * kEventsPerBlock + 500);
   const std::vector<TSTime64> later = Times(committed.back() + 7, 7, 4 * kEventsPerBlock);
+  // Channel 1 buffers its items, channel 2 its samples: a commit writes out
+  // what they hold, and what they move out later goes to blocks after it.
+  std::vector<int16_t> samples(3 * 32752);
+  for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(i * 13);
+  const size_t samplesCommitted = 40000;
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     std::unique_ptr<CKel64File> f = NewKel64File();
     if (f->Create(path.c_str(), 32, 0) != kOk || f->SetEventChan(0, 1.0, EventA, 0) != kOk ||
-        f->WriteEvents(0, committed.data(), committed.size()) != kOk || f->Commit(1) != kOk ||
-        f->WriteEvents(0, later.data(), later.size()) != kOk) {
+        f->SetEventChan(1, 1.0, EventA, 0) != kOk || f->SetWaveChan(2, 5, Adc, 0, 0) != kOk) {
+      _exit(1);
+    }
+    f->SetBuffering(1, 1000 * 8, 0.0);
+    f->SetBuffering(2, 3000 * 2, 0.0);
+    if (f->WriteEvents(0, committed.data(), committed.size()) != kOk ||
+        f->WriteEvents(1, committed.data(), committed.size()) != kOk ||
+        f->WriteWaveS(2, samples.data(), samplesCommitted, 0) != 5 * 40000 ||
+        f->Commit(1) != kOk || f->WriteEvents(0, later.data(), later.size()) != kOk ||
+        f->WriteEvents(1, later.data(), later.size()) != kOk ||
+        f->WriteWaveS(2, samples.data() + samplesCommitted, samples.size() - samplesCommitted,
+                      5 * 40000) < 0) {
       _exit(1);
     }
     kill(getpid(), SIGKILL);
@@ -201,12 +216,22 @@ TEST(Crash, CommittedDataSurviveAKilledWriter) {
 
   std::unique_ptr<CKel64File> f = NewKel64File();
   ASSERT_EQ(f->Open(path.c_str(), 1, 0), kOk);
-  const std::vector<TSTime64> got = ReadEvents(*f, 0, 0, committed.size() + later.size());
-  ASSERT_GE(got.size(), committed.size());
-  EXPECT_TRUE(std::equal(committed.begin(), committed.end(), got.begin()));
-  // Anything beyond is what the writer appended next, in order.
-  EXPECT_TRUE(std::equal(got.begin() + committed.size(), got.end(), later.begin()));
-  EXPECT_EQ(f->ChanMaxTime(0), committed.back());
+  for (uint16_t chan : {0, 1}) {
+    SCOPED_TRACE(chan);
+    const std::vector<TSTime64> got = ReadEvents(*f, chan, 0, committed.size() + later.size());
+    ASSERT_GE(got.size(), committed.size());
+    EXPECT_TRUE(std::equal(committed.begin(), committed.end(), got.begin()));
+    // Anything beyond is what the writer appended next, in order.
+    EXPECT_TRUE(std::equal(got.begin() + committed.size(), got.end(), later.begin()));
+    EXPECT_EQ(f->ChanMaxTime(chan), committed.back());
+  }
+  std::vector<int16_t> wave(samples.size() + 1);
+  TSTime64 first = -1;
+  const int n = f->ReadWaveS(2, wave.data(), static_cast<int>(wave.size()), 0, kMaxTime64, &first,
+                             nullptr);
+  ASSERT_GE(n, static_cast<int>(samplesCommitted));
+  EXPECT_EQ(first, 0);
+  EXPECT_TRUE(std::equal(samples.begin(), samples.begin() + n, wave.begin()));
   f.reset();
   // The file also opens for writing and takes new data after the committed.
   f = OpenFile(path, 0);

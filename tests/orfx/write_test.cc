@@ -269,6 +269,142 @@ TEST(Write, TimeOrderIsEnforced) {
   EXPECT_EQ(f->WriteWaveS(1, s, 4, kMaxTime64 - 40), kMaxTime64);
 }
 
+// Items sharing a time are valid data (several events in one clock tick).
+// Each kind stores a recording with runs of equal times inside one call,
+// across a block boundary and across the 4000-item reads the Neuroshare
+// scan makes; each item's codes carry its position, so reads show both the
+// contents and the order. Reads from a run's time start at its first item.
+TEST(Write, EqualTimesAreStoredInOrderAcrossBlocksAndReads) {
+  struct Case {
+    const char* what;
+    TDataKind kind;
+    size_t perBlock;  // items of one data block
+  };
+  const Case cases[] = {{"events", EventA, 8190}, {"markers", Marker, 4095},
+                        {"text marks", TextMark, 65520 / 24}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string path = dir.File("same.orfx");
+    const size_t count = 2 * c.perBlock + 50;
+    // Item i at time 10 * i, except for runs of equal times: five items at
+    // the start, seven across the end of the first block, six across item
+    // 4000, and the last eight.
+    std::vector<TSTime64> times(count);
+    for (size_t i = 0; i < count; ++i) times[i] = 10 * static_cast<TSTime64>(i);
+    const auto run = [&](size_t from, size_t n) {
+      for (size_t k = 1; k < n; ++k) times[from + k] = times[from];
+    };
+    run(0, 5);
+    run(c.perBlock - 3, 7);
+    run(3997, 6);
+    run(count - 8, 8);
+    const size_t itemSize = c.kind == EventA ? 8 : c.kind == Marker ? 16 : 24;
+    std::vector<uint8_t> items(count * itemSize, 0);
+    for (size_t i = 0; i < count; ++i) {
+      std::memcpy(&items[i * itemSize], &times[i], 8);
+      if (itemSize > 8) {
+        const uint32_t id = static_cast<uint32_t>(i);
+        std::memcpy(&items[i * itemSize + 8], &id, 4);
+      }
+    }
+    const auto write = [&](CKel64File& f, size_t from, size_t n) {
+      const uint8_t* p = &items[from * itemSize];
+      if (c.kind == EventA) return f.WriteEvents(0, reinterpret_cast<const TSTime64*>(p), n);
+      if (c.kind == Marker) return f.WriteMarkers(0, reinterpret_cast<const TMarker*>(p), n);
+      return f.WriteExtMarks(0, reinterpret_cast<const TExtMark*>(p), n);
+    };
+    const auto readAll = [&](CKel64File& f, TSTime64 from, int max) {
+      std::vector<uint8_t> out(static_cast<size_t>(max) * itemSize);
+      int n;
+      if (c.kind == EventA) {
+        n = f.ReadEvents(0, reinterpret_cast<TSTime64*>(out.data()), max, from, kMaxTime64,
+                         nullptr);
+      } else if (c.kind == Marker) {
+        n = f.ReadMarkers(0, reinterpret_cast<TMarker*>(out.data()), max, from, kMaxTime64,
+                          nullptr);
+      } else {
+        n = f.ReadExtMarks(0, reinterpret_cast<TExtMark*>(out.data()), max, from, kMaxTime64,
+                           nullptr);
+      }
+      out.resize(n < 0 ? 0 : static_cast<size_t>(n) * itemSize);
+      return out;
+    };
+    // Whole contents, and a read from each run's time.
+    const auto check = [&](CKel64File& f) {
+      EXPECT_EQ(readAll(f, 0, static_cast<int>(count) + 1), items);
+      for (size_t from : {size_t{0}, c.perBlock - 3, size_t{3997}, count - 8}) {
+        const std::vector<uint8_t> got = readAll(f, times[from], 9);
+        ASSERT_EQ(got.size(), std::min<size_t>(9, count - from) * itemSize) << from;
+        EXPECT_EQ(0, std::memcmp(got.data(), &items[from * itemSize], got.size())) << from;
+      }
+    };
+    {
+      std::unique_ptr<CKel64File> f = NewKel64File();
+      ASSERT_EQ(f->Create(path.c_str(), 32, 0), kOk);
+      if (c.kind == EventA) {
+        ASSERT_EQ(f->SetEventChan(0, 1, EventA, 0), kOk);
+      } else if (c.kind == Marker) {
+        ASSERT_EQ(f->SetMarkerChan(0, 1, Marker, 0), kOk);
+      } else {
+        ASSERT_EQ(f->SetTextMarkChan(0, 1, 8, 0), kOk);
+      }
+      // A time that goes back refuses the whole call; so does a first item
+      // at the last stored time.
+      std::vector<uint8_t> back(items.begin(), items.begin() + 3 * itemSize);
+      std::memcpy(&back[2 * itemSize], &times[0], 8);
+      const TSTime64 later = 5;
+      std::memcpy(&back[0], &later, 8);
+      std::memcpy(&back[itemSize], &later, 8);
+      items.swap(back);
+      EXPECT_EQ(write(*f, 0, 3), kErrTimeOrder);
+      items.swap(back);
+      EXPECT_EQ(f->ChanMaxTime(0), -1);
+      // The first call ends inside the run across the block boundary, so
+      // the next call's first time repeats the last stored one: refused.
+      const size_t split = c.perBlock - 1;
+      ASSERT_EQ(write(*f, 0, split), kOk);
+      EXPECT_EQ(write(*f, split, count - split), kErrTimeOrder);
+      EXPECT_EQ(f->ChanMaxTime(0), times[split - 1]);
+      f.reset();
+    }
+    // Whole calls that each begin after the last stored time.
+    {
+      std::unique_ptr<CKel64File> f = NewKel64File();
+      ASSERT_EQ(f->Create(path.c_str(), 32, 0), kOk);
+      if (c.kind == EventA) {
+        ASSERT_EQ(f->SetEventChan(0, 1, EventA, 0), kOk);
+      } else if (c.kind == Marker) {
+        ASSERT_EQ(f->SetMarkerChan(0, 1, Marker, 0), kOk);
+      } else {
+        ASSERT_EQ(f->SetTextMarkChan(0, 1, 8, 0), kOk);
+      }
+      const size_t split = c.perBlock + 10;
+      ASSERT_EQ(write(*f, 0, split), kOk);
+      ASSERT_EQ(write(*f, split, count - split), kOk);
+      check(*f);
+      ASSERT_EQ(f->Close(), kOk);
+    }
+    std::unique_ptr<CKel64File> f = Reopen(path);
+    check(*f);
+    // An edit of a time finds the first item of its run, in an earlier
+    // block than the run's end.
+    f.reset();
+    f = NewKel64File();
+    ASSERT_EQ(f->Open(path.c_str(), 0, 0), kOk);
+    TMarker edit{};
+    edit.code[0] = 0xEE;
+    if (c.kind != EventA) {
+      EXPECT_EQ(f->EditMarker(0, times[c.perBlock - 3], &edit, 9), 1);
+      const std::vector<uint8_t> got = readAll(*f, times[c.perBlock - 3], 7);
+      ASSERT_EQ(got.size(), 7 * itemSize);
+      for (size_t k = 0; k < 7; ++k) {
+        EXPECT_EQ(got[k * itemSize + 8], k == 0 ? 0xEE : (c.perBlock - 3 + k) & 0xFF) << k;
+      }
+    }
+  }
+}
+
 // Many blocks, so that the index grows a second level; gaps between
 // writes; an overwrite reaching back across a block boundary; continuing
 // the channel after the file was reopened for writing.

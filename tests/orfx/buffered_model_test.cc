@@ -1,0 +1,363 @@
+// Buffered channels against a model. A recording is driven with random, but
+// seeded, steps: appends in time order (with runs of equal times, gaps and
+// overwrites of the newest samples), save switches for times still to come,
+// LatestTime, Commit and a buffer resize, with reads over random ranges in
+// between. The model knows every item written and the saving state of its
+// time; it does not know which items the buffer still holds. A read must
+// show every saved item, no unsaved item older than the oldest unsaved one
+// it shows (those have left the buffer and so the file), every unsaved item
+// newer than that, in time order and without repeats. After Close a
+// read-only reopen must hold exactly the saved items.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "filelib/kel64_file.h"
+#include "filelib/status.h"
+#include "tests/support/temp_dir.h"
+
+namespace vslk64 {
+namespace {
+
+using testing_support::TempDir;
+
+constexpr uint16_t kChan = 3;
+
+// The save list as a program sees it: switches only ever for times after
+// everything written, so an item's state is settled when it is written.
+class SaveModel {
+ public:
+  bool At(TSTime64 t) const {
+    bool on = true;
+    for (TSTime64 s : switches_) {
+      if (s > t) break;
+      on = !on;
+    }
+    return on;
+  }
+  void Save(TSTime64 t, bool on) {
+    switches_.erase(std::lower_bound(switches_.begin(), switches_.end(), t), switches_.end());
+    if (At(t) != on) switches_.push_back(t);
+  }
+  void SaveRange(TSTime64 a, TSTime64 b) {
+    const bool after = At(b), before = At(a - 1);
+    switches_.erase(std::lower_bound(switches_.begin(), switches_.end(), a),
+                    std::upper_bound(switches_.begin(), switches_.end(), b));
+    if (!before) switches_.insert(std::lower_bound(switches_.begin(), switches_.end(), a), a);
+    if (!after) switches_.insert(std::lower_bound(switches_.begin(), switches_.end(), b), b);
+  }
+
+ private:
+  std::vector<TSTime64> switches_;
+};
+
+struct Item {
+  TSTime64 time;
+  uint32_t value;  // codes (markers), payload (extended markers) or sample
+  bool saved;
+};
+
+// What a read may show of `all` restricted to [from, upto): the saved items
+// and the unsaved ones from the oldest unsaved item shown on.
+std::vector<Item> Visible(const std::vector<Item>& all, TSTime64 from, TSTime64 upto,
+                          const std::vector<Item>& got) {
+  // Items of one time share its state; a read knows only times.
+  TSTime64 seam = kMaxTime64;
+  for (const Item& g : got) {
+    const auto it = std::lower_bound(all.begin(), all.end(), g.time,
+                                     [](const Item& i, TSTime64 t) { return i.time < t; });
+    if (it != all.end() && it->time == g.time && !it->saved) seam = std::min(seam, g.time);
+  }
+  std::vector<Item> want;
+  for (const Item& i : all) {
+    if (i.time >= from && i.time < upto && (i.saved || i.time >= seam)) want.push_back(i);
+  }
+  return want;
+}
+
+bool operator==(const Item& a, const Item& b) { return a.time == b.time && a.value == b.value; }
+
+// The items from the first place where a and b differ.
+std::string Show(const std::vector<Item>& v, const std::vector<Item>& other = {}) {
+  size_t from = 0;
+  while (from < v.size() && from < other.size() && v[from] == other[from]) ++from;
+  from = from > 3 ? from - 3 : 0;
+  std::string s = "(" + std::to_string(v.size()) + " items, from " + std::to_string(from) + ") ";
+  for (size_t i = from; i < v.size() && i < from + 40; ++i) {
+    s += std::to_string(v[i].time) + ":" + std::to_string(v[i].value) + (v[i].saved ? "" : "u") +
+         " ";
+  }
+  return s;
+}
+
+// One kind of channel: how it is made, written and read.
+struct Kind {
+  const char* name;
+  TDataKind kind;
+  bool wave;
+};
+
+class Recorder {
+ public:
+  Recorder(const Kind& k, const std::string& path) : k_(k), path_(path) {}
+
+  int ItemSize() const {
+    switch (k_.kind) {
+      case EventA: return 8;
+      case Marker: return 16;
+      case TextMark: return 24;
+      case Adc: return 2;
+      default: return 4;
+    }
+  }
+
+  void Create(uint64_t capacity) {
+    f_ = NewKel64File();
+    ASSERT_EQ(f_->Create(path_.c_str(), 32, 0), kOk);
+    int r = kErrBadArg;
+    switch (k_.kind) {
+      case EventA: r = f_->SetEventChan(kChan, 100, EventA, 0); break;
+      case Marker: r = f_->SetMarkerChan(kChan, 100, Marker, 0); break;
+      case TextMark: r = f_->SetTextMarkChan(kChan, 100, 8, 0); break;
+      default: r = f_->SetWaveChan(kChan, kDivide, k_.kind, 0, 0); break;
+    }
+    ASSERT_EQ(r, kOk);
+    Resize(capacity);
+  }
+  void Resize(uint64_t capacity) {
+    f_->SetBuffering(kChan, 0, 0.0);  // a size is given only to a channel without one
+    f_->SetBuffering(kChan, capacity * static_cast<uint64_t>(ItemSize()), 0.0);
+  }
+
+  // Appends items (or samples from their first time); returns the status.
+  TSTime64 Write(const std::vector<Item>& items) {
+    const size_t n = items.size();
+    if (k_.wave) {
+      std::vector<int16_t> s(n);
+      std::vector<float> fl(n);
+      for (size_t i = 0; i < n; ++i) {
+        s[i] = static_cast<int16_t>(items[i].value);
+        fl[i] = static_cast<float>(items[i].value);
+      }
+      return k_.kind == Adc ? f_->WriteWaveS(kChan, s.data(), n, items[0].time)
+                            : f_->WriteWaveF(kChan, fl.data(), n, items[0].time);
+    }
+    const size_t size = static_cast<size_t>(ItemSize());
+    std::vector<uint8_t> bytes(n * size, 0);
+    for (size_t i = 0; i < n; ++i) {
+      std::memcpy(&bytes[i * size], &items[i].time, 8);
+      if (size > 8) std::memcpy(&bytes[i * size + 8], &items[i].value, 4);
+    }
+    switch (k_.kind) {
+      case EventA: return f_->WriteEvents(kChan, reinterpret_cast<TSTime64*>(bytes.data()), n);
+      case Marker: return f_->WriteMarkers(kChan, reinterpret_cast<TMarker*>(bytes.data()), n);
+      default: return f_->WriteExtMarks(kChan, reinterpret_cast<TExtMark*>(bytes.data()), n);
+    }
+  }
+
+  // Everything in [from, upto), at most max items (samples: every stretch).
+  std::vector<Item> Read(CKel64File& f, TSTime64 from, TSTime64 upto, int max) {
+    std::vector<Item> out;
+    if (k_.wave) {
+      std::vector<float> floats(static_cast<size_t>(max));
+      std::vector<int16_t> shorts(static_cast<size_t>(max));
+      for (;;) {
+        TSTime64 first = -1;
+        const int n = k_.kind == Adc ? f.ReadWaveS(kChan, shorts.data(), max, from, upto, &first,
+                                                   nullptr)
+                                     : f.ReadWaveF(kChan, floats.data(), max, from, upto, &first,
+                                                   nullptr);
+        EXPECT_GE(n, 0);
+        if (n <= 0) return out;
+        for (int i = 0; i < n; ++i) {
+          const int32_t v = k_.kind == Adc ? shorts[i] : static_cast<int32_t>(floats[i]);
+          out.push_back({first + i * kDivide, static_cast<uint32_t>(v), true});
+        }
+        from = first + n * kDivide;
+      }
+    }
+    const size_t size = static_cast<size_t>(ItemSize());
+    std::vector<uint8_t> bytes(static_cast<size_t>(max) * size);
+    int n;
+    switch (k_.kind) {
+      case EventA:
+        n = f.ReadEvents(kChan, reinterpret_cast<TSTime64*>(bytes.data()), max, from, upto,
+                         nullptr);
+        break;
+      case Marker:
+        n = f.ReadMarkers(kChan, reinterpret_cast<TMarker*>(bytes.data()), max, from, upto,
+                          nullptr);
+        break;
+      default:
+        n = f.ReadExtMarks(kChan, reinterpret_cast<TExtMark*>(bytes.data()), max, from, upto,
+                           nullptr);
+        break;
+    }
+    EXPECT_GE(n, 0);
+    for (int i = 0; i < n; ++i) {
+      Item it{0, 0, true};
+      std::memcpy(&it.time, &bytes[i * size], 8);
+      if (size > 8) std::memcpy(&it.value, &bytes[i * size + 8], 4);
+      out.push_back(it);
+    }
+    return out;
+  }
+
+  CKel64File& File() { return *f_; }
+  void Close() {
+    EXPECT_EQ(f_->Close(), kOk);
+    f_.reset();
+  }
+
+  static constexpr TSTime64 kDivide = 3;
+
+ private:
+  Kind k_;
+  std::string path_;
+  std::unique_ptr<CKel64File> f_;
+};
+
+// Marks the saving state of each item from the model (settled on writing).
+void Settle(std::vector<Item>* items, const SaveModel& save) {
+  for (Item& i : *items) i.saved = save.At(i.time);
+}
+
+void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
+  SCOPED_TRACE(std::string(k.name) + " capacity " + std::to_string(capacity) + " seed " +
+               std::to_string(seed));
+  TempDir dir;
+  const std::string path = dir.File("model.orfx");
+  Recorder rec(k, path);
+  rec.Create(capacity);
+  if (::testing::Test::HasFatalFailure()) return;
+  std::mt19937 rng(seed);
+  const auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+  SaveModel save;
+  std::vector<Item> all;       // every item or sample written, in time order
+  std::map<TSTime64, size_t> at;  // samples: time → index in all
+  TSTime64 next = 10;          // the earliest time the next write may use
+  uint32_t serial = 1;
+  const TSTime64 d = k.wave ? Recorder::kDivide : 1;
+  bool resized = false;
+
+  for (int step = 0; step < steps; ++step) {
+    const uint32_t what = pick(100);
+    if (what < 60) {
+      // An append: mostly a few items, at times a burst past the capacity.
+      const uint32_t n = pick(10) == 0 ? 1 + pick(static_cast<uint32_t>(2 * capacity + 40))
+                                       : 1 + pick(6);
+      std::vector<Item> items;
+      TSTime64 t = next;
+      if (k.wave) {
+        const size_t back = pick(4);
+        const TSTime64 from = all.empty() ? 0 : all.back().time - static_cast<TSTime64>(back) * d;
+        if (all.size() > back && all[all.size() - 1 - back].time == from && pick(8) == 0) {
+          // Overwrite the newest few samples of the stretch and go on past them.
+          t = from;
+        } else if (pick(6) == 0) {
+          t = next + d * (1 + pick(4)) + (pick(2) == 0 ? 1 : 0);  // a gap, on or off the grid
+        }
+        for (uint32_t i = 0; i < n; ++i) {
+          items.push_back({t + static_cast<TSTime64>(i) * d, serial++ % 30000, true});
+        }
+      } else {
+        for (uint32_t i = 0; i < n; ++i) {
+          items.push_back({t, k.kind == EventA ? 0 : serial++, true});
+          if (pick(3) != 0) t += 1 + pick(3);  // else the next shares the time
+        }
+      }
+      Settle(&items, save);
+      resized = false;
+      const TSTime64 r = rec.Write(items);
+      ASSERT_GE(r, 0) << "step " << step;
+      for (const Item& i : items) {
+        auto it = at.find(i.time);
+        if (k.wave && it != at.end()) {
+          all[it->second].value = i.value;  // a replaced sample keeps its state
+        } else {
+          at[i.time] = all.size();
+          all.push_back(i);
+        }
+      }
+      next = items.back().time + d;
+    } else if (what < 75) {
+      // A switch for a time still to come.
+      const TSTime64 t = next + pick(30);
+      const bool on = pick(2) == 0;
+      save.Save(t, on);
+      rec.File().Save(kChan, t, on);
+    } else if (what < 80) {
+      const TSTime64 a = next + pick(20), b = a + 1 + pick(40);
+      save.SaveRange(a, b);
+      rec.File().SaveRange(kChan, a, b);
+    } else if (what < 82) {
+      // Nothing will come before t.
+      const TSTime64 t = next + pick(10);
+      rec.File().LatestTime(kChan, t);
+      next = k.wave ? next + ((t - next + d - 1) / d) * d : t;
+    } else if (what < 85) {
+      ASSERT_EQ(rec.File().Commit(0), kOk);
+      EXPECT_FALSE(rec.File().IsModified()) << "step " << step;
+    } else if (what < 86 && step > steps / 2) {
+      rec.Resize(capacity + 1 + pick(40));
+      resized = true;
+    } else {
+      // A read over a random range, with a limit that may cut it.
+      if (all.empty()) continue;
+      const TSTime64 lo = all.front().time, hi = all.back().time + 1;
+      TSTime64 from = lo + static_cast<TSTime64>(pick(static_cast<uint32_t>(hi - lo + 1)));
+      TSTime64 upto = from + 1 + static_cast<TSTime64>(pick(static_cast<uint32_t>(hi - lo + 2)));
+      if (pick(4) == 0) {
+        from = 0;
+        upto = kMaxTime64;
+      }
+      const int max = k.wave ? 256 : 1 + static_cast<int>(pick(200));
+      const std::vector<Item> got = rec.Read(rec.File(), from, upto, max);
+      std::vector<Item> want = Visible(all, from, upto, got);
+      if (!k.wave && want.size() > static_cast<size_t>(max)) want.resize(static_cast<size_t>(max));
+      ASSERT_TRUE(got == want) << "step " << step << " read [" << from << ", " << upto << ")\n got "
+                               << Show(got, want) << "\nwant " << Show(want, got);
+      // The newest item is always buffered, unless a resize emptied the
+      // buffer or the newest run of equal times was too long for it.
+      size_t run = 1;
+      while (run < all.size() && all[all.size() - 1 - run].time == all.back().time) ++run;
+      if (!resized && run < capacity) {
+        EXPECT_EQ(rec.File().ChanMaxTime(kChan), all.back().time) << "step " << step;
+      }
+    }
+  }
+  // Everything saved reaches the file, and nothing else.
+  rec.Close();
+  std::unique_ptr<CKel64File> f = NewKel64File();
+  ASSERT_EQ(f->Open(path.c_str(), 1, 0), kOk);
+  std::vector<Item> saved;
+  for (const Item& i : all) {
+    if (i.saved) saved.push_back(i);
+  }
+  const std::vector<Item> got =
+      rec.Read(*f, 0, kMaxTime64, k.wave ? 64 : static_cast<int>(all.size()) + 1);
+  ASSERT_TRUE(got == saved) << "got " << Show(got, saved) << "\nwant " << Show(saved, got);
+}
+
+TEST(BufferedModel, SavedStretchesAndOnlyThoseReachTheFile) {
+  const Kind kinds[] = {{"events", EventA, false},
+                        {"markers", Marker, false},
+                        {"text marks", TextMark, false},
+                        {"16-bit waveform", Adc, true},
+                        {"float waveform", RealWave, true}};
+  for (const Kind& k : kinds) {
+    for (uint64_t capacity : {2u, 3u, 33u, 200u}) {
+      RunModel(k, capacity, 1000 + static_cast<uint32_t>(capacity), 1000);
+      if (::testing::Test::HasFatalFailure()) return;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vslk64
