@@ -143,6 +143,11 @@ int CIndexCursor::LoadNode(const TShape& shape, uint32_t level, uint64_t pos, ui
 
 int CIndexCursor::LoadBlock(uint64_t pos) {
   if (!block_) return kErrCorrupt;
+  // The block class follows the kind (EnsureBlock): kinds 1 and 9 are
+  // waveform blocks.
+  if (runHeadsOnly_ && (blockKind_ == Adc || blockKind_ == RealWave)) {
+    return LoadRunHeads(*io_, static_cast<CWaveBlock&>(*block_), pos, head_->reuseCount, length_);
+  }
   return LoadDataBlock(*io_, *block_, pos, head_->reuseCount);
 }
 
