@@ -227,12 +227,17 @@ class CWaveConv {
       for (int i = 0; i < n; ++i)
         o[i] = static_cast<float>(le::GetI16(p + i * stride) * f + off);
     } else {
-      // The float is formed exactly as above and then widened.
+      // The float is formed exactly as above and then widened. Packed
+      // samples get a loop of their own, which the compiler can vectorise.
       double* o = static_cast<double*>(dst_) + at;
       const double f = valuePerStep_;
       const double off = offset_;
-      for (int i = 0; i < n; ++i)
-        o[i] = static_cast<float>(le::GetI16(p + i * stride) * f + off);
+      if (stride == 2) {
+        for (int i = 0; i < n; ++i) o[i] = static_cast<float>(le::GetI16(p + 2 * i) * f + off);
+      } else {
+        for (int i = 0; i < n; ++i)
+          o[i] = static_cast<float>(le::GetI16(p + i * stride) * f + off);
+      }
     }
   }
 
