@@ -138,6 +138,13 @@ int CIndexCursor::LoadNode(const TShape& shape, uint32_t level, uint64_t pos, ui
     checked_[level - 1] = usable;
   }
   *n = usable;
+  // A walk over run heads reads a few KiB of every block the node lists:
+  // asking for all of them at once lets the system fetch them together
+  // rather than one seek at a time.
+  if (runHeadsOnly_ && level == 1 && prefetchedNode_ != pos) {
+    prefetchedNode_ = pos;
+    for (uint32_t e = 0; e < usable; ++e) io_->Prefetch(node.block.EntryPos(e), kRunHeadsReadBytes);
+  }
   return kOk;
 }
 

@@ -149,6 +149,7 @@ class CIndexCursor {
   int64_t curBlock_ = -1;
   bool runHeadsOnly_ = false;
   int64_t length_ = -1;
+  uint64_t prefetchedNode_ = 0;  // the level-1 node whose blocks were announced
 };
 
 }  // namespace vslk64

@@ -65,6 +65,11 @@ int TKel64File::ReadRaw(void* buf, uint32_t n, int64_t pos) {
   return platform::ReadFully(*file_, buf, n, pos) == platform::TransferResult::kOk ? kOk : kErrRead;
 }
 
+void TKel64File::Prefetch(uint64_t pos, uint32_t n) {
+  Guard g(handleLock_);
+  if (file_ && pos <= static_cast<uint64_t>(INT64_MAX)) file_->WillNeed(static_cast<int64_t>(pos), n);
+}
+
 int TKel64File::WriteRaw(const void* buf, uint32_t n, int64_t pos) {
   Guard g(handleLock_);
   if (!file_) return kErrNoFile;

@@ -146,6 +146,7 @@ class TKel64File : public CKel64File, public CBlockIo {
   // file has none to give.
   int64_t AllocBlock() override;
   int64_t AllocIndexBlock() override;
+  void Prefetch(uint64_t pos, uint32_t n) override;
 
   // --- For the channel classes ---------------------------------------------
   // The file's current length from the operating system: -1 with no file,
