@@ -13,6 +13,7 @@
 
 #include "filelib/kel64_types.h"
 #include "filelib/le.h"
+#include "filelib/sample_convert.h"
 #include "filelib/orf/kel_block.h"
 #include "filelib/orf/kel_file_rec.h"
 
@@ -233,7 +234,7 @@ class CWaveConv {
       const double f = valuePerStep_;
       const double off = offset_;
       if (stride == 2) {
-        for (int i = 0; i < n; ++i) o[i] = static_cast<float>(le::GetI16(p + 2 * i) * f + off);
+        ShortsToDoubles(o, p, static_cast<uint64_t>(n), f, off);
       } else {
         for (int i = 0; i < n; ++i)
           o[i] = static_cast<float>(le::GetI16(p + i * stride) * f + off);
@@ -246,8 +247,7 @@ class CWaveConv {
     if (out_ == TWaveOut::kFloat) {
       CopyPacked(p, n, static_cast<float*>(dst_) + at);
     } else if (out_ == TWaveOut::kDouble) {
-      double* o = static_cast<double*>(dst_) + at;
-      for (int i = 0; i < n; ++i) o[i] = le::GetF32(p + 4 * i);
+      FloatsToDoubles(static_cast<double*>(dst_) + at, p, static_cast<uint64_t>(n));
     } else {
       int16_t* o = static_cast<int16_t*>(dst_) + at;
       for (int i = 0; i < n; ++i)

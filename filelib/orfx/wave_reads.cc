@@ -3,7 +3,7 @@
 // block that holds its run heads.
 #include <cstring>
 
-#include "filelib/le.h"
+#include "filelib/sample_convert.h"
 #include "filelib/orfx/data_block.h"
 #include "filelib/orfx/disk_block_head.h"
 #include "filelib/status.h"
@@ -14,15 +14,12 @@ int CWaveBlock::ReadWaveD(double*& out, TReadRange& range, TSTime64* tFirst, dou
                           double offset) {
   const uint8_t* p = nullptr;
   const uint64_t n = PlanRead(range, tFirst, &p);
-  double* o = out;
+  // The float is formed first, exactly as ShortsToFloats forms it, so that
+  // the double is that float widened and nothing more precise.
   if (sampleBytes_ == 2) {
-    // The float is formed first, exactly as ShortsToFloats forms it, so
-    // that the double is that float widened and nothing more precise.
-    for (uint64_t i = 0; i < n; ++i) {
-      o[i] = static_cast<float>(le::GetI16(p + 2 * i) * factor + offset);
-    }
+    ShortsToDoubles(out, p, n, factor, offset);
   } else {
-    for (uint64_t i = 0; i < n; ++i) o[i] = le::GetF32(p + 4 * i);
+    FloatsToDoubles(out, p, n);
   }
   out += n;
   return static_cast<int>(n);
