@@ -21,6 +21,17 @@
 
 namespace vslk64 {
 
+// Receives the stretches ReadWaveRuns finds, in time order.
+class CWaveRunSink {
+ public:
+  // first: time of the stretch's first sample; count: its samples (at least
+  // 1). False stops the walk.
+  virtual bool Put(TSTime64 first, uint64_t count) = 0;
+
+ protected:
+  ~CWaveRunSink() = default;
+};
+
 class CKel64File {
  public:
   virtual ~CKel64File() = default;
@@ -120,6 +131,25 @@ class CKel64File {
   virtual int WriteExtMarks(uint16_t chan, const TExtMark* items, uint64_t n) = 0;
   virtual int ReadExtMarks(uint16_t chan, TExtMark* items, int max, TSTime64 tFrom,
                            TSTime64 tUpto, const CMarkFilter* filter) = 0;
+
+  // --- Reads for callers that index or convert whole recordings -------------
+  // These follow the operations above, so their layout stays as it is. The
+  // versions here are built on ReadWaveF and ReadWaveS and serve any
+  // implementation; the two formats replace them with walks that touch only
+  // what the answer needs.
+
+  // ReadWaveF with the values widened to double: data[i] is exactly the
+  // float ReadWaveF delivers for the same request. Kinds 1 and 9.
+  virtual int ReadWaveD(uint16_t chan, double* data, int max, TSTime64 tFrom, TSTime64 tUpto,
+                        TSTime64* tFirst);
+  // The stretches of contiguous samples of a waveform channel (kinds 1 and
+  // 9) from the first sample at or after tFrom, in time order, each as the
+  // time of its first sample and its sample count: exactly the runs that
+  // successive ReadWaveS calls, each starting one divide after the last
+  // sample of the one before, would deliver if their buffers never filled.
+  // Samples are not read. 0 when the channel's data end (or the sink stops
+  // the walk), else the status a read of the same data would give.
+  virtual int ReadWaveRuns(uint16_t chan, TSTime64 tFrom, CWaveRunSink& sink);
 };
 
 // Factories for the two implementations, so that users of the interface need

@@ -56,28 +56,55 @@ uint32_t AddChunk(TNsEntity& entity, TSTime64 first, TSTime64 last, uint32_t n) 
   return n;
 }
 
-// Waveforms: runs of contiguous samples, each read stopping at a gap or after
-// kNsChunkSamples samples.
-int ScanSamples(vslk64::CKel64File& file, TNsEntity& entity, TNsScratch& scratch) {
-  TSTime64 from = 0;
-  for (;;) {
-    TSTime64 first = 0;
-    const int n = file.ReadWaveS(entity.chan, scratch.samples, kNsChunkSamples, from,
-                                 vslk64::kMaxTime64, &first, nullptr);
-    if (n == 0) return 0;
-    // A run must start where it was asked for, or later; anything else would
-    // make the scan go round in circles.
-    if (n < 0 || n > kNsChunkSamples || first < from) return ns_FILEERROR;
-    TSTime64 span;
-    TSTime64 last;
-    if (__builtin_mul_overflow(static_cast<TSTime64>(n - 1), entity.divide, &span) ||
-        __builtin_add_overflow(first, span, &last)) {
-      return 0;  // samples beyond the range of tick times cannot be indexed
+// Waveforms: the stretches of contiguous samples, found from the channel's
+// run heads without reading a sample, cut into chunks of kNsChunkSamples:
+// the chunks that reads of kNsChunkSamples from time 0 on, each starting one
+// divide after the last, would make (a read stops at a gap or when full).
+class CChunkCutter : public vslk64::CWaveRunSink {
+ public:
+  explicit CChunkCutter(TNsEntity& entity) : entity_(entity) {}
+
+  bool Put(TSTime64 first, uint64_t count) override {
+    // Stretches come in time order, each after the last; anything else
+    // would index samples twice or out of order.
+    if (first < from_ || count == 0) {
+      failed_ = true;
+      return false;
     }
-    const uint32_t kept = AddChunk(entity, first, last, static_cast<uint32_t>(n));
-    if (kept < static_cast<uint32_t>(n) || entity.itemCount == kMaxItems) return 0;
-    if (__builtin_add_overflow(last, entity.divide, &from)) return 0;
+    const TSTime64 divide = entity_.divide;
+    while (count > 0) {
+      // Reads end before the open end of time; samples there are not indexed.
+      if (first >= vslk64::kMaxTime64) return false;
+      const uint64_t before = static_cast<uint64_t>((vslk64::kMaxTime64 - first - 1) / divide) + 1;
+      const uint32_t n = static_cast<uint32_t>(
+          std::min<uint64_t>({count, static_cast<uint64_t>(kNsChunkSamples), before}));
+      TSTime64 span;
+      TSTime64 last;
+      if (__builtin_mul_overflow(static_cast<TSTime64>(n - 1), divide, &span) ||
+          __builtin_add_overflow(first, span, &last)) {
+        return false;  // samples beyond the range of tick times cannot be indexed
+      }
+      const uint32_t kept = AddChunk(entity_, first, last, n);
+      if (kept < n || entity_.itemCount == kMaxItems) return false;
+      if (__builtin_add_overflow(last, divide, &from_)) return false;
+      first = from_;
+      count -= n;
+    }
+    return true;
   }
+
+  bool Failed() const { return failed_; }
+
+ private:
+  TNsEntity& entity_;
+  TSTime64 from_ = 0;  // where the next chunk may start
+  bool failed_ = false;
+};
+
+int ScanSamples(vslk64::CKel64File& file, TNsEntity& entity) {
+  CChunkCutter cutter(entity);
+  const int rc = file.ReadWaveRuns(entity.chan, 0, cutter);
+  return rc < 0 || cutter.Failed() ? ns_FILEERROR : 0;
 }
 
 // Item kinds: reads of kNsChunkItems times (or markers, whose codes a
@@ -146,7 +173,7 @@ int ScanEntity(TNsFile& record, TNsEntity& entity) {
   switch (entity.kind) {
     case vslk64::Adc:
     case vslk64::RealWave:
-      return ScanSamples(file, entity, scratch);
+      return ScanSamples(file, entity);
     case vslk64::EventA:
     case vslk64::EventB:
     case vslk64::Level:

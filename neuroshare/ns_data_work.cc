@@ -14,8 +14,8 @@ namespace {
 using vslk64::TSTime64;
 
 // Samples asked for in one waveform read of ns_GetAnalogData: large enough
-// that a read walks many blocks at a time, small enough that the float
-// buffer stays modest however many samples the host asks for.
+// that a read walks many blocks at a time. The read converts straight into
+// the host's buffer, so the size costs no memory of ours.
 constexpr uint32_t kAnalogReadSamples = 1u << 18;
 
 }  // namespace
@@ -81,20 +81,19 @@ ns_RESULT NsAnalogData(TNsFile& file, TNsEntity& entity, uint32_t startIndex,
   TSTime64 t;
   const int found = TimeOfIndex(file, entity, startIndex, t);
   if (found != 0) return found;
-  // One run of contiguous samples from t, read in large pieces: each piece
-  // must start exactly where the previous one ended, or there is a gap.
+  // One run of contiguous samples from t, read in large pieces straight
+  // into the host's buffer: each piece must start exactly where the
+  // previous one ended, or there is a gap.
   const uint32_t wanted = std::min(indexCount, entity.itemCount - startIndex);
-  float* values = NsAnalogScratch(std::min(wanted, kAnalogReadSamples));
   uint32_t done = 0;
   TSTime64 next = t;
   while (done < wanted) {
     const uint32_t ask = std::min<uint32_t>(wanted - done, kAnalogReadSamples);
     TSTime64 first = 0;
-    const int n = file.file->ReadWaveF(entity.chan, values, static_cast<int>(ask), next,
-                                       vslk64::kMaxTime64, &first, nullptr);
+    const int n = file.file->ReadWaveD(entity.chan, data + done, static_cast<int>(ask), next,
+                                       vslk64::kMaxTime64, &first);
     if (n < 0 || static_cast<uint32_t>(n) > ask) return ns_FILEERROR;
     if (n == 0 || first != next) break;  // the run ended where the last piece did
-    for (int i = 0; i < n; ++i) data[done + i] = values[i];
     done += static_cast<uint32_t>(n);
     if (static_cast<uint32_t>(n) < ask) break;  // stopped at a gap
     TSTime64 span;

@@ -41,6 +41,10 @@ class File {
   virtual int64_t Length() = 0;
   virtual bool Flush() = 0;
   virtual bool Truncate(int64_t length) = 0;
+  // A hint that bytes [pos, pos + n) will be read soon, so that the system
+  // can fetch many scattered pieces at once instead of one after another.
+  // Nothing may depend on it; the default does nothing.
+  virtual void WillNeed(int64_t /*pos*/, uint32_t /*n*/) {}
 };
 
 // Broken-down local time, as the formats' date records want it.

@@ -35,6 +35,10 @@ class PosixFile : public File {
     return {IoStatus::kOk, done};
   }
 
+  void WillNeed(int64_t pos, uint32_t n) override {
+    ::posix_fadvise(fd_, pos, n, POSIX_FADV_WILLNEED);
+  }
+
   IoResult WriteAt(const void* buf, uint32_t n, int64_t pos) override {
     uint32_t done = 0;
     while (done < n) {

@@ -569,6 +569,44 @@ int TKel32File::ReadWaveS(uint16_t chan, int16_t* data, int max, TSTime64 tFrom,
   return Kel32StatusToCommon(n);
 }
 
+int TKel32File::ReadWaveD(uint16_t chan, double* data, int max, TSTime64 tFrom, TSTime64 tUpto,
+                          TSTime64* tFirst) {
+  if (!IsOpen()) return kErrNoFile;
+  int32_t from, to;
+  if (max < 1 || !ToOrfRange(tFrom, tUpto, &from, &to)) return 0;
+  int32_t first = 0;
+  const int n = KelGetWaveDoubles(m_file, chan, data, max, from, to, &first);
+  if (n > 0 && tFirst != nullptr) *tFirst = first;
+  return Kel32StatusToCommon(n);
+}
+
+namespace {
+
+// Passes the ORF walk's stretches on in common ticks.
+class CRunSinkAdapter : public CKelRunSink {
+ public:
+  explicit CRunSinkAdapter(CWaveRunSink& sink) : sink_(sink) {}
+  bool Put(int32_t first, uint32_t count) override { return sink_.Put(first, count); }
+
+ private:
+  CWaveRunSink& sink_;
+};
+
+}  // namespace
+
+int TKel32File::ReadWaveRuns(uint16_t chan, TSTime64 tFrom, CWaveRunSink& sink) {
+  if (!IsOpen()) return kErrNoFile;
+  const int kind = KelChanKind(m_file, chan);
+  // Wave-mark points are read as samples.
+  if (kind != Adc && kind != RealWave) return CKel64File::ReadWaveRuns(chan, tFrom, sink);
+  if (tFrom >= kTime32Limit) return kOk;
+  CRunSinkAdapter adapter(sink);
+  const int st = KelGetWaveRuns(m_file, chan, static_cast<int32_t>(std::max<TSTime64>(tFrom, 0)),
+                                adapter);
+  if (st == kKelWalkByReads) return CKel64File::ReadWaveRuns(chan, tFrom, sink);
+  return Kel32StatusToCommon(st);
+}
+
 int TKel32File::ReadExtMarks(uint16_t chan, TExtMark* items, int max, TSTime64 tFrom,
                              TSTime64 tUpto, const CMarkFilter* filter) {
   if (!IsOpen()) return kErrNoFile;

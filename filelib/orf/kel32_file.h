@@ -125,6 +125,9 @@ class TKel32File final : public CKel64File {
   int WriteExtMarks(uint16_t chan, const TExtMark* items, uint64_t n) override;
   int ReadExtMarks(uint16_t chan, TExtMark* items, int max, TSTime64 tFrom, TSTime64 tUpto,
                    const CMarkFilter* filter) override;
+  int ReadWaveD(uint16_t chan, double* data, int max, TSTime64 tFrom, TSTime64 tUpto,
+                TSTime64* tFirst) override;
+  int ReadWaveRuns(uint16_t chan, TSTime64 tFrom, CWaveRunSink& sink) override;
 
  private:
   bool IsOpen() const { return m_file >= 0; }

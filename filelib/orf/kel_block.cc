@@ -116,6 +116,16 @@ int ReadWindow(TKelFileRec& rec, TKelChanRt& rt, int64_t pos, uint32_t blockByte
   return kKelOk;
 }
 
+// A window pays when the span it reads is mostly the channel's own blocks.
+// The blocks of a channel that holds a small share of the file lie far
+// apart among the others' (a sparse event channel beside a waveform), and a
+// window would read the other channels' blocks for nothing.
+constexpr int64_t kReadAheadMinShare = 16;  // the channel holds at least 1/16 of the file
+
+bool WorthReadingAhead(const TKelFileRec& rec, const TKelChanRt& rt, uint32_t blockBytes) {
+  return static_cast<int64_t>(rt.blockCount) * blockBytes * kReadAheadMinShare >= rec.fileBytes;
+}
+
 }  // namespace
 
 int ReadBlockLocked(TKelFileRec& rec, int c, int32_t addr, bool ahead) {
@@ -131,7 +141,8 @@ int ReadBlockLocked(TKelFileRec& rec, int c, int32_t addr, bool ahead) {
   if (rt.windowPos >= 0 && pos >= rt.windowPos &&
       pos + blockBytes <= rt.windowPos + rt.windowLen) {
     rt.block = rt.window.data() + (pos - rt.windowPos);
-  } else if (ahead && (st = ReadWindow(rec, rt, pos, blockBytes)) != 1) {
+  } else if (ahead && WorthReadingAhead(rec, rt, blockBytes) &&
+             (st = ReadWindow(rec, rt, pos, blockBytes)) != 1) {
     if (st != kKelOk) return st;
     rt.block = rt.window.data();
   } else {

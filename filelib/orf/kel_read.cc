@@ -13,6 +13,7 @@
 
 #include "filelib/kel64_types.h"
 #include "filelib/le.h"
+#include "filelib/sample_convert.h"
 #include "filelib/orf/kel_block.h"
 #include "filelib/orf/kel_file_rec.h"
 
@@ -170,7 +171,7 @@ class CKeepSink : public CKelItemSink {
 
 // --- Waveforms -------------------------------------------------------------
 
-enum class TWaveOut { kInt16, kFloat };
+enum class TWaveOut { kInt16, kFloat, kDouble };
 
 int16_t FloatToSample(float v, double offset, double factor) {
   const double x = std::floor((static_cast<double>(v) - offset) * factor + 0.5);
@@ -220,12 +221,24 @@ class CWaveConv {
       } else {
         for (int i = 0; i < n; ++i) o[i] = le::GetI16(p + i * stride);
       }
-    } else {
+    } else if (out_ == TWaveOut::kFloat) {
       float* o = static_cast<float*>(dst_) + at;
       const double f = valuePerStep_;
       const double off = offset_;
       for (int i = 0; i < n; ++i)
         o[i] = static_cast<float>(le::GetI16(p + i * stride) * f + off);
+    } else {
+      // The float is formed exactly as above and then widened. Packed
+      // samples get a loop of their own, which the compiler can vectorise.
+      double* o = static_cast<double*>(dst_) + at;
+      const double f = valuePerStep_;
+      const double off = offset_;
+      if (stride == 2) {
+        ShortsToDoubles(o, p, static_cast<uint64_t>(n), f, off);
+      } else {
+        for (int i = 0; i < n; ++i)
+          o[i] = static_cast<float>(le::GetI16(p + i * stride) * f + off);
+      }
     }
   }
 
@@ -233,6 +246,8 @@ class CWaveConv {
   void Floats(const uint8_t* p, int n, int at) {
     if (out_ == TWaveOut::kFloat) {
       CopyPacked(p, n, static_cast<float*>(dst_) + at);
+    } else if (out_ == TWaveOut::kDouble) {
+      FloatsToDoubles(static_cast<double*>(dst_) + at, p, static_cast<uint64_t>(n));
     } else {
       int16_t* o = static_cast<int16_t*>(dst_) + at;
       for (int i = 0; i < n; ++i)
@@ -525,6 +540,11 @@ int KelGetWaveData(int f, int c, int16_t* samples, int max, int32_t tFrom, int32
 int KelGetRealWaveData(int f, int c, float* values, int max, int32_t tFrom, int32_t tTo,
                        int32_t* firstTime, const TKelFilter* filter) {
   return ReadWave(f, c, TWaveOut::kFloat, values, max, tFrom, tTo, firstTime, filter);
+}
+
+int KelGetWaveDoubles(int f, int c, double* values, int max, int32_t tFrom, int32_t tTo,
+                      int32_t* firstTime) {
+  return ReadWave(f, c, TWaveOut::kDouble, values, max, tFrom, tTo, firstTime, nullptr);
 }
 
 int32_t KelPrevNTime(int f, int c, int32_t tFrom, int32_t tTo, uint32_t n, bool asWave,

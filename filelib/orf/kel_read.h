@@ -33,4 +33,31 @@ enum class TKelItemRead {
 int KelReadItems(int f, int c, TKelItemRead what, int max, int32_t tFrom, int32_t tTo,
                  int* level, const TKelFilter* filter, CKelItemSink& sink);
 
+// KelGetRealWaveData (without a filter) with the values widened to double:
+// each is exactly the float KelGetRealWaveData delivers, converted straight
+// from the block into the caller's buffer.
+int KelGetWaveDoubles(int f, int c, double* values, int max, int32_t tFrom, int32_t tTo,
+                      int32_t* firstTime);
+
+// Receives the stretches KelGetWaveRuns finds: the time of the first sample
+// and the sample count.
+class CKelRunSink {
+ public:
+  virtual bool Put(int32_t first, uint32_t count) = 0;
+
+ protected:
+  ~CKelRunSink() = default;
+};
+
+// The stretches of contiguous samples of a kind 1 or 9 channel from the
+// first sample at or after tFrom, as successive KelGetWaveData calls from
+// tFrom to the end of time would deliver them if their buffers never filled
+// (each call starting one divide after the last sample of the one before),
+// found from the block headers alone (kel_wave_runs.cc). The status a read
+// of the same blocks gives, 0 at the end of the data or when the sink stops
+// the walk, or kKelWalkByReads when the channel holds blocks in memory,
+// whose headers only a block read reaches.
+constexpr int kKelWalkByReads = 1;
+int KelGetWaveRuns(int f, int c, int32_t tFrom, CKelRunSink& sink);
+
 }  // namespace vslk64

@@ -27,6 +27,9 @@ class CBlockIo {
   // The end of the allocated blocks (the header's nextBlock): every data and
   // index block of the file lies below it.
   virtual int64_t FileSize() = 0;
+  // A hint that n bytes at pos will be read soon (platform::File::WillNeed);
+  // the default does nothing.
+  virtual void Prefetch(uint64_t /*pos*/, uint32_t /*n*/) {}
 };
 
 }  // namespace vslk64

@@ -397,6 +397,30 @@ int CKel64Chan::ReadWaveF(float* out, TReadRange& range, TSTime64* tFirst,
   return n;
 }
 
+int CKel64Chan::ReadWaveD(double* out, TReadRange& range, TSTime64* tFirst) {
+  if (!range.IsOpen()) return 0;
+  {
+    Guard g(lock_);
+    const uint8_t kind = head_->kind;
+    if (kind == ChanOff) return kErrNoChannel;
+    // A channel with a buffer reads through its own ReadWaveF, which knows
+    // where the newest samples are.
+    if (!HasBuffer() && (kind == Adc || kind == RealWave)) {
+      const double factor = head_->scale * kShortToUnits;
+      const double offset = head_->offset;
+      // The block classes follow the kind (NewDataBlock): kinds 1 and 9
+      // hold their samples in CWaveBlock objects.
+      return ReadLocked(range, true, [&](CDataBlock& block) {
+        return static_cast<CWaveBlock&>(block).ReadWaveD(out, range, tFirst, factor, offset);
+      });
+    }
+  }
+  std::vector<float> values(static_cast<size_t>(range.nMax));
+  const int n = ReadWaveF(values.data(), range, tFirst, nullptr);
+  for (int i = 0; i < n; ++i) out[i] = values[static_cast<size_t>(i)];
+  return n;
+}
+
 void CKel64Chan::ShortsToFloats(float* out, const int16_t* in, uint64_t n) const {
   const double factor = head_->scale * kShortToUnits;
   const double offset = head_->offset;

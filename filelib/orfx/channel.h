@@ -35,6 +35,7 @@
 #include <memory>
 #include <vector>
 
+#include "filelib/kel64_file.h"
 #include "filelib/kel64_types.h"
 #include "filelib/mark_filter.h"
 #include "filelib/orfx/chan_head.h"
@@ -155,6 +156,15 @@ class CKel64Chan {
   // caller sizes it for nMax floats) and converted in place, so nothing is
   // allocated.
   virtual int ReadWaveF(float* out, TReadRange& range, TSTime64* tFirst, const CMarkFilter* filter);
+  // ReadWaveF widened to double, each value exactly the float ReadWaveF
+  // gives. Kinds 1 and 9 without a buffer convert straight from the block
+  // images in one pass; anything else goes through ReadWaveF.
+  int ReadWaveD(double* out, TReadRange& range, TSTime64* tFirst);
+  // The stretches of contiguous samples from the first at or after tFrom,
+  // as TKel64File::ReadWaveRuns gives them (wave_runs.cc): disk blocks are
+  // visited through a cursor of the walk's own that reads only the part of
+  // each block holding its run heads, then the write block.
+  int ReadWaveRuns(TSTime64 tFrom, CWaveRunSink& sink);
   // The backward search: the time of the range's nMax-th item before tUpto,
   // no earlier than tFrom; -1 when there is none, kSearchBudgetSpent when the
   // block budget ran out first (the caller repeats the call with the same

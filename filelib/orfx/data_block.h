@@ -240,6 +240,30 @@ class CWaveBlock : public CDataBlock {
 
   TSTime64 Divide() const { return divide_; }
 
+  // The forward read of either layout into doubles (wave_reads.cc): each
+  // 16-bit sample s becomes the float of s * factor + offset worked out in
+  // double precision, each float sample itself, and either is widened. out
+  // is advanced past the values delivered.
+  int ReadWaveD(double*& out, TReadRange& range, TSTime64* tFirst, double factor,
+                double offset);
+
+  // The runs in block order, each as its first sample's time and its count,
+  // with whether it is the block's last (only a last run may continue into
+  // the next block). The block has passed Validate, so every run is sound.
+  template <typename Visit>
+  void ForEachRun(Visit visit) const {
+    TRun run;
+    uint32_t at = kItemAreaAt;
+    const uint32_t items = Items();
+    for (uint32_t i = 0; i < items && RunAt(at, &run); ++i) {
+      visit(run.start, run.count, i + 1 == items);
+      at = run.next;
+    }
+  }
+  // Whether every run head of the block lies in its first `bytes` bytes, so
+  // that an image of only those bytes holds all the block's runs need.
+  bool RunHeadsWithin(uint32_t bytes) const;
+
  protected:
   // divide: the channel's sample interval in ticks; values below 1 are taken
   // as 1 so that no arithmetic here can divide by zero.
@@ -311,5 +335,19 @@ std::unique_ptr<CDataBlock> NewDataBlock(uint16_t chan, const TChanHead& head);
 // position off the 64 KiB grid or outside the file or a block that fails the
 // checks; after a failed read the block is empty and unplaced.
 int LoadDataBlock(CBlockIo& io, CDataBlock& block, uint64_t pos, uint16_t reuseCount);
+
+// The part of a waveform block that holds its head and (usually) all its
+// run heads: a block of one long run needs only this much to be indexed.
+constexpr uint32_t kRunHeadsReadBytes = 4096;
+
+// LoadDataBlock for walks that want a waveform block's runs, not its
+// samples: reads the first kRunHeadsReadBytes, and the whole block only when
+// its run heads reach beyond them. The same checks and results as
+// LoadDataBlock; the image beyond the part read is left as it was, so the
+// block must not be read for samples (nor written back: it is never dirty).
+// length: the file's length as the system reports it (negative: unknown); a
+// block that does not lie wholly inside it is read whole.
+int LoadRunHeads(CBlockIo& io, CWaveBlock& block, uint64_t pos, uint16_t reuseCount,
+                 int64_t length);
 
 }  // namespace vslk64

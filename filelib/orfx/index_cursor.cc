@@ -138,11 +138,23 @@ int CIndexCursor::LoadNode(const TShape& shape, uint32_t level, uint64_t pos, ui
     checked_[level - 1] = usable;
   }
   *n = usable;
+  // A walk over run heads reads a few KiB of every block the node lists:
+  // asking for all of them at once lets the system fetch them together
+  // rather than one seek at a time.
+  if (runHeadsOnly_ && level == 1 && prefetchedNode_ != pos) {
+    prefetchedNode_ = pos;
+    for (uint32_t e = 0; e < usable; ++e) io_->Prefetch(node.block.EntryPos(e), kRunHeadsReadBytes);
+  }
   return kOk;
 }
 
 int CIndexCursor::LoadBlock(uint64_t pos) {
   if (!block_) return kErrCorrupt;
+  // The block class follows the kind (EnsureBlock): kinds 1 and 9 are
+  // waveform blocks.
+  if (runHeadsOnly_ && (blockKind_ == Adc || blockKind_ == RealWave)) {
+    return LoadRunHeads(*io_, static_cast<CWaveBlock&>(*block_), pos, head_->reuseCount, length_);
+  }
   return LoadDataBlock(*io_, *block_, pos, head_->reuseCount);
 }
 

@@ -75,6 +75,14 @@ class CIndexCursor {
   // stays valid only when pos is the block it is on.
   int ReadBlock(uint64_t pos);
 
+  // From now on waveform blocks are loaded with LoadRunHeads (length: the
+  // file's system length), for a cursor of a walk that wants runs, not
+  // samples: its block must then never be read for samples.
+  void LoadRunHeadsOnly(int64_t length) {
+    runHeadsOnly_ = true;
+    length_ = length;
+  }
+
   // The block object, of the class for the channel's kind; null when the
   // header names no usable kind (every walk then gives kErrCorrupt).
   CDataBlock* Block() { return block_.get(); }
@@ -144,6 +152,9 @@ class CIndexCursor {
   uint32_t blockItemSize_ = 0;
   int64_t blockDivide_ = 0;
   int64_t curBlock_ = -1;
+  bool runHeadsOnly_ = false;
+  int64_t length_ = -1;
+  uint64_t prefetchedNode_ = 0;  // the level-1 node whose blocks were announced
 };
 
 }  // namespace vslk64

@@ -66,6 +66,11 @@ int TKel64File::ReadRaw(void* buf, uint32_t n, int64_t pos) {
   return platform::ReadFully(*file_, buf, n, pos) == platform::TransferResult::kOk ? kOk : kErrRead;
 }
 
+void TKel64File::Prefetch(uint64_t pos, uint32_t n) {
+  Guard g(handleLock_);
+  if (file_ && pos <= static_cast<uint64_t>(INT64_MAX)) file_->WillNeed(static_cast<int64_t>(pos), n);
+}
+
 int TKel64File::WriteRaw(const void* buf, uint32_t n, int64_t pos) {
   Guard g(handleLock_);
   if (!file_) return kErrNoFile;
@@ -820,6 +825,32 @@ int TKel64File::ReadWaveS(uint16_t chan, int16_t* data, int max, TSTime64 tFrom,
                   [&](CKel64Chan* ch, int16_t* out, TReadRange& range, bool) {
                     return ch->ReadWaveS(out, range, first, filter);
                   });
+}
+
+int TKel64File::ReadWaveD(uint16_t chan, double* data, int max, TSTime64 tFrom, TSTime64 tUpto,
+                          TSTime64* tFirst) {
+  if (max < 1 || tUpto < 1 || tFrom >= tUpto) return 0;
+  TSTime64 ignored = 0;
+  TSTime64* first = tFirst ? tFirst : &ignored;
+  return ReadLoop(chan, data, max, tFrom, tUpto,
+                  [&](CKel64Chan* ch, double* out, TReadRange& range, bool) {
+                    return ch->ReadWaveD(out, range, first);
+                  });
+}
+
+int TKel64File::ReadWaveRuns(uint16_t chan, TSTime64 tFrom, CWaveRunSink& sink) {
+  {
+    SharedGuard table(chanTableLock_);
+    CKel64Chan* ch = Chan(chan);
+    if (!ch) return kErrNoChannel;
+    const TDataKind kind = ch->ChanKind();
+    // A channel with a buffer, or one whose samples are wave-mark points,
+    // is walked by reading.
+    if (!ch->HasBuffer() && (kind == Adc || kind == RealWave)) {
+      return ch->ReadWaveRuns(tFrom, sink);
+    }
+  }
+  return CKel64File::ReadWaveRuns(chan, tFrom, sink);
 }
 
 int TKel64File::ReadExtMarks(uint16_t chan, TExtMark* items, int max, TSTime64 tFrom,

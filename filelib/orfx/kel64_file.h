@@ -135,6 +135,9 @@ class TKel64File : public CKel64File, public CBlockIo {
   int WriteExtMarks(uint16_t chan, const TExtMark* items, uint64_t n) override;
   int ReadExtMarks(uint16_t chan, TExtMark* items, int max, TSTime64 tFrom, TSTime64 tUpto,
                    const CMarkFilter* filter) override;
+  int ReadWaveD(uint16_t chan, double* data, int max, TSTime64 tFrom, TSTime64 tUpto,
+                TSTime64* tFirst) override;
+  int ReadWaveRuns(uint16_t chan, TSTime64 tFrom, CWaveRunSink& sink) override;
 
   // --- CBlockIo: raw transfers and block allocation -------------------------
   // Reads retry transient failures (platform::ReadFully); writes do not.
@@ -144,6 +147,7 @@ class TKel64File : public CKel64File, public CBlockIo {
   // file has none to give.
   int64_t AllocBlock() override;
   int64_t AllocIndexBlock() override;
+  void Prefetch(uint64_t pos, uint32_t n) override;
 
   // --- For the channel classes ---------------------------------------------
   // The file's current length from the operating system: -1 with no file,
