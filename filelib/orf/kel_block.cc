@@ -158,6 +158,8 @@ int ReadBlockLocked(TKelFileRec& rec, int c, int32_t addr, bool ahead) {
   return kKelOk;
 }
 
+void DropReadAhead(TKelFileRec& rec, TKelChanRt& rt) { ReleaseWindow(rec, rt); }
+
 bool ChainContinues(const TKelChanRt& rt, int32_t next) {
   return orf::IsUsable(next) && next <= rt.lastBlock;
 }

@@ -35,6 +35,10 @@ constexpr uint32_t kReadAheadBytes = 512 * 1024;
 // Channels of one file that may hold a read-ahead window at once.
 constexpr int kMaxWindows = 4;
 
+// Gives back the channel's read-ahead window, for a writer about to change
+// blocks it may hold.
+void DropReadAhead(TKelFileRec& rec, TKelChanRt& rt);
+
 // The header of the channel's current block.
 inline TKelBlockHead BufferHead(const TKelChanRt& rt) { return DecodeBlockHead(rt.block); }
 
