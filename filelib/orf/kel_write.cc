@@ -521,8 +521,17 @@ int FlushChannel(TKelFileRec& rec, int c, bool release) {
     }
     return kKelOk;
   }
+  int lastWritten = -1;
   for (int k = 0; k < rt.memUsed; ++k) {
     const int st = WriteOut(rec, c, MemAt(rt, k));
+    if (st != kKelOk) return st;
+    if (MemAt(rt, k).writtenOnce) lastWritten = k;
+  }
+  // Blocks older than one now on disk can no longer join the chain in time
+  // order: those not written leave memory with their items dropped, and
+  // the written ones need not stay.
+  for (int k = 0; k < lastWritten; ++k) {
+    const int st = ReleaseOldest(rec, c);
     if (st != kKelOk) return st;
   }
   return kKelOk;
