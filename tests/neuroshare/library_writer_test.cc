@@ -4,7 +4,11 @@
 // compared call by call, record by record, item by item.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -217,6 +221,55 @@ TEST(LibraryWriter, OrfDemoReadsAsTheByteBuildersAndAsTheOrfxDemo) {
     CompareFiles(rec, built, written);
     CompareFiles(rec, orfx, written);
   }
+}
+
+// Runs the converter; its exit status.
+int Convert(const std::string& args) {
+  const std::string cmd = std::string(NSV_NSCONVERT_PATH) + " " + args + " 2>/dev/null";
+  const int status = std::system(cmd.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool Exists(const std::string& path) { return std::ifstream(path).good(); }
+
+// The demo converted ORFX -> ORF -> ORFX answers every call as before, and
+// so does the ORF file between; the time base is the same in all three, so
+// times agree exactly.
+TEST(Converter, OrfxToOrfToOrfxChangesNoAnswer) {
+  TempDir dir;
+  const Recording rec = recording_test::DemoRecording();
+  const std::string orfx = dir.File("demo.orfx"), orf = dir.File("demo.orf"),
+                    back = dir.File("back.orfx"), large = dir.File("large.orf");
+  ASSERT_TRUE(recording_test::WriteOrfx(rec, orfx));
+  ASSERT_EQ(0, Convert(orfx + " " + orf));
+  ASSERT_EQ(0, Convert(orf + " " + back));
+  ASSERT_EQ(0, Convert("--orf-version 9 " + orfx + " " + large));
+  CompareFiles(rec, orfx, orf);
+  CompareFiles(rec, orfx, back);
+  CompareFiles(rec, orfx, large);
+  vslk64::TKel32File check;
+  ASSERT_EQ(vslk64::kOk, check.Open(large.c_str(), 1, 0));
+  EXPECT_EQ(9, check.GetVersion());
+  EXPECT_FALSE(Exists(orf + ".nsconvert-partial"));
+}
+
+// A failed conversion leaves no output file: an input that is no
+// recording, and one whose times an ORF file cannot hold.
+TEST(Converter, FailuresLeaveNoOutput) {
+  TempDir dir;
+  const std::string junk = dir.File("junk.orfx"), out = dir.File("out.orf");
+  ASSERT_TRUE(testing_support::WriteFileBytes(junk, "not a recording", 15));
+  EXPECT_EQ(1, Convert(junk + " " + out));
+  EXPECT_FALSE(Exists(out));
+  Recording late = recording_test::DemoRecording();
+  late.channels[3].times.push_back(int64_t{1} << 32);  // past the last ORF tick
+  const std::string orfx = dir.File("late.orfx");
+  ASSERT_TRUE(recording_test::WriteOrfx(late, orfx));
+  EXPECT_EQ(1, Convert(orfx + " " + out));
+  EXPECT_FALSE(Exists(out));
+  EXPECT_FALSE(Exists(out + ".nsconvert-partial"));
+  EXPECT_EQ(2, Convert(orfx + " " + dir.File("out.txt")));
+  EXPECT_EQ(2, Convert(orfx));
 }
 
 // A recording the file cannot hold (items out of time order, a slot past
