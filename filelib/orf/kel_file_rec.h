@@ -84,6 +84,9 @@ struct TKelChanRt {
   std::vector<TKelSwitch> switches;
   int32_t latestTime = -1;
   bool lastNextOpen = false;
+  // The address the last block on disk names as its successor, taken in
+  // advance for the channel's next block (-1 when none is).
+  int32_t reservedNext = orf::kNoBlock;
   // Most blocks a chain walk of this channel may visit; a longer walk means
   // a cycle or a corrupt count.
   uint32_t walkLimit = 0;

@@ -63,6 +63,7 @@ void ResetChanWriter(TKelFileRec& rec, int c) {
   rt.switches.clear();
   rt.latestTime = -1;
   rt.lastNextOpen = false;
+  rt.reservedNext = orf::kNoBlock;
 }
 
 namespace {
@@ -143,26 +144,53 @@ int LinkLastBlock(TKelFileRec& rec, int c, int32_t next) {
   return kKelOk;
 }
 
+// Takes fresh space at fileEnd for the channel's next block, so that the
+// block written now can name its successor (a reusable chain is not used
+// for this: its blocks lie below the chain's end and would read as data
+// should the successor never be written).
+bool ReserveNext(TKelFileRec& rec, int c) {
+  TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
+  if (rt.reservedNext != orf::kNoBlock) return true;
+  const uint8_t* ch = rec.ChanHead(c);
+  if (orf::ChanDeletedCount(ch) > 0 || le::GetU16(rec.head + orf::kHLinksComplete) != 1) return false;
+  const int64_t end = rec.fileEnd + BlockUnits(rec, orf::ChanBlockBytes(ch));
+  if (end > INT32_MAX) return false;
+  rt.reservedNext = static_cast<int32_t>(rec.fileEnd);
+  rec.fileEnd = end;
+  return true;
+}
+
 // Writes a memory-held block to the disk when it holds items to store (or
 // was stored before and changed since). On its first write it takes an
-// address and joins the end of the channel's chain.
-int WriteOut(TKelFileRec& rec, int c, TKelMemBlock& b) {
+// address and joins the end of the channel's chain. `more`: data will
+// follow, so the last block of the chain names its successor in advance.
+int WriteOut(TKelFileRec& rec, int c, TKelMemBlock& b, bool more) {
   TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
   const int count = ItemCount(b);
   if (!b.writtenOnce && (count == 0 || !AnyToStore(b, count))) return kKelOk;
   if (b.writtenOnce && !b.modified) return kKelOk;
   uint8_t* img = b.image.data();
   const uint32_t blockBytes = static_cast<uint32_t>(b.image.size());
+  bool linked = false;
   if (b.diskAddr == orf::kNoBlock) {
-    int32_t addr;
-    const int st = AllocateAddr(rec, c, &addr);
-    if (st != kKelOk) return st;
-    b.diskAddr = addr;
+    if (rt.reservedNext != orf::kNoBlock) {
+      // The chain's last block already names this address.
+      b.diskAddr = rt.reservedNext;
+      rt.reservedNext = orf::kNoBlock;
+      linked = true;
+    } else {
+      int32_t addr;
+      const int st = AllocateAddr(rec, c, &addr);
+      if (st != kKelOk) return st;
+      b.diskAddr = addr;
+    }
   }
+  const bool last = !b.writtenOnce || b.diskAddr == rt.lastBlock;
   if (!b.writtenOnce) {
     le::PutI32(img + orf::kBPrev, rt.lastBlock);
     le::PutI32(img + orf::kBNext, orf::kNoBlock);
   }
+  if (more && last && ReserveNext(rec, c)) le::PutI32(img + orf::kBNext, rt.reservedNext);
   const int64_t pos = rec.AddrToPos(b.diskAddr);
   // Below version 9 a position must fit the format's signed 32 bits.
   if (!rec.Large() && pos + blockBytes - 1 > INT32_MAX) return kKelOutOfRange;
@@ -171,8 +199,10 @@ int WriteOut(TKelFileRec& rec, int c, TKelMemBlock& b) {
   if (st != kKelOk) return st;
   const TKelBlockHead h = DecodeBlockHead(img);
   if (!b.writtenOnce) {
-    st = LinkLastBlock(rec, c, b.diskAddr);
-    if (st != kKelOk) return st;
+    if (!linked) {
+      st = LinkLastBlock(rec, c, b.diskAddr);
+      if (st != kKelOk) return st;
+    }
     uint8_t* ch = rec.ChanHead(c);
     if (rt.blockCount == 0) le::PutI32(ch + orf::kCFirstBlock, b.diskAddr);
     le::PutI32(ch + orf::kCLastBlock, b.diskAddr);
@@ -180,15 +210,35 @@ int WriteOut(TKelFileRec& rec, int c, TKelMemBlock& b) {
     ++rt.blockCount;
     le::PutU16(ch + orf::kCBlockCount, static_cast<uint16_t>(rt.blockCount));
     le::PutU16(ch + orf::kCBlockCountHigh, static_cast<uint16_t>(rt.blockCount >> 16));
-    rt.lastNextOpen = true;
     b.writtenOnce = true;
     SetWalkLimit(rec, c);
     rt.lookup.Offer({b.diskAddr, h.prev, h.next, h.start, h.end});
   } else {
     rt.lookup.Refresh(b.diskAddr, h.start, h.end);
   }
+  rt.lastNextOpen = h.next == orf::kNoBlock;
   b.modified = false;
   rec.modified = true;
+  return kKelOk;
+}
+
+// Gives back a successor address taken in advance that no block took: the
+// last block on disk ends the chain again.
+int ReleaseReserved(TKelFileRec& rec, int c) {
+  TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
+  if (rt.reservedNext == orf::kNoBlock) return kKelOk;
+  const uint32_t units = BlockUnits(rec, orf::ChanBlockBytes(rec.ChanHead(c)));
+  uint8_t field[4];
+  le::PutI32(field, orf::kNoBlock);
+  const int st = KelWriteAt(rec, field, sizeof field, rec.AddrToPos(rt.lastBlock) + orf::kBNext);
+  if (st != kKelOk) return st;
+  for (int k = 0; k < rt.memUsed; ++k) {
+    TKelMemBlock& b = MemAt(rt, k);
+    if (b.diskAddr == rt.lastBlock) le::PutI32(b.image.data() + orf::kBNext, orf::kNoBlock);
+  }
+  if (rec.fileEnd == static_cast<int64_t>(rt.reservedNext) + units) rec.fileEnd = rt.reservedNext;
+  rt.reservedNext = orf::kNoBlock;
+  rt.lastNextOpen = true;
   return kKelOk;
 }
 
@@ -199,11 +249,12 @@ void ClearSlot(TKelMemBlock& b) {
   b.writtenOnce = false;
 }
 
-// Writes out the oldest memory-held block and frees its slot.
-int ReleaseOldest(TKelFileRec& rec, int c) {
+// Writes out the oldest memory-held block and frees its slot; `more`: data
+// will follow.
+int ReleaseOldest(TKelFileRec& rec, int c, bool more) {
   TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
   TKelMemBlock& b = MemAt(rt, 0);
-  const int st = WriteOut(rec, c, b);
+  const int st = WriteOut(rec, c, b, more);
   if (st != kKelOk) return st;  // the block stays in memory
   ClearSlot(b);
   rt.memOldest = (rt.memOldest + 1) % static_cast<int>(rt.memBlocks.size());
@@ -317,7 +368,7 @@ int AppendLocked(TKelFileRec& rec, int c, const CItemSource& src, int n) {
                       (!wave || count == 0 ||
                        static_cast<int64_t>(le::GetI32(b->image.data() + orf::kBEnd)) + divide == t);
     if (!fits) {
-      if (rt.memUsed == ring && (st = ReleaseOldest(rec, c)) != kKelOk) return st;
+      if (rt.memUsed == ring && (st = ReleaseOldest(rec, c, true)) != kKelOk) return st;
       const int slot = (rt.memOldest + rt.memUsed) % ring;
       TKelMemBlock& fresh = rt.memBlocks[static_cast<size_t>(slot)];
       uint8_t* img = fresh.image.data();
@@ -516,14 +567,14 @@ int FlushChannel(TKelFileRec& rec, int c, bool release) {
   TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
   if (release) {
     while (rt.memUsed > 0) {
-      const int st = ReleaseOldest(rec, c);
+      const int st = ReleaseOldest(rec, c, false);
       if (st != kKelOk) return st;
     }
-    return kKelOk;
+    return ReleaseReserved(rec, c);
   }
   int lastWritten = -1;
   for (int k = 0; k < rt.memUsed; ++k) {
-    const int st = WriteOut(rec, c, MemAt(rt, k));
+    const int st = WriteOut(rec, c, MemAt(rt, k), false);
     if (st != kKelOk) return st;
     if (MemAt(rt, k).writtenOnce) lastWritten = k;
   }
@@ -531,7 +582,7 @@ int FlushChannel(TKelFileRec& rec, int c, bool release) {
   // order: those not written leave memory with their items dropped, and
   // the written ones need not stay.
   for (int k = 0; k < lastWritten; ++k) {
-    const int st = ReleaseOldest(rec, c);
+    const int st = ReleaseOldest(rec, c, false);
     if (st != kKelOk) return st;
   }
   return kKelOk;
