@@ -46,7 +46,12 @@ inline TKelBlockHead BufferHead(const TKelChanRt& rt) { return DecodeBlockHead(r
 // a usable address that does not lie above the channel's last block.
 bool ChainContinues(const TKelChanRt& rt, int32_t next);
 
-// KelFindBlock with the channel lock held.
+// A result of FindBlockLocked that is a status, not an address: memory
+// references of blocks a writer holds are negative too.
+inline bool IsFailure(int32_t addr) { return addr < 0 && !orf::IsMemRef(addr); }
+
+// KelFindBlock with the channel lock held: a disk address, a memory
+// reference, 0 when no block holds the range, or a status.
 int32_t FindBlockLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo);
 
 // Sets the channel's walk limit from its block count and the file's size.

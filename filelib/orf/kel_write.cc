@@ -285,6 +285,7 @@ int EnsureRing(TKelFileRec& rec, int c) {
   }
   rt.memOldest = 0;
   rt.memUsed = 0;
+  SetWalkLimit(rec, c);
   return kKelOk;
 }
 
@@ -455,7 +456,13 @@ int FindTarget(TKelFileRec& rec, int c, int32_t t, int32_t tTo, TEditTarget* out
     return 1;
   }
   const int32_t addr = FindBlockLocked(rec, c, t, tTo);
-  if (addr <= 0) return addr;
+  if (addr == 0 || IsFailure(addr)) return addr;
+  if (orf::IsMemRef(addr)) {
+    // A held block after t (t lies in a gap before it).
+    out->mem = &rt.memBlocks[static_cast<size_t>(static_cast<uint32_t>(addr) & 0x7F)];
+    out->img = out->mem->image.data();
+    return 1;
+  }
   // A disk block whose newer copy is held in memory is changed there.
   for (int m = 0; m < rt.memUsed; ++m) {
     if (MemAt(rt, m).diskAddr == addr) {
@@ -464,10 +471,15 @@ int FindTarget(TKelFileRec& rec, int c, int32_t t, int32_t tTo, TEditTarget* out
       return 1;
     }
   }
-  DropReadAhead(rec, rt);
-  const int st = ReadBlockLocked(rec, c, addr);
+  // Read as stored: the read path's view of a block may carry links into
+  // held blocks, which must not reach the disk.
+  DropReadState(rec, c);
+  const uint32_t blockBytes = orf::ChanBlockBytes(rec.ChanHead(c));
+  if (rt.buffer.size() < blockBytes) return kKelCorrupt;
+  const int st = KelReadAt(rec, rt.buffer.data(), blockBytes, rec.AddrToPos(addr));
   if (st != kKelOk) return st;
-  out->img = rt.block;
+  if (CheckBlockHead(rec, c, DecodeBlockHead(rt.buffer.data())) != kKelOk) return kKelCorrupt;
+  out->img = rt.buffer.data();
   out->addr = addr;
   return 1;
 }

@@ -238,6 +238,44 @@ TEST_F(OrfWriteTest, FilesAreSavedAsTheVersionTheirContentsNeed) {
   }
 }
 
+// Data still held in memory reads back with what is on disk, as one
+// chain, before and after a commit, from any starting time.
+TEST_F(OrfWriteTest, HeldBlocksReadBackBeforeTheyReachTheDisk) {
+  for (const int ring : {1, 4}) {
+    for (const bool commit : {false, true}) {
+      SCOPED_TRACE("ring " + std::to_string(ring) + (commit ? ", committed" : ""));
+      const int f = Create();
+      ASSERT_GE(f, 0);
+      KelSetTimeBase(f, 1e-6);
+      ASSERT_EQ(KelSetEventChan(f, 0, 0, 512, "", "", 1, EventA), 0);
+      ASSERT_EQ(KelSetWaveChan(f, 1, 0, 10, 512, "", "", 1, 0, "V"), 0);
+      ASSERT_EQ(KelSetBuffering(f, -1, static_cast<uint64_t>(ring) * 512), 0);
+      const std::vector<int32_t> t = Times(3, 1500, 4);
+      const std::vector<int16_t> s = Ramp(2000, 11);
+      ASSERT_EQ(KelWriteEvents(f, 0, t.data(), 1000), 0);
+      ASSERT_EQ(KelWriteWave(f, 1, s.data(), 1200, 0), 12000);
+      if (commit) {
+        ASSERT_EQ(KelCommit(f, true, false), 0);
+      }
+      ASSERT_EQ(KelWriteEvents(f, 0, t.data() + 1000, 500), 0);
+      ASSERT_EQ(KelWriteWave(f, 1, s.data() + 1200, 800, 12000), 20000);
+      for (const int from : {0, 1, 500, 985, 1000, 1499}) {
+        std::vector<int32_t> got(1500);
+        const int n = KelGetEventData(f, 0, got.data(), 1500, t[from], 0x7FFFFFFF, nullptr, nullptr);
+        ASSERT_EQ(n, 1500 - from) << from;
+        EXPECT_TRUE(std::equal(got.begin(), got.begin() + n, t.begin() + from)) << from;
+        std::vector<int16_t> samples(2000);
+        int32_t first = -1;
+        const int m = KelGetWaveData(f, 1, samples.data(), 2000, from * 10 + 5, 0x7FFFFFFF, &first, nullptr);
+        ASSERT_EQ(m, 2000 - from - 1) << from;
+        EXPECT_EQ(first, (from + 1) * 10);
+        EXPECT_TRUE(std::equal(samples.begin(), samples.begin() + m, s.begin() + from + 1)) << from;
+      }
+      Close(f);
+    }
+  }
+}
+
 TEST_F(OrfWriteTest, OverwritesReplaceStoredSamplesAndAppendTheRest) {
   for (const bool closeFirst : {false, true}) {
     SCOPED_TRACE(closeFirst);
