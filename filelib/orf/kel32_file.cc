@@ -113,14 +113,15 @@ class CExtMarkSink : public CKelItemSink {
   size_t size_;
 };
 
-// A text for a field of `limit` bytes: when byte `limit` (counting from 1)
-// continues a multi-byte UTF-8 character, the text is cut before that
-// character, so no field ends in half a character.
+// A text for a field of `limit` bytes: when the cut at `limit` would split
+// a multi-byte UTF-8 character (the byte after it continues one), the text
+// is cut before that character instead, so no field ends in half a
+// character.
 std::string Trimmed(const char* text, size_t limit) {
   if (text == nullptr) return std::string();
   std::string s(text);
-  if (s.size() > limit && (static_cast<uint8_t>(s[limit - 1]) & 0xC0) == 0x80) {
-    size_t cut = limit - 1;
+  if (s.size() > limit && (static_cast<uint8_t>(s[limit]) & 0xC0) == 0x80) {
+    size_t cut = limit;
     while (cut > 0 && (static_cast<uint8_t>(s[cut]) & 0xC0) == 0x80) --cut;
     s.resize(cut);
   }
@@ -370,7 +371,8 @@ int TKel32File::PhyChan(uint16_t chan) {
 
 int TKel32File::SetChanComment(uint16_t chan, const char* text) {
   if (!IsOpen()) return kErrNoFile;
-  const std::string s = Trimmed(text, kFileCommentSize - 1);
+  // The field holds 71 characters: cut there, at a character's edge.
+  const std::string s = Trimmed(text, kChanCommentSize - 1);
   return Kel32StatusToCommon(KelSetChanComment(m_file, chan, s.c_str()));
 }
 
@@ -748,9 +750,9 @@ TSTime64 WriteWave(int file, uint16_t chan, const T* data, uint64_t n, TSTime64 
   TSTime64 t = tFrom;
   for (uint64_t at = 0; at < n; at += kWritePiece) {
     const uint64_t m = std::min<uint64_t>(kWritePiece, n - at);
-    const int32_t next = write(file, chan, data + at, static_cast<int>(m), static_cast<int32_t>(t));
-    if (next < 0) return Kel32StatusToCommon(next);
-    t = next;
+    const int st = write(file, chan, data + at, static_cast<int>(m), static_cast<int32_t>(t));
+    if (st < 0) return Kel32StatusToCommon(st);
+    t += static_cast<TSTime64>(m) * divide;
   }
   return t;
 }

@@ -256,10 +256,11 @@ int KelWriteEvents(int f, int c, const int32_t* times, int n);
 int KelWriteMarkers(int f, int c, const uint8_t* marks, int n);
 int KelWriteExtMarks(int f, int c, const uint8_t* items, int n);
 // Samples from tFrom (kind 1: 16-bit, kind 9: f32). Samples at or before the
-// channel's maxTime replace stored ones; the rest are appended. The time
-// after the last sample, or a status.
-int32_t KelWriteWave(int f, int c, const int16_t* samples, int n, int32_t tFrom);
-int32_t KelWriteRealWave(int f, int c, const float* values, int n, int32_t tFrom);
+// channel's maxTime replace stored ones (none is made in a gap); the rest
+// are appended. n (the samples handled), or a status; the time after the
+// last sample, tFrom + n x divide, may pass the format's 32 bits.
+int KelWriteWave(int f, int c, const int16_t* samples, int n, int32_t tFrom);
+int KelWriteRealWave(int f, int c, const float* values, int n, int32_t tFrom);
 // Replaces the first `length` bytes of the item stored at time t (kinds 5
 // to 8): 1 when changed, 0 when there is no such item or the new time
 // would leave its neighbours' order.

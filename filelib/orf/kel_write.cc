@@ -359,7 +359,11 @@ int AppendLocked(TKelFileRec& rec, int c, const CItemSource& src, int n) {
   const uint32_t itemBytes = rec.ItemBytes(c);
   const int perBlock = le::GetU16(ch + orf::kCItemsPerBlock);
   const int ring = static_cast<int>(rt.memBlocks.size());
-  if (perBlock < 1) return kKelCorrupt;
+  // A header read from disk must not let items run past the block.
+  const uint32_t blockBytes = orf::ChanBlockBytes(ch);
+  if (perBlock < 1 || blockBytes < orf::kBlockHeadSize ||
+      static_cast<uint64_t>(perBlock) * itemBytes > blockBytes - orf::kBlockHeadSize)
+    return kKelCorrupt;
   DropReadState(rec, c);
   for (int i = 0; i < n;) {
     const int32_t t = src.Time(i);
@@ -533,7 +537,7 @@ int OverwriteLocked(TKelFileRec& rec, int c, const uint8_t* src, size_t sampleBy
 }
 
 template <class T>
-int32_t WriteSamples(int f, int c, const T* data, int n, int32_t tFrom, int kind) {
+int WriteSamples(int f, int c, const T* data, int n, int32_t tFrom, int kind) {
   int st;
   TKelFileRec* rec = WritableRecord(f, c, &st);
   if (!rec) return st;
@@ -545,8 +549,9 @@ int32_t WriteSamples(int f, int c, const T* data, int n, int32_t tFrom, int kind
   if (tFrom < 0) return kKelNegativePos;
   if (n < 0 || (n > 0 && data == nullptr)) return kKelBadArg;
   const int32_t divide = orf::ChanDivide(ch);
-  const int64_t after = static_cast<int64_t>(tFrom) + static_cast<int64_t>(n) * divide;
-  if (after > INT32_MAX) return kKelOutOfRange;
+  // Every sample's time must fit the format's 32 bits.
+  if (n > 0 && static_cast<int64_t>(tFrom) + static_cast<int64_t>(n - 1) * divide > INT32_MAX)
+    return kKelOutOfRange;
   int done = 0;
   if (n > 0 && tFrom <= orf::ChanMaxTime(ch)) {
     std::vector<uint8_t> bytes(static_cast<size_t>(n) * sizeof(T));
@@ -558,7 +563,7 @@ int32_t WriteSamples(int f, int c, const T* data, int n, int32_t tFrom, int kind
     st = AppendLocked(*rec, c, CSamples<T>(data + done, tFrom + done * divide, divide), n - done);
     if (st != kKelOk) return st;
   }
-  return static_cast<int32_t>(after);
+  return n;
 }
 
 int WriteItems(int f, int c, const CItemSource& src, int n, bool (*kindOk)(int)) {
@@ -621,11 +626,11 @@ int KelWriteExtMarks(int f, int c, const uint8_t* items, int n) {
                     [](int kind) { return kind >= EventA && kind <= TextMark; });
 }
 
-int32_t KelWriteWave(int f, int c, const int16_t* samples, int n, int32_t tFrom) {
+int KelWriteWave(int f, int c, const int16_t* samples, int n, int32_t tFrom) {
   return WriteSamples(f, c, samples, n, tFrom, Adc);
 }
 
-int32_t KelWriteRealWave(int f, int c, const float* values, int n, int32_t tFrom) {
+int KelWriteRealWave(int f, int c, const float* values, int n, int32_t tFrom) {
   return WriteSamples(f, c, values, n, tFrom, RealWave);
 }
 
