@@ -11,12 +11,15 @@
 // block needs its slot, and at close; Commit writes without releasing. A
 // block none of whose items is to be stored never reaches the disk.
 //
-// Chains on disk stay complete while a file is written: each new block is
-// written first and the previous last block's nextBlock is then pointed at
-// it, so a reader never meets a successor that is not yet there. The header
-// on disk nevertheless says linksComplete 0 until a clean close, so that a
-// file left by a crashed writer is refused by readers (kKelNoLinks) until a
-// writable open and close has repaired it from its committed headers.
+// Chains on disk stay linked while a file is written: a block written
+// while more data follows names its successor in advance (an address taken
+// at fileEnd, which the channel's next stored block then occupies);
+// otherwise the previous last block's nextBlock is pointed at each new
+// block once that block is written. A successor named but never written is
+// given back at close. The header on disk says linksComplete 0 until a
+// clean close, so that a file left by a crashed writer is refused by
+// readers (kKelNoLinks) until a writable open and close has rebuilt its
+// links backward from the last committed block.
 //
 // All of this runs under the channel's lock; disk transfers take the file
 // lock inside (lock order as in kel_file_rec.h).
