@@ -227,6 +227,7 @@ int KelCommit(int f, bool flushChannels, bool flushSystem) {
   if (st != kKelOk) return st;
   st = WriteHeads(*rec, false);
   if (st != kKelOk) return st;
+  rec->modified = false;  // the disk holds what memory holds
   if (flushSystem && !rec->handle->Flush()) return kKelNoLinks;
   return kKelOk;
 }

@@ -145,6 +145,9 @@ TEST_F(Kel32WriteTest, MarkersLevelsAndExtendedMarkersRoundTrip) {
     marks[i].code[0] = static_cast<uint8_t>(i);
   }
   ASSERT_EQ(file_.WriteMarkers(0, marks.data(), 3), kOk);
+  EXPECT_TRUE(file_.IsModified());
+  ASSERT_EQ(file_.Commit(0), kOk);
+  EXPECT_FALSE(file_.IsModified());
   ASSERT_EQ(file_.WriteMarkers(1, marks.data(), 3), kOk);  // the times of a level channel
   const int size = file_.ItemSize(2);
   ASSERT_EQ(size, 32);  // 16 + 12 bytes of values, rounded to 8
