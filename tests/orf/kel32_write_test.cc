@@ -138,6 +138,7 @@ TEST_F(Kel32WriteTest, MarkersLevelsAndExtendedMarkersRoundTrip) {
   EXPECT_EQ(file_.SetExtMarkChan(4, 1, WaveMark, 8, 5, 0, 1, 0), kErrBadArg);
   EXPECT_EQ(file_.SetExtMarkChan(4, 1, WaveMark, 8, 1, 0, 1, 9), kErrBadArg);
   EXPECT_EQ(file_.SetExtMarkChan(4, 1, Adc, 8, 1, 0, 1, 0), kErrWrongKind);
+  EXPECT_EQ(file_.SetExtMarkChan(5, 1, WaveMark, 1024, 4, 0, 1, 1024), kOk);  // the largest shape
   std::vector<TMarker> marks(3);
   for (int i = 0; i < 3; ++i) {
     marks[i].time = 100 * (i + 1);
@@ -175,6 +176,7 @@ TEST_F(Kel32WriteTest, MarkersLevelsAndExtendedMarkersRoundTrip) {
   ASSERT_EQ(file_.ReadMarkers(1, got.data(), 4, 0, kEnd, nullptr), 3);
   EXPECT_EQ(got[0].code[0], 0);  // the level before the first change, inverted by SetInitLevel
   EXPECT_EQ(got[1].code[0], 1);
+  EXPECT_EQ(file_.WriteExtMarks(2, reinterpret_cast<const TExtMark*>(items.data()), 2), kErrReadOnly);
   std::vector<uint8_t> back(items.size());
   ASSERT_EQ(file_.ReadExtMarks(2, reinterpret_cast<TExtMark*>(back.data()), 2, 0, kEnd, nullptr), 2);
   EXPECT_EQ(back, items);
