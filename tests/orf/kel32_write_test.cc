@@ -44,6 +44,11 @@ TEST_F(Kel32WriteTest, CreatedFilesAreAlignedAndSavedAsVersionSeven) {
   EXPECT_EQ(file_.GetVersion(), 7);
   EXPECT_EQ(file_.ItemSize(2), 32);
   EXPECT_FALSE(file_.CanWrite());
+  // Extra data: offsets and sizes past 16 bits are bad arguments, others
+  // are checked against the area (none here).
+  uint8_t byte = 0;
+  EXPECT_EQ(file_.SetExtraData(&byte, 1, 0x10000), kErrBadArg);
+  EXPECT_EQ(file_.SetExtraData(&byte, 1, 0xFFFF), kErrReadOnly);
   // Too many slots or too much extra data are refused before anything.
   TKel32File other;
   EXPECT_EQ(other.Create(dir_.File("x.orf").c_str(), 452, 0), kErrBadArg);
@@ -139,6 +144,7 @@ TEST_F(Kel32WriteTest, MarkersLevelsAndExtendedMarkersRoundTrip) {
   EXPECT_EQ(file_.SetExtMarkChan(4, 1, WaveMark, 8, 1, 0, 1, 9), kErrBadArg);
   EXPECT_EQ(file_.SetExtMarkChan(4, 1, Adc, 8, 1, 0, 1, 0), kErrWrongKind);
   EXPECT_EQ(file_.SetExtMarkChan(5, 1, WaveMark, 1024, 4, 0, 1, 1024), kOk);  // the largest shape
+  EXPECT_EQ(file_.SetExtMarkChan(6, 1, WaveMark, 1, 1, 0, 1, 1), kOk);        // and the smallest
   std::vector<TMarker> marks(3);
   for (int i = 0; i < 3; ++i) {
     marks[i].time = 100 * (i + 1);
