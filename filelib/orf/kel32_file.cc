@@ -603,15 +603,21 @@ int TKel32File::WriteEvents(uint16_t chan, const TSTime64* times, uint64_t n) {
   if (!IsOpen()) return kErrNoFile;
   if (n == 0) return kOk;
   if (times == nullptr) return kErrBadArg;
-  const size_t k = Narrowable(times, n, sizeof *times);
-  if (k == 0) return kErrOutOfRange;
   std::vector<int32_t> narrow;
-  for (size_t at = 0; at < k; at += kWritePiece) {
-    const size_t m = std::min<size_t>(kWritePiece, k - at);
+  for (uint64_t at = 0; at < n; at += kWritePiece) {
+    // Narrowed in one pass, up to the first time the format cannot hold.
+    const size_t m = static_cast<size_t>(std::min<uint64_t>(kWritePiece, n - at));
     narrow.resize(m);
-    for (size_t i = 0; i < m; ++i) narrow[i] = static_cast<int32_t>(times[at + i]);
-    const int st = KelWriteEvents(m_file, chan, narrow.data(), static_cast<int>(m));
+    size_t k = 0;
+    for (; k < m; ++k) {
+      const TSTime64 t = times[at + k];
+      if (t < 0 || t >= kTime32Limit) break;
+      narrow[k] = static_cast<int32_t>(t);
+    }
+    if (k == 0) return at == 0 ? kErrOutOfRange : kOk;
+    const int st = KelWriteEvents(m_file, chan, narrow.data(), static_cast<int>(k));
     if (st < 0) return Kel32StatusToCommon(st);
+    if (k < m) return kOk;
   }
   return kOk;
 }

@@ -360,7 +360,7 @@ int KelEmptyFile(int f) {
   }
   le::PutI32(rec->head + kHMaxTime, -1);
   le::PutI32(rec->head + kHLookupAddr, 0);
-  rec->fileEnd = le::GetI32(rec->head + kHFirstDataAddr);
+  rec->fileEnd = FirstBlockAddr(*rec);
   rec->modified = true;
   {
     platform::LockGuard guard(rec->fileLock.native());

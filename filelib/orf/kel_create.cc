@@ -186,8 +186,8 @@ int KelCreateFile(const char* path, int chans, uint32_t extra, bool large) {
   le::PutU16(h + kHChanAreaBytes, static_cast<uint16_t>(areaBytes));
   le::PutU16(h + kHExtraBytes, static_cast<uint16_t>(extraBytes));
   const int64_t firstData = kFileHeadSize + areaBytes + extraBytes;
-  rec->fileEnd = large ? firstData / kAddrUnit : firstData;
-  le::PutI32(h + kHFirstDataAddr, static_cast<int32_t>(rec->fileEnd));
+  le::PutI32(h + kHFirstDataAddr, static_cast<int32_t>(large ? firstData / kAddrUnit : firstData));
+  rec->fileEnd = FirstBlockAddr(*rec);
   le::PutI32(h + kHMaxTime, -1);
   le::PutF64(h + kHTimeBase, 1e-6);
   try {

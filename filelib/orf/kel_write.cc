@@ -30,6 +30,16 @@ int KelWriteAt(TKelFileRec& rec, const void* buf, uint32_t n, int64_t pos) {
   return kKelOk;
 }
 
+int64_t FirstBlockAddr(const TKelFileRec& rec) {
+  constexpr int64_t kPage = 4096;
+  const int64_t first = le::GetI32(rec.head + orf::kHFirstDataAddr);
+  if (rec.Large()) {
+    constexpr int64_t units = kPage / orf::kAddrUnit;
+    return (first + units - 1) / units * units;
+  }
+  return (first + kPage - 1) / kPage * kPage;
+}
+
 TKelFileRec* WritableRecord(int f, int c, int* status) {
   TKelFileRec* rec = KelRecord(f);
   *status = kKelOk;
@@ -317,7 +327,11 @@ class CEventTimes final : public CItemSource {
   explicit CEventTimes(const int32_t* times) : times_(times) {}
   int32_t Time(int i) const override { return times_[i]; }
   void Copy(uint8_t* dst, int from, int n) const override {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(dst, times_ + from, static_cast<size_t>(n) * sizeof *times_);
+#else
     for (int i = 0; i < n; ++i) le::PutI32(dst + 4 * i, times_[from + i]);
+#endif
   }
 
  private:

@@ -35,6 +35,12 @@ constexpr int kMaxMemBlocks = 128;
 constexpr int kMaxSwitches = 8;
 constexpr uint32_t kMaxBlockBytes = 65023;
 
+// Where a new file's first block goes: firstDataAddr rounded up to a whole
+// 4 KiB page, so that blocks of page multiples (TKel32File's 32 KiB) lie
+// on page boundaries; writes that straddle pages cost the disk a great
+// deal. Readers find blocks through their addresses only. An address.
+int64_t FirstBlockAddr(const TKelFileRec& rec);
+
 // One positioned write of n bytes at byte position pos under the file lock:
 // 0, kKelReadOnly, kKelNegativePos, kKelOutOfRange or kKelWrite.
 int KelWriteAt(TKelFileRec& rec, const void* buf, uint32_t n, int64_t pos);
