@@ -190,8 +190,12 @@ bool WriteFileProperties(CKel64File& f, const Recording& rec) {
 }  // namespace
 
 bool WriteDemoWithLibrary(const Recording& rec, const std::string& path) {
+  return WriteRecording(rec, path, *NewKel64File());
+}
+
+bool WriteRecording(const Recording& rec, const std::string& path, CKel64File& file) {
   if (rec.slots > 0xFFFF) return false;
-  std::unique_ptr<CKel64File> f = NewKel64File();
+  CKel64File* f = &file;
   if (f->Create(path.c_str(), static_cast<uint16_t>(rec.slots), 0) != kOk) return false;
   bool ok = WriteFileProperties(*f, rec);
   for (const auto& entry : rec.channels) {

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "filelib/le.h"
 #include "filelib/orf/kel_read.h"
+#include "filelib/orf/kel_lib.h"
 #include "filelib/orf/orf_format.h"
 
 namespace vslk64 {
@@ -110,6 +113,38 @@ class CExtMarkSink : public CKelItemSink {
   size_t size_;
 };
 
+// A text for a field of `limit` bytes: when the cut at `limit` would split
+// a multi-byte UTF-8 character (the byte after it continues one), the text
+// is cut before that character instead, so no field ends in half a
+// character.
+std::string Trimmed(const char* text, size_t limit) {
+  if (text == nullptr) return std::string();
+  std::string s(text);
+  if (s.size() > limit && (static_cast<uint8_t>(s[limit]) & 0xC0) == 0x80) {
+    size_t cut = limit;
+    while (cut > 0 && (static_cast<uint8_t>(s[cut]) & 0xC0) == 0x80) --cut;
+    s.resize(cut);
+  }
+  return s;
+}
+
+// Common times to the ORF's 32-bit times: items are taken while their time
+// is below 2^31.
+size_t Narrowable(const TSTime64* times, uint64_t n, size_t stride) {
+  size_t k = 0;
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(times);
+  while (k < n) {
+    TSTime64 t;
+    std::memcpy(&t, p + k * stride, sizeof t);
+    if (t >= kTime32Limit || t < 0) break;
+    ++k;
+  }
+  return k;
+}
+
+// ORF calls take counts as int; longer writes go in pieces.
+constexpr uint64_t kWritePiece = 1 << 20;
+
 // Copies an empty text into a caller's buffer, when there is room.
 void EmptyText(char* buf, int bufSize) {
   if (buf != nullptr && bufSize >= 1) buf[0] = '\0';
@@ -147,12 +182,16 @@ bool TKel32File::ChanInRange(uint16_t chan) const {
 
 // --- File lifecycle ----------------------------------------------------------
 
-int TKel32File::Create(const char*, uint16_t nChans, uint32_t extraBytes) {
+int TKel32File::Create(const char* path, uint16_t nChans, uint32_t extraBytes) {
   if (nChans > orf::kMaxChans || extraBytes > 0xFFFF) return kErrBadArg;
   if (IsOpen()) return kErrChannelUsed;
-  // Creating files comes with the ORF writer, which this build does not
-  // include; m_createMode will pick the version of the files it makes.
-  return kErrReadOnly;
+  const int f = KelCreateFile(path, nChans, extraBytes, m_createMode >= 1);
+  if (f < 0) return Kel32StatusToCommon(f);
+  m_file = static_cast<int16_t>(f);
+  // No channel exists yet, so every extended-marker channel this file will
+  // have is laid out with items padded to 4 bytes.
+  KelSetAlignExt(m_file);
+  return kOk;
 }
 
 int TKel32File::Open(const char* path, int mode, uint32_t) {
@@ -171,7 +210,10 @@ int TKel32File::Close() {
   return Kel32StatusToCommon(st);
 }
 
-int TKel32File::EmptyFile() { return WriteRefused(); }
+int TKel32File::EmptyFile() {
+  if (!IsOpen()) return kErrNoFile;
+  return Kel32StatusToCommon(KelEmptyFile(m_file));
+}
 
 bool TKel32File::CanWrite() { return IsOpen() && !ReadOnly(); }
 
@@ -183,9 +225,14 @@ int TKel32File::GetFreeChan() {
   return kErrNoChannel;
 }
 
-int TKel32File::Commit(int) { return WriteRefused(); }
+int TKel32File::Commit(int flags) {
+  if (!IsOpen()) return kErrNoFile;
+  constexpr int kCommitFlushSystem = 1, kCommitHeadersOnly = 2;
+  return Kel32StatusToCommon(
+      KelCommit(m_file, (flags & kCommitHeadersOnly) == 0, (flags & kCommitFlushSystem) != 0));
+}
 
-bool TKel32File::IsModified() { return false; }
+bool TKel32File::IsModified() { return IsOpen() && KelIsModified(m_file) == 1; }
 
 int TKel32File::FlushSysBuffers() { return IsOpen() ? kOk : kErrNoFile; }
 
@@ -196,12 +243,14 @@ double TKel32File::GetTimeBase() {
   return KelGetTimeBase(m_file) * KelTickMultiplier(m_file);
 }
 
-void TKel32File::SetTimeBase(double) {}  // a read-only file keeps its time base
+void TKel32File::SetTimeBase(double secsPerTick) {
+  if (IsOpen()) KelSetTimeBase(m_file, secsPerTick);
+}
 
-int TKel32File::SetExtraData(const void*, uint32_t bytes, uint32_t offset) {
+int TKel32File::SetExtraData(const void* buf, uint32_t bytes, uint32_t offset) {
   if (!IsOpen()) return kErrNoFile;
   if (bytes > 0xFFFF || offset > 0xFFFF) return kErrBadArg;
-  return kErrReadOnly;
+  return Kel32StatusToCommon(KelSetExtraData(m_file, buf, bytes, offset));
 }
 
 int TKel32File::GetExtraData(void* buf, uint32_t bytes, uint32_t offset) {
@@ -214,11 +263,12 @@ uint32_t TKel32File::GetExtraDataSize() {
   return IsOpen() ? static_cast<uint32_t>(KelExtraBytes(m_file)) : 0;
 }
 
-int TKel32File::SetFileComment(int n, const char*) {
+int TKel32File::SetFileComment(int n, const char* text) {
   if (!IsOpen()) return kErrNoFile;
   if (n < 0 || n >= kCommonFileComments) return kErrBadArg;
   if (n >= orf::kFileComments) return kOk;
-  return kErrReadOnly;
+  const std::string s = Trimmed(text, kFileCommentSize - 1);
+  return Kel32StatusToCommon(KelSetFileComment(m_file, n, s.c_str()));
 }
 
 int TKel32File::GetFileComment(int n, int bufSize, char* buf) {
@@ -277,7 +327,7 @@ int TKel32File::GetVersion() { return IsOpen() ? KelFileVersion(m_file) : kErrNo
 
 int64_t TKel32File::FileSize() {
   if (!IsOpen()) return kErrNoFile;
-  return KelFileBytes(m_file);
+  return KelFileBytesNeeded(m_file);
 }
 
 int64_t TKel32File::ChanBytes(uint16_t chan) {
@@ -290,7 +340,10 @@ TSTime64 TKel32File::MaxTime(bool) {
   return KelFileMaxTime(m_file);
 }
 
-void TKel32File::ExtendMaxTime(TSTime64) {}  // a read-only file keeps its maximum time
+void TKel32File::ExtendMaxTime(TSTime64 t) {
+  if (!IsOpen() || t < 0) return;
+  KelExtendMaxTime(m_file, static_cast<int32_t>(std::min<TSTime64>(t, kMaxTime32)));
+}
 
 // --- Channel properties ------------------------------------------------------
 
@@ -316,7 +369,12 @@ int TKel32File::PhyChan(uint16_t chan) {
   return KelChanInfo(m_file, chan, &info) == kKelOk ? info.phyChan : -1;
 }
 
-int TKel32File::SetChanComment(uint16_t, const char*) { return WriteRefused(); }
+int TKel32File::SetChanComment(uint16_t chan, const char* text) {
+  if (!IsOpen()) return kErrNoFile;
+  // The field holds 71 characters: cut there, at a character's edge.
+  const std::string s = Trimmed(text, kChanCommentSize - 1);
+  return Kel32StatusToCommon(KelSetChanComment(m_file, chan, s.c_str()));
+}
 
 int TKel32File::GetChanComment(uint16_t chan, int bufSize, char* buf) {
   if (!IsOpen()) return kErrNoFile;
@@ -325,7 +383,11 @@ int TKel32File::GetChanComment(uint16_t chan, int bufSize, char* buf) {
   return kChanCommentSize;
 }
 
-int TKel32File::SetChanTitle(uint16_t, const char*) { return WriteRefused(); }
+int TKel32File::SetChanTitle(uint16_t chan, const char* text) {
+  if (!IsOpen()) return kErrNoFile;
+  const std::string s = Trimmed(text, kTitleSize - 1);
+  return Kel32StatusToCommon(KelSetChanTitle(m_file, chan, s.c_str()));
+}
 
 int TKel32File::GetChanTitle(uint16_t chan, int bufSize, char* buf) {
   if (!IsOpen()) return kErrNoFile;
@@ -334,7 +396,10 @@ int TKel32File::GetChanTitle(uint16_t chan, int bufSize, char* buf) {
   return kTitleSize;
 }
 
-int TKel32File::SetChanScale(uint16_t, double) { return WriteRefused(); }
+int TKel32File::SetChanScale(uint16_t chan, double scale) {
+  if (!IsOpen()) return kErrNoFile;
+  return Kel32StatusToCommon(KelSetChanScale(m_file, chan, static_cast<float>(scale)));
+}
 
 int TKel32File::GetChanScale(uint16_t chan, double* scale) {
   TKelChanInfo info;
@@ -344,7 +409,10 @@ int TKel32File::GetChanScale(uint16_t chan, double* scale) {
   return kOk;
 }
 
-int TKel32File::SetChanOffset(uint16_t, double) { return WriteRefused(); }
+int TKel32File::SetChanOffset(uint16_t chan, double offset) {
+  if (!IsOpen()) return kErrNoFile;
+  return Kel32StatusToCommon(KelSetChanOffset(m_file, chan, static_cast<float>(offset)));
+}
 
 int TKel32File::GetChanOffset(uint16_t chan, double* offset) {
   TKelChanInfo info;
@@ -354,7 +422,11 @@ int TKel32File::GetChanOffset(uint16_t chan, double* offset) {
   return kOk;
 }
 
-int TKel32File::SetChanUnits(uint16_t, const char*) { return WriteRefused(); }
+int TKel32File::SetChanUnits(uint16_t chan, const char* units) {
+  if (!IsOpen()) return kErrNoFile;
+  const std::string s = Trimmed(units, kUnitsSize - 1);
+  return Kel32StatusToCommon(KelSetChanUnits(m_file, chan, s.c_str()));
+}
 
 int TKel32File::GetChanUnits(uint16_t chan, int bufSize, char* buf) {
   if (!IsOpen()) return kErrNoFile;
@@ -380,7 +452,10 @@ TSTime64 TKel32File::PrevNTime(uint16_t chan, TSTime64 tFrom, TSTime64 tTo, uint
   return Kel32StatusToCommon(r);
 }
 
-int TKel32File::ChanDelete(uint16_t) { return WriteRefused(); }
+int TKel32File::ChanDelete(uint16_t chan) {
+  if (!IsOpen()) return kErrNoFile;
+  return Kel32StatusToCommon(KelChanDelete(m_file, chan));
+}
 
 int TKel32File::ChanUndelete(uint16_t chan, int action) {
   TKelChanInfo info;
@@ -390,7 +465,11 @@ int TKel32File::ChanUndelete(uint16_t chan, int action) {
   return info.kind == 0 && info.deletedCount > 0 && orf::IsUsable(info.nextDeleted) ? 1 : 0;
 }
 
-int TKel32File::SetChanYRange(uint16_t, double, double) { return WriteRefused(); }
+int TKel32File::SetChanYRange(uint16_t chan, double low, double high) {
+  if (!IsOpen()) return kErrNoFile;
+  return Kel32StatusToCommon(
+      KelSetChanRange(m_file, chan, static_cast<float>(low), static_cast<float>(high)));
+}
 
 int TKel32File::GetChanYRange(uint16_t chan, double* low, double* high) {
   TKelChanInfo info;
@@ -432,58 +511,306 @@ int TKel32File::ItemSize(uint16_t chan) {
   }
 }
 
-// --- Saving and buffering: nothing is written to a read-only file ------------
+// --- Saving and buffering -----------------------------------------------------
 
-void TKel32File::Save(int, TSTime64, bool) {}
-
-void TKel32File::SaveRange(int, TSTime64, TSTime64) {}
-
-bool TKel32File::IsSaving(uint16_t) { return false; }
-
-int TKel32File::NoSaveList(uint16_t chan, TSTime64*, uint32_t, TSTime64, TSTime64) {
-  if (!IsOpen()) return kErrNoFile;
-  return ChanInRange(chan) ? 0 : kErrNoChannel;
+void TKel32File::Save(int chan, TSTime64 t, bool save) {
+  if (!IsOpen() || t > kMaxTime32) return;
+  KelSetSave(m_file, chan, static_cast<int32_t>(std::max<TSTime64>(t, 0)), save);
 }
 
-int TKel32File::LatestTime(int, TSTime64 t) {
+void TKel32File::SaveRange(int chan, TSTime64 tFrom, TSTime64 tUpto) {
+  if (!IsOpen() || tFrom > kMaxTime32 || tUpto <= tFrom) return;
+  const int32_t to = static_cast<int32_t>(std::min<TSTime64>(tUpto - 1, kMaxTime32));
+  KelSaveRange(m_file, chan, static_cast<int32_t>(std::max<TSTime64>(tFrom, 0)), to);
+}
+
+bool TKel32File::IsSaving(uint16_t chan) { return IsOpen() && KelIsSaving(m_file, chan) == 1; }
+
+int TKel32File::NoSaveList(uint16_t chan, TSTime64* times, uint32_t max, TSTime64 tFrom,
+                           TSTime64 tUpto) {
+  if (!IsOpen()) return kErrNoFile;
+  if (!ChanInRange(chan)) return kErrNoChannel;
+  int32_t list[16];
+  const int n = KelNoSaveList(m_file, chan, list, 16);
+  if (n < 0) return Kel32StatusToCommon(n);
+  std::vector<TSTime64> out;
+  if (tFrom >= 0 && tFrom <= kMaxTime32 &&
+      KelSavingAt(m_file, chan, static_cast<int32_t>(tFrom)) == 0)
+    out.push_back(tFrom);
+  for (int i = 0; i < std::min(n, 16); ++i)
+    if (list[i] > tFrom && list[i] < tUpto) out.push_back(list[i]);
+  for (size_t i = 0; i < out.size() && i < max && times != nullptr; ++i) times[i] = out[i];
+  return static_cast<int>(out.size());
+}
+
+int TKel32File::LatestTime(int chan, TSTime64 t) {
   if (!IsOpen()) return kErrNoFile;
   if (t > kMaxTime32) return kErrOutOfRange;
-  return kErrReadOnly;
+  return Kel32StatusToCommon(KelLatestTime(m_file, chan, static_cast<int32_t>(t)));
 }
 
-double TKel32File::SetBuffering(int, uint64_t, double) {
-  // Buffering applies to files made by Create; nothing buffers here.
+double TKel32File::SetBuffering(int chan, uint64_t bytes, double seconds) {
   if (!IsOpen()) return kErrNoFile;
-  return 0.0;
+  if (!CanWrite()) return 0.0;
+  if (seconds < 0) seconds = m_bufSeconds;
+  if (chan >= 0) {
+    TKelChanInfo info;
+    if (KelChanInfo(m_file, chan, &info) != kKelOk || info.kind == 0) return kErrNoChannel;
+    const double perSecond = static_cast<double>(info.itemBytes) * info.idealRate;
+    if (seconds > 0) {
+      const double need = perSecond * seconds;
+      if (bytes == 0 || static_cast<double>(bytes) > need) bytes = static_cast<uint64_t>(need);
+      seconds = perSecond > 0 ? static_cast<double>(bytes) / perSecond : 0.0;
+    } else if (bytes == 0) {
+      bytes = 32768;
+    }
+    KelSetBuffering(m_file, chan, bytes);
+    return seconds;
+  }
+  double rate = 0.0;
+  const int n = KelChanCount(m_file);
+  std::vector<TKelChanInfo> infos(static_cast<size_t>(n));
+  for (int c = 0; c < n; ++c) {
+    if (KelChanInfo(m_file, c, &infos[c]) == kKelOk && infos[c].kind != 0)
+      rate += static_cast<double>(infos[c].idealRate) * infos[c].itemBytes;
+  }
+  if (seconds <= 0 || static_cast<double>(bytes) < rate * seconds) {
+    if (bytes == 0) bytes = 1000000;
+    seconds = rate > 0 ? static_cast<double>(bytes) / rate : 0.0;
+  }
+  for (int c = 0; c < n; ++c) {
+    if (infos[c].kind == 0) continue;
+    const double share = static_cast<double>(infos[c].idealRate) * infos[c].itemBytes * seconds;
+    KelSetBuffering(m_file, c, share > 0 ? static_cast<uint64_t>(share) : 0);
+  }
+  m_bufSeconds = seconds;
+  return seconds;
 }
 
 // --- Channel creation and writing --------------------------------------------
 
-int TKel32File::SetEventChan(uint16_t, double, TDataKind, uint32_t) { return WriteRefused(); }
-int TKel32File::WriteEvents(uint16_t, const TSTime64*, uint64_t) { return WriteRefused(); }
-int TKel32File::SetMarkerChan(uint16_t, double, TDataKind, uint32_t) { return WriteRefused(); }
-int TKel32File::WriteMarkers(uint16_t, const TMarker*, uint64_t) { return WriteRefused(); }
-int TKel32File::EditMarker(uint16_t, TSTime64, const TMarker*, uint64_t) {
-  return WriteRefused();
+namespace {
+constexpr uint32_t kBlockRequest = 32768;  // every channel asks for 32 KiB blocks
+}  // namespace
+
+int TKel32File::SetEventChan(uint16_t chan, double rate, TDataKind kind, uint32_t phyChan) {
+  if (!IsOpen()) return kErrNoFile;
+  return Kel32StatusToCommon(KelSetEventChan(m_file, chan, static_cast<int>(phyChan), kBlockRequest,
+                                             "", "", static_cast<float>(rate), kind));
 }
-int TKel32File::SetLevelChan(uint16_t, double, uint32_t) { return WriteRefused(); }
-int TKel32File::SetInitLevel(uint16_t, bool) { return WriteRefused(); }
-int TKel32File::WriteLevels(uint16_t, const TSTime64*, uint64_t) { return WriteRefused(); }
-int TKel32File::SetTextMarkChan(uint16_t, double, uint64_t, uint32_t) { return WriteRefused(); }
-int TKel32File::SetExtMarkChan(uint16_t, double, TDataKind, uint64_t, uint64_t, uint32_t,
-                               TSTime64, int) {
-  return WriteRefused();
+
+int TKel32File::WriteEvents(uint16_t chan, const TSTime64* times, uint64_t n) {
+  if (!IsOpen()) return kErrNoFile;
+  if (n == 0) return kOk;
+  if (times == nullptr) return kErrBadArg;
+  std::vector<int32_t> narrow;
+  for (uint64_t at = 0; at < n; at += kWritePiece) {
+    // Narrowed in one pass, up to the first time the format cannot hold.
+    const size_t m = static_cast<size_t>(std::min<uint64_t>(kWritePiece, n - at));
+    narrow.resize(m);
+    size_t k = 0;
+    for (; k < m; ++k) {
+      const TSTime64 t = times[at + k];
+      if (t < 0 || t >= kTime32Limit) break;
+      narrow[k] = static_cast<int32_t>(t);
+    }
+    if (k == 0) return at == 0 ? kErrOutOfRange : kOk;
+    const int st = KelWriteEvents(m_file, chan, narrow.data(), static_cast<int>(k));
+    if (st < 0) return Kel32StatusToCommon(st);
+    if (k < m) return kOk;
+  }
+  return kOk;
 }
-int TKel32File::SetWaveChan(uint16_t, TSTime64, TDataKind, double, uint32_t) {
-  return WriteRefused();
+
+int TKel32File::SetMarkerChan(uint16_t chan, double rate, TDataKind kind, uint32_t phyChan) {
+  return SetEventChan(chan, rate, kind, phyChan);
 }
-TSTime64 TKel32File::WriteWaveF(uint16_t, const float*, uint64_t, TSTime64) {
-  return WriteRefused();
+
+int TKel32File::WriteMarkers(uint16_t chan, const TMarker* items, uint64_t n) {
+  if (!IsOpen()) return kErrNoFile;
+  if (n == 0) return kOk;
+  if (items == nullptr) return kErrBadArg;
+  if (KelChanKind(m_file, chan) == Level) {
+    std::vector<TSTime64> times(static_cast<size_t>(n));
+    for (uint64_t i = 0; i < n; ++i) times[i] = items[i].time;
+    return WriteEvents(chan, times.data(), n);
+  }
+  const size_t k = Narrowable(&items[0].time, n, sizeof *items);
+  if (k == 0) return kErrOutOfRange;
+  std::vector<uint8_t> narrow;
+  for (size_t at = 0; at < k; at += kWritePiece) {
+    const size_t m = std::min<size_t>(kWritePiece, k - at);
+    narrow.resize(m * 8);
+    for (size_t i = 0; i < m; ++i) {
+      le::PutI32(&narrow[i * 8], static_cast<int32_t>(items[at + i].time));
+      std::memcpy(&narrow[i * 8 + 4], items[at + i].code, 4);
+    }
+    const int st = KelWriteMarkers(m_file, chan, narrow.data(), static_cast<int>(m));
+    if (st < 0) return Kel32StatusToCommon(st);
+  }
+  return kOk;
 }
-TSTime64 TKel32File::WriteWaveS(uint16_t, const int16_t*, uint64_t, TSTime64) {
-  return WriteRefused();
+
+int TKel32File::EditMarker(uint16_t chan, TSTime64 t, const TMarker* item, uint64_t bytes) {
+  if (!IsOpen()) return kErrNoFile;
+  if (t > kMaxTime32) return 0;
+  if (bytes < 8 || item == nullptr) return kErrBadArg;
+  TKelChanInfo info;
+  const int st = ChanInfo(chan, &info);
+  if (st != kOk) return st;
+  const uint64_t n = std::min<uint64_t>(info.itemBytes + 8, bytes);
+  // The ORF item: time, codes, then the attached data from byte 16.
+  std::vector<uint8_t> orf(std::max<uint32_t>(info.itemBytes, 8), 0);
+  if (item->time < 0 || item->time > kMaxTime32) return kErrOutOfRange;
+  le::PutI32(orf.data(), static_cast<int32_t>(item->time));
+  std::memcpy(orf.data() + 4, item->code, 4);
+  if (n > 16)
+    std::memcpy(orf.data() + 8, reinterpret_cast<const uint8_t*>(item) + 16,
+                std::min<size_t>(n - 16, orf.size() - 8));
+  int length = 4;
+  if (n >= 17) {
+    length = static_cast<int>(n - 8);
+  } else if (n >= 13) {
+    length = 8;
+  } else if (n >= 9) {
+    length = static_cast<int>(n - 4);
+  }
+  return Kel32StatusToCommon(
+      KelEditMarker(m_file, chan, static_cast<int32_t>(t), orf.data(), length));
 }
-int TKel32File::WriteExtMarks(uint16_t, const TExtMark*, uint64_t) { return WriteRefused(); }
+
+int TKel32File::SetLevelChan(uint16_t chan, double rate, uint32_t phyChan) {
+  return SetEventChan(chan, rate, Level, phyChan);
+}
+
+int TKel32File::SetInitLevel(uint16_t chan, bool level) {
+  if (!IsOpen()) return kErrNoFile;
+  // The level stored is the one before the first transition: its inverse.
+  const int st = KelSetInitLevel(m_file, chan, level ? 0 : 1);
+  return st < 0 ? Kel32StatusToCommon(st) : kOk;
+}
+
+int TKel32File::WriteLevels(uint16_t chan, const TSTime64* times, uint64_t n) {
+  return WriteEvents(chan, times, n);
+}
+
+int TKel32File::SetTextMarkChan(uint16_t chan, double rate, uint64_t maxChars, uint32_t phyChan) {
+  if (!IsOpen()) return kErrNoFile;
+  if (maxChars > 0xFFFF - 8) return kErrBadArg;
+  return Kel32StatusToCommon(KelSetTextMarkChan(m_file, chan, static_cast<int>(phyChan),
+                                                kBlockRequest, "", "", static_cast<float>(rate),
+                                                "", static_cast<int>(maxChars)));
+}
+
+int TKel32File::SetExtMarkChan(uint16_t chan, double rate, TDataKind kind, uint64_t rows,
+                               uint64_t cols, uint32_t phyChan, TSTime64 divide, int preTrig) {
+  if (!IsOpen()) return kErrNoFile;
+  if (divide >= kTime32Limit || rows >= 65536 || cols >= 65536 || preTrig >= 32768)
+    return kErrBadArg;
+  const int phy = static_cast<int>(phyChan);
+  switch (kind) {
+    case Marker: return SetMarkerChan(chan, rate, kind, phyChan);
+    case WaveMark:
+      if (rows < 1 || rows > 1024 || cols < 1 || cols > 4 || preTrig < 0 ||
+          static_cast<uint64_t>(preTrig) > rows || divide < 1)
+        return kErrBadArg;
+      return Kel32StatusToCommon(KelSetAdcMarkChan(
+          m_file, chan, phy, static_cast<int32_t>(divide), kBlockRequest, "", "", 1.0f, 0.0f, "",
+          static_cast<float>(rate), static_cast<int>(rows), preTrig, static_cast<int>(cols)));
+    case RealMark:
+      return Kel32StatusToCommon(KelSetRealMarkChan(m_file, chan, phy, kBlockRequest, "", "",
+                                                    static_cast<float>(rate), -1.0f, 1.0f, "",
+                                                    static_cast<int>(rows)));
+    case TextMark: return SetTextMarkChan(chan, rate, rows, phyChan);
+    default: return kErrWrongKind;
+  }
+}
+
+int TKel32File::SetWaveChan(uint16_t chan, TSTime64 divide, TDataKind kind, double,
+                            uint32_t phyChan) {
+  if (!IsOpen()) return kErrNoFile;
+  if (divide >= kTime32Limit) return kErrBadArg;
+  const int32_t d = static_cast<int32_t>(divide);
+  const int phy = static_cast<int>(phyChan);
+  if (kind == Adc)
+    return Kel32StatusToCommon(
+        KelSetWaveChan(m_file, chan, phy, d, kBlockRequest, "", "", 1.0f, 0.0f, ""));
+  if (kind == RealWave)
+    return Kel32StatusToCommon(
+        KelSetRealWaveChan(m_file, chan, phy, d, kBlockRequest, "", "", 1.0f, 0.0f, ""));
+  return kErrWrongKind;
+}
+
+namespace {
+
+// Writes samples from tFrom in pieces; the count is cut so that no sample
+// time passes 0x7FFFFFFE.
+template <class T, class Write>
+TSTime64 WriteWave(int file, uint16_t chan, const T* data, uint64_t n, TSTime64 tFrom, Write write) {
+  if (tFrom > kMaxTime32) return kErrOutOfRange;
+  if (tFrom < 0) return kErrNegativePos;
+  const TSTime64 divide = KelChanDivide(file, chan);
+  if (divide < 1) return Kel32StatusToCommon(static_cast<int>(divide));
+  const TSTime64 room = (0x7FFFFFFE - tFrom) / divide + 1;
+  n = std::min<uint64_t>(n, static_cast<uint64_t>(std::max<TSTime64>(room, 0)));
+  TSTime64 t = tFrom;
+  for (uint64_t at = 0; at < n; at += kWritePiece) {
+    const uint64_t m = std::min<uint64_t>(kWritePiece, n - at);
+    const int st = write(file, chan, data + at, static_cast<int>(m), static_cast<int32_t>(t));
+    if (st < 0) return Kel32StatusToCommon(st);
+    t += static_cast<TSTime64>(m) * divide;
+  }
+  return t;
+}
+
+}  // namespace
+
+TSTime64 TKel32File::WriteWaveF(uint16_t chan, const float* data, uint64_t n, TSTime64 tFrom) {
+  if (!IsOpen()) return kErrNoFile;
+  if (n > 0 && data == nullptr) return kErrBadArg;
+  return WriteWave(m_file, chan, data, n, tFrom, KelWriteRealWave);
+}
+
+TSTime64 TKel32File::WriteWaveS(uint16_t chan, const int16_t* data, uint64_t n, TSTime64 tFrom) {
+  if (!IsOpen()) return kErrNoFile;
+  if (n > 0 && data == nullptr) return kErrBadArg;
+  return WriteWave(m_file, chan, data, n, tFrom, KelWriteWave);
+}
+
+int TKel32File::WriteExtMarks(uint16_t chan, const TExtMark* items, uint64_t n) {
+  if (!IsOpen()) return kErrNoFile;
+  if (n == 0) return kOk;
+  if (n > 0x7FFFFFFF) return kErrBadArg;
+  if (items == nullptr) return kErrBadArg;
+  TKelChanInfo info;
+  const int st = ChanInfo(chan, &info);
+  if (st != kOk) return st;
+  const int size = ItemSize(chan);
+  if (size < static_cast<int>(sizeof(TMarker))) return kErrNoChannel;
+  const size_t k = Narrowable(&items[0].time, n, static_cast<size_t>(size));
+  if (k == 0) return kErrOutOfRange;
+  const uint32_t itemBytes = info.itemBytes;
+  const size_t attached = std::min<size_t>(itemBytes - 8, static_cast<size_t>(size) - sizeof(TMarker));
+  const uint8_t* src = reinterpret_cast<const uint8_t*>(items);
+  std::vector<uint8_t> narrow;
+  const size_t piece = std::max<size_t>(1, kWritePiece / itemBytes);
+  for (size_t at = 0; at < k; at += piece) {
+    const size_t m = std::min(piece, k - at);
+    narrow.assign(m * itemBytes, 0);
+    for (size_t i = 0; i < m; ++i) {
+      const uint8_t* from = src + (at + i) * static_cast<size_t>(size);
+      uint8_t* to = &narrow[i * itemBytes];
+      TSTime64 t;
+      std::memcpy(&t, from, sizeof t);
+      le::PutI32(to, static_cast<int32_t>(t));
+      std::memcpy(to + 4, from + 8, 4);
+      std::memcpy(to + 8, from + sizeof(TMarker), attached);
+    }
+    const int w = KelWriteExtMarks(m_file, chan, narrow.data(), static_cast<int>(m));
+    if (w < 0) return Kel32StatusToCommon(w);
+  }
+  return kOk;
+}
 
 // --- Reading -----------------------------------------------------------------
 

@@ -10,8 +10,8 @@
 // common marker filter to the ORF filter, and ORF status codes to the common
 // ones (Kel32StatusToCommon). ORF ticks and common ticks are the same unit.
 //
-// Files are opened for reading; the operations that would write return
-// kErrReadOnly (kErrNoFile when nothing is open).
+// Files made by Create, or opened writable, take every writing operation
+// (kel_write.h); on a read-only file they return kErrReadOnly.
 #pragma once
 
 #include <cstdint>

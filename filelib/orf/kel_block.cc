@@ -128,8 +128,78 @@ bool WorthReadingAhead(const TKelFileRec& rec, const TKelChanRt& rt, uint32_t bl
 
 }  // namespace
 
+namespace {
+
+// --- Blocks a writer holds in memory ---------------------------------------
+// They are the channel's newest blocks: every block not among them is older
+// than all of them. Reads see them as the chain's continuation (memory
+// references 0x80000000 + slot), and a held copy of a disk block is newer
+// than the disk's.
+
+TKelMemBlock& Held(TKelChanRt& rt, int k) {
+  return rt.memBlocks[static_cast<size_t>((rt.memOldest + k) % static_cast<int>(rt.memBlocks.size()))];
+}
+
+int HeldItems(TKelChanRt& rt, int k) { return le::GetU16(Held(rt, k).image.data() + orf::kBItemCount); }
+
+int32_t HeldRef(const TKelChanRt& rt, int k) {
+  const int slot = (rt.memOldest + k) % static_cast<int>(rt.memBlocks.size());
+  return static_cast<int32_t>(0x80000000u + static_cast<uint32_t>(slot));
+}
+
+// The ring position of a memory reference, or -1.
+int HeldPosition(const TKelChanRt& rt, int32_t ref) {
+  const int n = static_cast<int>(rt.memBlocks.size());
+  const int slot = static_cast<int>(static_cast<uint32_t>(ref) & 0x7F);
+  if (n == 0 || slot >= n) return -1;
+  const int k = (slot - rt.memOldest + n) % n;
+  return k < rt.memUsed ? k : -1;
+}
+
+// The first held block after ring position k (from the start with k = -1)
+// that holds items and, with `unwritten`, has no place on disk yet: its
+// reference, or -1.
+int32_t NextHeld(TKelChanRt& rt, int k, bool unwritten) {
+  for (int j = k + 1; j < rt.memUsed; ++j) {
+    if (HeldItems(rt, j) == 0) continue;
+    if (unwritten && Held(rt, j).writtenOnce) continue;
+    return HeldRef(rt, j);
+  }
+  return orf::kNoBlock;
+}
+
+// Puts held block k into the channel buffer, its successor the next held
+// block.
+int ServeHeld(TKelFileRec& rec, int c, int k) {
+  TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
+  const std::vector<uint8_t>& image = Held(rt, k).image;
+  if (rt.buffer.size() < image.size()) return kKelCorrupt;
+  DropReadAhead(rec, rt);
+  std::memcpy(rt.buffer.data(), image.data(), image.size());
+  rt.block = rt.buffer.data();
+  rt.bufferAddr = orf::kNoBlock;  // held blocks change: never cached
+  le::PutI32(rt.block + orf::kBNext, NextHeld(rt, k, false));
+  return CheckBlockHead(rec, c, DecodeBlockHead(rt.block)) == kKelOk ? kKelOk : kKelCorrupt;
+}
+
+}  // namespace
+
 int ReadBlockLocked(TKelFileRec& rec, int c, int32_t addr, bool ahead) {
   TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
+  if (rt.memUsed > 0) {
+    if (orf::IsMemRef(addr)) {
+      const int k = HeldPosition(rt, addr);
+      return k < 0 ? kKelRead : ServeHeld(rec, c, k);
+    }
+    for (int k = 0; k < rt.memUsed; ++k) {
+      if (Held(rt, k).diskAddr != addr || !Held(rt, k).writtenOnce) continue;
+      const int st = ServeHeld(rec, c, k);
+      // The chain on disk ends here; what follows is held.
+      if (st == kKelOk && addr == rt.lastBlock)
+        le::PutI32(rt.block + orf::kBNext, NextHeld(rt, k, true));
+      return st;
+    }
+  }
   int st = CheckReadAddr(rec, addr);
   if (st != kKelOk) return st;
   if (addr == rt.bufferAddr) return kKelOk;
@@ -159,7 +229,13 @@ int ReadBlockLocked(TKelFileRec& rec, int c, int32_t addr, bool ahead) {
   const TKelBlockHead h = DecodeBlockHead(rt.block);
   if (CheckBlockHead(rec, c, h) != kKelOk) return kKelCorrupt;
   if (h.next > 0 && rec.BeyondFile(h.next)) le::PutI32(rt.block + orf::kBNext, orf::kNoBlock);
-  rt.bufferAddr = addr;
+  if (addr == rt.lastBlock && rt.memUsed > 0) {
+    // Held blocks continue the chain; the buffer cannot be kept for them.
+    le::PutI32(rt.block + orf::kBNext, NextHeld(rt, -1, true));
+    rt.bufferAddr = orf::kNoBlock;
+  } else {
+    rt.bufferAddr = addr;
+  }
   if (h.itemCount > 0) {
     rt.recentAddr = addr;
     rt.recentStart = h.start;
@@ -168,6 +244,8 @@ int ReadBlockLocked(TKelFileRec& rec, int c, int32_t addr, bool ahead) {
   }
   return kKelOk;
 }
+
+void DropReadAhead(TKelFileRec& rec, TKelChanRt& rt) { ReleaseWindow(rec, rt); }
 
 bool ChainContinues(const TKelChanRt& rt, int32_t next) {
   return orf::IsUsable(next) && next <= rt.lastBlock;
@@ -181,8 +259,28 @@ void SetWalkLimit(TKelFileRec& rec, int c) {
   // Files below version 9 hold at most 65535 in the count; a chain longer
   // than that is saved with the count pinned there.
   const bool pinned = !rec.Large() && rt.blockCount == 0xFFFF;
-  rt.walkLimit = pinned ? fits : std::min(rt.blockCount, fits);
+  const uint32_t disk = pinned ? fits : std::min(rt.blockCount, fits);
+  // A walk may go on through the blocks a writer holds in memory.
+  rt.walkLimit = disk + static_cast<uint32_t>(rt.memBlocks.size());
 }
+
+namespace {
+
+int32_t FindDiskBlock(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo);
+
+// The first held block with items that ends at or after tFrom and starts
+// at or before tTo: its reference, or 0.
+int32_t HeldOverlapping(TKelChanRt& rt, int32_t tFrom, int32_t tTo) {
+  for (int k = 0; k < rt.memUsed; ++k) {
+    if (HeldItems(rt, k) == 0) continue;
+    const uint8_t* img = Held(rt, k).image.data();
+    if (le::GetI32(img + orf::kBEnd) < tFrom) continue;
+    return le::GetI32(img + orf::kBStart) <= tTo ? HeldRef(rt, k) : 0;
+  }
+  return 0;
+}
+
+}  // namespace
 
 int32_t FindBlockLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo) {
   const uint8_t* ch = rec.ChanHead(c);
@@ -190,6 +288,23 @@ int32_t FindBlockLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo) {
   if (le::GetU16(rec.head + orf::kHLinksComplete) == 0) return kKelNoLinks;
   if (tFrom < 0) tFrom = 0;
   if (tTo < tFrom) return 0;
+  TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
+  if (rt.memUsed == 0) return FindDiskBlock(rec, c, tFrom, tTo);
+  // Held blocks are the newest: a range that starts within them is theirs.
+  const int32_t held = NextHeld(rt, -1, false);
+  if (held != orf::kNoBlock) {
+    const int k = HeldPosition(rt, held);
+    if (tFrom >= le::GetI32(Held(rt, k).image.data() + orf::kBStart))
+      return HeldOverlapping(rt, tFrom, tTo);
+  }
+  const int32_t disk = FindDiskBlock(rec, c, tFrom, tTo);
+  return disk == 0 ? HeldOverlapping(rt, tFrom, tTo) : disk;
+}
+
+namespace {
+
+int32_t FindDiskBlock(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo) {
+  const uint8_t* ch = rec.ChanHead(c);
   TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
   if (rt.blockCount == 0) return 0;
 
@@ -262,6 +377,8 @@ int32_t FindBlockLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo) {
     if (h.end >= tFrom) return h.start > tTo ? 0 : next;
   }
 }
+
+}  // namespace
 
 void LoadLookupTables(TKelFileRec& rec) {
   if (!rec.Large()) return;

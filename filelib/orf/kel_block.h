@@ -35,6 +35,10 @@ constexpr uint32_t kReadAheadBytes = 512 * 1024;
 // Channels of one file that may hold a read-ahead window at once.
 constexpr int kMaxWindows = 4;
 
+// Gives back the channel's read-ahead window, for a writer about to change
+// blocks it may hold.
+void DropReadAhead(TKelFileRec& rec, TKelChanRt& rt);
+
 // The header of the channel's current block.
 inline TKelBlockHead BufferHead(const TKelChanRt& rt) { return DecodeBlockHead(rt.block); }
 
@@ -42,7 +46,12 @@ inline TKelBlockHead BufferHead(const TKelChanRt& rt) { return DecodeBlockHead(r
 // a usable address that does not lie above the channel's last block.
 bool ChainContinues(const TKelChanRt& rt, int32_t next);
 
-// KelFindBlock with the channel lock held.
+// A result of FindBlockLocked that is a status, not an address: memory
+// references of blocks a writer holds are negative too.
+inline bool IsFailure(int32_t addr) { return addr < 0 && !orf::IsMemRef(addr); }
+
+// KelFindBlock with the channel lock held: a disk address, a memory
+// reference, 0 when no block holds the range, or a status.
 int32_t FindBlockLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo);
 
 // Sets the channel's walk limit from its block count and the file's size.

@@ -80,6 +80,7 @@ void KelReleaseSlot(TKelFileRec& rec) {
   rec.buffersAllocated = false;
   rec.modified = false;
   rec.readOnly = true;
+  rec.created = false;
   rec.fileEnd = 0;
   rec.fileBytes = 0;
   rec.windowsHeld.store(0, std::memory_order_relaxed);

@@ -35,11 +35,18 @@ namespace vslk64 {
 // being written have any; a file opened for reading never does.
 struct TKelMemBlock {
   int32_t diskAddr = orf::kNoBlock;  // -1 while the block has no place on disk
-  int32_t firstToStore = 0;          // first item to be stored
-  int32_t countToStore = 0;          // number of items to be stored
+  // One flag per item: 1 when the item is to be stored. A block with no
+  // item to store never reaches the disk.
+  std::vector<uint8_t> store;
   bool modified = false;
   bool writtenOnce = false;
   std::vector<uint8_t> image;        // blockBytes bytes
+};
+
+// A pending store/discard switch: items from `time` on are stored or not.
+struct TKelSwitch {
+  int32_t time;
+  bool save;
 };
 
 // The runtime record of one channel slot.
@@ -68,6 +75,18 @@ struct TKelChanRt {
   int memUsed = 0;
   int memOldest = 0;
   int32_t memOldestStart = -1;
+  // Writer state: the memory-held blocks wanted (1 to 128), the current
+  // store flag and the pending switches (at most kMaxSwitches, in time
+  // order), the latest time the caller promised, and whether the last
+  // block on disk is known to end its chain (nextBlock -1 as we wrote it).
+  int memWanted = 1;
+  bool saving = true;
+  std::vector<TKelSwitch> switches;
+  int32_t latestTime = -1;
+  bool lastNextOpen = false;
+  // The address the last block on disk names as its successor, taken in
+  // advance for the channel's next block (-1 when none is).
+  int32_t reservedNext = orf::kNoBlock;
   // Most blocks a chain walk of this channel may visit; a longer walk means
   // a cycle or a corrupt count.
   uint32_t walkLimit = 0;
@@ -88,6 +107,8 @@ struct TKelFileRec {
   int16_t diskVersion = 0;              // the version found on disk
   platform::CriticalSection fileLock;
   std::array<platform::CriticalSection, orf::kMaxChans> chanLocks;
+
+  bool created = false;                 // made by KelCreateFile: buffering applies
 
   bool Large() const { return diskVersion > orf::kCurrentVersion; }
   int ChanCount() const { return static_cast<int>(chans.size()); }

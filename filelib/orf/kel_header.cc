@@ -238,8 +238,15 @@ int64_t KelChanBytes(int f, int c) {
   TKelFileRec* rec = ChanRecord(f, c, &st);
   if (!rec) return st;
   const uint8_t* ch = rec->ChanHead(c);
-  const uint64_t bytes = static_cast<uint64_t>(orf::ChanBlockCount(ch)) *
-                         le::GetU16(ch + orf::kCItemsPerBlock) * rec->ItemBytes(c);
+  uint64_t bytes = static_cast<uint64_t>(orf::ChanBlockCount(ch)) *
+                   le::GetU16(ch + orf::kCItemsPerBlock) * rec->ItemBytes(c);
+  // Items a writer holds in blocks that have no place on disk yet.
+  TKelChanRt& rt = rec->chans[static_cast<size_t>(c)];
+  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)].native());
+  for (const TKelMemBlock& b : rt.memBlocks) {
+    if (!b.writtenOnce && b.image.size() >= orf::kBlockHeadSize)
+      bytes += static_cast<uint64_t>(le::GetU16(b.image.data() + orf::kBItemCount)) * rec->ItemBytes(c);
+  }
   return static_cast<int64_t>(std::min<uint64_t>(bytes, 0xFFFFFFFFu));
 }
 

@@ -36,10 +36,10 @@ enum : int {
 // file does not exist, kKelReadOnly when it cannot be opened as asked,
 // kKelNoSlot, kKelRead, kKelNotOrf for a header that fails validation,
 // kKelNoMemory, kKelCorrupt for a channel header that fails its checks).
-// This build opens files for reading only: mode 0 gives kKelReadOnly and
-// modes of 2 and above fall back to read-only.
 int KelOpenFile(const char* path, int mode);
-// Closes the file; a read-only file is not written. The first failure, or 0.
+// Closes the file. A writable file is flushed, saved under the version its
+// contents need, its successor links repaired and its headers written; a
+// read-only file is not written. The first failure, or 0.
 int KelCloseFile(int f);
 
 // --- File header -----------------------------------------------------------
@@ -183,5 +183,98 @@ int KelRecomputeMaxTimes(int f);
 // (up to 5 characters, zero-terminated, `units` of 6 bytes or null) and
 // the pre-trigger points (kind 6).
 int KelExtMarkInfo(int f, int c, char* units, int* points, int* preTrigger);
+
+// --- Creating and writing (kel_create.cc, kel_write.cc, kel_save_list.cc,
+// kel_close.cc) -------------------------------------------------------------
+// Every writing function gives kKelReadOnly on a read-only file before
+// anything changes.
+
+// Creates (or replaces) a file with max(chans, 32) channel slots, `extra`
+// bytes of user data rounded up to 512 (above 65024: kKelBadArg), version 9
+// when `large`, else 8. The file number, or a status.
+int KelCreateFile(const char* path, int chans, uint32_t extra, bool large);
+
+// Writes the memory-held blocks that hold items to store (unless
+// !flushChannels) and the headers, keeping the blocks in memory; with
+// `flushSystem` the operating system's buffers are flushed too (failure:
+// kKelNoLinks).
+int KelCommit(int f, bool flushChannels, bool flushSystem);
+// Drops every channel's blocks and cuts the file after its header areas.
+int KelEmptyFile(int f);
+// The memory-held blocks a channel (every channel when c < 0) of a file made
+// by KelCreateFile may keep, from a byte count: (bytes + blockBytes / 2) /
+// blockBytes, 1 to 128. Accepted and ignored on opened files.
+int KelSetBuffering(int f, int c, uint64_t bytes);
+// 1 when the header or a memory-held block is modified.
+int KelIsModified(int f);
+// The bytes the file will take once its memory-held blocks are written.
+int64_t KelFileBytesNeeded(int f);
+
+// Header setters. KelSetTimeBase sets tickMultiplier and adcTicks to 1 and,
+// when secs > 0, timeBase; it returns the previous timeBase.
+double KelSetTimeBase(int f, double secs);
+int KelSetFileComment(int f, int n, const char* text);   // n 0 to 4
+int KelSetExtraData(int f, const void* buf, uint32_t bytes, uint32_t offset);
+int KelSetAlignExt(int f);  // sets bit 0 of alignFlags
+int KelExtendMaxTime(int f, int32_t t);  // raises the header's maxTime
+
+// Channel setters.
+int KelSetChanComment(int f, int c, const char* text);
+int KelSetChanTitle(int f, int c, const char* text);
+int KelSetChanUnits(int f, int c, const char* text);  // kinds 1, 6, 7, 8, 9
+int KelSetChanScale(int f, int c, float scale);       // kinds 1, 6, 9
+int KelSetChanOffset(int f, int c, float offset);     // kinds 1, 6, 9
+int KelSetChanRange(int f, int c, float low, float high);  // kind 7
+// Level channels without data: the level before the first transition.
+int KelSetInitLevel(int f, int c, int level);
+
+// Channel creation; each needs a channel of kind 0 (else kKelChanUsed).
+// blockSize is rounded up to a multiple of 512 (65023 at the top).
+int KelSetEventChan(int f, int c, int phyChan, uint32_t blockSize, const char* comment,
+                    const char* title, float rate, int kind);
+int KelSetWaveChan(int f, int c, int phyChan, int32_t divide, uint32_t blockSize,
+                   const char* comment, const char* title, float scale, float offset,
+                   const char* units);
+int KelSetRealWaveChan(int f, int c, int phyChan, int32_t divide, uint32_t blockSize,
+                       const char* comment, const char* title, float scale, float offset,
+                       const char* units);
+int KelSetAdcMarkChan(int f, int c, int phyChan, int32_t divide, uint32_t blockSize,
+                      const char* comment, const char* title, float scale, float offset,
+                      const char* units, float rate, int points, int preTrigger, int traces);
+int KelSetRealMarkChan(int f, int c, int phyChan, uint32_t blockSize, const char* comment,
+                       const char* title, float rate, float low, float high, const char* units,
+                       int points);
+int KelSetTextMarkChan(int f, int c, int phyChan, uint32_t blockSize, const char* comment,
+                       const char* title, float rate, const char* units, int chars);
+// Turns the channel to kind 0; its blocks become the slot's reusable chain.
+int KelChanDelete(int f, int c);
+
+// Appending, in time order after the channel's last item (not checked).
+// Event times (kinds 2 to 4), 8-byte markers (kind 5), whole items of the
+// channel's item size (kinds 2 to 8): 0 or a status.
+int KelWriteEvents(int f, int c, const int32_t* times, int n);
+int KelWriteMarkers(int f, int c, const uint8_t* marks, int n);
+int KelWriteExtMarks(int f, int c, const uint8_t* items, int n);
+// Samples from tFrom (kind 1: 16-bit, kind 9: f32). Samples at or before the
+// channel's maxTime replace stored ones (none is made in a gap); the rest
+// are appended. n (the samples handled), or a status; the time after the
+// last sample, tFrom + n x divide, may pass the format's 32 bits.
+int KelWriteWave(int f, int c, const int16_t* samples, int n, int32_t tFrom);
+int KelWriteRealWave(int f, int c, const float* values, int n, int32_t tFrom);
+// Replaces the first `length` bytes of the item stored at time t (kinds 5
+// to 8): 1 when changed, 0 when there is no such item or the new time
+// would leave its neighbours' order.
+int KelEditMarker(int f, int c, int32_t t, const uint8_t* item, int length);
+
+// Store/discard controls (kel_save_list.cc); c < 0 means every channel.
+int KelSetSave(int f, int c, int32_t t, bool save);
+int KelSaveRange(int f, int c, int32_t tFrom, int32_t tTo);
+int KelIsSaving(int f, int c);  // 1 or 0
+// The pending switch times that change the store flag; see kel_save_list.cc.
+int KelNoSaveList(int f, int c, int32_t* times, int max);
+int KelLatestTime(int f, int c, int32_t t);
+// The store flag in force at time t: the current flag with the pending
+// switches at or before t applied.
+int KelSavingAt(int f, int c, int32_t t);
 
 }  // namespace vslk64

@@ -9,6 +9,7 @@
 #include "filelib/orf/kel_block.h"
 #include "filelib/orf/kel_file_rec.h"
 #include "filelib/orf/kel_lib.h"
+#include "filelib/orf/kel_write.h"
 
 namespace vslk64 {
 namespace {
@@ -206,22 +207,25 @@ int OpenRecord(TKelFileRec& rec) {
 int KelOpenFile(const char* path, int mode) {
   if (path == nullptr) return kKelNoFile;
   platform::FileSystem& fs = platform::Files();
-  // Files are opened for reading only: a request that needs writing is
-  // refused, and one that may fall back to reading does so at once.
-  if (mode == kKelOpenReadWrite) return fs.Exists(path) ? kKelReadOnly : kKelNoFile;
+  bool readOnly = mode == kKelOpenReadOnly;
   std::unique_ptr<platform::File> handle =
-      fs.Open(path, platform::Access::kRead, platform::Disposition::kOpenExisting,
-              platform::Share::kReaders);
+      fs.Open(path, readOnly ? platform::Access::kRead : platform::Access::kReadWrite,
+              platform::Disposition::kOpenExisting, platform::Share::kReaders);
   if (!handle) {
-    if (mode == kKelOpenReadOnly && fs.Exists(path)) return kKelReadOnly;
-    return kKelNoFile;
+    if (!fs.Exists(path)) return kKelNoFile;
+    if (mode == kKelOpenReadWrite || mode == kKelOpenReadOnly) return kKelReadOnly;
+    handle = fs.Open(path, platform::Access::kRead, platform::Disposition::kOpenExisting,
+                     platform::Share::kReaders);
+    if (!handle) return kKelNoFile;
+    readOnly = true;
   }
 
   TKelFileRec* rec = nullptr;
   const int f = KelAcquireSlot(&rec);
   if (f < 0) return f;
   rec->handle = std::move(handle);
-  rec->readOnly = true;
+  rec->readOnly = readOnly;
+  rec->created = false;
   rec->modified = false;
 
   const int st = OpenRecord(*rec);
@@ -234,6 +238,16 @@ int KelOpenFile(const char* path, int mode) {
   }
   if (rec->diskVersion >= 1 && rec->diskVersion <= 4) KelRecomputeMaxTimes(f);
   LoadLookupTables(*rec);
+  if (!rec->readOnly) {
+    // Until a clean close the header on disk says the links are not
+    // complete (kel_write.h).
+    const int hs = WriteHeads(*rec, false);
+    if (hs != kKelOk) {
+      rec->readOnly = true;
+      KelReleaseSlot(*rec);
+      return hs;
+    }
+  }
   return f;
 }
 
@@ -242,8 +256,9 @@ int KelCloseFile(int f) {
   if (!rec) return kKelNoFile;
   // A read-only file changes nothing on disk; its maximum times need no
   // recomputing either, since the record is discarded.
+  const int st = rec->readOnly ? kKelOk : KelCloseWritable(*rec);
   KelReleaseSlot(*rec);
-  return kKelOk;
+  return st;
 }
 
 }  // namespace vslk64

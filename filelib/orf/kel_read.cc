@@ -80,7 +80,7 @@ platform::Mutex& ChanLock(TKelFileRec& rec, int c) {
 // range: that of the first block after it, or the channel's final level.
 int LevelBeyond(TKelFileRec& rec, int c, int32_t tFrom, int* level) {
   const int32_t addr = FindBlockLocked(rec, c, tFrom, kMaxTime32);
-  if (addr < 0) return addr;
+  if (IsFailure(addr)) return addr;
   if (addr == 0) {
     *level = le::GetU8(rec.ChanHead(c) + orf::kCFinalLevel) & 1;
     return 0;
@@ -99,7 +99,7 @@ int ReadItemsLocked(TKelFileRec& rec, int c, int max, int32_t tFrom, int32_t tTo
   TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
   int32_t addr = FindBlockLocked(rec, c, tFrom, tTo);
   if (addr == 0 && level) return LevelBeyond(rec, c, tFrom, level);
-  if (addr <= 0) return addr;
+  if (addr == 0 || IsFailure(addr)) return addr;
 
   const uint32_t itemBytes = rec.ItemBytes(c);
   int count = 0;
@@ -273,7 +273,7 @@ int ReadWaveBlocksLocked(TKelFileRec& rec, int c, CWaveConv& conv, int max, int3
   TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
 
   const int32_t addr = FindBlockLocked(rec, c, tFrom, tTo);
-  if (addr <= 0) return addr;
+  if (addr == 0 || IsFailure(addr)) return addr;
   int st = ReadBlockLocked(rec, c, addr);
   if (st != kKelOk) return st;
   TKelBlockHead h = BufferHead(rt);
@@ -422,7 +422,7 @@ int32_t PrevNTimeLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo, uin
 
   // Start at the block holding tFrom - 1, or beyond the data at the last.
   int32_t addr = FindBlockLocked(rec, c, tFrom - 1, kMaxTime32);
-  if (addr < 0) return addr;
+  if (IsFailure(addr)) return addr;
   if (addr == 0) {
     if (rt.blockCount == 0 || !orf::IsUsable(rt.lastBlock)) return -1;
     addr = rt.lastBlock;

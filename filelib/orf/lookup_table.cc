@@ -21,6 +21,16 @@ void CKelLookup::Clear() {
   endCount_ = afterCount_ = beforeCount_ = 0;
 }
 
+void CKelLookup::Refresh(int32_t addr, int32_t start, int32_t end) {
+  for (int32_t i = 0; i < used_; ++i) {
+    if (entries_[static_cast<size_t>(i)].addr == addr) {
+      entries_[static_cast<size_t>(i)].start = start;
+      entries_[static_cast<size_t>(i)].end = end;
+      return;
+    }
+  }
+}
+
 void CKelLookup::Offer(const TLookupBlock& b) {
   if (entries_.empty() && !MakeRoom()) return;
   std::vector<TLookupEntry>& e = entries_;

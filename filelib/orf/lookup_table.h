@@ -61,6 +61,10 @@ class CKelLookup {
   // that cannot grow for lack of memory skips the block.
   void Offer(const TLookupBlock& b);
 
+  // A writer rewrote the block at addr with new times: its entry, if it
+  // has one, takes them.
+  void Refresh(int32_t addr, int32_t start, int32_t end);
+
   // The entry for time t: the last entry that starts at or before t, or -1
   // when t lies before the first entry (or the table is empty).
   int32_t Locate(int32_t t) const;

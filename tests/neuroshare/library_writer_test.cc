@@ -4,11 +4,16 @@
 // compared call by call, record by record, item by item.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "filelib/orf/kel32_file.h"
 #include "neuroshare/ns_api.h"
 #include "tests/builder/recording.h"
 #include "tests/support/temp_dir.h"
@@ -155,12 +160,8 @@ void CompareEntity(const Twins& files, uint32_t e, double span) {
   }
 }
 
-TEST(LibraryWriter, DemoReadsAsTheByteBuildersDemoThroughEveryCall) {
-  TempDir dir;
-  const Recording rec = recording_test::DemoRecording();
-  const std::string builtPath = dir.File("built.orfx"), writtenPath = dir.File("written.orfx");
-  ASSERT_TRUE(recording_test::WriteOrfx(rec, builtPath));
-  ASSERT_TRUE(nsinfo::WriteDemoWithLibrary(rec, writtenPath));
+// Opens both files through the exports and compares every answer.
+void CompareFiles(const Recording& rec, const std::string& builtPath, const std::string& writtenPath) {
   uint32_t built = 0, written = 0;
   ASSERT_EQ(ns_OK, ns_OpenFile(builtPath.c_str(), &built));
   ASSERT_EQ(ns_OK, ns_OpenFile(writtenPath.c_str(), &written));
@@ -178,6 +179,97 @@ TEST(LibraryWriter, DemoReadsAsTheByteBuildersDemoThroughEveryCall) {
   }, ns_BADENTITY);
   EXPECT_EQ(ns_OK, ns_CloseFile(built));
   EXPECT_EQ(ns_OK, ns_CloseFile(written));
+}
+
+TEST(LibraryWriter, DemoReadsAsTheByteBuildersDemoThroughEveryCall) {
+  TempDir dir;
+  const Recording rec = recording_test::DemoRecording();
+  const std::string builtPath = dir.File("built.orfx"), writtenPath = dir.File("written.orfx");
+  ASSERT_TRUE(recording_test::WriteOrfx(rec, builtPath));
+  ASSERT_TRUE(nsinfo::WriteDemoWithLibrary(rec, writtenPath));
+  CompareFiles(rec, builtPath, writtenPath);
+}
+
+// The same recording written as an ORF file through the library, in both
+// create modes (saved as version 7, or as a large file of version 9),
+// against the byte builder's ORF files of versions 8 and 9 with small and
+// large blocks, and against the library's own ORFX file.
+TEST(LibraryWriter, OrfDemoReadsAsTheByteBuildersAndAsTheOrfxDemo) {
+  TempDir dir;
+  const Recording rec = recording_test::DemoRecording();
+  const std::string orfx = dir.File("written.orfx");
+  ASSERT_TRUE(nsinfo::WriteDemoWithLibrary(rec, orfx));
+  const struct {
+    int createMode;
+    int builtVersion;
+    uint32_t builtBlockBytes;
+  } cases[] = {{-1, 8, 1024}, {-1, 9, 32768}, {1, 9, 1024}, {1, 8, 65024}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("create mode " + std::to_string(c.createMode) + ", built version " +
+                 std::to_string(c.builtVersion) + " blocks " + std::to_string(c.builtBlockBytes));
+    const std::string built = dir.File("built.orf"), written = dir.File("written.orf");
+    ASSERT_TRUE(recording_test::WriteOrf(rec, built, c.builtVersion, c.builtBlockBytes));
+    vslk64::TKel32File file(c.createMode);
+    ASSERT_TRUE(nsinfo::WriteRecording(rec, written, file));
+    uint8_t version = 0;
+    {
+      vslk64::TKel32File check;
+      ASSERT_EQ(vslk64::kOk, check.Open(written.c_str(), 1, 0));
+      version = static_cast<uint8_t>(check.GetVersion());
+    }
+    EXPECT_EQ(c.createMode >= 1 ? 9 : 7, version);
+    CompareFiles(rec, built, written);
+    CompareFiles(rec, orfx, written);
+  }
+}
+
+// Runs the converter; its exit status.
+int Convert(const std::string& args) {
+  const std::string cmd = std::string(NSV_NSCONVERT_PATH) + " " + args + " 2>/dev/null";
+  const int status = std::system(cmd.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool Exists(const std::string& path) { return std::ifstream(path).good(); }
+
+// The demo converted ORFX -> ORF -> ORFX answers every call as before, and
+// so does the ORF file between; the time base is the same in all three, so
+// times agree exactly.
+TEST(Converter, OrfxToOrfToOrfxChangesNoAnswer) {
+  TempDir dir;
+  const Recording rec = recording_test::DemoRecording();
+  const std::string orfx = dir.File("demo.orfx"), orf = dir.File("demo.orf"),
+                    back = dir.File("back.orfx"), large = dir.File("large.orf");
+  ASSERT_TRUE(recording_test::WriteOrfx(rec, orfx));
+  ASSERT_EQ(0, Convert(orfx + " " + orf));
+  ASSERT_EQ(0, Convert(orf + " " + back));
+  ASSERT_EQ(0, Convert("--orf-version 9 " + orfx + " " + large));
+  CompareFiles(rec, orfx, orf);
+  CompareFiles(rec, orfx, back);
+  CompareFiles(rec, orfx, large);
+  vslk64::TKel32File check;
+  ASSERT_EQ(vslk64::kOk, check.Open(large.c_str(), 1, 0));
+  EXPECT_EQ(9, check.GetVersion());
+  EXPECT_FALSE(Exists(orf + ".nsconvert-partial"));
+}
+
+// A failed conversion leaves no output file: an input that is no
+// recording, and one whose times an ORF file cannot hold.
+TEST(Converter, FailuresLeaveNoOutput) {
+  TempDir dir;
+  const std::string junk = dir.File("junk.orfx"), out = dir.File("out.orf");
+  ASSERT_TRUE(testing_support::WriteFileBytes(junk, "not a recording", 15));
+  EXPECT_EQ(1, Convert(junk + " " + out));
+  EXPECT_FALSE(Exists(out));
+  Recording late = recording_test::DemoRecording();
+  late.channels[3].times.push_back(int64_t{1} << 32);  // past the last ORF tick
+  const std::string orfx = dir.File("late.orfx");
+  ASSERT_TRUE(recording_test::WriteOrfx(late, orfx));
+  EXPECT_EQ(1, Convert(orfx + " " + out));
+  EXPECT_FALSE(Exists(out));
+  EXPECT_FALSE(Exists(out + ".nsconvert-partial"));
+  EXPECT_EQ(2, Convert(orfx + " " + dir.File("out.txt")));
+  EXPECT_EQ(2, Convert(orfx));
 }
 
 // A recording the file cannot hold (items out of time order, a slot past

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "tests/orf/orf_fixture.h"
+#include "tests/orf/seam_files.h"
 
 namespace orf_test {
 namespace {
@@ -150,12 +151,24 @@ TEST_F(OrfFileTest, ChannelFailuresGiveCorrupt) {
 TEST_F(OrfFileTest, OpenModesAndMissingOrShortFiles) {
   const std::string path = Write(Bytes(8));
   EXPECT_EQ(KelOpenFile(dir_.File("none.orf").c_str(), kKelOpenReadOnly), kKelNoFile);
-  EXPECT_EQ(KelOpenFile(path.c_str(), kKelOpenReadWrite), kKelReadOnly);
-  const int f = KelOpenFile(path.c_str(), kKelOpenFallback);
-  ASSERT_GE(f, 0);
-  EXPECT_EQ(KelIsReadOnly(f), 1);
-  EXPECT_EQ(KelCloseFile(f), 0);
-  EXPECT_EQ(KelCloseFile(f), kKelNoFile);
+  {
+    // A file the user may only read: read-write fails, the fallback reads.
+    SeamFiles files;
+    files.refuseWriters = true;
+    platform::ScopedFileSystem seam(&files);
+    EXPECT_EQ(KelOpenFile(path.c_str(), kKelOpenReadWrite), kKelReadOnly);
+    const int f = KelOpenFile(path.c_str(), kKelOpenFallback);
+    ASSERT_GE(f, 0);
+    EXPECT_EQ(KelIsReadOnly(f), 1);
+    EXPECT_EQ(KelCloseFile(f), 0);
+    EXPECT_EQ(KelCloseFile(f), kKelNoFile);
+  }
+  for (int mode : {kKelOpenReadWrite, kKelOpenFallback}) {
+    const int f = KelOpenFile(path.c_str(), mode);
+    ASSERT_GE(f, 0);
+    EXPECT_EQ(KelIsReadOnly(f), 0);
+    EXPECT_EQ(KelCloseFile(f), 0);
+  }
   EXPECT_EQ(Open(std::string(300, 'x')), kKelRead);
 }
 
