@@ -184,6 +184,14 @@ int ServeHeld(TKelFileRec& rec, int c, int k) {
 
 }  // namespace
 
+int32_t NewestBlockLocked(TKelFileRec& rec, int c) {
+  TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
+  for (int k = rt.memUsed - 1; k >= 0; --k) {
+    if (HeldItems(rt, k) != 0) return HeldRef(rt, k);
+  }
+  return rt.blockCount == 0 || !orf::IsUsable(rt.lastBlock) ? 0 : rt.lastBlock;
+}
+
 int ReadBlockLocked(TKelFileRec& rec, int c, int32_t addr, bool ahead) {
   TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
   if (rt.memUsed > 0) {

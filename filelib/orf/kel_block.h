@@ -54,6 +54,11 @@ inline bool IsFailure(int32_t addr) { return addr < 0 && !orf::IsMemRef(addr); }
 // reference, 0 when no block holds the range, or a status.
 int32_t FindBlockLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo);
 
+// The channel's newest block with items: the newest one a writer holds in
+// memory (a memory reference), else the last block on disk; 0 when the
+// channel has none.
+int32_t NewestBlockLocked(TKelFileRec& rec, int c);
+
 // Sets the channel's walk limit from its block count and the file's size.
 void SetWalkLimit(TKelFileRec& rec, int c);
 

@@ -423,10 +423,7 @@ int32_t PrevNTimeLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo, uin
   // Start at the block holding tFrom - 1, or beyond the data at the last.
   int32_t addr = FindBlockLocked(rec, c, tFrom - 1, kMaxTime32);
   if (IsFailure(addr)) return addr;
-  if (addr == 0) {
-    if (rt.blockCount == 0 || !orf::IsUsable(rt.lastBlock)) return -1;
-    addr = rt.lastBlock;
-  }
+  if (addr == 0 && (addr = NewestBlockLocked(rec, c)) == 0) return -1;
   if (kind == WaveMark && asWave) return PrevWaveMarkLocked(rec, c, addr, tFrom, tTo, n, filter);
 
   const bool wave = orf::IsWaveKind(kind);

@@ -190,3 +190,35 @@ TEST_F(Kel32WriteTest, MarkersLevelsAndExtendedMarkersRoundTrip) {
 
 }  // namespace
 }  // namespace orf_test
+
+namespace orf_test {
+namespace {
+using namespace vslk64;
+
+// Backward searches see the blocks a writer still holds in memory as the
+// newest part of the channel, before and after they reach the disk.
+TEST_F(Kel32WriteTest, BackwardSearchReachesHeldBlocks) {
+  ASSERT_EQ(file_.SetEventChan(0, 10, EventA, 0), kOk);
+  ASSERT_EQ(file_.SetWaveChan(1, 10, Adc, 0, 0), kOk);
+  file_.SetBuffering(-1, 1 << 20, 0.0);
+  std::vector<TSTime64> times(30000);
+  for (size_t i = 0; i < times.size(); ++i) times[i] = 10 * static_cast<TSTime64>(i + 1);
+  ASSERT_EQ(file_.WriteEvents(0, times.data(), 30000), kOk);
+  const std::vector<int16_t> s(60000, 3);
+  ASSERT_EQ(file_.WriteWaveS(1, s.data(), 60000, 100), 100 + 600000);
+  const TSTime64 upto = TSTime64(1) << 30;
+  auto check = [&](const char* when) {
+    SCOPED_TRACE(when);
+    EXPECT_EQ(file_.PrevNTime(0, upto, 0, 1, nullptr, false), 300000);
+    EXPECT_EQ(file_.PrevNTime(0, upto, 0, 20000, nullptr, false), 100010);
+    EXPECT_EQ(file_.PrevNTime(0, 200005, 0, 3, nullptr, false), 199980);
+    EXPECT_EQ(file_.PrevNTime(1, upto, 0, 1, nullptr, false), 600090);
+    EXPECT_EQ(file_.PrevNTime(1, upto, 0, 50000, nullptr, false), 100100);
+  };
+  check("held");
+  ASSERT_EQ(file_.Commit(0), kOk);
+  check("committed");
+}
+
+}  // namespace
+}  // namespace orf_test
