@@ -1,10 +1,8 @@
-// The built shared object loaded as a host loads it: dlopen, every export
+// The built library loaded as a host loads it (dlopen or LoadLibrary), every export
 // looked up by its plain name, and the records declared on the host's side.
 // The argument checks are exercised with bad and free handles; a demo
 // recording of every channel kind is then read whole and compared with what
 // was written.
-#include <dlfcn.h>
-#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -15,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/host.h"
 #include "tests/builder/recording.h"
 #include "tests/support/temp_dir.h"
 #include "tools/ns_host.h"
@@ -30,14 +29,14 @@ void* const kUnwritable = reinterpret_cast<void*>(UINTPTR_MAX - 7);
 class Host : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    library_ = dlopen(NSV_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    library_ = platform::SharedLibrary::Load(NSV_LIBRARY_PATH, &loadError_).release();
     if (library_ == nullptr) return;
     std::vector<std::string> missing;
-    resolved_ = ResolveNsApi(library_, &api_, &missing);
+    resolved_ = ResolveNsApi(*library_, &api_, &missing);
   }
 
   void SetUp() override {
-    ASSERT_NE(library_, nullptr) << dlerror();
+    ASSERT_NE(library_, nullptr) << loadError_;
     ASSERT_TRUE(resolved_) << "an ns_ export is missing from " << NSV_LIBRARY_PATH;
   }
 
@@ -47,12 +46,15 @@ class Host : public ::testing::Test {
     return text;
   }
 
-  static void* library_;
+  // Kept loaded for the whole program, as a host keeps it.
+  static platform::SharedLibrary* library_;
+  static std::string loadError_;
   static bool resolved_;
   static NsApi api_;
 };
 
-void* Host::library_ = nullptr;
+platform::SharedLibrary* Host::library_ = nullptr;
+std::string Host::loadError_;
 bool Host::resolved_ = false;
 NsApi Host::api_;
 
@@ -259,14 +261,14 @@ TEST_F(Host, OpensRecordingsByContentInTheLowestFreeSlots) {
   EXPECT_EQ(api_.CloseFile(third), ns_BADFILE);
 
   // A path of exactly ".orf" skips the old format and still opens.
-  char cwd[4096];
-  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-  ASSERT_EQ(chdir(dir.path().c_str()), 0);
+  const std::string cwd = platform::CurrentDir();
+  ASSERT_FALSE(cwd.empty());
+  ASSERT_TRUE(platform::ChangeDir(dir.path()));
   ASSERT_TRUE(recording_test::WriteDemoOrfx(".orf"));
   uint32_t dotOrf = 0;
   EXPECT_EQ(api_.OpenFile(".orf", &dotOrf), ns_OK) << Message();
   EXPECT_EQ(api_.CloseFile(dotOrf), ns_OK);
-  ASSERT_EQ(chdir(cwd), 0);
+  ASSERT_TRUE(platform::ChangeDir(cwd));
 }
 
 // Every entity of a recording with a channel of each kind, read through the

@@ -2,10 +2,6 @@
 // reusing its blocks, deleting and restoring channels, buffer sizing, and
 // what a recording that was killed after a commit leaves readable.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/types.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -14,6 +10,7 @@
 
 #include "filelib/kel64_file.h"
 #include "filelib/status.h"
+#include "platform/host.h"
 #include "tests/support/temp_dir.h"
 
 namespace vslk64 {
@@ -183,21 +180,12 @@ TEST(Crash, CommittedDataSurviveAKilledWriter) {
   const std::string path = dir.File("c.orfx");
   const std::vector<TSTime64> committed = Times(100, 7, 2 * kEventsPerBlock + 500);
   const std::vector<TSTime64> later = Times(committed.back() + 7, 7, 4 * kEventsPerBlock);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    std::unique_ptr<CKel64File> f = NewKel64File();
-    if (f->Create(path.c_str(), 32, 0) != kOk || f->SetEventChan(0, 1.0, EventA, 0) != kOk ||
-        f->WriteEvents(0, committed.data(), committed.size()) != kOk || f->Commit(1) != kOk ||
-        f->WriteEvents(0, later.data(), later.size()) != kOk) {
-      _exit(1);
-    }
-    kill(getpid(), SIGKILL);
-    _exit(2);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "child status " << status;
+  // The writer is a program of its own (killed_writer.cc) that kills itself
+  // after the later writes: SIGKILL, or TerminateProcess on Windows.
+  const platform::ProgramRun run = platform::RunProgram(
+      NSV_KILLED_WRITER_PATH,
+      {path, std::to_string(committed.size()), std::to_string(later.size())});
+  ASSERT_TRUE(run.killed) << "writer exit code " << run.exitCode << "\n" << run.output;
 
   std::unique_ptr<CKel64File> f = NewKel64File();
   ASSERT_EQ(f->Open(path.c_str(), 1, 0), kOk);
