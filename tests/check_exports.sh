@@ -18,7 +18,7 @@ case "$lib" in
     objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
     # The name-pointer table lists one "[ordinal] name" line per export.
     actual=$("$objdump" -p "$lib" |
-      awk '/^\[Ordinal\/Name Pointer\] Table/ {on = 1; next} on && /^\s*\[/ {print $NF; next}
+      awk '/^\[Ordinal\/Name Pointer\] Table/ {on = 1; next} on && /^[ \t]*\[/ {print $NF; next}
            on {on = 0}' | sort)
     # Windows' own DLLs: the system's KERNEL32 and the C runtime it ships.
     for image in "$lib" ${NSV_PROGRAMS:-}; do
