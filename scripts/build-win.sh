@@ -18,16 +18,20 @@ wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 test=false
 [ "${1:-}" = "--test" ] && test=true
+started=$SECONDS
+lap() { echo "--- $1: $((SECONDS - started)) s"; started=$SECONDS; }
 
 packages=(g++-mingw-w64-x86-64-posix cmake make googletest)
 $test && packages+=(wine64)
 "$here/scripts/install-packages.sh" "${packages[@]}"
+lap "packages"
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$here" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_CROSSCOMPILING_EMULATOR="$wine" -DNSV_BENCH=OFF >/dev/null
 fi
 cmake --build "$build" -j "$(nproc)"
+lap "cross build"
 $test || exit 0
 
 # A fresh prefix for every run, and one wine server kept alive for all the
@@ -43,7 +47,10 @@ cleanup() {
 trap cleanup EXIT
 "$wineserver" -p
 "$wine" wineboot --init >/dev/null 2>&1
+lap "Wine prefix"
 
 ctest --test-dir "$build" --output-on-failure -j 2
+lap "tests under Wine"
 "$here/scripts/setup.sh" "$here/build" >/dev/null
 "$here/scripts/conformance.sh" "$here/build" "$build"
+lap "conformance"
