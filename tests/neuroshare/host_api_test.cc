@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/host.h"
 #include "tests/builder/recording.h"
 #include "tests/support/temp_dir.h"
@@ -356,6 +357,41 @@ TEST_F(Host, ReadsEveryKindOfARecordingAsWritten) {
   }
   EXPECT_EQ(id, fileInfo.dwEntityCount);
   EXPECT_EQ(api_.CloseFile(file), ns_OK);
+}
+
+// Unloading the library closes every file it still holds (the unload hook;
+// DllMain's process detach on Windows), so that a writer may then take them
+// over unshared. A copy of the library is loaded, so that this load is its
+// only one.
+TEST(HostUnload, UnloadClosesTheFilesLeftOpen) {
+  testing_support::TempDir dir;
+  std::string image;
+  ASSERT_TRUE(testing_support::ReadFileBytes(NSV_LIBRARY_PATH, &image));
+  const std::string copy = dir.File(platform::SharedLibraryFileName("nsvcopy"));
+  ASSERT_TRUE(testing_support::WriteFileBytes(copy, image.data(), image.size()));
+  const recording_test::Recording demo = recording_test::DemoRecording();
+  const std::string paths[] = {dir.File("left.orfx"), dir.File("left.orf")};
+  ASSERT_TRUE(recording_test::WriteOrfx(demo, paths[0]));
+  ASSERT_TRUE(recording_test::WriteOrf(demo, paths[1]));
+  auto takeOver = [](const std::string& path) {
+    return platform::NativeFiles().Open(path.c_str(), platform::Access::kReadWrite,
+                                        platform::Disposition::kOpenExisting,
+                                        platform::Share::kNone) != nullptr;
+  };
+  {
+    std::string why;
+    std::unique_ptr<platform::SharedLibrary> library = platform::SharedLibrary::Load(copy, &why);
+    ASSERT_NE(library, nullptr) << why;
+    NsApi api;
+    std::vector<std::string> missing;
+    ASSERT_TRUE(ResolveNsApi(*library, &api, &missing));
+    for (const std::string& path : paths) {
+      uint32_t handle = 0;
+      ASSERT_EQ(api.OpenFile(path.c_str(), &handle), ns_OK) << path;
+      EXPECT_FALSE(takeOver(path)) << path << " is open in the library";
+    }
+  }
+  for (const std::string& path : paths) EXPECT_TRUE(takeOver(path)) << path;
 }
 
 }  // namespace
