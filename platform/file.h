@@ -1,8 +1,8 @@
 // The operating-system seam for files: everything the two formats need from
 // the platform (open with access and sharing, positioned read and write,
 // length, flush, truncate, close, a status query and a creation time) and
-// nothing else. A POSIX implementation sits behind it today
-// (file_posix.cc); a Win32 one can join it without touching filelib/.
+// nothing else. file_posix.cc implements it on POSIX systems and
+// file_win32.cc on Windows; the build compiles the one for its target.
 //
 // Tests substitute the FileSystem (ScopedFileSystem) to inject transient and
 // hard I/O failures.

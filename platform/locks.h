@@ -1,20 +1,21 @@
-// Locks used by the file-access library. The 64-bit format uses Boost's
-// mutex and reader/writer lock directly; the 32-bit format's file and
-// channel locks are critical sections, which this maps onto a mutex.
+// Locks used by the file-access library: a mutex for the ORFX file and channel
+// locks, a reader/writer lock for the ORFX channel table, and the ORF file and
+// channel critical sections, which map onto a mutex. All come from the C++
+// standard library, so every platform runs the same lock code; all are
+// non-recursive.
 #pragma once
 
-#include <boost/thread/locks.hpp>
-#include <boost/thread/mutex.hpp>
-#include <boost/thread/shared_mutex.hpp>
+#include <mutex>
+#include <shared_mutex>
 
 namespace platform {
 
-using Mutex = boost::mutex;
-using SharedMutex = boost::shared_mutex;
-using LockGuard = boost::lock_guard<boost::mutex>;
-using UniqueLock = boost::unique_lock<boost::mutex>;
-using SharedLock = boost::shared_lock<boost::shared_mutex>;
-using ExclusiveLock = boost::unique_lock<boost::shared_mutex>;
+using Mutex = std::mutex;
+using SharedMutex = std::shared_mutex;
+using LockGuard = std::lock_guard<std::mutex>;
+using UniqueLock = std::unique_lock<std::mutex>;
+using SharedLock = std::shared_lock<std::shared_mutex>;
+using ExclusiveLock = std::unique_lock<std::shared_mutex>;
 
 // A non-recursive critical section with explicit enter and leave, for code
 // that takes and releases its locks across function boundaries.

@@ -1,17 +1,17 @@
 // What a host program declares to use a Neuroshare library loaded at run
 // time: its own copies of the records (4-byte packing, as the library lays
 // them out), the signatures of the seventeen ns_ functions, and their lookup
-// by name in a library opened with dlopen. A host never includes the
-// library's own headers. Used by nsinfo and by the tests that load the built
-// shared object as a host does.
+// by name in a library loaded with dlopen or LoadLibrary (platform/host.h). A
+// host never includes the library's own headers. Used by nsinfo and by the
+// tests that load the built library as a host does.
 #pragma once
-
-#include <dlfcn.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/host.h"
 
 namespace nshost {
 
@@ -188,8 +188,9 @@ struct NsApi {
 namespace detail {
 
 template <typename Fn>
-void Resolve(void* library, const char* name, Fn* slot, std::vector<std::string>* missing) {
-  void* symbol = dlsym(library, name);
+void Resolve(const platform::SharedLibrary& library, const char* name, Fn* slot,
+             std::vector<std::string>* missing) {
+  void* symbol = library.Symbol(name);
   if (symbol == nullptr) {
     missing->push_back(name);
     return;
@@ -199,9 +200,10 @@ void Resolve(void* library, const char* name, Fn* slot, std::vector<std::string>
 
 }  // namespace detail
 
-// Looks up all seventeen functions in a library opened with dlopen. Returns
-// true when every one was found; otherwise missing lists the names not found.
-inline bool ResolveNsApi(void* library, NsApi* api, std::vector<std::string>* missing) {
+// Looks up all seventeen functions in a loaded library. Returns true when
+// every one was found; otherwise missing lists the names not found.
+inline bool ResolveNsApi(const platform::SharedLibrary& library, NsApi* api,
+                         std::vector<std::string>* missing) {
   missing->clear();
   detail::Resolve(library, "ns_GetLibraryInfo", &api->GetLibraryInfo, missing);
   detail::Resolve(library, "ns_OpenFile", &api->OpenFile, missing);

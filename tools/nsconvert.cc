@@ -10,7 +10,6 @@
 // much of the data has been copied. A failure leaves no output file behind:
 // the copy is written under a temporary name beside OUT and renamed only
 // when complete.
-#include <unistd.h>
 
 #include <cctype>
 #include <cstdio>
@@ -23,6 +22,7 @@
 #include "filelib/kel64_file.h"
 #include "filelib/orf/kel32_file.h"
 #include "filelib/status.h"
+#include "platform/host.h"
 #include "tools/converter.h"
 
 namespace {
@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
   std::string error;
   bool ok;
   {
-    CProgressBar bar(isatty(STDERR_FILENO) != 0);
+    CProgressBar bar(platform::StderrIsTerminal());
     ok = nsconvert::CopyRecording(*input, *output, temp,
                                   [&bar](uint64_t done, uint64_t total) { bar(done, total); }, &error);
   }

@@ -1,5 +1,5 @@
 // nsinfo: the inspector. Loads a Neuroshare library as an analysis host does
-// (dlopen, then every ns_ function by name) and shows what the library reads
+// (dlopen or LoadLibrary, then every ns_ function by name) and shows what the library reads
 // from a recording: the file information, a table of entities and each
 // entity's first items, or one entity's data as CSV for other tools.
 //
@@ -10,25 +10,23 @@
 // file-access library's own writing interface (tools/demo_writer.h), the one
 // part of this program that links the library; everything it shows is read
 // through the loaded ns_ functions. Without --lib it loads
-// libnsvslorfx.so from the build tree it belongs to: the directory above its
+// libnsvslorfx.so (nsvslorfx.dll on Windows) from the build tree it belongs to: the directory above its
 // own executable, then its own directory. The exit status is 0 when
 // everything was read, 1 when a file could not be opened or read, 2 when the
 // library could not be loaded or used.
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "tools/recording_report.h"
+#include "platform/file.h"
+#include "platform/host.h"
 #include "tools/ns_host.h"
 
 #ifdef NSINFO_DEMO
-#include <ftw.h>
-
 #include "tests/builder/recording.h"
 #include "tools/demo_writer.h"
 #endif
@@ -37,29 +35,26 @@ namespace {
 
 using namespace nshost;
 
-constexpr char kLibraryName[] = "libnsvslorfx.so";
+const std::string kLibraryName = platform::SharedLibraryFileName("nsvslorfx");
 
 // A fixed text field as a string, whether or not it holds a terminator.
 std::string Field(const char* text, size_t size) { return std::string(text, strnlen(text, size)); }
 
 std::string ExecutableDir() {
-  char path[4096];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  path[n] = '\0';
-  std::string dir(path);
-  const size_t slash = dir.rfind('/');
-  return slash == std::string::npos ? "." : dir.substr(0, slash == 0 ? 1 : slash);
+  const std::string path = platform::ExecutablePath();
+  const size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
 }
 
-bool IsFile(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool IsFile(const std::string& path) { return platform::Files().Exists(path.c_str()); }
 
 // The library next to the build tree this program was built in.
 std::string DefaultLibrary() {
   const std::string dir = ExecutableDir();
-  const std::string above = dir + "/../" + kLibraryName;
+  const char sep = platform::kPathSeparator;
+  const std::string above = dir + sep + ".." + sep + kLibraryName;
   if (IsFile(above)) return above;
-  return dir + "/" + kLibraryName;
+  return dir + sep + kLibraryName;
 }
 
 std::string LastError(const NsApi& api) {
@@ -98,15 +93,12 @@ bool PrintLibrary(const NsApi& api) {
 }
 
 #ifdef NSINFO_DEMO
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
-
 // Writes the demo recording into a new temporary folder; empty on failure.
 std::string WriteDemo(std::string* folder) {
-  const char* base = std::getenv("TMPDIR");
-  std::string dir = std::string(base && *base ? base : "/tmp") + "/nsinfo-demo.XXXXXX";
-  if (mkdtemp(&dir[0]) == nullptr) return "";
+  const std::string dir = platform::MakeTempDir("nsinfo-demo.");
+  if (dir.empty()) return "";
   *folder = dir;
-  const std::string path = dir + "/demo.orfx";
+  const std::string path = dir + platform::kPathSeparator + "demo.orfx";
   return nsinfo::WriteDemoWithLibrary(recording_test::DemoRecording(), path) ? path : "";
 }
 #endif
@@ -168,19 +160,21 @@ int main(int argc, char** argv) {
   }
   if (library.empty()) library = DefaultLibrary();
 
-  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // The same bytes on every platform: CSV dumps are compared across them.
+  platform::SetBinaryStdout();
+  std::string why;
+  std::unique_ptr<platform::SharedLibrary> handle = platform::SharedLibrary::Load(library, &why);
   if (handle == nullptr) {
-    std::fprintf(stderr, "nsinfo: cannot load %s: %s\n", library.c_str(), dlerror());
+    std::fprintf(stderr, "nsinfo: cannot load %s: %s\n", library.c_str(), why.c_str());
     return 2;
   }
   NsApi api;
   std::vector<std::string> missing;
-  if (!ResolveNsApi(handle, &api, &missing)) {
+  if (!ResolveNsApi(*handle, &api, &missing)) {
     std::fprintf(stderr, "nsinfo: %s lacks %zu of the Neuroshare functions:", library.c_str(),
                  missing.size());
     for (const std::string& name : missing) std::fprintf(stderr, " %s", name.c_str());
     std::fprintf(stderr, "\n");
-    dlclose(handle);
     return 2;
   }
 
@@ -207,9 +201,8 @@ int main(int argc, char** argv) {
     if (nsinfo::InspectFile(api, path, options, stdout) != 0 && status == 0) status = 1;
   }
 #ifdef NSINFO_DEMO
-  if (!demoFolder.empty()) nftw(demoFolder.c_str(), RemoveEntry, 8, FTW_DEPTH | FTW_PHYS);
+  if (!demoFolder.empty()) platform::RemoveTree(demoFolder);
 #endif
   std::fflush(stdout);
-  dlclose(handle);
   return status;
 }

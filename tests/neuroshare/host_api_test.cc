@@ -1,10 +1,8 @@
-// The built shared object loaded as a host loads it: dlopen, every export
+// The built library loaded as a host loads it (dlopen or LoadLibrary), every export
 // looked up by its plain name, and the records declared on the host's side.
 // The argument checks are exercised with bad and free handles; a demo
 // recording of every channel kind is then read whole and compared with what
 // was written.
-#include <dlfcn.h>
-#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -15,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/file.h"
+#include "platform/host.h"
 #include "tests/builder/recording.h"
 #include "tests/support/temp_dir.h"
 #include "tools/ns_host.h"
@@ -30,14 +30,14 @@ void* const kUnwritable = reinterpret_cast<void*>(UINTPTR_MAX - 7);
 class Host : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    library_ = dlopen(NSV_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    library_ = platform::SharedLibrary::Load(NSV_LIBRARY_PATH, &loadError_).release();
     if (library_ == nullptr) return;
     std::vector<std::string> missing;
-    resolved_ = ResolveNsApi(library_, &api_, &missing);
+    resolved_ = ResolveNsApi(*library_, &api_, &missing);
   }
 
   void SetUp() override {
-    ASSERT_NE(library_, nullptr) << dlerror();
+    ASSERT_NE(library_, nullptr) << loadError_;
     ASSERT_TRUE(resolved_) << "an ns_ export is missing from " << NSV_LIBRARY_PATH;
   }
 
@@ -47,12 +47,15 @@ class Host : public ::testing::Test {
     return text;
   }
 
-  static void* library_;
+  // Kept loaded for the whole program, as a host keeps it.
+  static platform::SharedLibrary* library_;
+  static std::string loadError_;
   static bool resolved_;
   static NsApi api_;
 };
 
-void* Host::library_ = nullptr;
+platform::SharedLibrary* Host::library_ = nullptr;
+std::string Host::loadError_;
 bool Host::resolved_ = false;
 NsApi Host::api_;
 
@@ -259,14 +262,14 @@ TEST_F(Host, OpensRecordingsByContentInTheLowestFreeSlots) {
   EXPECT_EQ(api_.CloseFile(third), ns_BADFILE);
 
   // A path of exactly ".orf" skips the old format and still opens.
-  char cwd[4096];
-  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-  ASSERT_EQ(chdir(dir.path().c_str()), 0);
+  const std::string cwd = platform::CurrentDir();
+  ASSERT_FALSE(cwd.empty());
+  ASSERT_TRUE(platform::ChangeDir(dir.path()));
   ASSERT_TRUE(recording_test::WriteDemoOrfx(".orf"));
   uint32_t dotOrf = 0;
   EXPECT_EQ(api_.OpenFile(".orf", &dotOrf), ns_OK) << Message();
   EXPECT_EQ(api_.CloseFile(dotOrf), ns_OK);
-  ASSERT_EQ(chdir(cwd), 0);
+  ASSERT_TRUE(platform::ChangeDir(cwd));
 }
 
 // Every entity of a recording with a channel of each kind, read through the
@@ -354,6 +357,41 @@ TEST_F(Host, ReadsEveryKindOfARecordingAsWritten) {
   }
   EXPECT_EQ(id, fileInfo.dwEntityCount);
   EXPECT_EQ(api_.CloseFile(file), ns_OK);
+}
+
+// Unloading the library closes every file it still holds (the unload hook;
+// DllMain's process detach on Windows), so that a writer may then take them
+// over unshared. A copy of the library is loaded, so that this load is its
+// only one.
+TEST(HostUnload, UnloadClosesTheFilesLeftOpen) {
+  testing_support::TempDir dir;
+  std::string image;
+  ASSERT_TRUE(testing_support::ReadFileBytes(NSV_LIBRARY_PATH, &image));
+  const std::string copy = dir.File(platform::SharedLibraryFileName("nsvcopy"));
+  ASSERT_TRUE(testing_support::WriteFileBytes(copy, image.data(), image.size()));
+  const recording_test::Recording demo = recording_test::DemoRecording();
+  const std::string paths[] = {dir.File("left.orfx"), dir.File("left.orf")};
+  ASSERT_TRUE(recording_test::WriteOrfx(demo, paths[0]));
+  ASSERT_TRUE(recording_test::WriteOrf(demo, paths[1]));
+  auto takeOver = [](const std::string& path) {
+    return platform::NativeFiles().Open(path.c_str(), platform::Access::kReadWrite,
+                                        platform::Disposition::kOpenExisting,
+                                        platform::Share::kNone) != nullptr;
+  };
+  {
+    std::string why;
+    std::unique_ptr<platform::SharedLibrary> library = platform::SharedLibrary::Load(copy, &why);
+    ASSERT_NE(library, nullptr) << why;
+    NsApi api;
+    std::vector<std::string> missing;
+    ASSERT_TRUE(ResolveNsApi(*library, &api, &missing));
+    for (const std::string& path : paths) {
+      uint32_t handle = 0;
+      ASSERT_EQ(api.OpenFile(path.c_str(), &handle), ns_OK) << path;
+      EXPECT_FALSE(takeOver(path)) << path << " is open in the library";
+    }
+  }
+  for (const std::string& path : paths) EXPECT_TRUE(takeOver(path)) << path;
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 // compared call by call, record by record, item by item.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +14,7 @@
 
 #include "filelib/orf/kel32_file.h"
 #include "neuroshare/ns_api.h"
+#include "platform/host.h"
 #include "tests/builder/recording.h"
 #include "tests/support/temp_dir.h"
 #include "tools/demo_writer.h"
@@ -224,10 +224,8 @@ TEST(LibraryWriter, OrfDemoReadsAsTheByteBuildersAndAsTheOrfxDemo) {
 }
 
 // Runs the converter; its exit status.
-int Convert(const std::string& args) {
-  const std::string cmd = std::string(NSV_NSCONVERT_PATH) + " " + args + " 2>/dev/null";
-  const int status = std::system(cmd.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+int Convert(const std::vector<std::string>& args) {
+  return platform::RunProgram(NSV_NSCONVERT_PATH, args).exitCode;
 }
 
 bool Exists(const std::string& path) { return std::ifstream(path).good(); }
@@ -241,9 +239,9 @@ TEST(Converter, OrfxToOrfToOrfxChangesNoAnswer) {
   const std::string orfx = dir.File("demo.orfx"), orf = dir.File("demo.orf"),
                     back = dir.File("back.orfx"), large = dir.File("large.orf");
   ASSERT_TRUE(recording_test::WriteOrfx(rec, orfx));
-  ASSERT_EQ(0, Convert(orfx + " " + orf));
-  ASSERT_EQ(0, Convert(orf + " " + back));
-  ASSERT_EQ(0, Convert("--orf-version 9 " + orfx + " " + large));
+  ASSERT_EQ(0, Convert({orfx, orf}));
+  ASSERT_EQ(0, Convert({orf, back}));
+  ASSERT_EQ(0, Convert({"--orf-version", "9", orfx, large}));
   CompareFiles(rec, orfx, orf);
   CompareFiles(rec, orfx, back);
   CompareFiles(rec, orfx, large);
@@ -259,17 +257,17 @@ TEST(Converter, FailuresLeaveNoOutput) {
   TempDir dir;
   const std::string junk = dir.File("junk.orfx"), out = dir.File("out.orf");
   ASSERT_TRUE(testing_support::WriteFileBytes(junk, "not a recording", 15));
-  EXPECT_EQ(1, Convert(junk + " " + out));
+  EXPECT_EQ(1, Convert({junk, out}));
   EXPECT_FALSE(Exists(out));
   Recording late = recording_test::DemoRecording();
   late.channels[3].times.push_back(int64_t{1} << 32);  // past the last ORF tick
   const std::string orfx = dir.File("late.orfx");
   ASSERT_TRUE(recording_test::WriteOrfx(late, orfx));
-  EXPECT_EQ(1, Convert(orfx + " " + out));
+  EXPECT_EQ(1, Convert({orfx, out}));
   EXPECT_FALSE(Exists(out));
   EXPECT_FALSE(Exists(out + ".nsconvert-partial"));
-  EXPECT_EQ(2, Convert(orfx + " " + dir.File("out.txt")));
-  EXPECT_EQ(2, Convert(orfx));
+  EXPECT_EQ(2, Convert({orfx, dir.File("out.txt")}));
+  EXPECT_EQ(2, Convert({orfx}));
 }
 
 // A recording the file cannot hold (items out of time order, a slot past

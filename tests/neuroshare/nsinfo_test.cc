@@ -1,11 +1,11 @@
 // The nsinfo host program, run as a user runs it.
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "platform/host.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -15,17 +15,13 @@ struct ToolRun {
   std::string output;
 };
 
+// Runs nsinfo with the blank-separated arguments (none of which holds a blank).
 ToolRun RunNsinfo(const std::string& arguments) {
-  const std::string command = std::string(NSV_NSINFO_PATH) + " " + arguments + " 2>&1";
-  ToolRun run{-1, ""};
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char chunk[512];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) run.output.append(chunk, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  std::vector<std::string> args;
+  std::istringstream words(arguments);
+  for (std::string w; words >> w;) args.push_back(w);
+  const platform::ProgramRun run = platform::RunProgram(NSV_NSINFO_PATH, args);
+  return {run.exitCode, run.output};
 }
 
 TEST(Nsinfo, FindsItsLibraryAndReportsLibraryAndFileErrors) {
@@ -45,7 +41,7 @@ TEST(Nsinfo, FindsItsLibraryAndReportsLibraryAndFileErrors) {
             std::string::npos)
       << failed.output;
 
-  const ToolRun noLibrary = RunNsinfo("--lib " + dir.File("none.so"));
+  const ToolRun noLibrary = RunNsinfo("--lib " + dir.File(platform::SharedLibraryFileName("none")));
   EXPECT_EQ(noLibrary.status, 2) << noLibrary.output;
   EXPECT_NE(noLibrary.output.find("cannot load"), std::string::npos) << noLibrary.output;
 }

@@ -4,9 +4,6 @@
 // left by a killed writer, and read-only sessions that leave files as they
 // were. Everything written is read back through the library's reader.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
@@ -18,6 +15,7 @@
 #include "filelib/kel64_types.h"
 #include "filelib/le.h"
 #include "filelib/orf/kel_lib.h"
+#include "platform/host.h"
 #include "tests/orf/orf_fixture.h"
 #include "tests/orf/seam_files.h"
 #include "tests/support/temp_dir.h"
@@ -487,20 +485,11 @@ TEST_F(OrfWriteTest, FilesOfKilledWritersAreRepairedByAWritableOpen) {
   path_ = dir_.File("killed.orf");
   const std::vector<int32_t> t = Times(10, 20000, 3);
   const int committed = 7000;
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const int f = KelCreateFile(path_.c_str(), 32, 0, false);
-    if (f < 0 || KelSetEventChan(f, 2, 0, 512, "", "", 1, EventA) != 0) _exit(1);
-    KelSetBuffering(f, 2, 4 * 512);
-    if (KelWriteEvents(f, 2, t.data(), committed) != 0 || KelCommit(f, true, false) != 0) _exit(2);
-    KelWriteEvents(f, 2, t.data() + committed, 20000 - committed);
-    raise(SIGKILL);
-    _exit(3);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+  // The writer is a program of its own (killed_writer.cc) that kills itself
+  // after the later writes: SIGKILL, or TerminateProcess on Windows.
+  const platform::ProgramRun run =
+      platform::RunProgram(NSV_ORF_KILLED_WRITER_PATH, {path_, std::to_string(committed)});
+  ASSERT_TRUE(run.killed) << "writer exit code " << run.exitCode << "\n" << run.output;
 
   int f = KelOpenFile(path_.c_str(), kKelOpenReadOnly);
   ASSERT_GE(f, 0);

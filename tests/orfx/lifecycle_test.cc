@@ -2,24 +2,21 @@
 // reusing its blocks, deleting and restoring channels, buffer sizing, and
 // what a recording that was killed after a commit leaves readable.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/types.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "filelib/kel64_file.h"
 #include "filelib/status.h"
+#include "platform/host.h"
 #include "tests/support/temp_dir.h"
 
 namespace vslk64 {
 namespace {
 
-using testing_support::ReadFileBytes;
 using testing_support::TempDir;
 
 constexpr int kEventsPerBlock = 65520 / 8;
@@ -60,10 +57,13 @@ std::vector<TMarker> Markers(const std::vector<TSTime64>& times) {
   return m;
 }
 
+// The length on disk, taken without opening the file: a writer holds it
+// unshared, and Windows refuses any other open while it does.
 size_t FileLength(const std::string& path) {
-  std::string bytes;
-  EXPECT_TRUE(ReadFileBytes(path, &bytes));
-  return bytes.size();
+  std::error_code error;
+  const uintmax_t length = std::filesystem::file_size(path, error);
+  EXPECT_FALSE(error) << path << ": " << error.message();
+  return error ? 0 : static_cast<size_t>(length);
 }
 
 std::unique_ptr<CKel64File> OpenFile(const std::string& path, int mode) {
@@ -183,36 +183,18 @@ TEST(Crash, CommittedDataSurviveAKilledWriter) {
   const std::string path = dir.File("c.orfx");
   const std::vector<TSTime64> committed = Times(100, 7, 2 * kEventsPerBlock + 500);
   const std::vector<TSTime64> later = Times(committed.back() + 7, 7, 4 * kEventsPerBlock);
-  // Channel 1 buffers its items, channel 2 its samples: a commit writes out
-  // what they hold, and what they move out later goes to blocks after it.
+  // The writer is a program of its own (killed_writer.cc) that kills itself
+  // after the later writes: SIGKILL, or TerminateProcess on Windows.
+  // Channel 0 writes straight through; channel 1 buffers its items and
+  // channel 2 its samples: a commit writes out what they hold, and what
+  // they move out later goes to blocks after it.
   std::vector<int16_t> samples(3 * 32752);
   for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(i * 13);
   const size_t samplesCommitted = 40000;
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    std::unique_ptr<CKel64File> f = NewKel64File();
-    if (f->Create(path.c_str(), 32, 0) != kOk || f->SetEventChan(0, 1.0, EventA, 0) != kOk ||
-        f->SetEventChan(1, 1.0, EventA, 0) != kOk || f->SetWaveChan(2, 5, Adc, 0, 0) != kOk) {
-      _exit(1);
-    }
-    f->SetBuffering(1, 1000 * 8, 0.0);
-    f->SetBuffering(2, 3000 * 2, 0.0);
-    if (f->WriteEvents(0, committed.data(), committed.size()) != kOk ||
-        f->WriteEvents(1, committed.data(), committed.size()) != kOk ||
-        f->WriteWaveS(2, samples.data(), samplesCommitted, 0) != 5 * 40000 ||
-        f->Commit(1) != kOk || f->WriteEvents(0, later.data(), later.size()) != kOk ||
-        f->WriteEvents(1, later.data(), later.size()) != kOk ||
-        f->WriteWaveS(2, samples.data() + samplesCommitted, samples.size() - samplesCommitted,
-                      5 * 40000) < 0) {
-      _exit(1);
-    }
-    kill(getpid(), SIGKILL);
-    _exit(2);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "child status " << status;
+  const platform::ProgramRun run = platform::RunProgram(
+      NSV_KILLED_WRITER_PATH,
+      {path, std::to_string(committed.size()), std::to_string(later.size())});
+  ASSERT_TRUE(run.killed) << "writer exit code " << run.exitCode << "\n" << run.output;
 
   std::unique_ptr<CKel64File> f = NewKel64File();
   ASSERT_EQ(f->Open(path.c_str(), 1, 0), kOk);

@@ -70,25 +70,50 @@ TEST(NativeFiles, PositionedTransfersLengthAndTruncate) {
   EXPECT_TRUE(f->Flush());
 }
 
+// A second open of a file already held open succeeds only when each open's
+// sharing allows the other's access, as Windows decides it; a refused create
+// leaves the file as it was.
 TEST(NativeFiles, SharingFollowsTheOpenModes) {
-  testing_support::TempDir dir;
-  const std::string path = dir.File("s.bin");
-  ASSERT_TRUE(testing_support::WriteFileBytes(path, "x", 1));
-  auto r1 = NativeFiles().Open(path.c_str(), Access::kRead, Disposition::kOpenExisting,
-                               Share::kReaders);
-  auto r2 = NativeFiles().Open(path.c_str(), Access::kRead, Disposition::kOpenExisting,
-                               Share::kReaders);
-  ASSERT_TRUE(r1);
-  ASSERT_TRUE(r2);  // readers share
-  EXPECT_FALSE(NativeFiles().Open(path.c_str(), Access::kReadWrite, Disposition::kOpenExisting,
-                                  Share::kReaders));
-  r1.reset();
-  r2.reset();
-  auto w = NativeFiles().Open(path.c_str(), Access::kReadWrite, Disposition::kOpenExisting,
-                              Share::kReaders);
-  ASSERT_TRUE(w);
-  EXPECT_FALSE(NativeFiles().Open(path.c_str(), Access::kRead, Disposition::kOpenExisting,
-                                  Share::kReaders));
+  struct Open {
+    Access access;
+    Disposition disposition;
+    Share share;
+  };
+  const Open reader{Access::kRead, Disposition::kOpenExisting, Share::kReaders};
+  const Open loneReader{Access::kRead, Disposition::kOpenExisting, Share::kNone};
+  const Open writer{Access::kReadWrite, Disposition::kOpenExisting, Share::kReaders};
+  const Open creator{Access::kReadWrite, Disposition::kCreateAlways, Share::kNone};
+  struct Case {
+    const char* what;
+    Open held, second;
+    bool opens;
+  };
+  const Case cases[] = {
+      {"readers share", reader, reader, true},
+      {"a reader keeps writers out", reader, writer, false},
+      {"a reader keeps a create out", reader, creator, false},
+      {"a reader keeps an unshared reader out", reader, loneReader, false},
+      {"a writer keeps readers out that share no writing", writer, reader, false},
+      {"a creator keeps readers out", creator, reader, false},
+      {"a creator keeps a second creator out", creator, creator, false},
+  };
+  for (const Case& c : cases) {
+    testing_support::TempDir dir;
+    const std::string path = dir.File("s.bin");
+    ASSERT_TRUE(testing_support::WriteFileBytes(path, "xyz", 3));
+    auto held = NativeFiles().Open(path.c_str(), c.held.access, c.held.disposition, c.held.share);
+    ASSERT_TRUE(held) << c.what;
+    auto second =
+        NativeFiles().Open(path.c_str(), c.second.access, c.second.disposition, c.second.share);
+    EXPECT_EQ(second != nullptr, c.opens) << c.what;
+    second.reset();
+    EXPECT_EQ(held->Length(), c.held.disposition == Disposition::kCreateAlways ? 0 : 3) << c.what;
+    held.reset();
+    // Once the first is closed, the second open goes through.
+    EXPECT_TRUE(
+        NativeFiles().Open(path.c_str(), c.second.access, c.second.disposition, c.second.share))
+        << c.what;
+  }
 }
 
 TEST(NativeFiles, MissingFilesAndDirectories) {

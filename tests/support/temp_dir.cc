@@ -1,30 +1,23 @@
 #include "tests/support/temp_dir.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 
-#include <ftw.h>
-#include <unistd.h>
+#include "platform/host.h"
 
 namespace testing_support {
-namespace {
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
-  return ::remove(path);
-}
-}  // namespace
 
-TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/nsvtest.XXXXXX";
-  if (::mkdtemp(&tmpl[0]) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = tmpl;
+TempDir::TempDir() : path_(platform::MakeTempDir("nsvtest.")) {
+  if (path_.empty()) throw std::runtime_error("cannot make a temporary folder");
 }
 
-TempDir::~TempDir() { ::nftw(path_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
+TempDir::~TempDir() { platform::RemoveTree(path_); }
+
+std::string TempDir::File(const std::string& name) const {
+  return path_ + platform::kPathSeparator + name;
+}
 
 bool WriteFileBytes(const std::string& path, const void* data, size_t size) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

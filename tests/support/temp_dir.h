@@ -14,8 +14,8 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
-  // path()/name
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  // path()/name, with the platform's own separator (a backslash on Windows).
+  std::string File(const std::string& name) const;
 
  private:
   std::string path_;
