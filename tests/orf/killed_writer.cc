@@ -1,6 +1,6 @@
 // A recording process that dies mid-recording, for the crash test in
 // kel_write_test.cc: it creates an ORF file with one event channel holding
-// four blocks in memory, writes the times 10, 20, 30, ... (COMMITTED of them,
+// four blocks in memory, writes the times 10, 13, 16, ... (COMMITTED of them,
 // then a commit, then the rest of 20000 without one) and kills itself as an
 // outside kill would, leaving whatever reached the file.
 //   orf_killed_writer PATH COMMITTED
@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "filelib/kel64_types.h"
 #include "filelib/orf/kel_lib.h"
 #include "platform/host.h"
 
@@ -18,7 +19,7 @@ int main(int argc, char** argv) {
   const long committed = std::strtol(argv[2], nullptr, 10);
   if (committed < 1 || committed >= 20000) return 1;
   std::vector<int32_t> t(20000);
-  for (size_t i = 0; i < t.size(); ++i) t[i] = 10 * static_cast<int32_t>(i + 1);
+  for (size_t i = 0; i < t.size(); ++i) t[i] = 10 + 3 * static_cast<int32_t>(i);
   const int n = static_cast<int>(committed);
   const int f = KelCreateFile(argv[1], 32, 0, false);
   if (f < 0 || KelSetEventChan(f, 2, 0, 512, "", "", 1, EventA) != 0) return 1;
