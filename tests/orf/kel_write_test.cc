@@ -72,6 +72,10 @@ TEST_F(OrfWriteTest, NewFilesTakeTheirDefaults) {
       {10, 0, false, 32, 4608, 0},      {451, 0, false, 451, 63488, 0},
       {40, 100, false, 40, 5632, 512},  {32, 65024, true, 32, 4608, 65024},
   };
+  // The bytes are read while the file is still open for writing.
+  SeamFiles files;
+  files.shareReads = true;
+  platform::ScopedFileSystem seam(&files);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.chans);
     const int f = Create(c.chans, c.extra, c.large);

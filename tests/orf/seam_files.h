@@ -1,5 +1,6 @@
-// A file system for the ORF tests that refuses read-write opens or fails
-// writes on demand, over the real one.
+// A file system for the ORF tests that refuses read-write opens, fails
+// writes or shares reading of files being written on demand, over the real
+// one.
 #pragma once
 
 #include <atomic>
@@ -12,11 +13,15 @@ namespace orf_test {
 class SeamFiles : public platform::FileSystem {
  public:
   bool refuseWriters = false;
+  // Writers share reading, so that a test can read the bytes of a file still
+  // open for writing (Windows refuses that otherwise).
+  bool shareReads = false;
   std::atomic<bool> failWrites{false};
 
   std::unique_ptr<platform::File> Open(const char* path, platform::Access access,
                                        platform::Disposition d, platform::Share share) override {
     if (refuseWriters && access == platform::Access::kReadWrite) return nullptr;
+    if (shareReads) share = platform::Share::kReaders;
     auto inner = platform::NativeFiles().Open(path, access, d, share);
     if (!inner) return nullptr;
     return std::make_unique<SeamFile>(std::move(inner), &failWrites);
