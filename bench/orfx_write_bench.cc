@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/raw_write.h"
 #include "filelib/kel64_file.h"
 #include "filelib/status.h"
 #include "platform/file.h"
@@ -25,7 +26,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using vslk64::TSTime64;
 
 constexpr uint64_t kBytes = uint64_t{512} << 20;
@@ -34,54 +34,15 @@ constexpr uint32_t kRawPiece = 65536;
 constexpr int kRuns = 3;
 constexpr double kTarget = 0.7;
 
-double Seconds(Clock::time_point a, Clock::time_point b) {
-  return std::chrono::duration<double>(b - a).count();
-}
-
-// Times of one pass: to the end of the writes (the library's Commit
-// included), and to the end of the flush or Close.
-struct Pass {
-  double written = -1;
-  double closed = -1;
-};
-
-// Empties a file left by an earlier pass, so that no pass pays for
-// truncating another's 512 MiB.
-void Empty(const std::string& path) {
-  auto f = platform::Files().Open(path.c_str(), platform::Access::kReadWrite,
-                                  platform::Disposition::kCreateAlways, platform::Share::kNone);
-  if (f) f->Truncate(0);
-}
-
-Pass RawPass(const std::string& path, const void* data, uint64_t bytes) {
-  Empty(path);
-  Pass p;
-  const auto t0 = Clock::now();
-  auto f = platform::Files().Open(path.c_str(), platform::Access::kReadWrite,
-                                  platform::Disposition::kCreateAlways, platform::Share::kNone);
-  if (!f) return p;
-  const auto* at = static_cast<const uint8_t*>(data);
-  for (uint64_t pos = 0; pos < bytes; pos += kRawPiece) {
-    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kRawPiece, bytes - pos));
-    if (platform::WriteFully(*f, at + pos, n, static_cast<int64_t>(pos)) !=
-        platform::TransferResult::kOk) {
-      return p;
-    }
-  }
-  const auto t1 = Clock::now();
-  if (!f->Flush()) return p;
-  f.reset();
-  const auto t2 = Clock::now();
-  p.written = Seconds(t0, t1);
-  p.closed = Seconds(t0, t2);
-  return p;
-}
+using bench::Clock;
+using bench::Seconds;
+using Pass = bench::WritePass;
 
 // Creates a file with one channel made by `make`, calls `write(file, from,
 // n)` for successive pieces of `count` items, commits and closes.
 template <class Make, class Write>
 Pass LibraryPass(const std::string& path, uint64_t count, Make make, Write write) {
-  Empty(path);
+  bench::EmptyFile(path);
   Pass p;
   const auto t0 = Clock::now();
   std::unique_ptr<vslk64::CKel64File> f = vslk64::NewKel64File();
@@ -143,7 +104,7 @@ int main() {
     for (uint64_t i = 0; i < count; ++i) samples[i] = static_cast<int16_t>(i * 7 + i / 1000);
     Compare(
         "(a) 16-bit samples, WriteWaveS in calls of 10,000",
-        [&] { return RawPass(rawPath, samples.data(), kBytes); },
+        [&] { return bench::RawWritePass(rawPath, samples.data(), kBytes, kRawPiece); },
         [&] {
           return LibraryPass(
               libPath, count,
@@ -165,7 +126,7 @@ int main() {
     for (uint64_t i = 0; i < count; ++i) times[i] = static_cast<TSTime64>(i * 3 + (i % 7 == 0));
     Compare(
         "(b) event times, WriteEvents in calls of 10,000",
-        [&] { return RawPass(rawPath, times.data(), kBytes); },
+        [&] { return bench::RawWritePass(rawPath, times.data(), kBytes, kRawPiece); },
         [&] {
           return LibraryPass(
               libPath, count,

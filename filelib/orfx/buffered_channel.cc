@@ -399,19 +399,7 @@ int CBMarkerChan::WriteEvents(const TSTime64* times, uint64_t n) {
   }
   // The level after the newest change decides the first code; the changes
   // then go through the buffer as markers.
-  const uint32_t c0 = LastLevel() ? 0 : 1;
-  std::vector<TMarker> changes;
-  changes.reserve(static_cast<size_t>(std::min<uint64_t>(n, 1u << 20)));
-  for (uint64_t i = 0; i < n; ++i) {
-    if (i + 1 < n && times[i] == times[i + 1]) {
-      ++i;  // a change and its reversal at the same time leave nothing
-      continue;
-    }
-    TMarker m{};
-    m.time = times[i];
-    le::PutU32(m.code, i % 2 == 0 ? c0 : 1 - c0);
-    changes.push_back(m);
-  }
+  const std::vector<TMarker> changes = LevelChangeMarkers(times, n, LastLevel());
   return AppendBuffered(reinterpret_cast<const uint8_t*>(changes.data()), changes.size());
 }
 

@@ -944,19 +944,7 @@ int CMarkerChan::WriteEvents(const TSTime64* times, uint64_t n) {
   if (rc < 0) return rc;
   const bool level = writeBlock_->Items() != 0 ? writeBlock_->LastCode() != 0
                                                : (head_->flags & 1u) != 0;
-  const uint32_t c0 = level ? 0 : 1;
-  std::vector<TMarker> changes;
-  changes.reserve(static_cast<size_t>(std::min<uint64_t>(n, 1u << 20)));
-  for (uint64_t i = 0; i < n; ++i) {
-    if (i + 1 < n && times[i] == times[i + 1]) {
-      ++i;  // a change and its reversal at the same time leave nothing
-      continue;
-    }
-    TMarker m{};
-    m.time = times[i];
-    le::PutU32(m.code, i % 2 == 0 ? c0 : 1 - c0);
-    changes.push_back(m);
-  }
+  const std::vector<TMarker> changes = LevelChangeMarkers(times, n, level);
   rc = AppendItemsLocked(reinterpret_cast<const uint8_t*>(changes.data()), changes.size(),
                          kMarkerBytes, AddMarkerItems);
   DropEmptyWriteBlock();
@@ -1107,6 +1095,23 @@ void ResetForReuse(TChanHead* head) {
   head->divide = 0;
   head->idealRate = 0.0;
   head->phyChan = -1;
+}
+
+std::vector<TMarker> LevelChangeMarkers(const TSTime64* times, uint64_t n, bool level) {
+  const uint32_t c0 = level ? 0 : 1;
+  std::vector<TMarker> changes;
+  changes.reserve(static_cast<size_t>(std::min<uint64_t>(n, 1u << 20)));
+  for (uint64_t i = 0; i < n; ++i) {
+    if (i + 1 < n && times[i] == times[i + 1]) {
+      ++i;  // a change and its reversal at the same time leave nothing
+      continue;
+    }
+    TMarker m{};
+    m.time = times[i];
+    le::PutU32(m.code, i % 2 == 0 ? c0 : 1 - c0);
+    changes.push_back(m);
+  }
+  return changes;
 }
 
 }  // namespace vslk64

@@ -349,6 +349,11 @@ class CEventChan : public CKel64Chan {
 // it is 0); with no change before either, from the initial level in flags
 // bit 0 (true when it is clear). LastLevel is the first code byte of the
 // write block's last change (not 0), or without one the initial level.
+// The markers a level channel stores for change times: codes alternating
+// from the level after `level` (true: high), two equal adjacent times
+// cancelling each other.
+std::vector<TMarker> LevelChangeMarkers(const TSTime64* times, uint64_t n, bool level);
+
 // WriteEvents (level channels only) stores change times as markers whose
 // code alternates from the level after LastLevel; two equal adjacent times
 // cancel and neither is stored.

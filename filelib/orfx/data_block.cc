@@ -904,6 +904,10 @@ int LoadDataBlock(CBlockIo& io, CDataBlock& block, uint64_t pos, uint16_t reuseC
   }
   block.ForgetLastRun();
   int rc = io.ReadRaw(block.Bytes(), kDataBlockSize, static_cast<int64_t>(pos));
+  return SettleLoadedBlock(block, rc, pos, reuseCount);
+}
+
+int SettleLoadedBlock(CDataBlock& block, int rc, uint64_t pos, uint16_t reuseCount) {
   if (rc == kOk) rc = block.Validate(reuseCount);
   if (rc < 0) {
     block.Reset();

@@ -336,6 +336,10 @@ std::unique_ptr<CDataBlock> NewDataBlock(uint16_t chan, const TChanHead& head);
 // checks; after a failed read the block is empty and unplaced.
 int LoadDataBlock(CBlockIo& io, CDataBlock& block, uint64_t pos, uint16_t reuseCount);
 
+// The end of every load: rc, the status of reading the image at pos, then the
+// block's checks; a failure empties the block, success marks it clean there.
+int SettleLoadedBlock(CDataBlock& block, int rc, uint64_t pos, uint16_t reuseCount);
+
 // The part of a waveform block that holds its head and (usually) all its
 // run heads: a block of one long run needs only this much to be indexed.
 constexpr uint32_t kRunHeadsReadBytes = 4096;

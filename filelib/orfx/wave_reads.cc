@@ -52,14 +52,7 @@ int LoadRunHeads(CBlockIo& io, CWaveBlock& block, uint64_t pos, uint16_t reuseCo
   if (rc == kOk && !whole && !block.RunHeadsWithin(kRunHeadsReadBytes)) {
     rc = io.ReadRaw(block.Bytes(), kDataBlockSize, static_cast<int64_t>(pos));
   }
-  if (rc == kOk) rc = block.Validate(reuseCount);
-  if (rc < 0) {
-    block.Reset();
-    return rc;
-  }
-  block.SetFilePos(pos);
-  block.SetDirty(false);
-  return kOk;
+  return SettleLoadedBlock(block, rc, pos, reuseCount);
 }
 
 }  // namespace vslk64
