@@ -80,6 +80,18 @@ TEST_F(Recording, AFullBufferMovesOutItsOldestChunk) {
   EXPECT_TRUE(ReadAll(*r, 0).empty());
 }
 
+// A negative channel addresses every channel, a channel number that one only.
+TEST_F(Recording, SwitchesAddressOneChannelOrAll) {
+  Buffer(0, 100, 8);
+  Buffer(1, 100, 16);
+  f_->Save(-1, 0, false);
+  EXPECT_FALSE(f_->IsSaving(0));
+  EXPECT_FALSE(f_->IsSaving(1));
+  f_->Save(1, 0, true);
+  EXPECT_FALSE(f_->IsSaving(0));
+  EXPECT_TRUE(f_->IsSaving(1));
+}
+
 // Switched off from 500 and on again from 800: what lies between never
 // reaches the file, and the list tells the two switches.
 TEST_F(Recording, ItemsOfANonSavingStretchNeverReachTheFile) {
