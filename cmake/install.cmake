@@ -17,9 +17,12 @@ include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 # The library's file version is the version ns_GetLibraryInfo reports
-# (project version); the SONAME changes with the major number only.
-set_target_properties(nsvslorfx PROPERTIES VERSION ${PROJECT_VERSION}
-                                           SOVERSION ${PROJECT_VERSION_MAJOR})
+# (project version); the SONAME changes with the major number only. Windows
+# hosts look for nsvslorfx.dll by that name alone.
+if(NOT WIN32)
+  set_target_properties(nsvslorfx PROPERTIES VERSION ${PROJECT_VERSION}
+                                             SOVERSION ${PROJECT_VERSION_MAJOR})
+endif()
 
 # libvslk64.a: the three archives of the file-access library as one, from
 # the objects already compiled for them, so a recording program links one
@@ -128,14 +131,12 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME nsvslorfx)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 string(CONCAT CPACK_COMPONENT_RUNTIME_DESCRIPTION
-  "Neuroshare 1.3 library for Ondrix recordings, with the nsinfo and nsconvert tools\n"
   "libnsvslorfx.so.2, which analysis hosts load to read ORF and ORFX recordings,\n"
   "nsinfo, which inspects a recording through it, and nsconvert, which copies\n"
   "recordings between the two formats.")
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME nsvslorfx-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 string(CONCAT CPACK_COMPONENT_DEV_DESCRIPTION
-  "Headers and libraries to build against nsvslorfx and the Ondrix file-access library\n"
   "The static file-access library libvslk64.a with its headers (include/vslk64/),\n"
   "through which recording programs create and write ORF and ORFX files, the\n"
   "Neuroshare header ns_api.h for hosts that link the library, and the CMake\n"

@@ -117,7 +117,7 @@ def read_analog(lib, file_id, entity, count):
     while done < count:
         n = min(count - done, 100000)
         cont = ctypes.c_uint32()
-        chunk = ctypes.cast(ctypes.byref(values, done * ctypes.sizeof(ctypes.c_double)),
+        chunk = ctypes.cast(ctypes.addressof(values) + done * ctypes.sizeof(ctypes.c_double),
                             ctypes.POINTER(ctypes.c_double))
         lib.check(lib.GetAnalogData(file_id, entity, done, n, ctypes.byref(cont), chunk),
                   "ns_GetAnalogData")

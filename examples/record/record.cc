@@ -74,6 +74,7 @@ int main(int argc, char** argv) {
             Check(file->SetChanTitle(kWave, "Sine"), "SetChanTitle") &&
             Check(file->SetChanUnits(kWave, "V"), "SetChanUnits") &&
             Check(file->SetChanScale(kWave, 1.0), "SetChanScale") &&
+            Check(file->SetChanYRange(kWave, -2.5, 2.5), "SetChanYRange") &&
             Check(file->SetEventChan(kCrossings, 2 * kSignalHz, vslk64::EventA, 1),
                   "SetEventChan") &&
             Check(file->SetChanTitle(kCrossings, "Crossings"), "SetChanTitle") &&
