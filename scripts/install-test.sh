@@ -22,7 +22,7 @@ build=${1:-"$here/build"}
 work=$(mktemp -d "${TMPDIR:-/tmp}/nsv-install.XXXXXX")
 installed_debs=false
 cleanup() {
-  if $installed_debs; then dpkg -r nsvslorfx-dev nsvslorfx >/dev/null || true; fi
+  if $installed_debs; then dpkg -P nsvslorfx-dev nsvslorfx >/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -225,7 +225,11 @@ if [ "$(id -u)" -eq 0 ]; then
         recording_reads_back "$work/record-system.txt" "$work/rec-system.orfx" /usr/bin/nsinfo
     }
     check "examples/record built against the packages" record_against_system
-    check "dpkg -r both packages" dpkg -r nsvslorfx-dev nsvslorfx
+    purge_packages() {
+      dpkg -P nsvslorfx-dev nsvslorfx && ! dpkg-query -W nsvslorfx nsvslorfx-dev 2>/dev/null &&
+        [ ! -e /usr/bin/nsinfo ]
+    }
+    check "dpkg -P both packages leaves no trace of them" purge_packages
     installed_debs=false
   fi
 else
