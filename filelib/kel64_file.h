@@ -10,14 +10,17 @@
 // [tFrom, tUpto), an operation on an out-of-range or unused channel returns
 // kErrNoChannel, a writing operation on a read-only file kErrReadOnly, and
 // success is 0 (or a count, value or time) unless stated otherwise.
+//
+// Installed for recording programs as include/vslk64/ with the three headers
+// it includes, which is why these four name one another by sibling name.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
-#include "filelib/kel64_types.h"
-#include "filelib/mark_filter.h"
-#include "filelib/status.h"
+#include "kel64_types.h"
+#include "mark_filter.h"
+#include "status.h"
 
 namespace vslk64 {
 

@@ -11,7 +11,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "filelib/kel64_types.h"
+#include "kel64_types.h"
 
 namespace vslk64 {
 

@@ -7,7 +7,8 @@
 // and field offset, since hosts depend on them byte for byte. Four records
 // are also written with natural alignment for hosts that pass the naturally
 // aligned size (ns_records.h). Used by every file in neuroshare/ and by its
-// tests; hosts declare their own copies.
+// tests, and installed as include/nsvslorfx/ns_api.h for hosts that link the
+// library rather than load it; hosts that load it declare their own copies.
 #pragma once
 
 #include <cstddef>

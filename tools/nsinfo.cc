@@ -9,11 +9,12 @@
 // into a temporary folder and inspects that. The demo is written through the
 // file-access library's own writing interface (tools/demo_writer.h), the one
 // part of this program that links the library; everything it shows is read
-// through the loaded ns_ functions. Without --lib it loads
-// libnsvslorfx.so (nsvslorfx.dll on Windows) from the build tree it belongs to: the directory above its
-// own executable, then its own directory. The exit status is 0 when
-// everything was read, 1 when a file could not be opened or read, 2 when the
-// library could not be loaded or used.
+// through the loaded ns_ functions. Without --lib it loads the library of
+// the tree it belongs to: installed, the one in the library folder beside its
+// bin/; in a build tree libnsvslorfx.so (nsvslorfx.dll on Windows) from the
+// directory above its own executable, then its own directory. The exit status
+// is 0 when everything was read, 1 when a file could not be opened or read, 2
+// when the library could not be loaded or used.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,13 +49,24 @@ std::string ExecutableDir() {
 
 bool IsFile(const std::string& path) { return platform::Files().Exists(path.c_str()); }
 
-// The library next to the build tree this program was built in.
+// The library of the tree this program belongs to. Installed, that is the
+// library folder beside bin/ (NSINFO_INSTALLED_LIBRARY, relative to the
+// program's folder, set by the install rules); in a build tree, the folder
+// above the program's own (tools/), then its own. When none is there the last
+// place is named, so that the error says where nsinfo looked.
 std::string DefaultLibrary() {
   const std::string dir = ExecutableDir();
   const char sep = platform::kPathSeparator;
-  const std::string above = dir + sep + ".." + sep + kLibraryName;
-  if (IsFile(above)) return above;
-  return dir + sep + kLibraryName;
+  std::vector<std::string> places;
+#ifdef NSINFO_INSTALLED_LIBRARY
+  places.push_back(dir + sep + NSINFO_INSTALLED_LIBRARY);
+#endif
+  places.push_back(dir + sep + ".." + sep + kLibraryName);
+  places.push_back(dir + sep + kLibraryName);
+  for (const std::string& place : places) {
+    if (IsFile(place)) return place;
+  }
+  return places.back();
 }
 
 std::string LastError(const NsApi& api) {
