@@ -14,14 +14,11 @@
 namespace nsv {
 namespace {
 
-// Read-only; no flags.
-constexpr int kOpenReadOnly = 1;
-
 // A new file object of the format that made it, opened read-only at path, or
 // null when the format has no object to offer or does not accept the file.
 std::unique_ptr<vslk64::CKel64File> TryOpen(std::unique_ptr<vslk64::CKel64File> file,
                                             const char* path) {
-  if (file && file->Open(path, kOpenReadOnly, 0) != 0) file.reset();
+  if (file && file->Open(path, vslk64::kOpenReadOnly, 0) != 0) file.reset();
   return file;
 }
 

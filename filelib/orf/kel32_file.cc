@@ -152,12 +152,31 @@ void EmptyText(char* buf, int bufSize) {
 
 }  // namespace
 
+namespace {
+
+// The ORF codes whose common code differs. Every other code, and every
+// non-negative value, passes unchanged: the two sets of codes share their
+// numbers otherwise (-5, -8, -10, -12 to -14, -17 to -22).
+struct TStatusMapping {
+  int orf;
+  int common;
+};
+constexpr TStatusMapping kStatusMappings[] = {
+    {kKelNoFile, kErrNoFile},
+    {kKelReservedFile4, kErrNoFile},
+    {kKelReservedFile6, kErrNoFile},
+    {kKelNoSlot, kErrNoFile},
+    {kKelNoChannel, kErrNoChannel},
+    {kKelChanOff, kErrNoChannel},
+};
+
+}  // namespace
+
 int Kel32StatusToCommon(int status) {
-  switch (status) {
-    case -1: case -4: case -6: case -16: return kErrNoFile;
-    case -9: case -11: return kErrNoChannel;
-    default: return status;
+  for (const TStatusMapping& m : kStatusMappings) {
+    if (m.orf == status) return m.common;
   }
+  return status;
 }
 
 TKel32File::TKel32File(int32_t createMode) : m_createMode(createMode) {}
@@ -227,7 +246,6 @@ int TKel32File::GetFreeChan() {
 
 int TKel32File::Commit(int flags) {
   if (!IsOpen()) return kErrNoFile;
-  constexpr int kCommitFlushSystem = 1, kCommitHeadersOnly = 2;
   return Kel32StatusToCommon(
       KelCommit(m_file, (flags & kCommitHeadersOnly) == 0, (flags & kCommitFlushSystem) != 0));
 }
@@ -444,12 +462,13 @@ TSTime64 TKel32File::PrevNTime(uint16_t chan, TSTime64 tFrom, TSTime64 tTo, uint
                                const CMarkFilter* filter, bool asWave) {
   if (!IsOpen()) return kErrNoFile;
   if (tFrom >= kTime32Limit || tTo >= kTime32Limit) return kErrOutOfRange;
-  if (tFrom < 0) return -1;  // nothing lies before a negative time
+  if (tFrom < 0) return kNoneFound;  // nothing lies before a negative time
   const int32_t to = static_cast<int32_t>(std::max<TSTime64>(tTo, INT32_MIN));
   TKelFilter orfFilter;
   const int32_t r = KelPrevNTime(m_file, chan, static_cast<int32_t>(tFrom), to, n, asWave,
                                  ToOrfFilter(filter, &orfFilter));
-  return Kel32StatusToCommon(r);
+  // The file is open, so the ORF library's -1 here is its "none found".
+  return r == kKelNoneFound ? kNoneFound : Kel32StatusToCommon(r);
 }
 
 int TKel32File::ChanDelete(uint16_t chan) {

@@ -437,7 +437,7 @@ void LoadLookupTables(TKelFileRec& rec) {
       return;
     if (LookupChecksum(words, entries) != checksum) return;
     {
-      platform::LockGuard guard(rec.chanLocks[static_cast<size_t>(c)].native());
+      platform::LockGuard guard(rec.chanLocks[static_cast<size_t>(c)]);
       if (!rt.lookup.Empty() || !rt.lookup.Load(words, entries)) return;
     }
     pos += kRecordHead + kControlBytes + static_cast<int64_t>(used) * kEntryBytes;
@@ -451,7 +451,7 @@ int KelReadBlock(int f, int c, int32_t addr) {
   if (!rec) return kKelNoFile;
   if (c < 0 || c >= rec->ChanCount()) return kKelNoChannel;
   if (orf::ChanKind(rec->ChanHead(c)) == 0) return kKelChanOff;
-  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)].native());
+  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)]);
   return ReadBlockLocked(*rec, c, addr);
 }
 
@@ -472,7 +472,7 @@ int32_t KelFindBlock(int f, int c, int32_t tFrom, int32_t tTo) {
   TKelFileRec* rec = KelRecord(f);
   if (!rec) return kKelNoFile;
   if (c < 0 || c >= rec->ChanCount()) return kKelNoChannel;
-  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)].native());
+  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)]);
   return FindBlockLocked(*rec, c, tFrom, tTo);
 }
 
@@ -487,7 +487,7 @@ int KelLookupControl(int f, int c, int32_t words[7]) {
   TKelFileRec* rec = KelRecord(f);
   if (!rec) return kKelNoFile;
   if (c < 0 || c >= rec->ChanCount()) return kKelNoChannel;
-  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)].native());
+  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)]);
   rec->chans[static_cast<size_t>(c)].lookup.GetControl(words);
   return kKelOk;
 }

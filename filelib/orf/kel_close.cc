@@ -31,7 +31,7 @@ int WriteHeads(TKelFileRec& rec, bool clean) {
 namespace {
 
 platform::Mutex& ChanLock(TKelFileRec& rec, int c) {
-  return rec.chanLocks[static_cast<size_t>(c)].native();
+  return rec.chanLocks[static_cast<size_t>(c)];
 }
 
 int FlushAll(TKelFileRec& rec, bool release) {
@@ -363,7 +363,7 @@ int KelEmptyFile(int f) {
   rec->fileEnd = FirstBlockAddr(*rec);
   rec->modified = true;
   {
-    platform::LockGuard guard(rec->fileLock.native());
+    platform::LockGuard guard(rec->fileLock);
     if (!rec->handle->Truncate(rec->FileEndBytes())) return kKelNoLinks;
   }
   rec->fileBytes = rec->FileEndBytes();

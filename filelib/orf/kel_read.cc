@@ -71,7 +71,7 @@ TKelFileRec* ChanRecord(int f, int c, int* status) {
 }
 
 platform::Mutex& ChanLock(TKelFileRec& rec, int c) {
-  return rec.chanLocks[static_cast<size_t>(c)].native();
+  return rec.chanLocks[static_cast<size_t>(c)];
 }
 
 // --- Items -----------------------------------------------------------------
@@ -385,7 +385,7 @@ int32_t PrevWaveMarkLocked(TKelFileRec& rec, int c, int32_t addr, int32_t tFrom,
   const int64_t divide = orf::ChanDivide(ch);
   const uint32_t itemBytes = rec.ItemBytes(c);
   TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
-  if (points == 0) return -1;
+  if (points == 0) return kKelNoneFound;
   uint32_t visited = 0;
   for (;;) {
     const int st = ReadBlockLocked(rec, c, addr);
@@ -393,21 +393,21 @@ int32_t PrevWaveMarkLocked(TKelFileRec& rec, int c, int32_t addr, int32_t tFrom,
     const uint8_t* block = rt.block;
     const TKelBlockHead h = BufferHead(rt);
     // The block's last marker, and every earlier one, ends before tTo.
-    if (h.itemCount > 0 && h.end + (points - 1) * divide < tTo) return -1;
+    if (h.itemCount > 0 && h.end + (points - 1) * divide < tTo) return kKelNoneFound;
     for (int i = CountBefore(block, itemBytes, h.itemCount, tFrom) - 1; i >= 0; --i) {
       const uint8_t* item = ItemAt(block, itemBytes, i);
       if (filter && !KelFilterPass(*filter, item + 4)) continue;
       const int64_t m = le::GetI32(item);
       // Earlier markers end earlier still: nothing reaches tTo.
-      if (m + (points - 1) * divide < tTo) return -1;
+      if (m + (points - 1) * divide < tTo) return kKelNoneFound;
       const int64_t j0 = m >= tTo ? 0 : CeilDiv(static_cast<int64_t>(tTo) - m, divide);
       const int64_t jl = std::min(points - 1, CeilDiv(static_cast<int64_t>(tFrom) - m, divide) - 1);
-      if (jl < j0) return -1;
+      if (jl < j0) return kKelNoneFound;
       const int64_t counted = jl - j0 + 1;
       const int64_t j = counted <= n ? j0 : jl - n + 1;
       return static_cast<int32_t>(m + j * divide);
     }
-    if (!orf::IsUsable(h.prev)) return -1;
+    if (!orf::IsUsable(h.prev)) return kKelNoneFound;
     if (++visited > rt.walkLimit) return kKelCorrupt;
     addr = h.prev;
   }
@@ -418,12 +418,12 @@ int32_t PrevNTimeLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo, uin
   const uint8_t* ch = rec.ChanHead(c);
   const int kind = orf::ChanKind(ch);
   TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
-  if (tFrom <= 0) return -1;  // nothing lies before time 0
+  if (tFrom <= 0) return kKelNoneFound;  // nothing lies before time 0
 
   // Start at the block holding tFrom - 1, or beyond the data at the last.
   int32_t addr = FindBlockLocked(rec, c, tFrom - 1, kMaxTime32);
   if (IsFailure(addr)) return addr;
-  if (addr == 0 && (addr = NewestBlockLocked(rec, c)) == 0) return -1;
+  if (addr == 0 && (addr = NewestBlockLocked(rec, c)) == 0) return kKelNoneFound;
   if (kind == WaveMark && asWave) return PrevWaveMarkLocked(rec, c, addr, tFrom, tTo, n, filter);
 
   const bool wave = orf::IsWaveKind(kind);
@@ -431,7 +431,7 @@ int32_t PrevNTimeLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo, uin
   const int64_t divide = orf::ChanDivide(ch);
   const uint32_t itemBytes = rec.ItemBytes(c);
   uint32_t remaining = n;
-  int32_t result = -1;
+  int32_t result = kKelNoneFound;
   bool counted = false;
   int64_t laterStart = 0;  // start of the last block that counted
   uint32_t visited = 0;
@@ -470,7 +470,7 @@ int32_t PrevNTimeLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo, uin
         laterStart = h.start;
       }
       // The count fell short in a block that reaches back before tTo.
-      if (h.start < tTo) return wave ? result : -1;
+      if (h.start < tTo) return wave ? result : kKelNoneFound;
     }
     if (!orf::IsUsable(h.prev)) return result;
     if (++visited > rt.walkLimit) return kKelCorrupt;
@@ -552,7 +552,7 @@ int32_t KelPrevNTime(int f, int c, int32_t tFrom, int32_t tTo, uint32_t n, bool 
   const uint8_t* ch = rec->ChanHead(c);
   const int kind = orf::ChanKind(ch);
   if (kind == 0) return kKelChanOff;
-  if (tTo >= tFrom || n == 0) return -1;
+  if (tTo >= tFrom || n == 0) return kKelNoneFound;
   if (kind == WaveMark && asWave && orf::ChanTraces(ch) > 1) return kKelBadArg;
   platform::LockGuard guard(ChanLock(*rec, c));
   return PrevNTimeLocked(*rec, c, tFrom, tTo, n, asWave, filter);

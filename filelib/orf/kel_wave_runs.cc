@@ -68,7 +68,7 @@ int KelGetWaveRuns(int f, int c, int32_t tFrom, CKelRunSink& sink) {
   const int kind = orf::ChanKind(rec->ChanHead(c));
   if (kind == 0) return kKelChanOff;
   if (!orf::IsWaveKind(kind)) return kKelNoChannel;
-  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)].native());
+  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)]);
   if (rec->chans[static_cast<size_t>(c)].memUsed > 0) return kKelWalkByReads;
   const int64_t divide = orf::ChanDivide(rec->ChanHead(c));
   int64_t from = std::max<int32_t>(tFrom, 0);

@@ -23,7 +23,7 @@ int KelWriteAt(TKelFileRec& rec, const void* buf, uint32_t n, int64_t pos) {
   if (pos >= orf::kPosLimit || pos + static_cast<int64_t>(n) - 1 >= orf::kPosLimit)
     return kKelOutOfRange;
   if (!rec.handle) return kKelNoFile;
-  platform::LockGuard guard(rec.fileLock.native());
+  platform::LockGuard guard(rec.fileLock);
   if (platform::WriteFully(*rec.handle, buf, n, pos) != platform::TransferResult::kOk)
     return kKelWrite;
   rec.fileBytes = std::max(rec.fileBytes, pos + static_cast<int64_t>(n));
@@ -79,7 +79,7 @@ void ResetChanWriter(TKelFileRec& rec, int c) {
 namespace {
 
 platform::Mutex& ChanLock(TKelFileRec& rec, int c) {
-  return rec.chanLocks[static_cast<size_t>(c)].native();
+  return rec.chanLocks[static_cast<size_t>(c)];
 }
 
 int32_t MemRef(int slot) { return static_cast<int32_t>(0x80000000u + static_cast<uint32_t>(slot)); }

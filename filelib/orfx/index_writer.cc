@@ -333,7 +333,7 @@ int CIndexWriter::CheckEntryNumbers() {
   uint32_t levels = 0;
   int rc = TreeLevels(&levels);
   if (rc < 0) return rc;
-  if (levels < 2) return 1;
+  if (levels < 2) return kEntryNumbersNoTree;
 
   // The second level-1 block of the tree says whether its entry numbers
   // were stored: entry 1 of its parent.
@@ -353,7 +353,7 @@ int CIndexWriter::CheckEntryNumbers() {
     if (e >= items) return kErrCorrupt;
     pos = node.block.EntryPos(e);
   }
-  if (nodes[0].block.EntryNo() == 1) return 2;
+  if (nodes[0].block.EntryNo() == 1) return kEntryNumbersPresent;
 
   // The walk above left the top node in place; renumber from it down.
   return Renumber(nodes, levels, 0, fileSize);
