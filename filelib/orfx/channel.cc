@@ -1,5 +1,7 @@
 #include "filelib/orfx/channel.h"
 
+#include "filelib/corruption.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -180,7 +182,8 @@ int CKel64Chan::GetExtMarkInfo(uint64_t* rows, uint64_t* cols) {
 int CKel64Chan::SetInitLevel(bool level) {
   Guard g(lock_);
   if (head_->kind != Level) return kErrWrongKind;
-  const uint64_t flags = level ? (head_->flags | 1u) : (head_->flags & ~uint64_t{1});
+  const uint64_t flags =
+      level ? (head_->flags | kChanFlagInitLevel) : (head_->flags & ~kChanFlagInitLevel);
   if (flags != head_->flags) {
     head_->flags = flags;
     headChanged_ = true;
@@ -461,7 +464,8 @@ TSTime64 CKel64Chan::ChanMaxTime() {
 int64_t CKel64Chan::ChanBytes() {
   Guard g(lock_);
   // A count no file could hold is a damaged record, not a size.
-  if (head_->blocksUsed > static_cast<uint64_t>(INT64_MAX) / kDataBlockSize - 1) return kErrCorrupt;
+  if (head_->blocksUsed > static_cast<uint64_t>(INT64_MAX) / kDataBlockSize - 1)
+    return KEL_CORRUPT("head_->blocksUsed > static_cast<uint64_t>(INT64_MAX) / kDataBlockSize - 1");
   int64_t bytes = static_cast<int64_t>(head_->blocksUsed * kDataBlockSize);
   if (writeBlock_ && writeBlock_->IsDirty() && writeBlock_->Items() != 0) {
     bytes += static_cast<int64_t>(writeBlock_->Items()) * head_->itemSize;

@@ -3,6 +3,8 @@
 // the kinds that do not write. The class is in channel.h.
 #include "filelib/orfx/channel.h"
 
+#include "filelib/corruption.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -55,7 +57,7 @@ int CKel64Chan::AttachWriteBlockLocked(std::unique_ptr<CDataBlock> block) {
     CDataBlock* last = cursor_.Block();
     if (last == nullptr || cursor_.CurBlock() < 0 ||
         static_cast<uint64_t>(cursor_.CurBlock()) + 1 != head_->blocksUsed) {
-      return kErrCorrupt;
+      return KEL_CORRUPT("last == nullptr || cursor_.CurBlock() < 0 || ...");
     }
     if (last->IsDirty() && last->Items() != 0 && last->FilePos() != 0) {
       // An edit not yet written goes to the file first, so both copies agree.

@@ -1,5 +1,7 @@
 #include "filelib/orfx/data_block.h"
 
+#include "filelib/corruption.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -219,7 +221,9 @@ int CDataBlock::Validate(uint16_t reuseCount) {
   const TDiskBlockHead head = Head();
   if (head.chan != chan_ || head.chanReuse != reuseCount || ParentLevel(head.parentRef) != 0 ||
       head.items > MaxItems()) {
-    return kErrCorrupt;
+    return KEL_CORRUPT(
+        "head.chan != chan_ || head.chanReuse != reuseCount || ParentLevel(head.parentRef) != 0 || "
+        "...");
   }
   return kOk;
 }
@@ -367,7 +371,7 @@ int CExtMarkBlock::ReadWaveS(int16_t*& out, TReadRange& range, TSTime64* tFirst,
   // The shape must describe records that fit this block's item size.
   if (points == 0 || traces == 0 || divide < 1 ||
       kMinExtMarkBytes + points * traces * 2 > itemSize_) {
-    return kErrCorrupt;
+    return KEL_CORRUPT("points == 0 || traces == 0 || divide < 1 || ...");
   }
 
   const uint8_t* area = bytes_ + kItemAreaAt;
@@ -524,9 +528,11 @@ std::unique_ptr<CDataBlock> NewDataBlock(uint16_t chan, const TChanHead& head) {
 
 int LoadDataBlock(CBlockIo& io, CDataBlock& block, uint64_t pos, uint16_t reuseCount) {
   if (pos != 0 && block.FilePos() == pos && block.ChanReuse() == reuseCount) return kOk;
-  if (!DataBlockPosOk(pos, io.FileSize())) return kErrCorrupt;
+  if (!DataBlockPosOk(pos, io.FileSize()))
+    return KEL_CORRUPT("!DataBlockPosOk(pos, io.FileSize())");
   if (block.IsDirty() && block.FilePos() != 0 && block.Items() != 0) {
-    const int rc = io.WriteRaw(block.Bytes(), kDataBlockSize, static_cast<int64_t>(block.FilePos()));
+    const int rc =
+        io.WriteRaw(block.Bytes(), kDataBlockSize, static_cast<int64_t>(block.FilePos()));
     if (rc < 0) return rc;
     block.SetDirty(false);
   }

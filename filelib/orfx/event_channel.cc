@@ -55,7 +55,7 @@ int CMarkerChan::WriteEvents(const TSTime64* times, uint64_t n) {
   int rc = EnsureWriteBlockLocked();
   if (rc < 0) return rc;
   const bool level = writeBlock_->Items() != 0 ? writeBlock_->LastCode() != 0
-                                               : (head_->flags & 1u) != 0;
+                                               : (head_->flags & kChanFlagInitLevel) != 0;
   const std::vector<TMarker> changes = LevelChangeMarkers(times, n, level);
   rc = AppendItemsLocked(reinterpret_cast<const uint8_t*>(changes.data()), changes.size(),
                          kMarkerBytes, AddMarkerItems);
@@ -96,14 +96,14 @@ int CMarkerChan::ReadLevels(TSTime64* out, TReadRange& range, bool* level) {
     return static_cast<int>(t);
   }
   Guard g(lock_);
-  *level = (head_->flags & 1u) == 0;
+  *level = (head_->flags & kChanFlagInitLevel) == 0;
   return 0;
 }
 
 bool CMarkerChan::LastLevel() {
   Guard g(lock_);
   if (writeBlock_ && writeBlock_->Items() != 0) return writeBlock_->LastCode() != 0;
-  return (head_->flags & 1u) != 0;
+  return (head_->flags & kChanFlagInitLevel) != 0;
 }
 
 std::vector<TMarker> LevelChangeMarkers(const TSTime64* times, uint64_t n, bool level) {

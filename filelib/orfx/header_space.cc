@@ -4,6 +4,8 @@
 // blocks. The class and its lock order are in kel64_file.h.
 #include "filelib/orfx/kel64_file.h"
 
+#include "filelib/corruption.h"
+
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
@@ -46,7 +48,8 @@ int TKel64File::ReadRaw(void* buf, uint32_t n, int64_t pos) {
 
 void TKel64File::Prefetch(uint64_t pos, uint32_t n) {
   Guard g(handleLock_);
-  if (file_ && pos <= static_cast<uint64_t>(INT64_MAX)) file_->WillNeed(static_cast<int64_t>(pos), n);
+  if (file_ && pos <= static_cast<uint64_t>(INT64_MAX))
+    file_->WillNeed(static_cast<int64_t>(pos), n);
 }
 
 int TKel64File::WriteRaw(const void* buf, uint32_t n, int64_t pos) {
@@ -138,7 +141,8 @@ int ForEachPiece(const TFileHead& head, uint32_t blocks, uint64_t offset, uint32
       if (block < static_cast<int64_t>(kHeadBlock0Bytes) || block % kDataBlockSize != 0 ||
           head.nextBlock < static_cast<int64_t>(kDataBlockSize) ||
           block > head.nextBlock - static_cast<int64_t>(kDataBlockSize)) {
-        return kErrCorrupt;
+        return KEL_CORRUPT(
+            "block < static_cast<int64_t>(kHeadBlock0Bytes) || block % kDataBlockSize != 0 || ...");
       }
       piece.pos = block + static_cast<int64_t>(kDiskBlockHeadSize + r);
       piece.bytes = static_cast<uint32_t>(std::min<uint64_t>(n, kHeadBlockBytes - r));

@@ -3,6 +3,8 @@
 // saving, reads, writes). The class and its lock order are in kel64_file.h.
 #include "filelib/orfx/kel64_file.h"
 
+#include "filelib/corruption.h"
+
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
@@ -163,7 +165,7 @@ int TKel64File::ChanUndelete(uint16_t chan, int action) {
     // A record no channel object can be made from stays deleted.
     head.delKind = kind;
     head.kind = ChanOff;
-    return kErrCorrupt;
+    return KEL_CORRUPT("!ch");
   }
   ch->MarkHeadChanged();
   chans_[chan] = std::move(ch);
@@ -246,7 +248,7 @@ int TKel64File::ReadLoop(uint16_t chan, Item* out, int max, TSTime64 tFrom, TSTi
     // A call that spent its budget has delivered or moved tFrom past the
     // blocks it examined; one that did neither was sent back over the same
     // blocks by an index that does not match them, and would be again.
-    if (r == 0 && range.tFrom <= from) return kErrCorrupt;
+    if (r == 0 && range.tFrom <= from) return KEL_CORRUPT("r == 0 && range.tFrom <= from");
     range.nTries = kReadTries;
     at += static_cast<size_t>(r) * itemBytes;
   }

@@ -4,11 +4,15 @@
 // kel64_create.cc.
 #include "filelib/orfx/kel64_file.h"
 
+#include "filelib/corruption.h"
+
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <type_traits>
 #include <utility>
 
+#include "filelib/corruption.h"
 #include "filelib/le.h"
 #include "filelib/orfx/buffered_channel.h"
 #include "filelib/orfx/channel.h"
@@ -96,7 +100,26 @@ int TKel64File::OpenLocked() {
   int r = ReadRaw(image, kFileHeadSize, 0);
   if (r != kOk) return r;
   head_.Decode(image);
-  if (FirstFailedHeadCheck(head_) != 0) return kErrBadHeader;
+  const int failed = FirstFailedHeadCheck(head_);
+  if (failed != 0) {
+    // The first checks tell whether this is a file of the format at all;
+    // a header that passes them and fails a later one is a damaged file.
+    static constexpr const char* kDamage[] = {
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        "file head: extra data before the end of the head",
+        "file head: channel table overlaps the extra data",
+        "file head: channel count out of range",
+        "file head: string table overlaps the channel table, or wrong channel head size",
+        "file head: next index block beyond the next block",
+        "file head: too many header blocks",
+        "file head: string table beyond the header space",
+    };
+    const bool damaged = failed < static_cast<int>(std::size(kDamage)) && kDamage[failed];
+    return damaged ? KEL_CORRUPT_AS(kErrBadHeader, kDamage[failed]) : kErrBadHeader;
+  }
 
   chanHeads_.assign(head_.maxChans, TChanHead());
   r = ReadStringTableLocked();
@@ -123,16 +146,18 @@ int TKel64File::OpenLocked() {
 int TKel64File::ReadStringTableLocked() {
   const uint64_t capacity = HeadSpaceCapacity(head_.headBlocks);
   const uint64_t room = capacity - head_.stringsOffset;  // checked positive at validation
-  if (room < 8) return kErrCorrupt;
+  if (room < 8) return KEL_CORRUPT("room < 8");
   uint8_t first[4];
   int r = ReadHeaderSpaceLocked(first, 4, head_.stringsOffset);
   if (r != kOk) return r;
   const uint64_t words = le::GetU32(first);
-  if (words < 2 || 4 * words > room) return kErrCorrupt;
+  if (words < 2 || 4 * words > room) return KEL_CORRUPT("words < 2 || 4 * words > room");
   std::vector<uint8_t> image(static_cast<size_t>(4 * words));
   r = ReadHeaderSpaceLocked(image.data(), static_cast<uint32_t>(image.size()), head_.stringsOffset);
   if (r != kOk) return r;
-  return strings_.Parse(image.data(), static_cast<size_t>(words)) ? kOk : kErrCorrupt;
+  return strings_.Parse(image.data(), static_cast<size_t>(words))
+             ? kOk
+             : KEL_CORRUPT("string table does not parse");
 }
 
 int TKel64File::BuildChannelsLocked() {

@@ -3,6 +3,8 @@
 // The layout and the classes are in data_block.h.
 #include "filelib/orfx/data_block.h"
 
+#include "filelib/corruption.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -117,13 +119,14 @@ int CWaveBlock::Validate(uint16_t reuseCount) {
   uint32_t at = kItemAreaAt;
   TSTime64 prevLast = kTimeMin;
   for (uint32_t i = 0; i < Items(); ++i) {
-    if (!RunAt(at, &run)) return kErrCorrupt;
+    if (!RunAt(at, &run)) return KEL_CORRUPT("!RunAt(at, &run)");
     // Every sample time of the run, and the time one past its last sample,
     // must be a tick time; runs follow one another in time.
-    if (run.count > static_cast<uint64_t>(kTimeMax / divide_)) return kErrCorrupt;
+    if (run.count > static_cast<uint64_t>(kTimeMax / divide_))
+      return KEL_CORRUPT("run.count > static_cast<uint64_t>(kTimeMax / divide_)");
     const TSTime64 span = static_cast<TSTime64>(run.count) * divide_;
-    if (run.start > kTimeMax - span) return kErrCorrupt;
-    if (i > 0 && run.start <= prevLast) return kErrCorrupt;
+    if (run.start > kTimeMax - span) return KEL_CORRUPT("run.start > kTimeMax - span");
+    if (i > 0 && run.start <= prevLast) return KEL_CORRUPT("i > 0 && run.start <= prevLast");
     prevLast = run.start + span - divide_;
     lastRun_ = at;
     at = run.next;
