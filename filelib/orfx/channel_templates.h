@@ -96,7 +96,7 @@ inline int CKel64Chan::AppendItemsLocked(const uint8_t* in, uint64_t n, uint64_t
     const int k = add(block, in, n);
     if (k <= 0) {
       DropEmptyWriteBlock();
-      return k < 0 ? k : KEL_CORRUPT("k <= 0");
+      return k < 0 ? k : KEL_CORRUPT("write block takes no item");
     }
     n -= static_cast<uint64_t>(k);
     if (block.Items() >= block.MaxItems()) {

@@ -165,7 +165,7 @@ int TKel64File::ChanUndelete(uint16_t chan, int action) {
     // A record no channel object can be made from stays deleted.
     head.delKind = kind;
     head.kind = ChanOff;
-    return KEL_CORRUPT("!ch");
+    return KEL_CORRUPT("undeleted channel record makes no channel");
   }
   ch->MarkHeadChanged();
   chans_[chan] = std::move(ch);
