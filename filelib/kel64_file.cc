@@ -2,6 +2,8 @@
 // them: through ReadWaveF and ReadWaveS. The formats replace both.
 #include "filelib/kel64_file.h"
 
+#include "filelib/corruption.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -41,7 +43,7 @@ int CKel64File::ReadWaveRuns(uint16_t chan, TSTime64 tFrom, CWaveRunSink& sink) 
     if (n == 0) break;
     // A read that went back before where it was asked to start would make
     // the walk go round in circles.
-    if (n > kRunWalkSamples || t < from) return kErrCorrupt;
+    if (n > kRunWalkSamples || t < from) return KEL_CORRUPT("n > kRunWalkSamples || t < from");
     if (open && full && t == next) {
       count += static_cast<uint64_t>(n);
     } else {

@@ -35,14 +35,38 @@ class CWaveRunSink {
   ~CWaveRunSink() = default;
 };
 
+// PrevNTime's answer when no such item lies in the range. It shares its
+// number with kErrNoFile, as callers have always received it; a caller that
+// needs to tell them apart asks whether a file is open.
+constexpr TSTime64 kNoneFound = -1;
+
+// Open's mode.
+enum : int {
+  kOpenReadWrite = 0,
+  kOpenReadOnly = 1,
+  kOpenFallback = -1,  // any negative mode: read-write, else read-only
+};
+
+// Open's flags.
+enum : uint32_t {
+  // Keep the handle of a file whose checks failed, for repair (newer format).
+  kOpenKeepOnFailure = 2,
+};
+
+// Commit's flags, combined with |.
+enum : int {
+  kCommitFlushSystem = 1,   // also ask the system to write its buffers out
+  kCommitHeadersOnly = 2,   // the file's own headers only, no channel commits
+  kCommitEndBuffering = 4,  // newer format: then give up every channel's buffer
+};
+
 class CKel64File {
  public:
   virtual ~CKel64File() = default;
 
   // --- File lifecycle ---------------------------------------------------
   virtual int Create(const char* path, uint16_t nChans, uint32_t extraBytes) = 0;
-  // mode 0 read-write, 1 read-only, < 0 read-write falling back to read-only;
-  // flags value 2 keeps the handle of a file whose checks failed (newer format).
+  // mode kOpen... above; flags kOpenKeepOnFailure or 0.
   virtual int Open(const char* path, int mode, uint32_t flags) = 0;
   virtual int Close() = 0;
   virtual int EmptyFile() = 0;
@@ -85,6 +109,8 @@ class CKel64File {
   virtual int SetChanUnits(uint16_t chan, const char* units) = 0;
   virtual int GetChanUnits(uint16_t chan, int bufSize, char* buf) = 0;
   virtual TSTime64 ChanMaxTime(uint16_t chan) = 0;
+  // The time of the n-th item before tFrom, no earlier than tTo; kNoneFound
+  // when there is none.
   virtual TSTime64 PrevNTime(uint16_t chan, TSTime64 tFrom, TSTime64 tTo, uint32_t n,
                              const CMarkFilter* filter, bool asWave) = 0;
   virtual int ChanDelete(uint16_t chan) = 0;

@@ -11,8 +11,11 @@ enum : int {
   kOk = 0,
   kErrNoFile = -1,          // nothing open, cannot open, or a general failure
   kErrNoBlock = -2,         // no data or index block could be allocated
-  kErrAlreadyOpen = -5,     // newer format: a file is already open here
-  kErrLinksIncomplete = -5, // older format: successor links incomplete, or cut/flush failed
+  // One value, a meaning per format (callers and stored conventions know it
+  // by its number): the newer format answers it when a file is already open
+  // in the object; the older one passes its own -5 through unchanged (the
+  // blocks' successor links are incomplete, or a cut or flush failed).
+  kErrAlreadyOpen = -5,
   kErrNoMemory = -8,
   kErrNoChannel = -9,       // channel number out of range or slot unused
   kErrChannelUsed = -10,    // channel in use; older format: file already open

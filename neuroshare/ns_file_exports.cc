@@ -2,7 +2,7 @@
 // entities.
 #include "neuroshare/ns_api.h"
 #include "neuroshare/ns_call.h"
-#include "neuroshare/ns_entity_work.h"
+#include "neuroshare/ns_info_records.h"
 #include "neuroshare/ns_errors.h"
 #include "neuroshare/ns_file_table.h"
 #include "neuroshare/ns_records.h"

@@ -1,7 +1,7 @@
 // Reading one item of an event-like or marker-like entity and turning it into
 // what the Neuroshare data calls return: the time, a level byte, four code
 // bytes, float values as comma-separated text, text, or the traces of a
-// segment. Used by the event and segment data calls (ns_entity_work.h);
+// segment. Used by the event and segment data calls (ns_entity_data.h);
 // callers hold the library lock (ns_call.h).
 //
 // An item is read by its time (TimeOfIndex, ns_index.h). Several items may

@@ -3,8 +3,10 @@
 #include <strings.h>
 
 #include <cstring>
+#include <string>
 #include <utility>
 
+#include "filelib/corruption.h"
 #include "neuroshare/ns_call.h"
 #include "neuroshare/ns_catalogue.h"
 #include "neuroshare/ns_errors.h"
@@ -14,14 +16,23 @@
 namespace nsv {
 namespace {
 
-// Read-only; no flags.
-constexpr int kOpenReadOnly = 1;
-
 // A new file object of the format that made it, opened read-only at path, or
 // null when the format has no object to offer or does not accept the file.
+// A failed open's message names the check that found the file damaged, when
+// one did, so that a user's report of a file that will not open says where.
+ns_RESULT WithDamage(ns_RESULT result) {
+  const vslk64::TCorruption damage = vslk64::LastCorruption();
+  if (damage.file != nullptr) {
+    const std::string message = NsLastMessage();
+    NsSetMessage("%s (damaged: %s:%d: %s)", message.c_str(), damage.file, damage.line,
+                 damage.reason);
+  }
+  return result;
+}
+
 std::unique_ptr<vslk64::CKel64File> TryOpen(std::unique_ptr<vslk64::CKel64File> file,
                                             const char* path) {
-  if (file && file->Open(path, kOpenReadOnly, 0) != 0) file.reset();
+  if (file && file->Open(path, vslk64::kOpenReadOnly, 0) != 0) file.reset();
   return file;
 }
 
@@ -33,6 +44,7 @@ ns_RESULT OpenFile(const char* path, uint32_t* fileId) {
   *fileId = 0;
   if (path == nullptr) return NsReport(kOpOpenFile, ns_FILEERROR, 0, 0, 0);
 
+  vslk64::ClearCorruption();
   std::unique_ptr<vslk64::CKel64File> file;
   if (path[0] != '\0') {
     if (NsIsOrfName(path)) file = TryOpen(vslk64::NewKel32File(), path);
@@ -42,7 +54,7 @@ ns_RESULT OpenFile(const char* path, uint32_t* fileId) {
   }
   if (!file) {
     const bool exists = path[0] != '\0' && platform::Files().Exists(path);
-    return NsReport(path, exists ? ns_TYPEERROR : ns_FILEERROR, 0, 0, 0);
+    return WithDamage(NsReport(path, exists ? ns_TYPEERROR : ns_FILEERROR, 0, 0, 0));
   }
   return NsAdoptFile(path, std::move(file), fileId);
 }
@@ -58,10 +70,11 @@ ns_RESULT NsAdoptFile(const char* path, std::unique_ptr<vslk64::CKel64File> file
                       uint32_t* fileId) {
   TNsFile record;
   record.file = std::move(file);
+  vslk64::ClearCorruption();
   // A file without a single used channel has nothing to offer a host.
   if (FillFileRecord(path, record) < 0 || record.entities.empty()) {
     NsResetFile(record);
-    return NsReport(kOpOpenFile, ns_FILEERROR, 0, 0, 0);
+    return WithDamage(NsReport(kOpOpenFile, ns_FILEERROR, 0, 0, 0));
   }
   return NsRegisterOpenedFile(record, fileId);
 }

@@ -14,7 +14,7 @@
 // alignment of each; both layouts are worked out from that description at
 // compile time and checked below against the packed structs of ns_api.h and
 // the natural sizes. Used by ns_file_exports.cc, ns_event_exports.cc,
-// ns_analog_exports.cc and ns_entity_work.cc.
+// ns_analog_exports.cc and ns_info_records.cc.
 #pragma once
 
 #include <cstddef>

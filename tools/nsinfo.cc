@@ -117,11 +117,13 @@ std::string WriteDemo(std::string* folder) {
 
 void Usage() {
   std::fprintf(stderr,
-               "usage: nsinfo [--lib PATH] [--entity N] [--items K] [--csv] [FILE]\n"
+               "usage: nsinfo [--lib PATH] [--entity N] [--items K] [--csv] [--verbose] [FILE]\n"
                "  FILE        a recording (.orfx or .orf); without it, a built-in demo\n"
                "  --entity N  show the first items of entity N only\n"
                "  --items K   how many items to show per entity (default 5)\n"
-               "  --csv       write entity N's data as CSV (needs --entity)\n");
+               "  --csv       write entity N's data as CSV (needs --entity)\n"
+               "  --verbose   when a file will not open, also where it was found damaged\n"
+               "              (the library's source file and line, and the check)\n");
 }
 
 // A whole non-negative number argument, or -1.
@@ -156,6 +158,8 @@ int main(int argc, char** argv) {
       options.items = static_cast<uint32_t>(n);
     } else if (std::strcmp(argv[i], "--csv") == 0) {
       options.csv = true;
+    } else if (std::strcmp(argv[i], "--verbose") == 0) {
+      options.verbose = true;
     } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       Usage();
       return 0;

@@ -14,6 +14,9 @@ using namespace nshost;
 
 constexpr uint32_t kEventType = 1, kAnalogType = 2, kSegmentType = 3, kNeuralType = 4;
 constexpr uint32_t kEventText = 0, kEventCsv = 1, kEventByte = 2, kEventWord = 3;
+// How the library's message of a failed open begins its note of where the
+// file was found damaged.
+constexpr char kDamageNote[] = " (damaged: ";
 // Samples asked for in one ns_GetAnalogData call of a CSV dump.
 constexpr uint32_t kAnalogBatch = 100000;
 
@@ -33,7 +36,8 @@ const char* TypeName(uint32_t type) {
 // the library's message and remembered.
 class Session {
  public:
-  Session(const NsApi& api, std::FILE* out) : api_(api), out_(out) {}
+  Session(const NsApi& api, std::FILE* out, bool verbose)
+      : api_(api), out_(out), verbose_(verbose) {}
   ~Session() {
     if (open_ && api_.CloseFile(fileId_) != ns_OK) Check(ns_FILEERROR, "ns_CloseFile");
   }
@@ -48,6 +52,10 @@ class Session {
     if (result == ns_OK) return true;
     char text[256] = "(no message available)";
     api_.GetLastErrorMsg(text, sizeof text);
+    if (!verbose_) {
+      char* note = std::strstr(text, kDamageNote);
+      if (note != nullptr) *note = '\0';
+    }
     std::fprintf(out_, "  %s failed: %d (%s): %s\n", call, result, ResultName(result), text);
     failed_ = true;
     return false;
@@ -62,6 +70,7 @@ class Session {
   const NsApi& api_;
   std::FILE* out_;
   uint32_t fileId_ = 0;
+  bool verbose_;
   bool open_ = false;
   bool failed_ = false;
 };
@@ -344,7 +353,7 @@ void PrintTableRow(Session& s, const Entity& e) {
 
 int InspectFile(const NsApi& api, const char* path, const InspectOptions& options,
                 std::FILE* out) {
-  Session s(api, out);
+  Session s(api, out, options.verbose);
   if (!options.csv) std::fprintf(out, "\nFile: %s\n", path);
   if (!s.Open(path)) return 1;
 

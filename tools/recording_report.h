@@ -16,6 +16,10 @@ struct InspectOptions {
   int64_t entity = -1;          // the entity whose items to show; -1: a few of each
   uint32_t items = 5;           // items shown per entity
   bool csv = false;             // dump `entity` as CSV instead of the report
+  // Keep the library's note of where a file that failed to open was found
+  // damaged (its message ends in " (damaged: FILE:LINE: reason)"); without
+  // it the message is cut before the note.
+  bool verbose = false;
 };
 
 // Opens path, prints what the options ask for to out and closes it again.

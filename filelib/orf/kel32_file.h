@@ -21,8 +21,9 @@
 
 namespace vslk64 {
 
-// ORF status to common status: -1, -4, -6 and -16 become -1; -9 and -11
-// become -9; everything else passes unchanged.
+// ORF status to common status (the table in kel32_file.cc): the no-file
+// and no-slot codes become kErrNoFile, kKelChanOff becomes kErrNoChannel;
+// everything else passes unchanged.
 int Kel32StatusToCommon(int status);
 
 class TKel32File final : public CKel64File {

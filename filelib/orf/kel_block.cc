@@ -2,6 +2,8 @@
 // saved lookup tables.
 #include "filelib/orf/kel_block.h"
 
+#include "filelib/corruption.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -26,17 +28,23 @@ TKelBlockHead DecodeBlockHead(const uint8_t* p) {
 
 int CheckBlockHead(const TKelFileRec& rec, int c, const TKelBlockHead& h) {
   if (h.itemCount == 0) return kKelOk;
-  if (orf::ChanOfField(h.chanField) != c) return kKelCorrupt;
-  if (h.prev > 0 && rec.BeyondFile(h.prev)) return kKelCorrupt;
-  if (h.start < 0 || h.start > h.end) return kKelCorrupt;
+  if (orf::ChanOfField(h.chanField) != c)
+    return KEL_CORRUPT_AS(kKelCorrupt, "orf::ChanOfField(h.chanField) != c");
+  if (h.prev > 0 && rec.BeyondFile(h.prev))
+    return KEL_CORRUPT_AS(kKelCorrupt, "h.prev > 0 && rec.BeyondFile(h.prev)");
+  if (h.start < 0 || h.start > h.end)
+    return KEL_CORRUPT_AS(kKelCorrupt, "h.start < 0 || h.start > h.end");
   const uint8_t* ch = rec.ChanHead(c);
   const uint32_t blockBytes = orf::ChanBlockBytes(ch);
-  if (blockBytes < kBlockHeadSize) return kKelCorrupt;
-  if (h.itemCount > (blockBytes - kBlockHeadSize) / rec.ItemBytes(c)) return kKelCorrupt;
+  if (blockBytes < kBlockHeadSize)
+    return KEL_CORRUPT_AS(kKelCorrupt, "blockBytes < kBlockHeadSize");
+  if (h.itemCount > (blockBytes - kBlockHeadSize) / rec.ItemBytes(c))
+    return KEL_CORRUPT_AS(kKelCorrupt,
+                          "h.itemCount > (blockBytes - kBlockHeadSize) / rec.ItemBytes(c)");
   if (orf::IsWaveKind(orf::ChanKind(ch))) {
     const int64_t last = static_cast<int64_t>(h.start) +
                          static_cast<int64_t>(h.itemCount - 1) * orf::ChanDivide(ch);
-    if (last != h.end) return kKelCorrupt;
+    if (last != h.end) return KEL_CORRUPT_AS(kKelCorrupt, "last != h.end");
   }
   return kKelOk;
 }
@@ -47,7 +55,8 @@ namespace {
 // unreadable when the channel holds no blocks in memory.
 int CheckReadAddr(const TKelFileRec& rec, int32_t addr) {
   if (orf::IsMemRef(addr)) return kKelRead;
-  if (addr <= 0 || rec.BeyondFile(addr)) return kKelCorrupt;
+  if (addr <= 0 || rec.BeyondFile(addr))
+    return KEL_CORRUPT_AS(kKelCorrupt, "addr <= 0 || rec.BeyondFile(addr)");
   return kKelOk;
 }
 
@@ -72,7 +81,8 @@ int ReadHeadChecked(TKelFileRec& rec, int c, int32_t addr, TKelBlockHead* h) {
   st = KelReadAt(rec, scratch, sizeof scratch, rec.AddrToPos(addr));
   if (st != kKelOk) return st;
   *h = DecodeBlockHead(scratch);
-  if (CheckBlockHead(rec, c, *h) != kKelOk) return kKelCorrupt;
+  if (CheckBlockHead(rec, c, *h) != kKelOk)
+    return KEL_CORRUPT_AS(kKelCorrupt, "CheckBlockHead(rec, c, *h) != kKelOk");
   if (h->next > 0 && rec.BeyondFile(h->next)) h->next = orf::kNoBlock;
   return kKelOk;
 }
@@ -137,10 +147,13 @@ namespace {
 // than the disk's.
 
 TKelMemBlock& Held(TKelChanRt& rt, int k) {
-  return rt.memBlocks[static_cast<size_t>((rt.memOldest + k) % static_cast<int>(rt.memBlocks.size()))];
+  return rt
+      .memBlocks[static_cast<size_t>((rt.memOldest + k) % static_cast<int>(rt.memBlocks.size()))];
 }
 
-int HeldItems(TKelChanRt& rt, int k) { return le::GetU16(Held(rt, k).image.data() + orf::kBItemCount); }
+int HeldItems(TKelChanRt& rt, int k) {
+  return le::GetU16(Held(rt, k).image.data() + orf::kBItemCount);
+}
 
 int32_t HeldRef(const TKelChanRt& rt, int k) {
   const int slot = (rt.memOldest + k) % static_cast<int>(rt.memBlocks.size());
@@ -173,13 +186,16 @@ int32_t NextHeld(TKelChanRt& rt, int k, bool unwritten) {
 int ServeHeld(TKelFileRec& rec, int c, int k) {
   TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
   const std::vector<uint8_t>& image = Held(rt, k).image;
-  if (rt.buffer.size() < image.size()) return kKelCorrupt;
+  if (rt.buffer.size() < image.size())
+    return KEL_CORRUPT_AS(kKelCorrupt, "rt.buffer.size() < image.size()");
   DropReadAhead(rec, rt);
   std::memcpy(rt.buffer.data(), image.data(), image.size());
   rt.block = rt.buffer.data();
   rt.bufferAddr = orf::kNoBlock;  // held blocks change: never cached
   le::PutI32(rt.block + orf::kBNext, NextHeld(rt, k, false));
-  return CheckBlockHead(rec, c, DecodeBlockHead(rt.block)) == kKelOk ? kKelOk : kKelCorrupt;
+  return CheckBlockHead(rec, c, DecodeBlockHead(rt.block)) == kKelOk
+             ? kKelOk
+             : KEL_CORRUPT_AS(kKelCorrupt, "block header fails its checks");
 }
 
 }  // namespace
@@ -213,7 +229,9 @@ int ReadBlockLocked(TKelFileRec& rec, int c, int32_t addr, bool ahead) {
   if (addr == rt.bufferAddr) return kKelOk;
   if (addr > rt.lastBlock) return kKelRead;
   const uint32_t blockBytes = orf::ChanBlockBytes(rec.ChanHead(c));
-  if (blockBytes < kBlockHeadSize || rt.buffer.size() < blockBytes) return kKelCorrupt;
+  if (blockBytes < kBlockHeadSize || rt.buffer.size() < blockBytes)
+    return KEL_CORRUPT_AS(kKelCorrupt,
+                          "blockBytes < kBlockHeadSize || rt.buffer.size() < blockBytes");
   rt.bufferAddr = orf::kNoBlock;
   const int64_t pos = rec.AddrToPos(addr);
   if (rt.windowPos >= 0 && pos >= rt.windowPos &&
@@ -235,7 +253,8 @@ int ReadBlockLocked(TKelFileRec& rec, int c, int32_t addr, bool ahead) {
     ReleaseWindow(rec, rt);
   }
   const TKelBlockHead h = DecodeBlockHead(rt.block);
-  if (CheckBlockHead(rec, c, h) != kKelOk) return kKelCorrupt;
+  if (CheckBlockHead(rec, c, h) != kKelOk)
+    return KEL_CORRUPT_AS(kKelCorrupt, "CheckBlockHead(rec, c, h) != kKelOk");
   if (h.next > 0 && rec.BeyondFile(h.next)) le::PutI32(rt.block + orf::kBNext, orf::kNoBlock);
   if (addr == rt.lastBlock && rt.memUsed > 0) {
     // Held blocks continue the chain; the buffer cannot be kept for them.
@@ -356,7 +375,7 @@ int32_t FindDiskBlock(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo) {
         if (st != kKelOk) return WalkFailure(st);
         return h.start > tTo ? 0 : first;
       }
-      if (++visited > rt.walkLimit) return kKelCorrupt;
+      if (++visited > rt.walkLimit) return KEL_CORRUPT_AS(kKelCorrupt, "++visited > rt.walkLimit");
       st = ReadHeadChecked(rec, c, addr, &h);
       if (st != kKelOk) return WalkFailure(st);
       if (orf::IsUsable(h.prev)) OfferHead(rt, addr, h);
@@ -378,7 +397,7 @@ int32_t FindDiskBlock(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo) {
     const int32_t next = h.next;
     // Blocks held in memory by a writer would continue the chain here.
     if (!ChainContinues(rt, next)) return 0;
-    if (++visited > rt.walkLimit) return kKelCorrupt;
+    if (++visited > rt.walkLimit) return KEL_CORRUPT_AS(kKelCorrupt, "++visited > rt.walkLimit");
     st = ReadHeadChecked(rec, c, next, &h);
     if (st != kKelOk) return WalkFailure(st);
     if (orf::IsUsable(h.next)) OfferHead(rt, next, h);
@@ -437,7 +456,7 @@ void LoadLookupTables(TKelFileRec& rec) {
       return;
     if (LookupChecksum(words, entries) != checksum) return;
     {
-      platform::LockGuard guard(rec.chanLocks[static_cast<size_t>(c)].native());
+      platform::LockGuard guard(rec.chanLocks[static_cast<size_t>(c)]);
       if (!rt.lookup.Empty() || !rt.lookup.Load(words, entries)) return;
     }
     pos += kRecordHead + kControlBytes + static_cast<int64_t>(used) * kEntryBytes;
@@ -451,7 +470,7 @@ int KelReadBlock(int f, int c, int32_t addr) {
   if (!rec) return kKelNoFile;
   if (c < 0 || c >= rec->ChanCount()) return kKelNoChannel;
   if (orf::ChanKind(rec->ChanHead(c)) == 0) return kKelChanOff;
-  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)].native());
+  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)]);
   return ReadBlockLocked(*rec, c, addr);
 }
 
@@ -472,7 +491,7 @@ int32_t KelFindBlock(int f, int c, int32_t tFrom, int32_t tTo) {
   TKelFileRec* rec = KelRecord(f);
   if (!rec) return kKelNoFile;
   if (c < 0 || c >= rec->ChanCount()) return kKelNoChannel;
-  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)].native());
+  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)]);
   return FindBlockLocked(*rec, c, tFrom, tTo);
 }
 
@@ -487,7 +506,7 @@ int KelLookupControl(int f, int c, int32_t words[7]) {
   TKelFileRec* rec = KelRecord(f);
   if (!rec) return kKelNoFile;
   if (c < 0 || c >= rec->ChanCount()) return kKelNoChannel;
-  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)].native());
+  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)]);
   rec->chans[static_cast<size_t>(c)].lookup.GetControl(words);
   return kKelOk;
 }

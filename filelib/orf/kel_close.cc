@@ -4,6 +4,8 @@
 // data wholesale (channel delete, emptying the file) or size the
 // memory-held blocks.
 #include <algorithm>
+
+#include "filelib/corruption.h"
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -31,7 +33,7 @@ int WriteHeads(TKelFileRec& rec, bool clean) {
 namespace {
 
 platform::Mutex& ChanLock(TKelFileRec& rec, int c) {
-  return rec.chanLocks[static_cast<size_t>(c)].native();
+  return rec.chanLocks[static_cast<size_t>(c)];
 }
 
 int FlushAll(TKelFileRec& rec, bool release) {
@@ -120,7 +122,7 @@ int RepairLinks(TKelFileRec& rec) {
     uint32_t visited = 0;
     const int64_t limit = rec.FileEndBytes() / kAddrUnit + 1;
     while (addr > 0 && !IsMemRef(addr) && !rec.BeyondFile(addr)) {
-      if (++visited > limit) return kKelCorrupt;  // a cycle
+      if (++visited > limit) return KEL_CORRUPT_AS(kKelCorrupt, "++visited > limit");  // a cycle
       uint8_t link[8];
       int st = KelReadAt(rec, link, sizeof link, rec.AddrToPos(addr));
       if (st != kKelOk) return st;
@@ -175,7 +177,8 @@ int SaveLookupTables(TKelFileRec& rec) {
   put32(-1);
   put32(0);
   area.resize((area.size() + kAddrUnit - 1) / kAddrUnit * kAddrUnit, 0);
-  const int st = KelWriteAt(rec, area.data(), static_cast<uint32_t>(area.size()), rec.FileEndBytes());
+  const int st =
+      KelWriteAt(rec, area.data(), static_cast<uint32_t>(area.size()), rec.FileEndBytes());
   if (st != kKelOk) return st;
   le::PutI32(rec.head + kHLookupAddr, static_cast<int32_t>(rec.fileEnd));
   return kKelOk;
@@ -199,8 +202,8 @@ int KelCloseWritable(TKelFileRec& rec) {
     TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
     int32_t t = -1;
     TKelBlockHead h;
-    if (ChanKind(ch) != 0 && rt.blockCount > 0 && ReadHeadChecked(rec, c, rt.lastBlock, &h) == kKelOk &&
-        h.itemCount > 0)
+    if (ChanKind(ch) != 0 && rt.blockCount > 0 &&
+        ReadHeadChecked(rec, c, rt.lastBlock, &h) == kKelOk && h.itemCount > 0)
       t = h.end;
     if (t != ChanMaxTime(ch)) rec.modified = true;
     le::PutI32(ch + kCMaxTime, t);
@@ -256,7 +259,8 @@ int64_t KelFileBytesNeeded(int f) {
     const uint8_t* ch = rec->ChanHead(c);
     int64_t fresh = 0;
     for (int k = 0; k < rt.memUsed; ++k)
-      if (MemAt(rt, k).diskAddr == kNoBlock && le::GetU16(MemAt(rt, k).image.data() + kBItemCount) > 0)
+      if (MemAt(rt, k).diskAddr == kNoBlock &&
+          le::GetU16(MemAt(rt, k).image.data() + kBItemCount) > 0)
         ++fresh;
     fresh = std::max<int64_t>(0, fresh - ChanDeletedCount(ch));
     const uint32_t bytes = ChanBlockBytes(ch);
@@ -329,7 +333,8 @@ int KelChanDelete(int f, int c) {
     rec->modified = true;
   }
   int32_t fileMax = -1;
-  for (int k = 0; k < rec->ChanCount(); ++k) fileMax = std::max(fileMax, ChanMaxTime(rec->ChanHead(k)));
+  for (int k = 0; k < rec->ChanCount(); ++k)
+    fileMax = std::max(fileMax, ChanMaxTime(rec->ChanHead(k)));
   le::PutI32(rec->head + kHMaxTime, fileMax);
   return WriteHeads(*rec, false);
 }
@@ -363,7 +368,7 @@ int KelEmptyFile(int f) {
   rec->fileEnd = FirstBlockAddr(*rec);
   rec->modified = true;
   {
-    platform::LockGuard guard(rec->fileLock.native());
+    platform::LockGuard guard(rec->fileLock);
     if (!rec->handle->Truncate(rec->FileEndBytes())) return kKelNoLinks;
   }
   rec->fileBytes = rec->FileEndBytes();

@@ -43,7 +43,7 @@ void DefaultChannel(uint8_t* ch) {
 }
 
 platform::Mutex& ChanLock(TKelFileRec& rec, int c) {
-  return rec.chanLocks[static_cast<size_t>(c)].native();
+  return rec.chanLocks[static_cast<size_t>(c)];
 }
 
 // blockBytes and itemsPerBlock from a requested size, after the kind and

@@ -93,7 +93,7 @@ int KelReadAt(TKelFileRec& rec, void* buf, uint32_t n, int64_t pos) {
   if (pos >= orf::kPosLimit || pos + static_cast<int64_t>(n) - 1 >= orf::kPosLimit)
     return kKelOutOfRange;
   if (!rec.handle) return kKelNoFile;
-  platform::LockGuard guard(rec.fileLock.native());
+  platform::LockGuard guard(rec.fileLock);
   return platform::ReadFully(*rec.handle, buf, n, pos) == platform::TransferResult::kOk
              ? kKelOk
              : kKelRead;

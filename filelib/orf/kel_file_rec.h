@@ -105,8 +105,8 @@ struct TKelFileRec {
   int64_t fileBytes = 0;                // length of the file at open
   std::atomic<int> windowsHeld{0};      // channels holding a read-ahead window
   int16_t diskVersion = 0;              // the version found on disk
-  platform::CriticalSection fileLock;
-  std::array<platform::CriticalSection, orf::kMaxChans> chanLocks;
+  platform::Mutex fileLock;
+  std::array<platform::Mutex, orf::kMaxChans> chanLocks;
 
   bool created = false;                 // made by KelCreateFile: buffering applies
 

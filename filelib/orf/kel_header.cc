@@ -242,7 +242,7 @@ int64_t KelChanBytes(int f, int c) {
                    le::GetU16(ch + orf::kCItemsPerBlock) * rec->ItemBytes(c);
   // Items a writer holds in blocks that have no place on disk yet.
   TKelChanRt& rt = rec->chans[static_cast<size_t>(c)];
-  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)].native());
+  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)]);
   for (const TKelMemBlock& b : rt.memBlocks) {
     if (!b.writtenOnce && b.image.size() >= orf::kBlockHeadSize)
       bytes += static_cast<uint64_t>(le::GetU16(b.image.data() + orf::kBItemCount)) * rec->ItemBytes(c);

@@ -171,7 +171,9 @@ int KelGetWaveData(int f, int c, int16_t* samples, int max, int32_t tFrom, int32
 int KelGetRealWaveData(int f, int c, float* values, int max, int32_t tFrom, int32_t tTo,
                        int32_t* firstTime, const TKelFilter* filter);
 // The time of the n-th item (or sample) before tFrom, looking back no
-// further than tTo; -1 when there is none or tTo >= tFrom.
+// further than tTo; kKelNoneFound when there is none or tTo >= tFrom. That
+// is kKelNoFile's number: on an open file it means only "none found".
+constexpr int32_t kKelNoneFound = -1;
 int32_t KelPrevNTime(int f, int c, int32_t tFrom, int32_t tTo, uint32_t n, bool asWave,
                      const TKelFilter* filter);
 // The channel header's maxTime; kKelNoChannel for a channel of kind 0.

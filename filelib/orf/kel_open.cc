@@ -1,6 +1,8 @@
 // Opening and closing ORF files: the header checks, the channel checks and
 // preparation, and the in-memory upgrade of files written by older versions.
 #include <cstring>
+
+#include "filelib/corruption.h"
 #include <new>
 #include <vector>
 
@@ -54,7 +56,7 @@ int PrepareChannels(TKelFileRec& rec) {
     uint8_t* ch = rec.ChanHead(c);
     TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
     const int kind = ChanKind(ch);
-    if (kind > kMaxKind) return kKelCorrupt;
+    if (kind > kMaxKind) return KEL_CORRUPT_AS(kKelCorrupt, "kind > kMaxKind");
     if (kind == 0) {
       le::PutU16(ch + kCBlockCount, 0);
       le::PutU16(ch + kCBlockCountHigh, 0);
@@ -66,11 +68,12 @@ int PrepareChannels(TKelFileRec& rec) {
       const int32_t last = ChanLastBlock(ch);
       // A header on disk can only name disk blocks, or none.
       for (int32_t addr : {first, last}) {
-        if (addr != kNoBlock && (addr <= 0 || IsMemRef(addr))) return kKelCorrupt;
+        if (addr != kNoBlock && (addr <= 0 || IsMemRef(addr)))
+          return KEL_CORRUPT_AS(kKelCorrupt, "addr != kNoBlock && (addr <= 0 || IsMemRef(addr))");
       }
-      if (last > rec.fileEnd) return kKelCorrupt;
+      if (last > rec.fileEnd) return KEL_CORRUPT_AS(kKelCorrupt, "last > rec.fileEnd");
       if (first == kNoBlock || last == kNoBlock) {
-        if (ChanBlockCount(ch) > 0) return kKelCorrupt;
+        if (ChanBlockCount(ch) > 0) return KEL_CORRUPT_AS(kKelCorrupt, "ChanBlockCount(ch) > 0");
         le::PutI32(ch + kCMaxTime, -1);
       }
       if (kind == Level) SetFinalLevel(rec, c);
@@ -124,7 +127,7 @@ int UpgradeOldVersion(TKelFileRec& rec) {
       const int kind = ChanKind(ch);
       if (kind != Adc && kind != WaveMark) continue;
       const uint64_t divide = adcTicks * divider[c];
-      if (divide > INT32_MAX) return kKelCorrupt;
+      if (divide > INT32_MAX) return KEL_CORRUPT_AS(kKelCorrupt, "divide > INT32_MAX");
       le::PutI32(ch + kCDivide, static_cast<int32_t>(divide));
       le::PutU16(ch + kCWord138, kind == Adc ? 0 : 1);
     }
@@ -137,9 +140,12 @@ int CheckChannelShapes(const TKelFileRec& rec) {
   for (int c = 0; c < rec.ChanCount(); ++c) {
     const uint8_t* ch = rec.ChanHead(c);
     const int kind = ChanKind(ch);
-    if (HasScale(kind) && ChanDivide(ch) < 1) return kKelCorrupt;
+    if (HasScale(kind) && ChanDivide(ch) < 1)
+      return KEL_CORRUPT_AS(kKelCorrupt, "HasScale(kind) && ChanDivide(ch) < 1");
     // The traces of a waveform marker divide its attached data.
-    if (kind == WaveMark && (ChanTraces(ch) < 1 || ChanTraces(ch) > kMaxTraces)) return kKelCorrupt;
+    if (kind == WaveMark && (ChanTraces(ch) < 1 || ChanTraces(ch) > kMaxTraces))
+      return KEL_CORRUPT_AS(
+          kKelCorrupt, "kind == WaveMark && (ChanTraces(ch) < 1 || ChanTraces(ch) > kMaxTraces)");
   }
   return kKelOk;
 }

@@ -6,6 +6,8 @@
 // most the channel's walk limit of blocks; beyond it the chain is corrupt.
 #include "filelib/orf/kel_read.h"
 
+#include "filelib/corruption.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -71,7 +73,7 @@ TKelFileRec* ChanRecord(int f, int c, int* status) {
 }
 
 platform::Mutex& ChanLock(TKelFileRec& rec, int c) {
-  return rec.chanLocks[static_cast<size_t>(c)].native();
+  return rec.chanLocks[static_cast<size_t>(c)];
 }
 
 // --- Items -----------------------------------------------------------------
@@ -132,7 +134,7 @@ int ReadItemsLocked(TKelFileRec& rec, int c, int max, int32_t tFrom, int32_t tTo
       sink.Put(item, itemBytes, count++);
     }
     if (count >= max || h.end > tTo || !ChainContinues(rt, h.next)) return done(count);
-    if (++visited > rt.walkLimit) return kKelCorrupt;
+    if (++visited > rt.walkLimit) return KEL_CORRUPT_AS(kKelCorrupt, "++visited > rt.walkLimit");
     addr = h.next;
   }
 }
@@ -162,7 +164,9 @@ class CCopySink : public CKelItemSink {
 // Keeps a copy of the one item delivered.
 class CKeepSink : public CKelItemSink {
  public:
-  void Put(const uint8_t* item, uint32_t itemBytes, int) override { item_.assign(item, item + itemBytes); }
+  void Put(const uint8_t* item, uint32_t itemBytes, int) override {
+    item_.assign(item, item + itemBytes);
+  }
   const uint8_t* data() const { return item_.data(); }
 
  private:
@@ -251,7 +255,9 @@ class CWaveConv {
     } else {
       int16_t* o = static_cast<int16_t*>(dst_) + at;
       for (int i = 0; i < n; ++i)
-        o[i] = stepsPerValue_ == 0.0 ? 0 : FloatToSample(le::GetF32(p + 4 * i), offset_, stepsPerValue_);
+        o[i] = stepsPerValue_ == 0.0
+                   ? 0
+                   : FloatToSample(le::GetF32(p + 4 * i), offset_, stepsPerValue_);
     }
   }
 
@@ -290,7 +296,8 @@ int ReadWaveBlocksLocked(TKelFileRec& rec, int c, CWaveConv& conv, int max, int3
   for (;;) {
     int last = h.itemCount - 1;
     if (h.end >= tTo)
-      last = static_cast<int>(std::min<int64_t>(last, (static_cast<int64_t>(tTo) - h.start) / divide));
+      last =
+          static_cast<int>(std::min<int64_t>(last, (static_cast<int64_t>(tTo) - h.start) / divide));
     if (last >= idx) {
       const int n = std::min(last - idx + 1, max - count);
       const uint8_t* p = ItemAt(rt.block, itemBytes, idx);
@@ -302,7 +309,7 @@ int ReadWaveBlocksLocked(TKelFileRec& rec, int c, CWaveConv& conv, int max, int3
       count += n;
     }
     if (h.end >= tTo || count >= max || !ChainContinues(rt, h.next)) return count;
-    if (++visited > rt.walkLimit) return kKelCorrupt;
+    if (++visited > rt.walkLimit) return KEL_CORRUPT_AS(kKelCorrupt, "++visited > rt.walkLimit");
     const int64_t expected = static_cast<int64_t>(h.end) + divide;
     st = ReadBlockLocked(rec, c, h.next, true);
     if (st != kKelOk) return st;
@@ -332,7 +339,8 @@ int ReadWaveMarksLocked(TKelFileRec& rec, int c, CWaveConv& conv, int max, int32
   int64_t t = tFrom;
   while (t <= tTo && count < max) {
     const int64_t from = std::max<int64_t>(t - (points - 1) * divide, 0);
-    const int r = ReadItemsLocked(rec, c, 1, static_cast<int32_t>(from), tTo, nullptr, filter, marker);
+    const int r =
+        ReadItemsLocked(rec, c, 1, static_cast<int32_t>(from), tTo, nullptr, filter, marker);
     if (r < 0) return r;
     if (r == 0) break;
     const int64_t m = le::GetI32(marker.data());
@@ -347,8 +355,8 @@ int ReadWaveMarksLocked(TKelFileRec& rec, int c, CWaveConv& conv, int max, int32
     const int64_t last = std::min(points - 1, (static_cast<int64_t>(tTo) - m) / divide);
     if (last < j) break;
     const int n = static_cast<int>(std::min<int64_t>(last - j + 1, max - count));
-    conv.Samples16(marker.data() + 8 + 2 * (j * traces + column), n, 2 * static_cast<size_t>(traces),
-                   count);
+    conv.Samples16(marker.data() + 8 + 2 * (j * traces + column), n,
+                   2 * static_cast<size_t>(traces), count);
     count += n;
     t = at + n * divide;
     expected = t;
@@ -370,7 +378,8 @@ int ReadWave(int f, int c, TWaveOut out, void* dst, int max, int32_t tFrom, int3
   KelChanInfo(f, c, &info);
   CWaveConv conv(out, dst, info.scale, info.offset);
   platform::LockGuard guard(ChanLock(*rec, c));
-  if (kind == WaveMark) return ReadWaveMarksLocked(*rec, c, conv, max, tFrom, tTo, firstTime, filter);
+  if (kind == WaveMark)
+    return ReadWaveMarksLocked(*rec, c, conv, max, tFrom, tTo, firstTime, filter);
   return ReadWaveBlocksLocked(*rec, c, conv, max, tFrom, tTo, firstTime);
 }
 
@@ -385,7 +394,7 @@ int32_t PrevWaveMarkLocked(TKelFileRec& rec, int c, int32_t addr, int32_t tFrom,
   const int64_t divide = orf::ChanDivide(ch);
   const uint32_t itemBytes = rec.ItemBytes(c);
   TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
-  if (points == 0) return -1;
+  if (points == 0) return kKelNoneFound;
   uint32_t visited = 0;
   for (;;) {
     const int st = ReadBlockLocked(rec, c, addr);
@@ -393,22 +402,22 @@ int32_t PrevWaveMarkLocked(TKelFileRec& rec, int c, int32_t addr, int32_t tFrom,
     const uint8_t* block = rt.block;
     const TKelBlockHead h = BufferHead(rt);
     // The block's last marker, and every earlier one, ends before tTo.
-    if (h.itemCount > 0 && h.end + (points - 1) * divide < tTo) return -1;
+    if (h.itemCount > 0 && h.end + (points - 1) * divide < tTo) return kKelNoneFound;
     for (int i = CountBefore(block, itemBytes, h.itemCount, tFrom) - 1; i >= 0; --i) {
       const uint8_t* item = ItemAt(block, itemBytes, i);
       if (filter && !KelFilterPass(*filter, item + 4)) continue;
       const int64_t m = le::GetI32(item);
       // Earlier markers end earlier still: nothing reaches tTo.
-      if (m + (points - 1) * divide < tTo) return -1;
+      if (m + (points - 1) * divide < tTo) return kKelNoneFound;
       const int64_t j0 = m >= tTo ? 0 : CeilDiv(static_cast<int64_t>(tTo) - m, divide);
       const int64_t jl = std::min(points - 1, CeilDiv(static_cast<int64_t>(tFrom) - m, divide) - 1);
-      if (jl < j0) return -1;
+      if (jl < j0) return kKelNoneFound;
       const int64_t counted = jl - j0 + 1;
       const int64_t j = counted <= n ? j0 : jl - n + 1;
       return static_cast<int32_t>(m + j * divide);
     }
-    if (!orf::IsUsable(h.prev)) return -1;
-    if (++visited > rt.walkLimit) return kKelCorrupt;
+    if (!orf::IsUsable(h.prev)) return kKelNoneFound;
+    if (++visited > rt.walkLimit) return KEL_CORRUPT_AS(kKelCorrupt, "++visited > rt.walkLimit");
     addr = h.prev;
   }
 }
@@ -418,12 +427,12 @@ int32_t PrevNTimeLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo, uin
   const uint8_t* ch = rec.ChanHead(c);
   const int kind = orf::ChanKind(ch);
   TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
-  if (tFrom <= 0) return -1;  // nothing lies before time 0
+  if (tFrom <= 0) return kKelNoneFound;  // nothing lies before time 0
 
   // Start at the block holding tFrom - 1, or beyond the data at the last.
   int32_t addr = FindBlockLocked(rec, c, tFrom - 1, kMaxTime32);
   if (IsFailure(addr)) return addr;
-  if (addr == 0 && (addr = NewestBlockLocked(rec, c)) == 0) return -1;
+  if (addr == 0 && (addr = NewestBlockLocked(rec, c)) == 0) return kKelNoneFound;
   if (kind == WaveMark && asWave) return PrevWaveMarkLocked(rec, c, addr, tFrom, tTo, n, filter);
 
   const bool wave = orf::IsWaveKind(kind);
@@ -431,7 +440,7 @@ int32_t PrevNTimeLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo, uin
   const int64_t divide = orf::ChanDivide(ch);
   const uint32_t itemBytes = rec.ItemBytes(c);
   uint32_t remaining = n;
-  int32_t result = -1;
+  int32_t result = kKelNoneFound;
   bool counted = false;
   int64_t laterStart = 0;  // start of the last block that counted
   uint32_t visited = 0;
@@ -446,10 +455,12 @@ int32_t PrevNTimeLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo, uin
       auto timeOf = [&](int i) -> int32_t {
         return wave ? static_cast<int32_t>(h.start + i * divide) : ItemTime(block, itemBytes, i);
       };
-      const int endIdx = wave ? SamplesBefore(h.start, h.itemCount, static_cast<int32_t>(divide), tFrom)
-                              : CountBefore(block, itemBytes, h.itemCount, tFrom);
-      const int startIdx = wave ? SamplesBefore(h.start, h.itemCount, static_cast<int32_t>(divide), tTo)
-                                : CountBefore(block, itemBytes, h.itemCount, tTo);
+      const int endIdx =
+          wave ? SamplesBefore(h.start, h.itemCount, static_cast<int32_t>(divide), tFrom)
+               : CountBefore(block, itemBytes, h.itemCount, tFrom);
+      const int startIdx =
+          wave ? SamplesBefore(h.start, h.itemCount, static_cast<int32_t>(divide), tTo)
+               : CountBefore(block, itemBytes, h.itemCount, tTo);
       uint32_t avail = 0;
       int earliest = -1;
       if (filtered) {
@@ -470,10 +481,10 @@ int32_t PrevNTimeLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo, uin
         laterStart = h.start;
       }
       // The count fell short in a block that reaches back before tTo.
-      if (h.start < tTo) return wave ? result : -1;
+      if (h.start < tTo) return wave ? result : kKelNoneFound;
     }
     if (!orf::IsUsable(h.prev)) return result;
-    if (++visited > rt.walkLimit) return kKelCorrupt;
+    if (++visited > rt.walkLimit) return KEL_CORRUPT_AS(kKelCorrupt, "++visited > rt.walkLimit");
     addr = h.prev;
   }
 }
@@ -481,7 +492,9 @@ int32_t PrevNTimeLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo, uin
 }  // namespace
 
 bool KelFilterPass(const TKelFilter& filter, const uint8_t* code) {
-  auto in = [&](int layer, uint8_t v) { return ((filter.layers[layer][v >> 3] >> (v & 7)) & 1) != 0; };
+  auto in = [&](int layer, uint8_t v) {
+    return ((filter.layers[layer][v >> 3] >> (v & 7)) & 1) != 0;
+  };
   if (filter.mode & kKelFilterAnyCode) {
     if (in(0, code[0])) return true;
     for (int l = 1; l < 4; ++l)
@@ -552,7 +565,7 @@ int32_t KelPrevNTime(int f, int c, int32_t tFrom, int32_t tTo, uint32_t n, bool 
   const uint8_t* ch = rec->ChanHead(c);
   const int kind = orf::ChanKind(ch);
   if (kind == 0) return kKelChanOff;
-  if (tTo >= tFrom || n == 0) return -1;
+  if (tTo >= tFrom || n == 0) return kKelNoneFound;
   if (kind == WaveMark && asWave && orf::ChanTraces(ch) > 1) return kKelBadArg;
   platform::LockGuard guard(ChanLock(*rec, c));
   return PrevNTimeLocked(*rec, c, tFrom, tTo, n, asWave, filter);

@@ -50,7 +50,7 @@ void MarkMemItems(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo, bool save
 namespace {
 
 platform::Mutex& ChanLock(TKelFileRec& rec, int c) {
-  return rec.chanLocks[static_cast<size_t>(c)].native();
+  return rec.chanLocks[static_cast<size_t>(c)];
 }
 
 // The flag in force at t once the pending switches up to t have passed.

@@ -9,7 +9,11 @@ namespace vslk64 {
 
 constexpr int kKelOk = 0;
 constexpr int kKelNoFile = -1;        // no such file, or the file number is not open
+// -4 and -6: file-level failures the status convention reserves. This
+// library never returns them; the common mapping still treats them as "no file".
+constexpr int kKelReservedFile4 = -4;
 constexpr int kKelNoLinks = -5;       // data reads need the successor links (linksComplete)
+constexpr int kKelReservedFile6 = -6;
 constexpr int kKelNoMemory = -8;
 constexpr int kKelNoChannel = -9;     // no such channel, or its kind does not allow the operation
 constexpr int kKelChanUsed = -10;

@@ -9,6 +9,8 @@
 // on along the chain while each block starts one divide after the last.
 #include <algorithm>
 
+#include "filelib/corruption.h"
+
 #include "filelib/orf/kel_block.h"
 #include "filelib/orf/kel_file_rec.h"
 #include "filelib/orf/kel_read.h"
@@ -49,7 +51,7 @@ int NextStretch(TKelFileRec& rec, int c, int64_t from, int64_t* first, int64_t* 
     if (h.end >= kMaxTime32) last = std::min<int64_t>(last, (kMaxTime32 - h.start) / divide);
     if (last >= idx) *count += last - idx + 1;
     if (h.end >= kMaxTime32 || !ChainContinues(rt, h.next)) return kKelOk;
-    if (++visited > rt.walkLimit) return kKelCorrupt;
+    if (++visited > rt.walkLimit) return KEL_CORRUPT_AS(kKelCorrupt, "++visited > rt.walkLimit");
     const int64_t expected = static_cast<int64_t>(h.end) + divide;
     st = ReadHead(rec, c, h.next, &h);
     if (st != kKelOk) return st;
@@ -68,7 +70,7 @@ int KelGetWaveRuns(int f, int c, int32_t tFrom, CKelRunSink& sink) {
   const int kind = orf::ChanKind(rec->ChanHead(c));
   if (kind == 0) return kKelChanOff;
   if (!orf::IsWaveKind(kind)) return kKelNoChannel;
-  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)].native());
+  platform::LockGuard guard(rec->chanLocks[static_cast<size_t>(c)]);
   if (rec->chans[static_cast<size_t>(c)].memUsed > 0) return kKelWalkByReads;
   const int64_t divide = orf::ChanDivide(rec->ChanHead(c));
   int64_t from = std::max<int32_t>(tFrom, 0);

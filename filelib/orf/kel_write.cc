@@ -4,6 +4,8 @@
 // stored marker. See kel_write.h for the rules that keep chains complete.
 #include "filelib/orf/kel_write.h"
 
+#include "filelib/corruption.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -23,7 +25,7 @@ int KelWriteAt(TKelFileRec& rec, const void* buf, uint32_t n, int64_t pos) {
   if (pos >= orf::kPosLimit || pos + static_cast<int64_t>(n) - 1 >= orf::kPosLimit)
     return kKelOutOfRange;
   if (!rec.handle) return kKelNoFile;
-  platform::LockGuard guard(rec.fileLock.native());
+  platform::LockGuard guard(rec.fileLock);
   if (platform::WriteFully(*rec.handle, buf, n, pos) != platform::TransferResult::kOk)
     return kKelWrite;
   rec.fileBytes = std::max(rec.fileBytes, pos + static_cast<int64_t>(n));
@@ -79,7 +81,7 @@ void ResetChanWriter(TKelFileRec& rec, int c) {
 namespace {
 
 platform::Mutex& ChanLock(TKelFileRec& rec, int c) {
-  return rec.chanLocks[static_cast<size_t>(c)].native();
+  return rec.chanLocks[static_cast<size_t>(c)];
 }
 
 int32_t MemRef(int slot) { return static_cast<int32_t>(0x80000000u + static_cast<uint32_t>(slot)); }
@@ -162,7 +164,8 @@ bool ReserveNext(TKelFileRec& rec, int c) {
   TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
   if (rt.reservedNext != orf::kNoBlock) return true;
   const uint8_t* ch = rec.ChanHead(c);
-  if (orf::ChanDeletedCount(ch) > 0 || le::GetU16(rec.head + orf::kHLinksComplete) != 1) return false;
+  if (orf::ChanDeletedCount(ch) > 0 || le::GetU16(rec.head + orf::kHLinksComplete) != 1)
+    return false;
   const int64_t end = rec.fileEnd + BlockUnits(rec, orf::ChanBlockBytes(ch));
   if (end > INT32_MAX) return false;
   rt.reservedNext = static_cast<int32_t>(rec.fileEnd);
@@ -312,7 +315,9 @@ class CItemSource {
 class CPackedItems final : public CItemSource {
  public:
   CPackedItems(const uint8_t* items, uint32_t bytes) : items_(items), bytes_(bytes) {}
-  int32_t Time(int i) const override { return le::GetI32(items_ + static_cast<size_t>(i) * bytes_); }
+  int32_t Time(int i) const override {
+    return le::GetI32(items_ + static_cast<size_t>(i) * bytes_);
+  }
   void Copy(uint8_t* dst, int from, int n) const override {
     std::memcpy(dst, items_ + static_cast<size_t>(from) * bytes_, static_cast<size_t>(n) * bytes_);
   }
@@ -377,15 +382,16 @@ int AppendLocked(TKelFileRec& rec, int c, const CItemSource& src, int n) {
   const uint32_t blockBytes = orf::ChanBlockBytes(ch);
   if (perBlock < 1 || blockBytes < orf::kBlockHeadSize ||
       static_cast<uint64_t>(perBlock) * itemBytes > blockBytes - orf::kBlockHeadSize)
-    return kKelCorrupt;
+    return KEL_CORRUPT_AS(kKelCorrupt, "perBlock < 1 || blockBytes < orf::kBlockHeadSize || ...");
   DropReadState(rec, c);
   for (int i = 0; i < n;) {
     const int32_t t = src.Time(i);
     TKelMemBlock* b = rt.memUsed > 0 ? &MemAt(rt, rt.memUsed - 1) : nullptr;
     int count = b ? ItemCount(*b) : 0;
-    const bool fits = b && count < perBlock &&
-                      (!wave || count == 0 ||
-                       static_cast<int64_t>(le::GetI32(b->image.data() + orf::kBEnd)) + divide == t);
+    const bool fits =
+        b && count < perBlock &&
+        (!wave || count == 0 ||
+         static_cast<int64_t>(le::GetI32(b->image.data() + orf::kBEnd)) + divide == t);
     if (!fits) {
       if (rt.memUsed == ring && (st = ReleaseOldest(rec, c, true)) != kKelOk) return st;
       const int slot = (rt.memOldest + rt.memUsed) % ring;
@@ -493,10 +499,13 @@ int FindTarget(TKelFileRec& rec, int c, int32_t t, int32_t tTo, TEditTarget* out
   // held blocks, which must not reach the disk.
   DropReadState(rec, c);
   const uint32_t blockBytes = orf::ChanBlockBytes(rec.ChanHead(c));
-  if (rt.buffer.size() < blockBytes) return kKelCorrupt;
+  if (rt.buffer.size() < blockBytes)
+    return KEL_CORRUPT_AS(kKelCorrupt, "rt.buffer.size() < blockBytes");
   const int st = KelReadAt(rec, rt.buffer.data(), blockBytes, rec.AddrToPos(addr));
   if (st != kKelOk) return st;
-  if (CheckBlockHead(rec, c, DecodeBlockHead(rt.buffer.data())) != kKelOk) return kKelCorrupt;
+  if (CheckBlockHead(rec, c, DecodeBlockHead(rt.buffer.data())) != kKelOk)
+    return KEL_CORRUPT_AS(kKelCorrupt,
+                          "CheckBlockHead(rec, c, DecodeBlockHead(rt.buffer.data())) != kKelOk");
   out->img = rt.buffer.data();
   out->addr = addr;
   return 1;
@@ -535,7 +544,8 @@ int OverwriteLocked(TKelFileRec& rec, int c, const uint8_t* src, size_t sampleBy
     if (h.itemCount == 0 || h.end < t) break;
     if (h.start > t) {
       // A gap: skip the samples before this block.
-      i = static_cast<int>(std::min<int64_t>(total, (static_cast<int64_t>(h.start) - tFrom + divide - 1) / divide));
+      i = static_cast<int>(
+          std::min<int64_t>(total, (static_cast<int64_t>(h.start) - tFrom + divide - 1) / divide));
       continue;
     }
     const int pos = static_cast<int>((t - h.start) / divide);

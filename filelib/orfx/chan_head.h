@@ -30,6 +30,9 @@ namespace vslk64 {
 
 constexpr uint32_t kChanHeadSize = 272;
 
+// TChanHead::flags bit 0: a level channel's level before its first change.
+constexpr uint64_t kChanFlagInitLevel = 1;
+
 struct TChanHead {
   uint64_t rootIndex = 0;
   int64_t lastTime = -1;

@@ -190,12 +190,13 @@ class CKel64Chan {
 
   // Sample conversions with the channel's scale and offset; the caller holds
   // the channel mutex. A 16-bit sample s stands for s * scale / 6553.6 +
-  // offset. ShortsToFloats may convert in place from the upper half of a
-  // float buffer (in at out + k, n <= 2k + 1): each float is written only
-  // after the samples it overlays have been read. FloatsToShorts rounds
+  // offset. ShortsToFloats takes host-order 16-bit samples as bytes and may
+  // convert in place from the upper half of a float buffer (in at out + k,
+  // n <= 2k + 1): each float is written only after the samples it overlays
+  // have been copied aside into a small stack piece. FloatsToShorts rounds
   // halves away from zero and clamps to the 16-bit range (reversed for a
   // negative scale).
-  void ShortsToFloats(float* out, const int16_t* in, uint64_t n) const;
+  void ShortsToFloats(float* out, const void* in, uint64_t n) const;
   void FloatsToShorts(int16_t* out, const float* in, uint64_t n) const;
 
   // --- Writing ----------------------------------------------------------------

@@ -1,42 +1,19 @@
 #include "filelib/orfx/data_block.h"
 
+#include "filelib/corruption.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
+#include "filelib/orfx/block_ticks.h"
 #include "filelib/status.h"
 
 namespace vslk64 {
 
+using namespace block_ticks;
+
 namespace {
-
-constexpr TSTime64 kTimeMax = std::numeric_limits<TSTime64>::max();
-constexpr TSTime64 kTimeMin = std::numeric_limits<TSTime64>::min();
-
-// Tick arithmetic on values read from a file: the results stay inside the
-// 64-bit range instead of overflowing. For the data of a validated block
-// they are exact.
-TSTime64 AddSat(TSTime64 a, TSTime64 b) {
-  if (b > 0 && a > kTimeMax - b) return kTimeMax;
-  if (b < 0 && a < kTimeMin - b) return kTimeMin;
-  return a + b;
-}
-TSTime64 SubSat(TSTime64 a, TSTime64 b) {
-  if (b > 0 && a < kTimeMin + b) return kTimeMin;
-  if (b < 0 && a > kTimeMax + b) return kTimeMax;
-  return a - b;
-}
-// n * d for d >= 1.
-TSTime64 MulSat(uint64_t n, TSTime64 d) {
-  if (n == 0) return 0;
-  if (n > static_cast<uint64_t>(kTimeMax / d)) return kTimeMax;
-  return static_cast<TSTime64>(n) * d;
-}
-// hi - lo for hi >= lo; always representable unsigned.
-uint64_t Span(TSTime64 hi, TSTime64 lo) {
-  return static_cast<uint64_t>(hi) - static_cast<uint64_t>(lo);
-}
-uint64_t CeilDiv(uint64_t x, uint64_t d) { return x / d + (x % d != 0 ? 1 : 0); }
 
 TSTime64 TimeAt(const uint8_t* area, uint32_t i, uint32_t stride) {
   return le::GetI64(area + static_cast<size_t>(i) * stride);
@@ -153,46 +130,10 @@ TSTime64 PrevItems(const uint8_t* area, uint32_t items, uint32_t stride, TReadRa
   return -1;
 }
 
-// Samples are stored little-endian. On a little-endian host a run's samples
-// are already in host order and move with one block copy; elsewhere each is
-// decoded.
-constexpr bool kLittleEndianHost = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
-
-void CopySamples(int16_t* out, const uint8_t* in, uint64_t n) {
-  if (n == 0) return;  // in may be null then
-  if (kLittleEndianHost) {
-    std::memcpy(out, in, n * sizeof *out);
-  } else {
-    for (uint64_t i = 0; i < n; ++i) out[i] = le::GetI16(in + 2 * i);
-  }
-}
-
-void CopySamples(float* out, const uint8_t* in, uint64_t n) {
-  if (n == 0) return;
-  if (kLittleEndianHost) {
-    std::memcpy(out, in, n * sizeof *out);
-  } else {
-    for (uint64_t i = 0; i < n; ++i) out[i] = le::GetF32(in + 4 * i);
-  }
-}
-
-void StoreShorts(uint8_t* dst, const void* in, uint64_t from, uint64_t n) {
-  const int16_t* src = static_cast<const int16_t*>(in) + from;
-  if (kLittleEndianHost) {
-    std::memcpy(dst, src, n * sizeof *src);
-  } else {
-    for (uint64_t i = 0; i < n; ++i) le::PutI16(dst + 2 * i, src[i]);
-  }
-}
-
-void StoreFloats(uint8_t* dst, const void* in, uint64_t from, uint64_t n) {
-  const float* src = static_cast<const float*>(in) + from;
-  if (kLittleEndianHost) {
-    std::memcpy(dst, src, n * sizeof *src);
-  } else {
-    for (uint64_t i = 0; i < n; ++i) le::PutF32(dst + 4 * i, src[i]);
-  }
-}
+// Samples are stored byte-wise: a float read lends the upper half of its
+// float buffer to them (CKel64Chan::ReadWaveF), so no int16_t lvalue may touch
+// that storage.
+void StoreSample(int16_t* out, int16_t v) { std::memcpy(out, &v, sizeof v); }
 
 void PutMarker(TMarker* out, const uint8_t* item) {
   out->time = le::GetI64(item);
@@ -280,7 +221,9 @@ int CDataBlock::Validate(uint16_t reuseCount) {
   const TDiskBlockHead head = Head();
   if (head.chan != chan_ || head.chanReuse != reuseCount || ParentLevel(head.parentRef) != 0 ||
       head.items > MaxItems()) {
-    return kErrCorrupt;
+    return KEL_CORRUPT(
+        "head.chan != chan_ || head.chanReuse != reuseCount || ParentLevel(head.parentRef) != 0 || "
+        "...");
   }
   return kOk;
 }
@@ -428,7 +371,7 @@ int CExtMarkBlock::ReadWaveS(int16_t*& out, TReadRange& range, TSTime64* tFirst,
   // The shape must describe records that fit this block's item size.
   if (points == 0 || traces == 0 || divide < 1 ||
       kMinExtMarkBytes + points * traces * 2 > itemSize_) {
-    return kErrCorrupt;
+    return KEL_CORRUPT("points == 0 || traces == 0 || divide < 1 || ...");
   }
 
   const uint8_t* area = bytes_ + kItemAreaAt;
@@ -495,7 +438,7 @@ int CExtMarkBlock::ReadWaveS(int16_t*& out, TReadRange& range, TSTime64* tFirst,
     const uint64_t m = std::min(n, range.nMax);
     const uint8_t* samples = record + kMinExtMarkBytes;
     for (uint64_t p = 0; p < m; ++p) {
-      out[p] = le::GetI16(samples + 2 * ((k0 + p) * traces + trace));
+      StoreSample(out + p, le::GetI16(samples + 2 * ((k0 + p) * traces + trace)));
     }
     out += m;
     total += m;
@@ -558,317 +501,6 @@ TSTime64 CExtMarkBlock::PrevNWaveTime(TReadRange& range, const CMarkFilter* filt
 }
 
 // ---------------------------------------------------------------------------
-// CWaveBlock
-
-CWaveBlock::CWaveBlock(uint16_t chan, TSTime64 divide, uint32_t sampleBytes)
-    : CDataBlock(chan), divide_(divide < 1 ? 1 : divide), sampleBytes_(sampleBytes) {}
-
-bool CWaveBlock::RunAt(uint32_t at, TRun* run) const {
-  if (at < kItemAreaAt || at > kDataBlockSize - kRunHeadBytes) return false;
-  const uint32_t count = le::GetU32(bytes_ + at + kRunCountAt);
-  if (count == 0) return false;
-  const uint64_t sampleBytes = static_cast<uint64_t>(count) * sampleBytes_;
-  const uint64_t room = kDataBlockSize - kRunHeadBytes - at;
-  if (sampleBytes > room) return false;
-  run->at = at;
-  run->start = le::GetI64(bytes_ + at + kRunStartAt);
-  run->count = count;
-  // The room left is a multiple of 8, so the rounded end stays inside.
-  run->next = static_cast<uint32_t>(at + kRunHeadBytes + ((sampleBytes + 7) & ~uint64_t{7}));
-  return true;
-}
-
-bool CWaveBlock::LastRun(TRun* run) const {
-  if (Items() == 0) return false;
-  if (lastRun_ != kNoRun && RunAt(lastRun_, run)) return true;
-  TRun walk;
-  uint32_t at = kItemAreaAt;
-  bool found = false;
-  for (uint32_t i = 0; i < Items() && RunAt(at, &walk); ++i) {
-    *run = walk;
-    found = true;
-    at = walk.next;
-  }
-  if (found) lastRun_ = run->at;
-  return found;
-}
-
-TSTime64 CWaveBlock::SampleTime(const TRun& run, uint64_t i) const {
-  return AddSat(run.start, MulSat(i, divide_));
-}
-
-TSTime64 CWaveBlock::EndTime() const {
-  TRun run;
-  return LastRun(&run) ? SampleTime(run, run.count - 1) : -1;
-}
-
-int CWaveBlock::Validate(uint16_t reuseCount) {
-  int rc = CDataBlock::Validate(reuseCount);
-  if (rc < 0) return rc;
-  lastRun_ = kNoRun;
-  TRun run;
-  uint32_t at = kItemAreaAt;
-  TSTime64 prevLast = kTimeMin;
-  for (uint32_t i = 0; i < Items(); ++i) {
-    if (!RunAt(at, &run)) return kErrCorrupt;
-    // Every sample time of the run, and the time one past its last sample,
-    // must be a tick time; runs follow one another in time.
-    if (run.count > static_cast<uint64_t>(kTimeMax / divide_)) return kErrCorrupt;
-    const TSTime64 span = static_cast<TSTime64>(run.count) * divide_;
-    if (run.start > kTimeMax - span) return kErrCorrupt;
-    if (i > 0 && run.start <= prevLast) return kErrCorrupt;
-    prevLast = run.start + span - divide_;
-    lastRun_ = at;
-    at = run.next;
-  }
-  return kOk;
-}
-
-uint64_t CWaveBlock::PlanRead(TReadRange& range, TSTime64* tFirst, const uint8_t** samples) {
-  const uint32_t items = Items();
-  if (items == 0) {
-    range.Close();
-    return 0;
-  }
-  if (!range.IsOpen()) return 0;
-
-  // The first run whose last sample is at or after tFrom.
-  TRun run;
-  uint32_t at = kItemAreaAt;
-  uint32_t idx = 0;
-  for (;; ++idx) {
-    if (idx == items || !RunAt(at, &run)) {
-      range.Close();
-      return 0;
-    }
-    if (run.start >= range.tUpto) {
-      range.Close();
-      return 0;
-    }
-    if (SampleTime(run, run.count - 1) >= range.tFrom) break;
-    at = run.next;
-  }
-
-  // Offset of tFrom into the run. After the first delivery a read must
-  // continue exactly at tFrom: a later start or a misaligned time is a gap.
-  uint64_t offset = 0;
-  if (range.tFrom < run.start) {
-    if (!range.First()) {
-      range.nMax = 0;
-      range.Close();
-      return 0;
-    }
-  } else {
-    offset = Span(range.tFrom, run.start);
-    if (!range.First() && offset % static_cast<uint64_t>(divide_) != 0) {
-      range.nMax = 0;
-      range.Close();
-      return 0;
-    }
-  }
-  const uint64_t i0 = CeilDiv(offset, divide_);
-  uint64_t i1 = run.count;
-  if (SampleTime(run, run.count - 1) >= range.tUpto) {
-    i1 = CeilDiv(Span(range.tUpto, run.start), divide_);  // samples before tUpto
-  }
-  const uint64_t n = std::min(i1 > i0 ? i1 - i0 : 0, range.nMax);
-  range.nMax -= n;
-  if (range.First()) {
-    range.ClearFirst();
-    if (tFirst != nullptr) *tFirst = SampleTime(run, i0);
-  }
-  range.tFrom = SampleTime(run, i0 + n);
-  // The next run of this block cannot continue this one.
-  if (i0 + n == run.count && idx + 1 < items) {
-    range.nMax = 0;
-    range.Close();
-  }
-  *samples = bytes_ + run.at + kRunHeadBytes + i0 * sampleBytes_;
-  return n;
-}
-
-// Steps back over up to nMax contiguous samples before tUpto.
-TSTime64 CWaveBlock::PrevNTime(TReadRange& range, const CMarkFilter*) {
-  if (range.nMax == 0) return -1;
-  const uint32_t items = Items();
-  TRun run;
-  if (items == 0 || !RunAt(kItemAreaAt, &run) || run.start >= range.tUpto) return -1;
-
-  // The run r holding the last samples before tUpto, and c, how many of its
-  // samples lie before tUpto.
-  TRun r = run;
-  uint32_t rIdx = 0;
-  uint64_t c = run.count;
-  for (uint32_t idx = 0;;) {
-    if (SampleTime(run, run.count) >= range.tUpto) {
-      r = run;
-      rIdx = idx;
-      c = (Span(range.tUpto, run.start) - 1) / static_cast<uint64_t>(divide_) + 1;
-      break;
-    }
-    r = run;
-    rIdx = idx;
-    c = run.count;
-    if (++idx == items || !RunAt(run.next, &run) || run.start >= range.tUpto) break;
-  }
-
-  // Continuing a search, the samples must reach exactly up to tUpto.
-  if (!range.First() && SampleTime(r, c) != range.tUpto) {
-    range.nMax = 0;
-    return range.tUpto;
-  }
-  uint64_t a = 0;
-  if (c >= range.nMax) {
-    a = c - range.nMax;
-    range.nMax = 0;
-  } else if (rIdx != 0) {
-    range.nMax = 0;  // a gap lies before r
-  } else {
-    range.nMax -= c;  // the previous block may continue the search
-  }
-  TSTime64 tA = SampleTime(r, a);
-  if (tA < range.tFrom) {
-    range.nMax = 0;
-    // The first sample at or after tFrom, if it lies before tUpto.
-    if (range.tFrom <= SampleTime(r, c - 1)) {
-      tA = SampleTime(r, a + CeilDiv(Span(range.tFrom, tA), divide_));
-    } else {
-      tA = range.First() ? -1 : range.tUpto;
-    }
-  }
-  range.tUpto = tA;
-  range.ClearFirst();
-  return tA;
-}
-
-uint64_t CWaveBlock::TimeRoom(TSTime64 start) const {
-  return Span(kTimeMax, start) / static_cast<uint64_t>(divide_);
-}
-
-uint64_t CWaveBlock::AppendSamples(const void* in, uint64_t n, TSTime64 t, StoreFn store) {
-  TRun run{};
-  uint32_t at = kItemAreaAt;  // head of the run that takes the samples
-  uint64_t count = 0;         // samples it holds now
-  bool newRun = true;
-  if (Items() != 0) {
-    if (!LastRun(&run)) return 0;  // runs we cannot follow: take nothing
-    const uint64_t have = run.count;
-    // The time one past the last sample, exact (in unsigned arithmetic, as
-    // the start may be negative) while the run has time room left.
-    const bool roomLeft = have < TimeRoom(run.start);
-    const uint64_t next = static_cast<uint64_t>(run.start) + have * static_cast<uint64_t>(divide_);
-    if (roomLeft && t == static_cast<TSTime64>(next)) {
-      at = run.at;
-      count = have;
-      newRun = false;
-    } else {
-      // A new run must lie after the stored samples, or the block would no
-      // longer read back as runs in time order.
-      if (t <= SampleTime(run, have - 1)) return 0;
-      at = run.next;
-    }
-  }
-  // Sample slots from the run's present end to the end of the block; a new
-  // run needs its head to fit first.
-  const uint64_t end = static_cast<uint64_t>(at) + kRunHeadBytes + count * sampleBytes_;
-  const uint64_t slots = end < kDataBlockSize ? (kDataBlockSize - end) / sampleBytes_ : 0;
-  const TSTime64 start = newRun ? t : run.start;
-  const uint64_t timeSlots = TimeRoom(start) - count;
-  const uint64_t m = std::min({n, slots, timeSlots});
-  if (m == 0) return 0;
-
-  uint8_t* head = bytes_ + at;
-  if (newRun) {
-    le::PutI64(head + kRunStartAt, t);
-    le::PutU32(head + kRunCountAt, 0);
-    le::PutU32(head + kRunReservedAt, 0);
-    SetItems(Items() + 1);
-    lastRun_ = at;
-  }
-  store(bytes_ + end, in, 0, m);
-  le::PutU32(head + kRunCountAt, static_cast<uint32_t>(count + m));
-  dirty_ = 1;
-  return m;
-}
-
-int CWaveBlock::ChangeSamples(const void* in, uint64_t n, TSTime64 t, uint64_t* first,
-                              StoreFn store) {
-  TRun firstRun;
-  TRun lastRun;
-  if (Items() == 0 || !RunAt(kItemAreaAt, &firstRun) || !LastRun(&lastRun)) return -1;
-  const TSTime64 endTime = SampleTime(lastRun, lastRun.count - 1);
-  if (n == 0) return 0;
-  if (t > endTime) return 0;
-  const uint64_t d = static_cast<uint64_t>(divide_);
-  const TSTime64 tLast = AddSat(t, MulSat(n - 1, divide_));  // saturates only beyond the block
-  if (tLast < firstRun.start) return -1;
-
-  const uint64_t from = t <= firstRun.start ? Span(firstRun.start, t) / d : 0;
-  const uint64_t last = tLast > endTime ? Span(endTime, t) / d : n - 1;
-
-  // A run that starts at the last input time still takes that sample.
-  TRun run = firstRun;
-  for (uint32_t idx = 0; idx < Items() && run.start <= tLast;) {
-    uint64_t j = 0;  // input index
-    uint64_t i = 0;  // run index
-    uint64_t m = 0;
-    if (t < run.start) {
-      j = Span(run.start, t) / d;
-      m = std::min<uint64_t>(n - j, run.count);
-    } else if (t < SampleTime(run, run.count)) {
-      i = Span(t, run.start) / d;
-      m = std::min<uint64_t>(run.count - i, n);
-    }
-    if (m > 0) {
-      store(bytes_ + run.at + kRunHeadBytes + i * sampleBytes_, in, j, m);
-      dirty_ = 1;
-    }
-    if (++idx == Items() || !RunAt(run.next, &run)) break;
-  }
-  if (first != nullptr) *first = from;
-  return static_cast<int>(
-      std::min<uint64_t>(last - from + 1, static_cast<uint64_t>(std::numeric_limits<int>::max())));
-}
-
-int CAdcBlock::AddWaveS(const int16_t*& in, uint64_t n, TSTime64 t) {
-  const uint64_t m = AppendSamples(in, n, t, StoreShorts);
-  in += m;
-  return static_cast<int>(m);
-}
-
-int CAdcBlock::ChangeWaveS(const int16_t* in, uint64_t n, TSTime64 t, uint64_t* first) {
-  return ChangeSamples(in, n, t, first, StoreShorts);
-}
-
-int CRealWaveBlock::AddWaveF(const float*& in, uint64_t n, TSTime64 t) {
-  const uint64_t m = AppendSamples(in, n, t, StoreFloats);
-  in += m;
-  return static_cast<int>(m);
-}
-
-int CRealWaveBlock::ChangeWaveF(const float* in, uint64_t n, TSTime64 t, uint64_t* first) {
-  return ChangeSamples(in, n, t, first, StoreFloats);
-}
-
-int CAdcBlock::ReadWaveS(int16_t*& out, TReadRange& range, TSTime64* tFirst,
-                         const CMarkFilter*) {
-  const uint8_t* samples = nullptr;
-  const uint64_t n = PlanRead(range, tFirst, &samples);
-  CopySamples(out, samples, n);
-  out += n;
-  return static_cast<int>(n);
-}
-
-int CRealWaveBlock::ReadWaveF(float*& out, TReadRange& range, TSTime64* tFirst,
-                              const CMarkFilter*) {
-  const uint8_t* samples = nullptr;
-  const uint64_t n = PlanRead(range, tFirst, &samples);
-  CopySamples(out, samples, n);
-  out += n;
-  return static_cast<int>(n);
-}
-
-// ---------------------------------------------------------------------------
 
 std::unique_ptr<CDataBlock> NewDataBlock(uint16_t chan, const TChanHead& head) {
   switch (head.kind) {
@@ -896,9 +528,11 @@ std::unique_ptr<CDataBlock> NewDataBlock(uint16_t chan, const TChanHead& head) {
 
 int LoadDataBlock(CBlockIo& io, CDataBlock& block, uint64_t pos, uint16_t reuseCount) {
   if (pos != 0 && block.FilePos() == pos && block.ChanReuse() == reuseCount) return kOk;
-  if (!DataBlockPosOk(pos, io.FileSize())) return kErrCorrupt;
+  if (!DataBlockPosOk(pos, io.FileSize()))
+    return KEL_CORRUPT("!DataBlockPosOk(pos, io.FileSize())");
   if (block.IsDirty() && block.FilePos() != 0 && block.Items() != 0) {
-    const int rc = io.WriteRaw(block.Bytes(), kDataBlockSize, static_cast<int64_t>(block.FilePos()));
+    const int rc =
+        io.WriteRaw(block.Bytes(), kDataBlockSize, static_cast<int64_t>(block.FilePos()));
     if (rc < 0) return rc;
     block.SetDirty(false);
   }

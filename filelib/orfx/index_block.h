@@ -23,6 +23,8 @@
 // digits of k, the highest digit choosing the entry in the top block.
 #pragma once
 
+#include "filelib/corruption.h"
+
 #include <cstdint>
 
 #include "filelib/kel64_types.h"
@@ -82,12 +84,15 @@ class TIndexBlock : public TBlockImage<kIndexBlockSize> {
   int Check(uint16_t chan, uint32_t level, uint32_t n, int64_t fileSize) const {
     const uint32_t items = Items();
     if (Chan() != chan || items == 0 || items > kIndexEntries || n == 0 || n > items) {
-      return kErrCorrupt;
+      return KEL_CORRUPT(
+          "Chan() != chan || items == 0 || items > kIndexEntries || n == 0 || n > items");
     }
     const uint32_t unit = level == 1 ? kDataBlockSize : kIndexBlockSize;
     for (uint32_t e = 0; e < n; ++e) {
-      if (e > 0 && EntryTime(e) < EntryTime(e - 1)) return kErrCorrupt;
-      if (!UnitPosOk(EntryPos(e), unit, fileSize)) return kErrCorrupt;
+      if (e > 0 && EntryTime(e) < EntryTime(e - 1))
+        return KEL_CORRUPT("e > 0 && EntryTime(e) < EntryTime(e - 1)");
+      if (!UnitPosOk(EntryPos(e), unit, fileSize))
+        return KEL_CORRUPT("!UnitPosOk(EntryPos(e), unit, fileSize)");
     }
     return kOk;
   }

@@ -1,5 +1,7 @@
 #include "filelib/orfx/index_cursor.h"
 
+#include "filelib/corruption.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -71,17 +73,20 @@ void CIndexCursor::RefreshBlock(const CDataBlock& written) {
 // shape: every data block of the channel is a 64 KiB unit of the file other
 // than block 0, which bounds the block count, and so the level count.
 int CIndexCursor::Prepare(TShape* shape) {
-  if (!EnsureBlock()) return kErrCorrupt;
+  if (!EnsureBlock()) return KEL_CORRUPT("!EnsureBlock()");
   const uint64_t used = head_->blocksUsed;
   const uint64_t alloc = head_->blocksAlloc;
   const uint64_t n = std::max(used, alloc);
   shape->fileSize = io_->FileSize();
   if (shape->fileSize < 0 || n >= static_cast<uint64_t>(shape->fileSize) / kDataBlockSize) {
-    return kErrCorrupt;
+    return KEL_CORRUPT(
+        "shape->fileSize < 0 || n >= static_cast<uint64_t>(shape->fileSize) / kDataBlockSize");
   }
   shape->levels = LevelsFor(n);
-  if (shape->levels == 0 || shape->levels > kMaxLevels) return kErrCorrupt;
-  if (!IndexBlockPosOk(head_->rootIndex, shape->fileSize)) return kErrCorrupt;
+  if (shape->levels == 0 || shape->levels > kMaxLevels)
+    return KEL_CORRUPT("shape->levels == 0 || shape->levels > kMaxLevels");
+  if (!IndexBlockPosOk(head_->rootIndex, shape->fileSize))
+    return KEL_CORRUPT("!IndexBlockPosOk(head_->rootIndex, shape->fileSize)");
 
   if (path_.size() != shape->levels) {
     // The tree grows at the top, so the lower levels held keep their meaning.
@@ -117,7 +122,8 @@ int CIndexCursor::LoadNode(const TShape& shape, uint32_t level, uint64_t pos, ui
   } else if (curBlock_ < 0 || node.filePos != pos) {
     node.filePos = 0;
     checked_[level - 1] = 0;
-    if (!IndexBlockPosOk(pos, shape.fileSize)) return kErrCorrupt;
+    if (!IndexBlockPosOk(pos, shape.fileSize))
+      return KEL_CORRUPT("!IndexBlockPosOk(pos, shape.fileSize)");
     const int rc = io_->ReadRaw(node.block.Bytes(), kIndexBlockSize, static_cast<int64_t>(pos));
     if (rc < 0) return rc;
     node.filePos = pos;
@@ -149,7 +155,7 @@ int CIndexCursor::LoadNode(const TShape& shape, uint32_t level, uint64_t pos, ui
 }
 
 int CIndexCursor::LoadBlock(uint64_t pos) {
-  if (!block_) return kErrCorrupt;
+  if (!block_) return KEL_CORRUPT("!block_");
   // The block class follows the kind (EnsureBlock): kinds 1 and 9 are
   // waveform blocks.
   if (runHeadsOnly_ && (blockKind_ == Adc || blockKind_ == RealWave)) {
@@ -170,7 +176,7 @@ int CIndexCursor::LoadListedBlock(uint32_t e, uint32_t n) {
   if (rc < 0) return rc;
   if (block_->Items() == 0 || block_->FirstTime() < node.EntryTime(e) ||
       (e + 1 < n && block_->EndTime() > node.EntryTime(e + 1))) {
-    return kErrCorrupt;
+    return KEL_CORRUPT("block_->Items() == 0 || block_->FirstTime() < node.EntryTime(e) || ...");
   }
   return kOk;
 }
@@ -219,7 +225,8 @@ int CIndexCursor::GoTo(uint64_t number) {
   TShape shape;
   int rc = Prepare(&shape);
   if (rc < 0) return Fail(rc);
-  if (number / shape.pow[shape.levels] != 0) return Fail(kErrCorrupt);
+  if (number / shape.pow[shape.levels] != 0)
+    return Fail(KEL_CORRUPT("block number beyond the index levels"));
 
   uint64_t pos = head_->rootIndex;
   uint32_t n = 0;
@@ -231,7 +238,7 @@ int CIndexCursor::GoTo(uint64_t number) {
     rc = LoadNode(shape, level, pos, entryNo, nodeIndex, &n);
     if (rc < 0) return Fail(rc);
     // The header counts a block that the index does not list.
-    if (digit >= n) return Fail(kErrCorrupt);
+    if (digit >= n) return Fail(KEL_CORRUPT("index entry beyond the block's items"));
     pos = path_[level - 1].block.EntryPos(digit);
   }
   rc = LoadListedBlock(static_cast<uint32_t>(number % kIndexEntries), n);
@@ -248,7 +255,9 @@ int CIndexCursor::NextBlock() {
   const TSTime64 end = block_->EndTime();
   const int rc = GoTo(static_cast<uint64_t>(curBlock_) + 1);
   if (rc < 0) return rc;
-  return block_->FirstTime() >= end ? kOk : Fail(kErrCorrupt);
+  return block_->FirstTime() >= end
+             ? kOk
+             : Fail(KEL_CORRUPT("next block starts before the previous ends"));
 }
 
 int CIndexCursor::PrevBlock() {
@@ -256,7 +265,9 @@ int CIndexCursor::PrevBlock() {
   const TSTime64 first = block_->FirstTime();
   const int rc = GoTo(static_cast<uint64_t>(curBlock_) - 1);
   if (rc < 0) return rc;
-  return block_->EndTime() <= first ? kOk : Fail(kErrCorrupt);
+  return block_->EndTime() <= first
+             ? kOk
+             : Fail(KEL_CORRUPT("previous block ends after the next starts"));
 }
 
 }  // namespace vslk64

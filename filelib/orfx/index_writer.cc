@@ -1,5 +1,7 @@
 #include "filelib/orfx/index_writer.h"
 
+#include "filelib/corruption.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -17,28 +19,33 @@ CIndexWriter::CIndexWriter(uint16_t chan, TChanHead* head, CBlockIo* io,
 int CIndexWriter::TreeLevels(uint32_t* levels) {
   const uint64_t n = std::max(head_->blocksUsed, head_->blocksAlloc);
   const int64_t fileSize = io_->FileSize();
-  if (fileSize < 0 || n >= static_cast<uint64_t>(fileSize) / kDataBlockSize) return kErrCorrupt;
+  if (fileSize < 0 || n >= static_cast<uint64_t>(fileSize) / kDataBlockSize)
+    return KEL_CORRUPT("fileSize < 0 || n >= static_cast<uint64_t>(fileSize) / kDataBlockSize");
   *levels = CIndexCursor::LevelsFor(n);
-  if (*levels > CIndexCursor::kMaxLevels) return kErrCorrupt;
-  if (*levels > 0 && !IndexBlockPosOk(head_->rootIndex, fileSize)) return kErrCorrupt;
+  if (*levels > CIndexCursor::kMaxLevels) return KEL_CORRUPT("*levels > CIndexCursor::kMaxLevels");
+  if (*levels > 0 && !IndexBlockPosOk(head_->rootIndex, fileSize))
+    return KEL_CORRUPT("*levels > 0 && !IndexBlockPosOk(head_->rootIndex, fileSize)");
   return kOk;
 }
 
 int CIndexWriter::ReadNode(TIndexNode* node, uint64_t pos, uint32_t level, uint32_t entryNo,
                            uint32_t ordered, int64_t fileSize) {
-  if (!IndexBlockPosOk(pos, fileSize)) return kErrCorrupt;
+  if (!IndexBlockPosOk(pos, fileSize)) return KEL_CORRUPT("!IndexBlockPosOk(pos, fileSize)");
   TIndexNode fresh;
   const int rc = io_->ReadRaw(fresh.block.Bytes(), kIndexBlockSize, static_cast<int64_t>(pos));
   if (rc < 0) return rc;
   const TIndexBlock& block = fresh.block;
   const uint32_t items = block.Items();
   if (block.Chan() != chan_ || items == 0 || items > kIndexEntries || ordered > items) {
-    return kErrCorrupt;
+    return KEL_CORRUPT(
+        "block.Chan() != chan_ || items == 0 || items > kIndexEntries || ordered > items");
   }
   const uint32_t unit = level == 1 ? kDataBlockSize : kIndexBlockSize;
   for (uint32_t e = 0; e < items; ++e) {
-    if (!UnitPosOk(block.EntryPos(e), unit, fileSize)) return kErrCorrupt;
-    if (e > 0 && e < ordered && block.EntryTime(e) <= block.EntryTime(e - 1)) return kErrCorrupt;
+    if (!UnitPosOk(block.EntryPos(e), unit, fileSize))
+      return KEL_CORRUPT("!UnitPosOk(block.EntryPos(e), unit, fileSize)");
+    if (e > 0 && e < ordered && block.EntryTime(e) <= block.EntryTime(e - 1))
+      return KEL_CORRUPT("e > 0 && e < ordered && block.EntryTime(e) <= block.EntryTime(e - 1)");
   }
   fresh.block.SetEntryNo(entryNo);
   fresh.filePos = pos;
@@ -50,7 +57,7 @@ int CIndexWriter::WriteIndexLevel(uint32_t level) {
   if (level < 1 || level > path_->size()) return kErrBadArg;
   TIndexNode& node = (*path_)[level - 1];
   if (!node.dirty) return kOk;
-  if (node.filePos == 0) return kErrCorrupt;
+  if (node.filePos == 0) return KEL_CORRUPT("node.filePos == 0");
   const int rc =
       io_->WriteRaw(node.block.Bytes(), kIndexBlockSize, static_cast<int64_t>(node.filePos));
   if (rc < 0) return rc;
@@ -95,10 +102,11 @@ int CIndexWriter::AddToIndex(uint64_t pos, TSTime64 time, uint32_t level) {
 
   TIndexNode& node = path[level - 1];
   const uint32_t items = node.block.Items();
-  if (items > kIndexEntries) return kErrCorrupt;
+  if (items > kIndexEntries) return KEL_CORRUPT("items > kIndexEntries");
   // Checked before a full node is split, so that a refused entry changes
   // nothing in the tree.
-  if (items > 0 && time <= node.block.EntryTime(items - 1)) return kErrCorrupt;
+  if (items > 0 && time <= node.block.EntryTime(items - 1))
+    return KEL_CORRUPT("items > 0 && time <= node.block.EntryTime(items - 1)");
   if (items < kIndexEntries) {
     node.block.SetEntry(items, time, pos);
     node.block.SetItems(items + 1);
@@ -166,7 +174,8 @@ int CIndexWriter::LoadWritePath(bool includeCurrent) {
     // A channel that is not reusing blocks is appended to at its last
     // entry; entries after it would list blocks the header does not count.
     if (cur[level] >= items || (!reuse && !includeCurrent && items != cur[level] + 1u)) {
-      return kErrCorrupt;
+      return KEL_CORRUPT(
+          "cur[level] >= items || (!reuse && !includeCurrent && items != cur[level] + 1u)");
     }
     node.curEntry = cur[level];
     pos = node.block.EntryPos(cur[level]);
@@ -182,11 +191,13 @@ int CIndexWriter::AdvanceWritePath(uint32_t level) {
   TIndexNode& node = path[level - 1];
   if (node.curEntry + 1u < kIndexEntries) {
     // The old tree must still list a block there.
-    if (node.curEntry + 1u >= node.block.Items()) return kErrCorrupt;
+    if (node.curEntry + 1u >= node.block.Items())
+      return KEL_CORRUPT("node.curEntry + 1u >= node.block.Items()");
     ++node.curEntry;
     return kOk;
   }
-  if (level == path.size()) return kErrCorrupt;  // the top block has no sibling
+  if (level == path.size())
+    return KEL_CORRUPT("level == path.size()");  // the top block has no sibling
   int rc = WriteIndexLevel(level);
   if (rc < 0) return rc;
   rc = AdvanceWritePath(level + 1);
@@ -203,16 +214,18 @@ int CIndexWriter::AdvanceWritePath(uint32_t level) {
 
 int64_t CIndexWriter::SetEntryTime(TSTime64 time) {
   std::vector<TIndexNode>& path = *path_;
-  if (path.empty()) return kErrCorrupt;
+  if (path.empty()) return KEL_CORRUPT("path.empty()");
   // A block that starts a node also starts every node above it that it is
   // the first of; the first level where it is not entry 0 is the last to
   // change, and there its time must follow the entry before it.
   size_t stop = 0;
   while (stop + 1 < path.size() && path[stop].curEntry == 0) ++stop;
   const TIndexNode& last = path[stop];
-  if (last.curEntry > 0 && time <= last.block.EntryTime(last.curEntry - 1u)) return kErrCorrupt;
+  if (last.curEntry > 0 && time <= last.block.EntryTime(last.curEntry - 1u))
+    return KEL_CORRUPT("last.curEntry > 0 && time <= last.block.EntryTime(last.curEntry - 1u)");
   const uint64_t pos = path[0].block.EntryPos(path[0].curEntry);
-  if (!DataBlockPosOk(pos, io_->FileSize())) return kErrCorrupt;
+  if (!DataBlockPosOk(pos, io_->FileSize()))
+    return KEL_CORRUPT("!DataBlockPosOk(pos, io_->FileSize())");
   for (size_t k = 0; k <= stop; ++k) {
     TIndexNode& node = path[k];
     if (node.block.EntryTime(node.curEntry) != time) {
@@ -263,7 +276,8 @@ int CIndexWriter::WriteBlock(CDataBlock& block) {
       const TIndexBlock& last = (*path_)[0].block;
       const uint32_t items = last.Items();
       if (items > 0 && items <= kIndexEntries && first <= last.EntryTime(items - 1)) {
-        return kErrCorrupt;
+        return KEL_CORRUPT(
+            "items > 0 && items <= kIndexEntries && first <= last.EntryTime(items - 1)");
       }
     }
     const int64_t at = io_->AllocBlock();
@@ -333,7 +347,7 @@ int CIndexWriter::CheckEntryNumbers() {
   uint32_t levels = 0;
   int rc = TreeLevels(&levels);
   if (rc < 0) return rc;
-  if (levels < 2) return 1;
+  if (levels < 2) return kEntryNumbersNoTree;
 
   // The second level-1 block of the tree says whether its entry numbers
   // were stored: entry 1 of its parent.
@@ -342,18 +356,19 @@ int CIndexWriter::CheckEntryNumbers() {
   uint64_t pos = head_->rootIndex;
   for (uint32_t level = levels; level >= 1; --level) {
     TIndexNode& node = nodes[level - 1];
-    if (!IndexBlockPosOk(pos, fileSize)) return kErrCorrupt;
+    if (!IndexBlockPosOk(pos, fileSize)) return KEL_CORRUPT("!IndexBlockPosOk(pos, fileSize)");
     rc = io_->ReadRaw(node.block.Bytes(), kIndexBlockSize, static_cast<int64_t>(pos));
     if (rc < 0) return rc;
     const uint32_t items = node.block.Items();
-    if (node.block.Chan() != chan_ || items == 0 || items > kIndexEntries) return kErrCorrupt;
+    if (node.block.Chan() != chan_ || items == 0 || items > kIndexEntries)
+      return KEL_CORRUPT("node.block.Chan() != chan_ || items == 0 || items > kIndexEntries");
     node.filePos = pos;
     if (level == 1) break;
     const uint32_t e = level == 2 ? 1 : 0;
-    if (e >= items) return kErrCorrupt;
+    if (e >= items) return KEL_CORRUPT("e >= items");
     pos = node.block.EntryPos(e);
   }
-  if (nodes[0].block.EntryNo() == 1) return 2;
+  if (nodes[0].block.EntryNo() == 1) return kEntryNumbersPresent;
 
   // The walk above left the top node in place; renumber from it down.
   return Renumber(nodes, levels, 0, fileSize);

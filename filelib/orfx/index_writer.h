@@ -41,6 +41,13 @@
 
 namespace vslk64 {
 
+// What CIndexWriter::CheckEntryNumbers found.
+enum : int {
+  kEntryNumbersSet = 0,      // they were missing and are now written
+  kEntryNumbersNoTree = 1,   // fewer than two index levels: nothing to number
+  kEntryNumbersPresent = 2,  // already stored: the file was written with them
+};
+
 class CIndexWriter {
  public:
   // chan: the channel number; head: its header record; io: the file's block
@@ -91,10 +98,11 @@ class CIndexWriter {
   int64_t SetEntryTime(TSTime64 time);
 
   // Older files may lack each index block's entry number in the low byte of
-  // its parentRef; for a file opened for writing this sets them. Returns 1
-  // for a tree of fewer than two levels, 2 when the numbers are already
-  // there (the file's other channels need no check then), 0 after
-  // renumbering, or a negative status. Index blocks that do not belong to
+  // its parentRef; for a file opened for writing this sets them. Returns
+  // kEntryNumbersNoTree for a tree of fewer than two levels,
+  // kEntryNumbersPresent when the numbers are already there (the file's
+  // other channels need no check then), kEntryNumbersSet after renumbering,
+  // or a negative status. Index blocks that do not belong to
   // the tree (wrong owner or parent) are left alone. The cursor is
   // invalidated.
   int CheckEntryNumbers();

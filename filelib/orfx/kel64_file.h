@@ -150,8 +150,8 @@ class TKel64File : public CKel64File, public CBlockIo {
   void Prefetch(uint64_t pos, uint32_t n) override;
 
   // --- For the channel classes ---------------------------------------------
-  // The file's current length from the operating system: -1 with no file,
-  // -5 when it cannot be obtained.
+  // The file's current length from the operating system: kErrNoFile with no
+  // file, kErrRead when it cannot be obtained.
   int64_t FileLength();
   // Transfers of header-space bytes [offset, offset + n). A read beyond the
   // header space is -12; a write grows it as far as 128 continuation blocks

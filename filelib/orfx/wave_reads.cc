@@ -3,6 +3,8 @@
 // block that holds its run heads.
 #include <cstring>
 
+#include "filelib/corruption.h"
+
 #include "filelib/sample_convert.h"
 #include "filelib/orfx/data_block.h"
 #include "filelib/orfx/disk_block_head.h"
@@ -41,7 +43,8 @@ bool CWaveBlock::RunHeadsWithin(uint32_t bytes) const {
 int LoadRunHeads(CBlockIo& io, CWaveBlock& block, uint64_t pos, uint16_t reuseCount,
                  int64_t length) {
   if (pos != 0 && block.FilePos() == pos && block.ChanReuse() == reuseCount) return kOk;
-  if (!DataBlockPosOk(pos, io.FileSize())) return kErrCorrupt;
+  if (!DataBlockPosOk(pos, io.FileSize()))
+    return KEL_CORRUPT("!DataBlockPosOk(pos, io.FileSize())");
   block.ForgetLastRun();
   // A block cut short by the end of the file is read whole, so that it fails
   // as a read of its samples would.

@@ -11,6 +11,8 @@
 // with the last run of a block, the run is the first of the next block and
 // it starts one divide after the stretch's last sample.
 #include "filelib/orfx/channel.h"
+
+#include "filelib/corruption.h"
 #include "filelib/orfx/kel64_file.h"
 #include "filelib/status.h"
 
@@ -95,7 +97,7 @@ int CKel64Chan::ReadWaveRuns(TSTime64 tFrom, CWaveRunSink& sink) {
   if (kind == ChanOff) return kErrNoChannel;
   if (kind != Adc && kind != RealWave) return kErrWrongKind;
   CIndexCursor cursor(chan_, head_, file_, &indexPath_);
-  if (cursor.Block() == nullptr) return kErrCorrupt;
+  if (cursor.Block() == nullptr) return KEL_CORRUPT("cursor.Block() == nullptr");
   cursor.LoadRunHeadsOnly(file_->FileLength());
   const TSTime64 divide = static_cast<const CWaveBlock*>(cursor.Block())->Divide();
   CStretchJoiner joiner(sink, tFrom, divide);

@@ -1,5 +1,5 @@
 // The description records: of the file, of each entity, and by entity type.
-#include "neuroshare/ns_entity_work.h"
+#include "neuroshare/ns_info_records.h"
 
 #include <algorithm>
 #include <cstring>

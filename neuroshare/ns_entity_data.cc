@@ -1,9 +1,10 @@
 // Reading entity data, and the conversions between index and time.
+#include "neuroshare/ns_entity_data.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-#include "neuroshare/ns_entity_work.h"
 #include "neuroshare/ns_index.h"
 #include "neuroshare/ns_item_reads.h"
 #include "neuroshare/ns_read_cache.h"
