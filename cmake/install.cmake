@@ -54,11 +54,13 @@ install(TARGETS nsinfo nsconvert RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COM
 install(TARGETS vslk64 EXPORT vslk64Targets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 
-# The interface, shared types, status codes and marker filter: what a
-# CKel64File user includes. They include one another by sibling name, so they
-# read the same in the source tree and in include/vslk64/.
+# The interface, shared types, status codes, marker filter and the record of
+# where a file was found damaged: what a CKel64File user includes. They
+# include one another by sibling name, so they read the same in the source
+# tree and in include/vslk64/.
 install(FILES ${PROJECT_SOURCE_DIR}/filelib/kel64_file.h ${PROJECT_SOURCE_DIR}/filelib/kel64_types.h
               ${PROJECT_SOURCE_DIR}/filelib/mark_filter.h ${PROJECT_SOURCE_DIR}/filelib/status.h
+              ${PROJECT_SOURCE_DIR}/filelib/corruption.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vslk64 COMPONENT dev)
 install(FILES ${PROJECT_SOURCE_DIR}/neuroshare/ns_api.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nsvslorfx COMPONENT dev)

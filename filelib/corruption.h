@@ -9,7 +9,8 @@
 // message. Recording costs nothing on the paths that succeed.
 #pragma once
 
-#include "filelib/status.h"
+// Included by sibling name, as in include/vslk64/ where it is installed.
+#include "status.h"
 
 namespace vslk64 {
 

@@ -54,6 +54,7 @@ installed_files() {
 bin/nsconvert
 bin/nsinfo
 include/nsvslorfx/ns_api.h
+include/vslk64/corruption.h
 include/vslk64/kel64_file.h
 include/vslk64/kel64_types.h
 include/vslk64/mark_filter.h
