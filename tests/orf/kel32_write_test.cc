@@ -240,9 +240,13 @@ TEST_F(Kel32WriteTest, LatestTimeCodes) {
     TSTime64 t;
     int want;
   } cases[] = {
-      {0, 100, kOk},          {-1, 200, kOk},  // one channel, or all
-      {0, -1, kOk},           {1, 100, kErrNoChannel},  // an unused slot
-      {40, 100, kErrNoChannel}, {0, TSTime64(1) << 31, kErrOutOfRange},
+      {0, 100, kOk},
+      {-1, 200, kOk},  // every channel
+      {0, -1, kOk},
+      {1, 100, kErrNoChannel},  // an unused slot
+      {40, 100, kErrNoChannel},
+      {0, 0x7FFFFFFF, kOk},  // the last tick the format holds
+      {0, TSTime64(1) << 31, kErrOutOfRange},
   };
   for (const auto& c : cases) EXPECT_EQ(file_.LatestTime(c.chan, c.t), c.want) << c.chan << " " << c.t;
   Reopen();
