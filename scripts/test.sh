@@ -19,7 +19,7 @@ elif [ "${1:-}" = "--tsan" ]; then
   export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
   # Every test whose name says it runs calls at once: the readers and writer
   # of one file, property calls beside a writer, and the exports' messages.
-  ctest --test-dir "$here/build-tsan" --output-on-failure -j 2 -R 'Concurren'
+  ctest --test-dir "$here/build-tsan" --output-on-failure -j 2 -R 'Concurren' --no-tests=error
 else
   "$here/scripts/setup.sh" "$here/build"
   ctest --test-dir "$here/build" --output-on-failure -j 2
