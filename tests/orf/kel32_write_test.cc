@@ -220,5 +220,40 @@ TEST_F(Kel32WriteTest, BackwardSearchReachesHeldBlocks) {
   check("committed");
 }
 
+// Every field of the date survives the write and a reopen.
+TEST_F(Kel32WriteTest, TimeDateKeepsEveryField) {
+  const TTimeDate set = {1, 2, 3, 4, 5, 6, 2001};
+  ASSERT_EQ(file_.TimeDate(nullptr, &set), kOk);
+  Reopen();
+  TTimeDate got = {};
+  ASSERT_EQ(file_.TimeDate(&got, nullptr), 1);  // a date is stored
+  EXPECT_EQ(std::memcmp(&got, &set, sizeof got), 0)
+      << int(got.hun) << " " << int(got.sec) << " " << int(got.min) << " " << int(got.hour)
+      << " " << int(got.day) << " " << int(got.mon) << " " << got.year;
+}
+
+// The codes of LatestTime: each refusal says why.
+TEST_F(Kel32WriteTest, LatestTimeCodes) {
+  ASSERT_EQ(file_.SetEventChan(0, 10, EventA, 0), kOk);
+  const struct {
+    int chan;
+    TSTime64 t;
+    int want;
+  } cases[] = {
+      {0, 100, kOk},
+      {-1, 200, kOk},  // every channel
+      {0, -1, kOk},
+      {1, 100, kErrNoChannel},  // an unused slot
+      {40, 100, kErrNoChannel},
+      {0, 0x7FFFFFFF, kOk},  // the last tick the format holds
+      {0, TSTime64(1) << 31, kErrOutOfRange},
+  };
+  for (const auto& c : cases) EXPECT_EQ(file_.LatestTime(c.chan, c.t), c.want) << c.chan << " " << c.t;
+  Reopen();
+  EXPECT_EQ(file_.LatestTime(0, 100), kErrReadOnly);
+  TKel32File closed;
+  EXPECT_EQ(closed.LatestTime(0, 100), kErrNoFile);
+}
+
 }  // namespace
 }  // namespace orf_test

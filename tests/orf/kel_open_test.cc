@@ -76,6 +76,25 @@ TEST_F(OrfFileTest, OldVersionsAreUpgradedInMemoryOnly) {
   EXPECT_EQ(after, bytes);
 }
 
+// Versions 1 and 2 counted a waveform channel's divider per sweep of all
+// waveform channels; waveform markers kept their own.
+TEST_F(OrfFileTest, OldDividersScaleOnlyWaveformChannels) {
+  for (int v : {2, 3}) {
+    SCOPED_TRACE(v);
+    ob::OrfFile file = SmallFile(v);
+    file.chan(2).kind = 1;  // a second waveform channel
+    file.chan(2).divide = 6;
+    file.chan(4).kind = 6;  // a waveform marker channel
+    file.chan(4).divide = 3;
+    const int f = Open(file.Build(), "v" + std::to_string(v) + ".orf");
+    ASSERT_GE(f, 0);
+    EXPECT_EQ(KelChanDivide(f, 1), 4);
+    EXPECT_EQ(KelChanDivide(f, 2), 6);
+    EXPECT_EQ(KelChanDivide(f, 4), 3);
+    Close(f);
+  }
+}
+
 TEST_F(OrfFileTest, VersionFiveKeepsItsMaxTimesAndFixesTheDate) {
   ob::OrfFile file = SmallFile(5);
   file.adcTicks = 4;

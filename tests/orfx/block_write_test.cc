@@ -60,6 +60,18 @@ TEST(ItemAppendTest, FullBlockIsEmptiedBeforeTheNextAppend) {
   EXPECT_EQ(0, std::memcmp(out, times.data() + kMaxEventItems, 5 * sizeof(TSTime64)));
 }
 
+// An append writes the items it counts and not one byte of room beyond.
+TEST(ItemAppendTest, AppendWritesOnlyTheRoomItTakes) {
+  CEventBlock block(kChan);
+  const TSTime64 times[] = {10, 20, 30, 40};
+  const TSTime64* in = times;
+  const uint8_t* slot3 = block.Bytes() + kItemAreaAt + 3 * sizeof(TSTime64);
+  std::vector<uint8_t> before(slot3, slot3 + sizeof(TSTime64));
+  EXPECT_EQ(3, block.AddEvents(in, 3));
+  EXPECT_EQ(3u, block.Items());
+  EXPECT_EQ(before, std::vector<uint8_t>(slot3, slot3 + sizeof(TSTime64)));
+}
+
 TEST(ItemAppendTest, ExtendedMarkersReadBackAsWrittenAndEditInPlace) {
   constexpr uint64_t kSize = 24;
   CExtMarkBlock ext(kChan, kSize);

@@ -1,5 +1,6 @@
 // Helpers for the tests that read channel data through the file interface:
-// channel records of each kind, and opening a built file read-only.
+// channel records of each kind, opening a built or written file, and reading
+// a channel's event times.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -57,6 +58,23 @@ inline std::unique_ptr<CKel64File> OpenBuilt(const ChannelFile& file,
   std::unique_ptr<CKel64File> f = NewKel64File();
   EXPECT_EQ(f->Open(path.c_str(), 1, 0), kOk);
   return f;
+}
+
+// Opens a file in the given mode (1: read-only, 0: for writing).
+inline std::unique_ptr<CKel64File> OpenFile(const std::string& path, int mode) {
+  std::unique_ptr<CKel64File> f = NewKel64File();
+  EXPECT_EQ(f->Open(path.c_str(), mode, 0), kOk);
+  return f;
+}
+
+// The event times of a channel from `from` on; more than `max` is a failure
+// the caller sees as a longer result.
+inline std::vector<TSTime64> ReadEvents(CKel64File& f, uint16_t chan, TSTime64 from, size_t max) {
+  std::vector<TSTime64> out(max + 1);
+  const int n = f.ReadEvents(chan, out.data(), static_cast<int>(out.size()), from, kMaxTime64, nullptr);
+  EXPECT_GE(n, 0);
+  out.resize(n < 0 ? 0 : static_cast<size_t>(n));
+  return out;
 }
 
 }  // namespace chantest

@@ -345,6 +345,7 @@ TEST(ChannelRead, LevelsReportTheirStateWithAndWithoutAChangeInRange) {
     uint64_t flags;
     std::vector<int64_t> times;
     bool level;
+    TSTime64 firstChange = 100;
   } cases[] = {
       {150, 1000, 0, {200, 300, 400, 500, 600}, false},  // first change 200, code 0
       {250, 1000, 0, {300, 400, 500, 600}, true},        // first change 300, code 1
@@ -353,6 +354,7 @@ TEST(ChannelRead, LevelsReportTheirStateWithAndWithoutAChangeInRange) {
       {550, 590, 1, {}, false},                          // 500 in the second block
       {0, 50, 0, {}, true},                              // none before: flags bit 0 clear
       {0, 50, 1, {}, false},
+      {10, 50, 0, {}, false, 0},                         // last before: the change at tick 0
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.from);
@@ -360,7 +362,7 @@ TEST(ChannelRead, LevelsReportTheirStateWithAndWithoutAChangeInRange) {
     ChanFields level = Fields(Level);
     level.flags = c.flags;
     file.AddChannel(0, level,
-                    {orfxtest::MarkerBlock(0, {Mark(100, 1), Mark(200, 0), Mark(300, 1), Mark(400, 0)}),
+                    {orfxtest::MarkerBlock(0, {Mark(c.firstChange, 1), Mark(200, 0), Mark(300, 1), Mark(400, 0)}),
                      orfxtest::MarkerBlock(0, {Mark(500, 1), Mark(600, 0)})});
     TempDir dir;
     auto f = OpenBuilt(file, dir);

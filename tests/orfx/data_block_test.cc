@@ -10,6 +10,7 @@
 #include "filelib/le.h"
 #include "filelib/status.h"
 #include "tests/builder/orfx/orfx_block_builder.h"
+#include "tests/orfx/chan_file_util.h"
 #include "tests/orfx/mem_block_io.h"
 
 namespace vslk64 {
@@ -28,11 +29,7 @@ int Take(CDataBlock& block, const Bytes& image, uint16_t reuse = 0) {
 
 TReadRange Range(TSTime64 from, TSTime64 upto, uint64_t max) { return TReadRange(from, upto, max); }
 
-std::vector<int64_t> Times(int64_t first, int64_t step, int n) {
-  std::vector<int64_t> t;
-  for (int i = 0; i < n; ++i) t.push_back(first + step * i);
-  return t;
-}
+using chantest::Times;
 
 // --- Waveform blocks -----------------------------------------------------------
 

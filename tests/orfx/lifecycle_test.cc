@@ -12,6 +12,7 @@
 #include "filelib/kel64_file.h"
 #include "filelib/status.h"
 #include "platform/host.h"
+#include "tests/orfx/chan_file_util.h"
 #include "tests/support/temp_dir.h"
 
 namespace vslk64 {
@@ -22,20 +23,9 @@ using testing_support::TempDir;
 constexpr int kEventsPerBlock = 65520 / 8;
 constexpr int kMarkersPerBlock = 65520 / 16;
 
-std::vector<TSTime64> Times(TSTime64 first, TSTime64 step, int n) {
-  std::vector<TSTime64> t(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) t[i] = first + step * i;
-  return t;
-}
-
-std::vector<TSTime64> ReadEvents(CKel64File& f, uint16_t chan, TSTime64 from, size_t max) {
-  std::vector<TSTime64> out(max + 1);
-  const int n = f.ReadEvents(chan, out.data(), static_cast<int>(out.size()), from, kMaxTime64,
-                             nullptr);
-  EXPECT_GE(n, 0);
-  out.resize(n < 0 ? 0 : static_cast<size_t>(n));
-  return out;
-}
+using chantest::OpenFile;
+using chantest::ReadEvents;
+using chantest::Times;
 
 std::vector<TSTime64> ReadMarkerTimes(CKel64File& f, uint16_t chan, size_t max) {
   std::vector<TMarker> out(max + 1);
@@ -64,12 +54,6 @@ size_t FileLength(const std::string& path) {
   const uintmax_t length = std::filesystem::file_size(path, error);
   EXPECT_FALSE(error) << path << ": " << error.message();
   return error ? 0 : static_cast<size_t>(length);
-}
-
-std::unique_ptr<CKel64File> OpenFile(const std::string& path, int mode) {
-  std::unique_ptr<CKel64File> f = NewKel64File();
-  EXPECT_EQ(f->Open(path.c_str(), mode, 0), kOk);
-  return f;
 }
 
 // The new data are fewer, and earlier, than the old: any old block read
