@@ -5,7 +5,10 @@
 // Where the toolchain can pick a version by processor at load time, an AVX2
 // one doubles the values converted per instruction. AVX2 alone brings no
 // fused multiply-add, so the product is rounded before the sum as everywhere.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
+// Not under ThreadSanitizer: the loader calls the version picker before the
+// sanitizer's run time is ready, and the instrumented picker crashes.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
+    !defined(__SANITIZE_THREAD__)
 #define VSL_SAMPLE_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define VSL_SAMPLE_CLONES
