@@ -28,6 +28,13 @@ enum TDataKind : uint8_t {
   RealWave = 9,
 };
 
+// Bytes that one point of an extended marker's attached data takes in one
+// trace: a 16-bit sample, an f32 value or a character; 0 for kinds with no
+// attached data. Both formats size their extended-marker items from it.
+constexpr uint32_t AttachedPointBytes(TDataKind kind) {
+  return kind == WaveMark ? 2 : kind == RealMark ? 4 : kind == TextMark ? 1 : 0;
+}
+
 // A time and four code bytes; 16 bytes.
 struct TMarker {
   TSTime64 time;

@@ -114,24 +114,10 @@ int32_t CMarkFilter::Summary() const {
 }
 
 bool CMarkFilter::Match(const uint8_t code[4]) const {
-  const int k = layerCount_;
-  if (mode_ == 0) {
-    for (int l = 0; l < k; ++l) {
-      // Layers beyond the four code bytes of a TMarker have nothing to test.
-      if (l >= 4) break;
-      if (!Accepts(l, code[l])) return false;
-    }
-    return true;
-  }
-  if (mode_ == 1) {
-    if (k < 1) return false;
-    if (Accepts(0, code[0])) return true;
-    for (int l = 1; l < k && l < 4; ++l) {
-      if (code[l] != 0 && Accepts(0, code[l])) return true;
-    }
-    return false;
-  }
-  return false;
+  // Layers beyond the four code bytes of a TMarker have nothing to test; an
+  // unknown mode passes nothing.
+  if (mode_ != 0 && mode_ != 1) return false;
+  return CodesPass(layers_, layerCount_, mode_ == 1, code);
 }
 
 bool CMarkFilter::operator==(const CMarkFilter& other) const {

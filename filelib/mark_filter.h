@@ -15,6 +15,31 @@
 
 namespace vslk64 {
 
+// The code test both formats' filters share. `layers` are 256-bit sets of
+// accepted values, `count` of them take part. Without anyCode every one of
+// the first min(count, 4) code bytes must be in its own layer; with anyCode
+// an item passes when its first code, or any later non-zero one, is in
+// layer 0 (and nothing passes with no layer).
+inline bool CodesPass(const uint8_t (*layers)[32], int count, bool anyCode,
+                      const uint8_t code[4]) {
+  const auto in = [&](int layer, uint8_t v) {
+    return ((layers[layer][v >> 3] >> (v & 7)) & 1) != 0;
+  };
+  const int tested = count < 4 ? count : 4;
+  if (anyCode) {
+    if (count < 1) return false;
+    if (in(0, code[0])) return true;
+    for (int l = 1; l < tested; ++l) {
+      if (code[l] != 0 && in(0, code[l])) return true;
+    }
+    return false;
+  }
+  for (int l = 0; l < tested; ++l) {
+    if (!in(l, code[l])) return false;
+  }
+  return true;
+}
+
 class CMarkFilter {
  public:
   static constexpr int kMaxLayers = 8;

@@ -10,6 +10,12 @@
 
 namespace vslk64 {
 
+// A stored 16-bit sample s of a scaled channel stands for
+// s * scale / kStepsPerUnit + offset: full scale (32768 steps) is five units.
+constexpr double kStepsPerUnit = 6553.6;
+constexpr double kUnitsPerStep = 1.0 / kStepsPerUnit;
+static_assert(kUnitsPerStep == 0.000152587890625, "one step is exactly 5 / 32768 units");
+
 // n little-endian 16-bit samples, packed, from in.
 void ShortsToDoubles(double* out, const uint8_t* in, uint64_t n, double factor, double offset);
 

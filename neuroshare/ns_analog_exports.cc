@@ -36,10 +36,10 @@ ns_RESULT NS_CALL ns_GetAnalogInfo(uint32_t fileId, uint32_t entityId, ns_ANALOG
   return NsLockedCall(kOpGetAnalogInfo, fileId, [&]() -> ns_RESULT {
     TNsRecordWriter<NsAnalogInfoRecord> record(info, size);
     if (!NsCheckBuffer(kOpGetAnalogInfo, info, size, record.kPackedSize)) return ns_LIBERROR;
-    TNsFile* file;
-    TNsEntity* entity;
-    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kAnalog, &file, &entity);
-    if (result == ns_OK) result = NsAnalogInfo(*file, *entity, record);
+    const auto op = [&](TNsFile& file, TNsEntity& entity) {
+      return NsAnalogInfo(file, entity, record);
+    };
+    const ns_RESULT result = NsOnEntity(fileId, entityId, NsEntityClass::kAnalog, op);
     return NsReport(kOpGetAnalogInfo, result, fileId, entityId, size);
   });
 }
@@ -51,12 +51,10 @@ ns_RESULT NS_CALL ns_GetAnalogData(uint32_t fileId, uint32_t entityId, uint32_t 
     // into a small one. A count of 0 is refused as a zero-size area.
     const uint64_t bytes = uint64_t{indexCount} * sizeof(double);
     if (!NsCheckBuffer(kOpGetAnalogData, data, bytes, 0)) return ns_LIBERROR;
-    TNsFile* file;
-    TNsEntity* entity;
-    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kAnalog, &file, &entity);
-    if (result == ns_OK) {
-      result = NsAnalogData(*file, *entity, startIndex, indexCount, contCount, data);
-    }
+    const auto op = [&](TNsFile& file, TNsEntity& entity) {
+      return NsAnalogData(file, entity, startIndex, indexCount, contCount, data);
+    };
+    const ns_RESULT result = NsOnEntity(fileId, entityId, NsEntityClass::kAnalog, op);
     return NsReport(kOpGetAnalogData, result, fileId, entityId, startIndex);
   });
 }
@@ -64,10 +62,10 @@ ns_RESULT NS_CALL ns_GetAnalogData(uint32_t fileId, uint32_t entityId, uint32_t 
 ns_RESULT NS_CALL ns_GetTimeByIndex(uint32_t fileId, uint32_t entityId, uint32_t index,
                                     double* time) {
   return NsLockedCall(kOpGetTimeByIndex, fileId, [&]() -> ns_RESULT {
-    TNsFile* file;
-    TNsEntity* entity;
-    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kAny, &file, &entity);
-    if (result == ns_OK) result = NsTimeByIndex(*file, *entity, index, time);
+    const auto op = [&](TNsFile& file, TNsEntity& entity) {
+      return NsTimeByIndex(file, entity, index, time);
+    };
+    const ns_RESULT result = NsOnEntity(fileId, entityId, NsEntityClass::kAny, op);
     return NsReport(kOpGetTimeByIndex, result, fileId, entityId, index);
   });
 }
@@ -75,10 +73,10 @@ ns_RESULT NS_CALL ns_GetTimeByIndex(uint32_t fileId, uint32_t entityId, uint32_t
 ns_RESULT NS_CALL ns_GetIndexByTime(uint32_t fileId, uint32_t entityId, double time, int32_t flag,
                                     uint32_t* index) {
   return NsLockedCall(kOpGetIndexByTime, fileId, [&]() -> ns_RESULT {
-    TNsFile* file;
-    TNsEntity* entity;
-    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kAny, &file, &entity);
-    if (result == ns_OK) result = NsIndexByTime(*file, *entity, time, flag, index);
+    const auto op = [&](TNsFile& file, TNsEntity& entity) {
+      return NsIndexByTime(file, entity, time, flag, index);
+    };
+    const ns_RESULT result = NsOnEntity(fileId, entityId, NsEntityClass::kAny, op);
     return NsReport(kOpGetIndexByTime, result, fileId, entityId, TimeForMessage(time));
   });
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "filelib/sample_convert.h"
 #include "neuroshare/ns_api.h"
 #include "neuroshare/ns_read_cache.h"
 #include "platform/file.h"
@@ -20,8 +21,6 @@ using vslk64::TSTime64;
 // finite number): the default clock of both formats.
 constexpr double kDefaultSecsPerTick = 1e-6;
 
-// One 16-bit step of a scaled channel is scale / 6553.6.
-constexpr double kStepPerScale = 1.0 / 6553.6;
 
 // Indices are 32-bit: items past the last addressable one are not indexed.
 constexpr uint64_t kMaxItems = UINT32_MAX;
@@ -230,7 +229,7 @@ int BuildEntities(TNsFile& record) {
       double offset = 0.0;
       file.GetChanScale(chan, &scale);
       file.GetChanOffset(chan, &offset);
-      e.resolution = scale * kStepPerScale;
+      e.resolution = scale * vslk64::kUnitsPerStep;
       e.offset = offset;
     }
     e.filter.SetMode(1);  // every value in every layer: all items pass

@@ -14,10 +14,10 @@ ns_RESULT NS_CALL ns_GetEventInfo(uint32_t fileId, uint32_t entityId, ns_EVENTIN
                                   uint32_t size) {
   return NsLockedCall(kOpGetEventInfo, fileId, [&]() -> ns_RESULT {
     if (!NsCheckBuffer(kOpGetEventInfo, info, size, sizeof(ns_EVENTINFO))) return ns_LIBERROR;
-    TNsFile* file;
-    TNsEntity* entity;
-    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kEvent, &file, &entity);
-    if (result == ns_OK) result = NsEventInfo(*file, *entity, info);
+    const auto op = [&](TNsFile& file, TNsEntity& entity) {
+      return NsEventInfo(file, entity, info);
+    };
+    const ns_RESULT result = NsOnEntity(fileId, entityId, NsEntityClass::kEvent, op);
     return NsReport(kOpGetEventInfo, result, fileId, entityId, size);
   });
 }
@@ -30,12 +30,10 @@ ns_RESULT NS_CALL ns_GetEventData(uint32_t fileId, uint32_t entityId, uint32_t i
     if (data != nullptr && dataSize != 0 && !NsCheckBuffer(kOpGetEventData, data, dataSize, 0)) {
       return ns_LIBERROR;
     }
-    TNsFile* file;
-    TNsEntity* entity;
-    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kEvent, &file, &entity);
-    if (result == ns_OK) {
-      result = NsEventData(*file, *entity, index, timeStamp, data, dataSize, dataRetSize);
-    }
+    const auto op = [&](TNsFile& file, TNsEntity& entity) {
+      return NsEventData(file, entity, index, timeStamp, data, dataSize, dataRetSize);
+    };
+    const ns_RESULT result = NsOnEntity(fileId, entityId, NsEntityClass::kEvent, op);
     return NsReport(kOpGetEventData, result, fileId, entityId, index);
   });
 }
@@ -45,10 +43,10 @@ ns_RESULT NS_CALL ns_GetSegmentInfo(uint32_t fileId, uint32_t entityId, ns_SEGME
   return NsLockedCall(kOpGetSegmentInfo, fileId, [&]() -> ns_RESULT {
     TNsRecordWriter<NsSegmentInfoRecord> record(info, size);
     if (!NsCheckBuffer(kOpGetSegmentInfo, info, size, record.kPackedSize)) return ns_LIBERROR;
-    TNsFile* file;
-    TNsEntity* entity;
-    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kSegment, &file, &entity);
-    if (result == ns_OK) result = NsSegmentInfo(*file, *entity, record);
+    const auto op = [&](TNsFile& file, TNsEntity& entity) {
+      return NsSegmentInfo(file, entity, record);
+    };
+    const ns_RESULT result = NsOnEntity(fileId, entityId, NsEntityClass::kSegment, op);
     return NsReport(kOpGetSegmentInfo, result, fileId, entityId, size);
   });
 }
@@ -60,10 +58,10 @@ ns_RESULT NS_CALL ns_GetSegmentSourceInfo(uint32_t fileId, uint32_t entityId, ui
     if (!NsCheckBuffer(kOpGetSegmentSourceInfo, info, size, record.kPackedSize)) {
       return ns_LIBERROR;
     }
-    TNsFile* file;
-    TNsEntity* entity;
-    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kSegment, &file, &entity);
-    if (result == ns_OK) result = NsSegmentSourceInfo(*file, *entity, sourceId, record);
+    const auto op = [&](TNsFile& file, TNsEntity& entity) {
+      return NsSegmentSourceInfo(file, entity, sourceId, record);
+    };
+    const ns_RESULT result = NsOnEntity(fileId, entityId, NsEntityClass::kSegment, op);
     return NsReport(kOpGetSegmentSourceInfo, result, fileId, entityId, sourceId);
   });
 }
@@ -76,13 +74,11 @@ ns_RESULT NS_CALL ns_GetSegmentData(uint32_t fileId, uint32_t entityId, uint32_t
         !NsCheckBuffer(kOpGetSegmentData, data, dataBufferSize, 0)) {
       return ns_LIBERROR;
     }
-    TNsFile* file;
-    TNsEntity* entity;
-    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kSegment, &file, &entity);
-    if (result == ns_OK) {
-      result = NsSegmentData(*file, *entity, index, timeStamp, data, dataBufferSize, sampleCount,
-                             unitId);
-    }
+    const auto op = [&](TNsFile& file, TNsEntity& entity) {
+      return NsSegmentData(file, entity, index, timeStamp, data, dataBufferSize, sampleCount,
+                           unitId);
+    };
+    const ns_RESULT result = NsOnEntity(fileId, entityId, NsEntityClass::kSegment, op);
     return NsReport(kOpGetSegmentData, result, fileId, entityId, index);
   });
 }
@@ -91,10 +87,10 @@ ns_RESULT NS_CALL ns_GetNeuralInfo(uint32_t fileId, uint32_t entityId, ns_NEURAL
                                    uint32_t size) {
   return NsLockedCall(kOpGetNeuralInfo, fileId, [&]() -> ns_RESULT {
     if (!NsCheckBuffer(kOpGetNeuralInfo, info, size, sizeof(ns_NEURALINFO))) return ns_LIBERROR;
-    TNsFile* file;
-    TNsEntity* entity;
-    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kNeural, &file, &entity);
-    if (result == ns_OK) result = NsNeuralInfo(*file, *entity, info);
+    const auto op = [&](TNsFile& file, TNsEntity& entity) {
+      return NsNeuralInfo(file, entity, info);
+    };
+    const ns_RESULT result = NsOnEntity(fileId, entityId, NsEntityClass::kNeural, op);
     return NsReport(kOpGetNeuralInfo, result, fileId, entityId, 0);
   });
 }
@@ -106,10 +102,10 @@ ns_RESULT NS_CALL ns_GetNeuralData(uint32_t fileId, uint32_t entityId, uint32_t 
     // into a small one.
     const uint64_t bytes = uint64_t{indexCount} * sizeof(double);
     if (!NsCheckBuffer(kOpGetNeuralData, data, bytes, 0)) return ns_LIBERROR;
-    TNsFile* file;
-    TNsEntity* entity;
-    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kNeural, &file, &entity);
-    if (result == ns_OK) result = NsNeuralData(*file, *entity, startIndex, indexCount, data);
+    const auto op = [&](TNsFile& file, TNsEntity& entity) {
+      return NsNeuralData(file, entity, startIndex, indexCount, data);
+    };
+    const ns_RESULT result = NsOnEntity(fileId, entityId, NsEntityClass::kNeural, op);
     return NsReport(kOpGetNeuralData, result, fileId, entityId, startIndex);
   });
 }

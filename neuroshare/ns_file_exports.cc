@@ -23,10 +23,10 @@ ns_RESULT NS_CALL ns_GetEntityInfo(uint32_t fileId, uint32_t entityId, ns_ENTITY
                                    uint32_t size) {
   return NsLockedCall(kOpGetEntityInfo, fileId, [&]() -> ns_RESULT {
     if (!NsCheckBuffer(kOpGetEntityInfo, info, size, sizeof(ns_ENTITYINFO))) return ns_LIBERROR;
-    TNsFile* file;
-    TNsEntity* entity;
-    ns_RESULT result = NsLookupEntity(fileId, entityId, NsEntityClass::kAny, &file, &entity);
-    if (result == ns_OK) result = NsEntityInfo(*file, *entity, info);
+    const auto op = [&](TNsFile& file, TNsEntity& entity) {
+      return NsEntityInfo(file, entity, info);
+    };
+    const ns_RESULT result = NsOnEntity(fileId, entityId, NsEntityClass::kAny, op);
     return NsReport(kOpGetEntityInfo, result, fileId, entityId, size);
   });
 }

@@ -39,4 +39,14 @@ TNsEntity* NsFindEntity(TNsFile& file, uint32_t entityId, NsEntityClass cls);
 ns_RESULT NsLookupEntity(uint32_t fileId, uint32_t entityId, NsEntityClass cls, TNsFile** file,
                          TNsEntity** entity);
 
+// NsLookupEntity, then op(file, entity) when it found both; the lookup's
+// failure otherwise.
+template <typename Op>
+ns_RESULT NsOnEntity(uint32_t fileId, uint32_t entityId, NsEntityClass cls, Op op) {
+  TNsFile* file;
+  TNsEntity* entity;
+  const ns_RESULT result = NsLookupEntity(fileId, entityId, cls, &file, &entity);
+  return result == ns_OK ? op(*file, *entity) : result;
+}
+
 }  // namespace nsv

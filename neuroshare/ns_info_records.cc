@@ -28,6 +28,23 @@ double SampleRate(const TNsFile& file, const TNsEntity& entity) {
   return 1.0 / (static_cast<double>(entity.divide) * file.secsPerTick);
 }
 
+// The electrode location and the filter corners and orders, which no
+// recording of either format holds: zeros, the high-pass filter type
+// "unknown". Shared by the analog and segment-source records, which lay the
+// same fields out at their own offsets.
+template <typename R>
+void NoLocationOrFilters(TNsRecordWriter<R>& info) {
+  info.template F64<R::dLocationX>(0.0);
+  info.template F64<R::dLocationY>(0.0);
+  info.template F64<R::dLocationZ>(0.0);
+  info.template F64<R::dLocationUser>(0.0);
+  info.template F64<R::dHighFreqCorner>(0.0);
+  info.template U32<R::dwHighFreqOrder>(0);
+  info.template Text<R::szHighFilterType>(kUnknownFilter);
+  info.template F64<R::dLowFreqCorner>(0.0);
+  info.template U32<R::dwLowFreqOrder>(0);
+}
+
 }  // namespace
 
 ns_RESULT NsFileInfo(const TNsFile& file, TNsRecordWriter<NsFileInfoRecord>& info) {
@@ -115,15 +132,7 @@ ns_RESULT NsSegmentSourceInfo(TNsFile&, TNsEntity& entity, uint32_t sourceId,
   info.F64<R::dMaxVal>(entity.yHigh);
   info.F64<R::dResolution>(entity.resolution);
   info.F64<R::dSubSampleShift>(0.0);
-  info.F64<R::dLocationX>(0.0);
-  info.F64<R::dLocationY>(0.0);
-  info.F64<R::dLocationZ>(0.0);
-  info.F64<R::dLocationUser>(0.0);
-  info.F64<R::dHighFreqCorner>(0.0);
-  info.U32<R::dwHighFreqOrder>(0);
-  info.Text<R::szHighFilterType>(kUnknownFilter);
-  info.F64<R::dLowFreqCorner>(0.0);
-  info.U32<R::dwLowFreqOrder>(0);
+  NoLocationOrFilters(info);
   info.Text<R::szLowFilterType>(kUnknownFilter);
   info.Text<R::szProbeInfo>(entity.comment, sizeof entity.comment);
   return ns_OK;
@@ -145,15 +154,7 @@ ns_RESULT NsAnalogInfo(TNsFile& file, TNsEntity& entity,
   info.F64<R::dMaxVal>(entity.yHigh);
   info.Text<R::szUnits>(entity.units, sizeof entity.units);
   info.F64<R::dResolution>(entity.resolution);
-  info.F64<R::dLocationX>(0.0);
-  info.F64<R::dLocationY>(0.0);
-  info.F64<R::dLocationZ>(0.0);
-  info.F64<R::dLocationUser>(0.0);
-  info.F64<R::dHighFreqCorner>(0.0);
-  info.U32<R::dwHighFreqOrder>(0);
-  info.Text<R::szHighFilterType>(kUnknownFilter);
-  info.F64<R::dLowFreqCorner>(0.0);
-  info.U32<R::dwLowFreqOrder>(0);
+  NoLocationOrFilters(info);
   info.EmptyText<R::szLowFilterType>();
   info.Text<R::szProbeInfo>(entity.comment, sizeof entity.comment);
   return ns_OK;

@@ -4,6 +4,9 @@
 // read takes a shared lock when it only reads and an exclusive one when it
 // writes; an open that shares nothing takes an exclusive lock. A conflicting
 // lock makes the open fail, as a sharing violation would.
+//
+// file_win32.cc implements the same seam for the other system, so the two files
+// have the same shape by design: keep them in step.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>

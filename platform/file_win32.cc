@@ -6,6 +6,9 @@
 // (SetFilePointerEx) followed by ReadFile or WriteFile; the formats hold their
 // handle lock across the pair. Paths are taken in the ANSI code page, as the
 // host hands them to the exports.
+//
+// file_posix.cc implements the same seam for the other system, so the two files
+// have the same shape by design: keep them in step.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>

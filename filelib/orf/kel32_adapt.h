@@ -8,11 +8,12 @@
 #include "filelib/kel64_types.h"
 #include "filelib/mark_filter.h"
 #include "filelib/orf/kel_lib.h"
+#include "filelib/orf/orf_format.h"
 
 namespace vslk64 {
 
 constexpr TSTime64 kTime32Limit = TSTime64(1) << 31;  // first time the format cannot hold
-constexpr int32_t kMaxTime32 = 0x7FFFFFFF;
+using orf::kMaxTime32;
 
 // The ORF filter for a common filter; null stays null.
 inline const TKelFilter* ToOrfFilter(const CMarkFilter* filter, TKelFilter* out) {

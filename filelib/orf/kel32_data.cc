@@ -27,6 +27,20 @@ bool ToOrfRange(TSTime64 tFrom, TSTime64 tUpto, int32_t* from, int32_t* to) {
   return true;
 }
 
+// What the three waveform reads share: an open file, a range the format can
+// hold, and the first sample's time passed back when anything was read.
+// read(from, to, &first) is the ORF library's read over [from, to].
+template <class Read>
+int ReadWave32(bool open, int max, TSTime64 tFrom, TSTime64 tUpto, TSTime64* tFirst, Read read) {
+  if (!open) return kErrNoFile;
+  int32_t from, to;
+  if (max < 1 || !ToOrfRange(tFrom, tUpto, &from, &to)) return 0;
+  int32_t first = 0;
+  const int n = read(from, to, &first);
+  if (n > 0 && tFirst != nullptr) *tFirst = first;
+  return Kel32StatusToCommon(n);
+}
+
 // Event times, widened.
 class CTime64Sink : public CKelItemSink {
  public:
@@ -479,39 +493,29 @@ int TKel32File::GetExtMarkInfo(uint16_t chan, uint64_t* rows, uint64_t* cols) {
 
 int TKel32File::ReadWaveF(uint16_t chan, float* data, int max, TSTime64 tFrom, TSTime64 tUpto,
                           TSTime64* tFirst, const CMarkFilter* filter) {
-  if (!IsOpen()) return kErrNoFile;
-  int32_t from, to;
-  if (max < 1 || !ToOrfRange(tFrom, tUpto, &from, &to)) return 0;
   TKelFilter orfFilter;
-  int32_t first = 0;
-  const int n = KelGetRealWaveData(m_file, chan, data, max, from, to, &first,
-                                   ToOrfFilter(filter, &orfFilter));
-  if (n > 0 && tFirst != nullptr) *tFirst = first;
-  return Kel32StatusToCommon(n);
+  const auto read = [&](int32_t from, int32_t to, int32_t* first) {
+    return KelGetRealWaveData(m_file, chan, data, max, from, to, first,
+                              ToOrfFilter(filter, &orfFilter));
+  };
+  return ReadWave32(IsOpen(), max, tFrom, tUpto, tFirst, read);
 }
 
 int TKel32File::ReadWaveS(uint16_t chan, int16_t* data, int max, TSTime64 tFrom, TSTime64 tUpto,
                           TSTime64* tFirst, const CMarkFilter* filter) {
-  if (!IsOpen()) return kErrNoFile;
-  int32_t from, to;
-  if (max < 1 || !ToOrfRange(tFrom, tUpto, &from, &to)) return 0;
   TKelFilter orfFilter;
-  int32_t first = 0;
-  const int n = KelGetWaveData(m_file, chan, data, max, from, to, &first,
-                               ToOrfFilter(filter, &orfFilter));
-  if (n > 0 && tFirst != nullptr) *tFirst = first;
-  return Kel32StatusToCommon(n);
+  const auto read = [&](int32_t from, int32_t to, int32_t* first) {
+    return KelGetWaveData(m_file, chan, data, max, from, to, first, ToOrfFilter(filter, &orfFilter));
+  };
+  return ReadWave32(IsOpen(), max, tFrom, tUpto, tFirst, read);
 }
 
 int TKel32File::ReadWaveD(uint16_t chan, double* data, int max, TSTime64 tFrom, TSTime64 tUpto,
                           TSTime64* tFirst) {
-  if (!IsOpen()) return kErrNoFile;
-  int32_t from, to;
-  if (max < 1 || !ToOrfRange(tFrom, tUpto, &from, &to)) return 0;
-  int32_t first = 0;
-  const int n = KelGetWaveDoubles(m_file, chan, data, max, from, to, &first);
-  if (n > 0 && tFirst != nullptr) *tFirst = first;
-  return Kel32StatusToCommon(n);
+  const auto read = [&](int32_t from, int32_t to, int32_t* first) {
+    return KelGetWaveDoubles(m_file, chan, data, max, from, to, first);
+  };
+  return ReadWave32(IsOpen(), max, tFrom, tUpto, tFirst, read);
 }
 
 namespace {

@@ -363,7 +363,8 @@ int KelSetAdcMarkChan(int f, int c, int phyChan, int32_t divide, uint32_t blockS
   return CreateChannel(f, c, WaveMark, phyChan, blockSize, comment, title, rate, [&](uint8_t* ch) {
     const int st = WaveShape(*rec, ch, divide, scale, offset, units);
     if (st != kKelOk) return st;
-    le::PutU16(ch + kCExtraBytes, static_cast<uint16_t>(points * 2 * traces));
+    const uint32_t attached = points * traces * AttachedPointBytes(WaveMark);
+    le::PutU16(ch + kCExtraBytes, static_cast<uint16_t>(attached));
     le::PutI16(ch + kCPreTrigger, static_cast<int16_t>(preTrigger));
     le::PutU16(ch + kCWord138, static_cast<uint16_t>(traces));
     le::PutF32(ch + kCIdealRate, rate);
@@ -380,7 +381,7 @@ int KelSetRealMarkChan(int f, int c, int phyChan, uint32_t blockSize, const char
     le::PutF32(ch + kCMaxValue, high);
     std::memset(ch + kCUnits, 0, kUnitsBytes);
     WriteCounted(ch + kCUnits, kUnitsBytes - 1, units);
-    le::PutU16(ch + kCExtraBytes, static_cast<uint16_t>(4 * points));
+    le::PutU16(ch + kCExtraBytes, static_cast<uint16_t>(points * AttachedPointBytes(RealMark)));
     return kKelOk;
   });
 }
@@ -392,7 +393,7 @@ int KelSetTextMarkChan(int f, int c, int phyChan, uint32_t blockSize, const char
     std::memset(ch + kCScale, 0, 8);
     std::memset(ch + kCUnits, 0, kUnitsBytes);
     WriteCounted(ch + kCUnits, kUnitsBytes - 1, units);
-    le::PutU16(ch + kCExtraBytes, static_cast<uint16_t>(chars));
+    le::PutU16(ch + kCExtraBytes, static_cast<uint16_t>(chars * AttachedPointBytes(TextMark)));
     return kKelOk;
   });
 }

@@ -50,6 +50,20 @@ TKelFileRec* KelRecord(int f) {
   return rec && rec->inUse.load(std::memory_order_acquire) ? rec : nullptr;
 }
 
+TKelFileRec* KelChanRecord(int f, int c, int* status) {
+  TKelFileRec* rec = KelRecord(f);
+  if (!rec) {
+    *status = kKelNoFile;
+    return nullptr;
+  }
+  if (c < 0 || c >= rec->ChanCount()) {
+    *status = kKelNoChannel;
+    return nullptr;
+  }
+  *status = kKelOk;
+  return rec;
+}
+
 int KelAcquireSlot(TKelFileRec** out) {
   TKelTable& t = Table();
   platform::LockGuard guard(t.lock);

@@ -135,6 +135,9 @@ struct TKelFileRec {
 
 // The record of an open file number, or null when f is not open.
 TKelFileRec* KelRecord(int f);
+// The record of an open file whose channel number c is in range; otherwise
+// null, with *status kKelNoFile or kKelNoChannel (kKelOk on success).
+TKelFileRec* KelChanRecord(int f, int c, int* status);
 
 // Takes the lowest free slot and marks it in use: its file number, or
 // kKelNoSlot. *rec receives the record.

@@ -28,30 +28,26 @@ int ReadCounted(const uint8_t* field, int fieldBytes, char* buf, int max) {
   return n;
 }
 
-TKelFileRec* ChanRecord(int f, int c, int* status) {
-  TKelFileRec* rec = KelRecord(f);
-  if (!rec) {
-    *status = kKelNoFile;
-    return nullptr;
-  }
-  if (c < 0 || c >= rec->ChanCount()) {
-    *status = kKelNoChannel;
-    return nullptr;
-  }
-  *status = kKelOk;
-  return rec;
+// A value of an open file's record, or kKelNoFile.
+template <typename Result, typename Get>
+Result OfRecord(int f, Get get) {
+  const TKelFileRec* rec = KelRecord(f);
+  return rec ? static_cast<Result>(get(*rec)) : static_cast<Result>(kKelNoFile);
+}
+
+// A 16-bit field of an open file's header, or kKelNoFile.
+int HeadU16(int f, int at) {
+  return OfRecord<int>(f, [at](const TKelFileRec& r) { return le::GetU16(r.head + at); });
 }
 
 }  // namespace
 
 int KelFileVersion(int f) {
-  TKelFileRec* rec = KelRecord(f);
-  return rec ? rec->diskVersion : kKelNoFile;
+  return OfRecord<int>(f, [](const TKelFileRec& r) { return r.diskVersion; });
 }
 
 int KelChanCount(int f) {
-  TKelFileRec* rec = KelRecord(f);
-  return rec ? rec->ChanCount() : kKelNoFile;
+  return OfRecord<int>(f, [](const TKelFileRec& r) { return r.ChanCount(); });
 }
 
 int KelChanKind(int f, int c) {
@@ -62,38 +58,29 @@ int KelChanKind(int f, int c) {
 }
 
 double KelGetTimeBase(int f) {
-  TKelFileRec* rec = KelRecord(f);
-  return rec ? le::GetF64(rec->head + orf::kHTimeBase) : kKelNoFile;
+  return OfRecord<double>(f, [](const TKelFileRec& r) {
+    return le::GetF64(r.head + orf::kHTimeBase);
+  });
 }
 
-int KelTickMultiplier(int f) {
-  TKelFileRec* rec = KelRecord(f);
-  return rec ? le::GetU16(rec->head + orf::kHTickMultiplier) : kKelNoFile;
-}
+int KelTickMultiplier(int f) { return HeadU16(f, orf::kHTickMultiplier); }
 
-int KelAdcTicks(int f) {
-  TKelFileRec* rec = KelRecord(f);
-  return rec ? le::GetU16(rec->head + orf::kHAdcTicks) : kKelNoFile;
-}
+int KelAdcTicks(int f) { return HeadU16(f, orf::kHAdcTicks); }
 
 int KelIsReadOnly(int f) {
-  TKelFileRec* rec = KelRecord(f);
-  return rec ? (rec->readOnly ? 1 : 0) : kKelNoFile;
+  return OfRecord<int>(f, [](const TKelFileRec& r) { return r.readOnly ? 1 : 0; });
 }
 
-int KelExtraBytes(int f) {
-  TKelFileRec* rec = KelRecord(f);
-  return rec ? le::GetU16(rec->head + orf::kHExtraBytes) : kKelNoFile;
-}
+int KelExtraBytes(int f) { return HeadU16(f, orf::kHExtraBytes); }
 
 int32_t KelFileMaxTime(int f) {
-  TKelFileRec* rec = KelRecord(f);
-  return rec ? le::GetI32(rec->head + orf::kHMaxTime) : kKelNoFile;
+  return OfRecord<int32_t>(f, [](const TKelFileRec& r) {
+    return le::GetI32(r.head + orf::kHMaxTime);
+  });
 }
 
 int64_t KelFileBytes(int f) {
-  TKelFileRec* rec = KelRecord(f);
-  return rec ? rec->FileEndBytes() : kKelNoFile;
+  return OfRecord<int64_t>(f, [](const TKelFileRec& r) { return r.FileEndBytes(); });
 }
 
 int KelGetFileComment(int f, int n, char* buf, int max) {
@@ -106,21 +93,21 @@ int KelGetFileComment(int f, int n, char* buf, int max) {
 
 int KelGetChanComment(int f, int c, char* buf, int max) {
   int st;
-  TKelFileRec* rec = ChanRecord(f, c, &st);
+  TKelFileRec* rec = KelChanRecord(f, c, &st);
   if (!rec) return st;
   return ReadCounted(rec->ChanHead(c) + orf::kCComment, kChanCommentBytes, buf, max);
 }
 
 int KelGetChanTitle(int f, int c, char* buf, int max) {
   int st;
-  TKelFileRec* rec = ChanRecord(f, c, &st);
+  TKelFileRec* rec = KelChanRecord(f, c, &st);
   if (!rec) return st;
   return ReadCounted(rec->ChanHead(c) + orf::kCTitle, kTitleBytes, buf, max);
 }
 
 int KelGetChanUnits(int f, int c, char* buf, int max) {
   int st;
-  TKelFileRec* rec = ChanRecord(f, c, &st);
+  TKelFileRec* rec = KelChanRecord(f, c, &st);
   if (!rec) return st;
   const int kind = orf::ChanKind(rec->ChanHead(c));
   if (orf::HasScale(kind) || kind == RealMark || kind == TextMark)
@@ -140,6 +127,8 @@ int KelGetExtraData(int f, void* buf, uint32_t bytes, uint32_t offset) {
   return KelReadAt(*rec, buf, bytes, pos);
 }
 
+// Years 1980 to 2100: ORF's range; the 64-bit format allows up to 2200
+// (TimeDateValidity in orfx/file_head.h), and the two stay apart on purpose.
 int KelDateValidity(const uint8_t* d) {
   static const uint8_t kZero[orf::kTimeDateBytes] = {};
   if (std::memcmp(d, kZero, sizeof kZero) == 0) return 0;
@@ -180,7 +169,7 @@ int KelAppId(int f, uint8_t* get, const uint8_t* set) {
 
 int32_t KelChanDivide(int f, int c) {
   int st;
-  TKelFileRec* rec = ChanRecord(f, c, &st);
+  TKelFileRec* rec = KelChanRecord(f, c, &st);
   if (!rec) return st;
   const uint8_t* ch = rec->ChanHead(c);
   return orf::ChanKind(ch) == 0 ? 1 : orf::ChanDivide(ch);
@@ -188,7 +177,7 @@ int32_t KelChanDivide(int f, int c) {
 
 double KelIdealRate(int f, int c, double rate) {
   int st;
-  TKelFileRec* rec = ChanRecord(f, c, &st);
+  TKelFileRec* rec = KelChanRecord(f, c, &st);
   if (!rec) return st;
   uint8_t* ch = rec->ChanHead(c);
   const double old = le::GetF32(ch + orf::kCIdealRate);
@@ -201,7 +190,7 @@ double KelIdealRate(int f, int c, double rate) {
 
 int KelChanInfo(int f, int c, TKelChanInfo* info) {
   int st;
-  TKelFileRec* rec = ChanRecord(f, c, &st);
+  TKelFileRec* rec = KelChanRecord(f, c, &st);
   if (!rec) return st;
   if (info == nullptr) return kKelBadArg;
   const uint8_t* ch = rec->ChanHead(c);
@@ -235,7 +224,7 @@ int KelChanInfo(int f, int c, TKelChanInfo* info) {
 
 int64_t KelChanBytes(int f, int c) {
   int st;
-  TKelFileRec* rec = ChanRecord(f, c, &st);
+  TKelFileRec* rec = KelChanRecord(f, c, &st);
   if (!rec) return st;
   const uint8_t* ch = rec->ChanHead(c);
   uint64_t bytes = static_cast<uint64_t>(orf::ChanBlockCount(ch)) *

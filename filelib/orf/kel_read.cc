@@ -13,9 +13,13 @@
 #include <cstring>
 #include <vector>
 
+#include "filelib/ceil_div.h"
 #include "filelib/kel64_types.h"
 #include "filelib/le.h"
+#include "filelib/mark_filter.h"
+#include "filelib/partition.h"
 #include "filelib/sample_convert.h"
+#include "filelib/sample_copy.h"
 #include "filelib/orf/kel_block.h"
 #include "filelib/orf/kel_file_rec.h"
 
@@ -24,7 +28,7 @@ namespace {
 
 using orf::kBlockHeadSize;
 
-constexpr int32_t kMaxTime32 = 0x7FFFFFFF;
+using orf::kMaxTime32;
 
 const uint8_t* ItemAt(const uint8_t* block, uint32_t itemBytes, int i) {
   return block + kBlockHeadSize + static_cast<size_t>(i) * itemBytes;
@@ -36,40 +40,14 @@ int32_t ItemTime(const uint8_t* block, uint32_t itemBytes, int i) {
 
 // Number of items of a block whose time is before t (the times ascend).
 int CountBefore(const uint8_t* block, uint32_t itemBytes, int count, int64_t t) {
-  int lo = 0, hi = count;
-  while (lo < hi) {
-    const int mid = lo + (hi - lo) / 2;
-    if (ItemTime(block, itemBytes, mid) < t) {
-      lo = mid + 1;
-    } else {
-      hi = mid;
-    }
-  }
-  return lo;
+  return PartitionPoint(0, count, [&](int i) { return ItemTime(block, itemBytes, i) < t; });
 }
 
 // Number of samples of a waveform block (start, count, divide) before t.
 int SamplesBefore(int32_t start, int count, int32_t divide, int64_t t) {
   if (t <= start) return 0;
-  const int64_t n = (t - start + divide - 1) / divide;
+  const int64_t n = CeilDiv(t - start, divide);
   return static_cast<int>(std::min<int64_t>(n, count));
-}
-
-int64_t CeilDiv(int64_t a, int64_t b) { return a <= 0 ? -((-a) / b) : (a + b - 1) / b; }
-
-// Looks up an open file and a channel number in range.
-TKelFileRec* ChanRecord(int f, int c, int* status) {
-  TKelFileRec* rec = KelRecord(f);
-  if (!rec) {
-    *status = kKelNoFile;
-    return nullptr;
-  }
-  if (c < 0 || c >= rec->ChanCount()) {
-    *status = kKelNoChannel;
-    return nullptr;
-  }
-  *status = kKelOk;
-  return rec;
 }
 
 platform::Mutex& ChanLock(TKelFileRec& rec, int c) {
@@ -177,31 +155,15 @@ class CKeepSink : public CKelItemSink {
 
 enum class TWaveOut { kInt16, kFloat, kDouble };
 
+// Rounds half up (floor of x + 0.5) with the factor taken as given: ORF's own
+// rule. The 64-bit format rounds half away from zero and clips at the range's
+// ends first (CKel64Chan::FloatsToShorts); the two stay apart on purpose.
 int16_t FloatToSample(float v, double offset, double factor) {
   const double x = std::floor((static_cast<double>(v) - offset) * factor + 0.5);
   if (std::isnan(x)) return 0;
   if (x <= -32768.0) return -32768;
   if (x >= 32767.0) return 32767;
   return static_cast<int16_t>(x);
-}
-
-// Copies n packed little-endian samples as they are. On a little-endian host
-// the stored bytes are the values' own representation, and one block copy
-// does the work of decoding each sample.
-void CopyPacked(const uint8_t* p, int n, int16_t* o) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  std::memcpy(o, p, static_cast<size_t>(n) * sizeof *o);
-#else
-  for (int i = 0; i < n; ++i) o[i] = le::GetI16(p + 2 * i);
-#endif
-}
-
-void CopyPacked(const uint8_t* p, int n, float* o) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  std::memcpy(o, p, static_cast<size_t>(n) * sizeof *o);
-#else
-  for (int i = 0; i < n; ++i) o[i] = le::GetF32(p + 4 * i);
-#endif
 }
 
 // Converts stored samples into the caller's buffer: 16-bit samples and f32
@@ -211,9 +173,11 @@ class CWaveConv {
  public:
   CWaveConv(TWaveOut out, void* dst, float scale, float offset)
       : out_(out), dst_(dst), offset_(offset) {
-    // value = s x scale / 6553.6 + offset, with the factor in single precision.
-    valuePerStep_ = scale * static_cast<float>(1.0 / 6553.6);
-    stepsPerValue_ = scale == 0.0f ? 0.0 : 6553.6 / scale;
+    // value = s x scale / kStepsPerUnit + offset, with the factor in single
+    // precision: ORF's own rule, which the 64-bit format (double throughout)
+    // does not share.
+    valuePerStep_ = scale * static_cast<float>(kUnitsPerStep);
+    stepsPerValue_ = scale == 0.0f ? 0.0 : kStepsPerUnit / scale;
   }
 
   // n 16-bit samples, `stride` bytes apart, to output positions [at, at + n).
@@ -221,7 +185,7 @@ class CWaveConv {
     if (out_ == TWaveOut::kInt16) {
       int16_t* o = static_cast<int16_t*>(dst_) + at;
       if (stride == 2) {
-        CopyPacked(p, n, o);
+        CopySamples(o, p, static_cast<uint64_t>(n));
       } else {
         for (int i = 0; i < n; ++i) o[i] = le::GetI16(p + i * stride);
       }
@@ -249,7 +213,7 @@ class CWaveConv {
   // n consecutive f32 values.
   void Floats(const uint8_t* p, int n, int at) {
     if (out_ == TWaveOut::kFloat) {
-      CopyPacked(p, n, static_cast<float*>(dst_) + at);
+      CopySamples(static_cast<float*>(dst_) + at, p, static_cast<uint64_t>(n));
     } else if (out_ == TWaveOut::kDouble) {
       FloatsToDoubles(static_cast<double*>(dst_) + at, p, static_cast<uint64_t>(n));
     } else {
@@ -367,7 +331,7 @@ int ReadWaveMarksLocked(TKelFileRec& rec, int c, CWaveConv& conv, int max, int32
 int ReadWave(int f, int c, TWaveOut out, void* dst, int max, int32_t tFrom, int32_t tTo,
              int32_t* firstTime, const TKelFilter* filter) {
   int st;
-  TKelFileRec* rec = ChanRecord(f, c, &st);
+  TKelFileRec* rec = KelChanRecord(f, c, &st);
   if (!rec) return st;
   const int kind = orf::ChanKind(rec->ChanHead(c));
   if (kind == 0) return kKelChanOff;
@@ -492,24 +456,13 @@ int32_t PrevNTimeLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo, uin
 }  // namespace
 
 bool KelFilterPass(const TKelFilter& filter, const uint8_t* code) {
-  auto in = [&](int layer, uint8_t v) {
-    return ((filter.layers[layer][v >> 3] >> (v & 7)) & 1) != 0;
-  };
-  if (filter.mode & kKelFilterAnyCode) {
-    if (in(0, code[0])) return true;
-    for (int l = 1; l < 4; ++l)
-      if (code[l] != 0 && in(0, code[l])) return true;
-    return false;
-  }
-  for (int l = 0; l < 4; ++l)
-    if (!in(l, code[l])) return false;
-  return true;
+  return CodesPass(filter.layers, 4, (filter.mode & kKelFilterAnyCode) != 0, code);
 }
 
 int KelReadItems(int f, int c, TKelItemRead what, int max, int32_t tFrom, int32_t tTo,
                  int* level, const TKelFilter* filter, CKelItemSink& sink) {
   int st;
-  TKelFileRec* rec = ChanRecord(f, c, &st);
+  TKelFileRec* rec = KelChanRecord(f, c, &st);
   if (!rec) return st;
   const int kind = orf::ChanKind(rec->ChanHead(c));
   if (kind == 0) return kKelChanOff;
@@ -560,7 +513,7 @@ int KelGetWaveDoubles(int f, int c, double* values, int max, int32_t tFrom, int3
 int32_t KelPrevNTime(int f, int c, int32_t tFrom, int32_t tTo, uint32_t n, bool asWave,
                      const TKelFilter* filter) {
   int st;
-  TKelFileRec* rec = ChanRecord(f, c, &st);
+  TKelFileRec* rec = KelChanRecord(f, c, &st);
   if (!rec) return st;
   const uint8_t* ch = rec->ChanHead(c);
   const int kind = orf::ChanKind(ch);
@@ -573,7 +526,7 @@ int32_t KelPrevNTime(int f, int c, int32_t tFrom, int32_t tTo, uint32_t n, bool 
 
 int32_t KelChanMaxTime(int f, int c) {
   int st;
-  TKelFileRec* rec = ChanRecord(f, c, &st);
+  TKelFileRec* rec = KelChanRecord(f, c, &st);
   if (!rec) return st;
   const uint8_t* ch = rec->ChanHead(c);
   return orf::ChanKind(ch) == 0 ? kKelNoChannel : orf::ChanMaxTime(ch);
@@ -603,7 +556,7 @@ int KelRecomputeMaxTimes(int f) {
 
 int KelExtMarkInfo(int f, int c, char* units, int* points, int* preTrigger) {
   int st;
-  TKelFileRec* rec = ChanRecord(f, c, &st);
+  TKelFileRec* rec = KelChanRecord(f, c, &st);
   if (!rec) return st;
   const uint8_t* ch = rec->ChanHead(c);
   const int kind = orf::ChanKind(ch);
@@ -612,11 +565,12 @@ int KelExtMarkInfo(int f, int c, char* units, int* points, int* preTrigger) {
   int pre = 0;
   switch (kind) {
     case WaveMark:
-      n = static_cast<int>(extra / (2u * static_cast<uint32_t>(orf::ChanTraces(ch))));
+      n = static_cast<int>(
+          extra / (AttachedPointBytes(WaveMark) * static_cast<uint32_t>(orf::ChanTraces(ch))));
       pre = le::GetI16(ch + orf::kCPreTrigger);
       break;
-    case RealMark: n = static_cast<int>(extra / 4); break;
-    case TextMark: n = static_cast<int>(extra); break;
+    case RealMark: n = static_cast<int>(extra / AttachedPointBytes(RealMark)); break;
+    case TextMark: n = static_cast<int>(extra / AttachedPointBytes(TextMark)); break;
     default: break;
   }
   if (units != nullptr) {

@@ -9,6 +9,7 @@
 // on along the chain while each block starts one divide after the last.
 #include <algorithm>
 
+#include "filelib/ceil_div.h"
 #include "filelib/corruption.h"
 
 #include "filelib/orf/kel_block.h"
@@ -20,7 +21,7 @@
 namespace vslk64 {
 namespace {
 
-constexpr int64_t kMaxTime32 = 0x7FFFFFFF;
+using orf::kMaxTime32;
 
 // The header of block addr, checked as a block read checks it.
 int ReadHead(TKelFileRec& rec, int c, int32_t addr, TKelBlockHead* h) {
@@ -41,14 +42,16 @@ int NextStretch(TKelFileRec& rec, int c, int64_t from, int64_t* first, int64_t* 
   int st = ReadHead(rec, c, addr, &h);
   if (st != kKelOk) return st;
   if (h.itemCount == 0) return kKelOk;
-  const int64_t i0 = h.start >= from ? 0 : (from - h.start + divide - 1) / divide;
+  const int64_t i0 = h.start >= from ? 0 : CeilDiv(from - h.start, divide);
   if (i0 >= h.itemCount) return kKelOk;
   *first = h.start + i0 * divide;
   int64_t idx = i0;
   uint32_t visited = 0;
   for (;;) {
     int64_t last = h.itemCount - 1;
-    if (h.end >= kMaxTime32) last = std::min<int64_t>(last, (kMaxTime32 - h.start) / divide);
+    if (h.end >= kMaxTime32) {
+      last = std::min<int64_t>(last, (int64_t{kMaxTime32} - h.start) / divide);
+    }
     if (last >= idx) *count += last - idx + 1;
     if (h.end >= kMaxTime32 || !ChainContinues(rt, h.next)) return kKelOk;
     if (++visited > rt.walkLimit) return KEL_CORRUPT_AS(kKelCorrupt, "++visited > rt.walkLimit");

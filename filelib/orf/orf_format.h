@@ -54,6 +54,9 @@
 namespace vslk64 {
 namespace orf {
 
+// The last tick a 32-bit time can hold: the end of every ORF channel.
+constexpr int32_t kMaxTime32 = 0x7FFFFFFF;
+
 // --- File header ---------------------------------------------------------
 constexpr uint32_t kFileHeadSize = 512;
 constexpr int kHVersion = 0;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "filelib/ceil_div.h"
 #include "filelib/kel64_types.h"
 
 namespace vslk64 {
@@ -34,7 +35,6 @@ inline TSTime64 MulSat(uint64_t n, TSTime64 d) {
 inline uint64_t Span(TSTime64 hi, TSTime64 lo) {
   return static_cast<uint64_t>(hi) - static_cast<uint64_t>(lo);
 }
-inline uint64_t CeilDiv(uint64_t x, uint64_t d) { return x / d + (x % d != 0 ? 1 : 0); }
 
 }  // namespace block_ticks
 }  // namespace vslk64

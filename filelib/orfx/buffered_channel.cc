@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "filelib/le.h"
+#include "filelib/partition.h"
 #include "filelib/orfx/data_block.h"
 #include "filelib/status.h"
 
@@ -111,20 +112,15 @@ template <class Kind>
 int TBufferedItemChan<Kind>::WriteOutLocked(uint64_t upto) {
   upto = std::min(upto, buffer_->Count());
   if (written_ >= upto) return kOk;
-  for (const CSaveList::TStretch& s : saveList_.SavingStretches(INT64_MIN, kMaxTime64)) {
-    const uint64_t k1 = std::max(written_, buffer_->LowerBound(s.from));
-    const uint64_t k2 = std::min(upto, buffer_->LowerBound(s.upto));
-    if (k1 >= k2) continue;
+  return saveList_.WriteOut(*buffer_, &written_, upto, [&](uint64_t k1, uint64_t k2) -> int {
     TBufferPiece<uint8_t> pieces[2];
     const int n = buffer_->Pieces(k1, k2, pieces);
     for (int p = 0; p < n; ++p) {
       const int rc = this->AppendContinuing(pieces[p].data, pieces[p].n);
       if (rc != kOk) return rc;
     }
-    written_ = k2;
-  }
-  written_ = upto;
-  return kOk;
+    return kOk;
+  });
 }
 
 template <class Kind>
@@ -132,16 +128,7 @@ int TBufferedItemChan<Kind>::WriteThroughLocked(const uint8_t* in, uint64_t n) {
   if (n == 0) return kOk;
   const uint32_t size = ItemBytes();
   const auto lower = [&](TSTime64 t) {
-    uint64_t lo = 0, hi = n;
-    while (lo < hi) {
-      const uint64_t mid = lo + (hi - lo) / 2;
-      if (TimeOf(in + mid * size) < t) {
-        lo = mid + 1;
-      } else {
-        hi = mid;
-      }
-    }
-    return lo;
+    return PartitionPoint(uint64_t{0}, n, [&](uint64_t i) { return TimeOf(in + i * size) < t; });
   };
   for (const CSaveList::TStretch& s : saveList_.SavingStretches(INT64_MIN, kMaxTime64)) {
     const uint64_t k1 = lower(s.from), k2 = lower(s.upto);
@@ -223,15 +210,10 @@ int TBufferedItemChan<Kind>::MergedRead(uint8_t* out, uint64_t outBytes, TReadRa
   const TSTime64 oldest = buf.OldestTime();
   int total = 0;
   if (range.tFrom < oldest) {
-    range.tUpto = std::min(upto, oldest);
-    const int n = disk(out, range, filter);
-    const bool lowerOpen = range.IsOpen();
-    range.tUpto = upto;
-    if (n < 0) return n;
-    total = n;
-    out += static_cast<uint64_t>(n) * outBytes;
-    // The budget ran out below the buffer: the caller calls again.
-    if (range.nTries < 1 && lowerOpen) return total;
+    bool stop = false;
+    total = range.ReadBefore(oldest, [&] { return disk(out, range, filter); }, &stop);
+    if (stop) return total;
+    out += static_cast<uint64_t>(total) * outBytes;
   }
   if (range.nMax == 0 || upto <= oldest) return total;
   TBufferPiece<uint8_t> pieces[2];

@@ -101,10 +101,7 @@ template <class Kind, typename Sample>
 int TBufferedWaveChan<Kind, Sample>::WriteOutLocked(uint64_t upto) {
   upto = std::min(upto, buffer_->Count());
   if (written_ >= upto) return kOk;
-  for (const CSaveList::TStretch& s : saveList_.SavingStretches(INT64_MIN, kMaxTime64)) {
-    const uint64_t k1 = std::max(written_, buffer_->LowerBound(s.from));
-    const uint64_t k2 = std::min(upto, buffer_->LowerBound(s.upto));
-    if (k1 >= k2) continue;
+  return saveList_.WriteOut(*buffer_, &written_, upto, [&](uint64_t k1, uint64_t k2) -> int {
     TBufferPiece<Sample> pieces[2];
     const int n = buffer_->Pieces(k1, k2, pieces);
     TSTime64 t = buffer_->TimeAt(k1);
@@ -112,10 +109,8 @@ int TBufferedWaveChan<Kind, Sample>::WriteOutLocked(uint64_t upto) {
       t = WriteDirect(pieces[p].data, pieces[p].n, t);
       if (t < 0) return static_cast<int>(t);
     }
-    written_ = k2;
-  }
-  written_ = upto;
-  return kOk;
+    return kOk;
+  });
 }
 
 template <class Kind, typename Sample>
@@ -223,14 +218,10 @@ int TBufferedWaveChan<Kind, Sample>::MergedRead(Sample* out, TReadRange& range, 
   const TSTime64 oldest = buf.OldestTime();
   int total = 0;
   if (range.tFrom < oldest) {
-    range.tUpto = std::min(upto, oldest);
-    const int n = disk(out, range, tFirst);
-    const bool lowerOpen = range.IsOpen();
-    range.tUpto = upto;
-    if (n < 0) return n;
-    total = n;
-    out += n;
-    if (range.nTries < 1 && lowerOpen) return total;
+    bool stop = false;
+    total = range.ReadBefore(oldest, [&] { return disk(out, range, tFirst); }, &stop);
+    if (stop) return total;
+    out += total;
   }
   if (range.nMax == 0 || upto <= oldest) return total;
   // Samples delivered from disk must continue exactly into the buffer. A

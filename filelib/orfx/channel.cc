@@ -11,6 +11,7 @@
 #include "filelib/orfx/disk_block_head.h"
 #include "filelib/orfx/index_writer.h"
 #include "filelib/orfx/kel64_file.h"
+#include "filelib/sample_convert.h"
 #include "filelib/status.h"
 
 namespace vslk64 {
@@ -23,9 +24,6 @@ constexpr uint64_t kBlockItemBytes = kDataBlockSize - kDiskBlockHeadSize;
 
 bool HasScale(uint8_t kind) { return kind == Adc || kind == WaveMark || kind == RealWave; }
 
-// 1 / 6553.6: a 16-bit sample of full scale stands for five units.
-constexpr double kShortToUnits = 0.000152587890625;
-constexpr double kUnitsToShort = 6553.6;
 
 }  // namespace
 
@@ -364,7 +362,7 @@ int CKel64Chan::ReadWaveD(double* out, TReadRange& range, TSTime64* tFirst) {
     // A channel with a buffer reads through its own ReadWaveF, which knows
     // where the newest samples are.
     if (!HasBuffer() && (kind == Adc || kind == RealWave)) {
-      const double factor = head_->scale * kShortToUnits;
+      const double factor = head_->scale * kUnitsPerStep;
       const double offset = head_->offset;
       // The block classes follow the kind (NewDataBlock): kinds 1 and 9
       // hold their samples in CWaveBlock objects.
@@ -380,7 +378,7 @@ int CKel64Chan::ReadWaveD(double* out, TReadRange& range, TSTime64* tFirst) {
 }
 
 void CKel64Chan::ShortsToFloats(float* out, const void* in, uint64_t n) const {
-  const double factor = head_->scale * kShortToUnits;
+  const double factor = head_->scale * kUnitsPerStep;
   const double offset = head_->offset;
   // in may overlay out from out + k on, with n <= 2k + 1. Each piece of
   // samples is taken aside before its floats are stored; those floats
@@ -395,9 +393,12 @@ void CKel64Chan::ShortsToFloats(float* out, const void* in, uint64_t n) const {
   }
 }
 
+// Clips at the range's ends, then rounds half away from zero: this format's
+// rule. ORF rounds half up (FloatToSample in kel_read.cc); the two stay apart
+// on purpose.
 void CKel64Chan::FloatsToShorts(int16_t* out, const float* in, uint64_t n) const {
   const double offset = head_->offset;
-  const double k = kUnitsToShort / head_->scale;
+  const double k = kStepsPerUnit / head_->scale;
   const double u = 1.0 / k;
   double hi = u * 32767 + offset;
   double lo = offset - u * 32768;

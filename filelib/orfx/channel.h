@@ -292,6 +292,9 @@ class CKel64Chan {
   TSTime64 WriteSamples(const Sample* data, uint64_t n, TSTime64 t);
   template <typename Sample>
   int ChangeSamplesLocked(const Sample* data, uint64_t n, TSTime64 t);
+  // ChangeSamplesLocked under the lock.
+  template <typename Sample>
+  int ChangeSamples(const Sample* data, uint64_t n, TSTime64 t);
   // EditMarker on the block holding t. lock_ held.
   int EditItemLocked(TSTime64 t, const uint8_t* item, uint64_t bytes);
 

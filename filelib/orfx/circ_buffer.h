@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "filelib/kel64_types.h"
+#include "filelib/partition.h"
 
 namespace vslk64 {
 
@@ -136,16 +137,7 @@ class CircBuffer {
 
   // Position of the first item at or after t (Count() when none is).
   uint64_t LowerBound(TSTime64 t) const {
-    uint64_t lo = 0, hi = Count();
-    while (lo < hi) {
-      const uint64_t mid = lo + (hi - lo) / 2;
-      if (TimeAt(mid) < t) {
-        lo = mid + 1;
-      } else {
-        hi = mid;
-      }
-    }
-    return lo;
+    return PartitionPoint(uint64_t{0}, Count(), [&](uint64_t i) { return TimeAt(i) < t; });
   }
   // The items at positions [k1, k2) as storage pieces; returns their number.
   int Pieces(uint64_t k1, uint64_t k2, TBufferPiece<uint8_t> out[2]) const {

@@ -7,6 +7,8 @@
 #include <limits>
 
 #include "filelib/orfx/block_ticks.h"
+#include "filelib/partition.h"
+#include "filelib/sample_copy.h"
 #include "filelib/status.h"
 
 namespace vslk64 {
@@ -21,17 +23,7 @@ TSTime64 TimeAt(const uint8_t* area, uint32_t i, uint32_t stride) {
 
 // The first of n items (stride bytes apart) whose time is at or after t.
 uint32_t LowerBound(const uint8_t* area, uint32_t n, uint32_t stride, TSTime64 t) {
-  uint32_t lo = 0;
-  uint32_t hi = n;
-  while (lo < hi) {
-    const uint32_t mid = lo + (hi - lo) / 2;
-    if (TimeAt(area, mid, stride) < t) {
-      lo = mid + 1;
-    } else {
-      hi = mid;
-    }
-  }
-  return lo;
+  return PartitionPoint(uint32_t{0}, n, [&](uint32_t i) { return TimeAt(area, i, stride) < t; });
 }
 
 // How a read treats a filter: kSkipAll when nothing passes, kTest when each
@@ -129,11 +121,6 @@ TSTime64 PrevItems(const uint8_t* area, uint32_t items, uint32_t stride, TReadRa
   if (range.tFrom >= range.tUpto) range.nMax = 0;
   return -1;
 }
-
-// Samples are stored byte-wise: a float read lends the upper half of its
-// float buffer to them (CKel64Chan::ReadWaveF), so no int16_t lvalue may touch
-// that storage.
-void StoreSample(int16_t* out, int16_t v) { std::memcpy(out, &v, sizeof v); }
 
 void PutMarker(TMarker* out, const uint8_t* item) {
   out->time = le::GetI64(item);

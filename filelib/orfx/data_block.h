@@ -294,6 +294,13 @@ class CWaveBlock : public CDataBlock {
   using StoreFn = void (*)(uint8_t* dst, const void* in, uint64_t from, uint64_t n);
   // The append and overwrite common to both layouts (AddWave*, ChangeWave*).
   uint64_t AppendSamples(const void* in, uint64_t n, TSTime64 t, StoreFn store);
+  // AppendSamples that moves `in` past what it appended; returns that count.
+  template <typename Sample>
+  int AppendAndAdvance(const Sample*& in, uint64_t n, TSTime64 t, StoreFn store) {
+    const uint64_t m = AppendSamples(in, n, t, store);
+    in += m;
+    return static_cast<int>(m);
+  }
   int ChangeSamples(const void* in, uint64_t n, TSTime64 t, uint64_t* first, StoreFn store);
   // Samples a run starting at `start` may hold so that the time one past
   // its last sample is still a tick time.

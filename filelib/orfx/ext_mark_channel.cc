@@ -53,14 +53,9 @@ int CExtMarkChan::ReadWaveS(int16_t* out, TReadRange& range, TSTime64* tFirst,
 }
 
 uint64_t ExtMarkItemSize(TDataKind kind, uint64_t rows, uint64_t cols) {
-  uint64_t payload = 0;
-  if (kind == WaveMark) {
-    payload = rows * cols * 2;
-  } else if (kind == RealMark) {
-    payload = rows * cols * 4;
-  } else if (kind == TextMark) {
-    payload = rows;
-  }
+  // A text marker's characters are one trace whatever cols says.
+  const uint64_t traces = kind == TextMark ? 1 : cols;
+  const uint64_t payload = rows * traces * AttachedPointBytes(kind);
   return (16 + payload + 7) & ~uint64_t{7};
 }
 

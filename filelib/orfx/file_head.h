@@ -204,7 +204,8 @@ inline int FirstFailedHeadCheck(const TFileHead& h) {
 }
 
 // 1 for a valid date and time, 0 for the all-zero "not set" record, -1 for
-// anything else.
+// anything else. Years 1980 to 2200: this format's range; ORF stops at 2100
+// (KelDateValidity in kel_header.cc), and the two stay apart on purpose.
 inline int TimeDateValidity(const TTimeDate& td) {
   if (td.hun == 0 && td.sec == 0 && td.min == 0 && td.hour == 0 && td.day == 0 && td.mon == 0 &&
       td.year == 0) {

@@ -31,6 +31,7 @@
 #include "filelib/le.h"
 #include "filelib/orfx/block_io.h"
 #include "filelib/orfx/disk_block_head.h"
+#include "filelib/partition.h"
 #include "filelib/status.h"
 
 namespace vslk64 {
@@ -62,17 +63,9 @@ class TIndexBlock : public TBlockImage<kIndexBlockSize> {
   // 255): the last entry whose time is at or before t, or entry 0 when t is
   // before them all. Bisection.
   uint32_t FindEntry(TSTime64 t, uint32_t n) const {
-    uint32_t lo = 0;  // the number of entries with time <= t lies in [lo, hi]
-    uint32_t hi = n < kIndexEntries ? n : kIndexEntries;
-    while (lo < hi) {
-      const uint32_t mid = lo + (hi - lo) / 2;
-      if (EntryTime(mid) <= t) {
-        lo = mid + 1;
-      } else {
-        hi = mid;
-      }
-    }
-    return lo == 0 ? 0 : lo - 1;
+    const uint32_t atOrBefore = PartitionPoint(uint32_t{0}, n < kIndexEntries ? n : kIndexEntries,
+                                               [&](uint32_t e) { return EntryTime(e) <= t; });
+    return atOrBefore == 0 ? 0 : atOrBefore - 1;
   }
 
   // Checks an index block at `level` (1 = it lists data blocks) of channel

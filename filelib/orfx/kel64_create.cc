@@ -14,14 +14,6 @@
 #include "filelib/orfx/disk_block_head.h"
 
 namespace vslk64 {
-namespace {
-
-using Guard = platform::LockGuard;
-using SharedGuard = platform::SharedLock;
-using ExclusiveGuard = platform::ExclusiveLock;
-
-}  // namespace
-
 // --- Creating files and channels, writing, deleting ------------------------------
 
 int TKel64File::Create(const char* path, uint16_t nChans, uint32_t extraBytes) {

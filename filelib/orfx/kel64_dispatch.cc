@@ -16,14 +16,6 @@
 #include "filelib/orfx/disk_block_head.h"
 
 namespace vslk64 {
-namespace {
-
-using Guard = platform::LockGuard;
-using SharedGuard = platform::SharedLock;
-using ExclusiveGuard = platform::ExclusiveLock;
-
-}  // namespace
-
 template <typename Absent, typename Op>
 auto TKel64File::Dispatch(uint16_t chan, Absent absent, Op op)
     -> decltype(op(std::declval<CKel64Chan&>())) {
@@ -285,37 +277,40 @@ int TKel64File::ReadLevels(uint16_t chan, TSTime64* times, int max, TSTime64 tFr
                   });
 }
 
-int TKel64File::ReadWaveF(uint16_t chan, float* data, int max, TSTime64 tFrom, TSTime64 tUpto,
-                          TSTime64* tFirst, const CMarkFilter* filter) {
+template <typename Sample, typename Read>
+int TKel64File::ReadWaveLoop(uint16_t chan, Sample* data, int max, TSTime64 tFrom,
+                             TSTime64 tUpto, TSTime64* tFirst, Read read) {
   if (max < 1 || tUpto < 1 || tFrom >= tUpto) return 0;
   TSTime64 ignored = 0;
   TSTime64* first = tFirst ? tFirst : &ignored;
   return ReadLoop(chan, data, max, tFrom, tUpto,
-                  [&](CKel64Chan* ch, float* out, TReadRange& range, bool) {
-                    return ch->ReadWaveF(out, range, first, filter);
+                  [&](CKel64Chan* ch, Sample* out, TReadRange& range, bool) {
+                    return read(*ch, out, range, first);
                   });
+}
+
+int TKel64File::ReadWaveF(uint16_t chan, float* data, int max, TSTime64 tFrom, TSTime64 tUpto,
+                          TSTime64* tFirst, const CMarkFilter* filter) {
+  const auto read = [&](CKel64Chan& ch, float* out, TReadRange& range, TSTime64* first) {
+    return ch.ReadWaveF(out, range, first, filter);
+  };
+  return ReadWaveLoop(chan, data, max, tFrom, tUpto, tFirst, read);
 }
 
 int TKel64File::ReadWaveS(uint16_t chan, int16_t* data, int max, TSTime64 tFrom, TSTime64 tUpto,
                           TSTime64* tFirst, const CMarkFilter* filter) {
-  if (max < 1 || tUpto < 1 || tFrom >= tUpto) return 0;
-  TSTime64 ignored = 0;
-  TSTime64* first = tFirst ? tFirst : &ignored;
-  return ReadLoop(chan, data, max, tFrom, tUpto,
-                  [&](CKel64Chan* ch, int16_t* out, TReadRange& range, bool) {
-                    return ch->ReadWaveS(out, range, first, filter);
-                  });
+  const auto read = [&](CKel64Chan& ch, int16_t* out, TReadRange& range, TSTime64* first) {
+    return ch.ReadWaveS(out, range, first, filter);
+  };
+  return ReadWaveLoop(chan, data, max, tFrom, tUpto, tFirst, read);
 }
 
 int TKel64File::ReadWaveD(uint16_t chan, double* data, int max, TSTime64 tFrom, TSTime64 tUpto,
                           TSTime64* tFirst) {
-  if (max < 1 || tUpto < 1 || tFrom >= tUpto) return 0;
-  TSTime64 ignored = 0;
-  TSTime64* first = tFirst ? tFirst : &ignored;
-  return ReadLoop(chan, data, max, tFrom, tUpto,
-                  [&](CKel64Chan* ch, double* out, TReadRange& range, bool) {
-                    return ch->ReadWaveD(out, range, first);
-                  });
+  const auto read = [](CKel64Chan& ch, double* out, TReadRange& range, TSTime64* first) {
+    return ch.ReadWaveD(out, range, first);
+  };
+  return ReadWaveLoop(chan, data, max, tFrom, tUpto, tFirst, read);
 }
 
 int TKel64File::ReadWaveRuns(uint16_t chan, TSTime64 tFrom, CWaveRunSink& sink) {

@@ -20,14 +20,6 @@
 #include "filelib/orfx/index_writer.h"
 
 namespace vslk64 {
-namespace {
-
-using Guard = platform::LockGuard;
-using SharedGuard = platform::SharedLock;
-using ExclusiveGuard = platform::ExclusiveLock;
-
-}  // namespace
-
 TKel64File::TKel64File() : chanHeads_(head_.maxChans), chans_(head_.maxChans) {}
 
 TKel64File::~TKel64File() {

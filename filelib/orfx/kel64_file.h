@@ -172,6 +172,12 @@ class TKel64File : public CKel64File, public CBlockIo {
   bool OpenedExisting() const { return openedExisting_; }
 
  private:
+  // The locks the file's sources (kel64_file.cc, kel64_dispatch.cc,
+  // kel64_create.cc) take.
+  using Guard = platform::LockGuard;
+  using SharedGuard = platform::SharedLock;
+  using ExclusiveGuard = platform::ExclusiveLock;
+
   // The channel object of slot chan, or null; chanTableLock_ must be held.
   CKel64Chan* Chan(uint16_t chan) const;
 
@@ -205,6 +211,11 @@ class TKel64File : public CKel64File, public CBlockIo {
 
   template <typename Item, typename Call>
   int ReadLoop(uint16_t chan, Item* out, int max, TSTime64 tFrom, TSTime64 tUpto, Call call);
+  // ReadLoop for the waveform reads: read(channel, out, range, first) with
+  // first never null.
+  template <typename Sample, typename Read>
+  int ReadWaveLoop(uint16_t chan, Sample* data, int max, TSTime64 tFrom, TSTime64 tUpto,
+                   TSTime64* tFirst, Read read);
 
   platform::SharedMutex chanTableLock_;
   platform::Mutex mainLock_;

@@ -45,6 +45,22 @@ struct TReadRange {
   void ClearFirst() { flags = static_cast<uint16_t>(flags & ~kFirst); }
   // Takes n from nMax, stopping at 0.
   void Delivered(uint64_t n) { nMax = n < nMax ? nMax - n : 0; }
+
+  // The part of a forward read before `limit` (a write buffer's oldest time,
+  // when the rest comes from the buffer): read() runs with tUpto cut to limit,
+  // which is then restored. Returns what read() returned; *stop says the whole
+  // read ends there: read() failed, or its block budget ran out below limit
+  // (the caller calls again).
+  template <class Read>
+  int ReadBefore(TSTime64 limit, Read read, bool* stop) {
+    const TSTime64 upto = tUpto;
+    tUpto = limit < upto ? limit : upto;
+    const int n = read();
+    const bool lowerOpen = IsOpen();
+    tUpto = upto;
+    *stop = n < 0 || (nTries < 1 && lowerOpen);
+    return n;
+  }
 };
 
 }  // namespace vslk64

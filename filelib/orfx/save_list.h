@@ -9,6 +9,7 @@
 // items go. Not locked: the owning channel's buffer lock guards it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -52,6 +53,25 @@ class CSaveList {
   void ForgetBefore(TSTime64 t);
   // The saving stretches below limit, cut to begin no earlier than lowest.
   std::vector<TStretch> SavingStretches(TSTime64 lowest, TSTime64 limit) const;
+
+  // The write-out both kinds of write buffer share: for each saving stretch,
+  // write(k1, k2) with the positions [k1, k2) of the buffer's items that lie
+  // in it and in [*written, upto), advancing *written to k2 after each and to
+  // upto at the end. Stops at the first status other than kOk (0) and
+  // returns it.
+  template <class Buffer, class Write>
+  int WriteOut(const Buffer& buffer, uint64_t* written, uint64_t upto, Write write) const {
+    for (const TStretch& s : SavingStretches(INT64_MIN, kMaxTime64)) {
+      const uint64_t k1 = std::max(*written, buffer.LowerBound(s.from));
+      const uint64_t k2 = std::min(upto, buffer.LowerBound(s.upto));
+      if (k1 >= k2) continue;
+      const int rc = write(k1, k2);
+      if (rc != 0) return rc;
+      *written = k2;
+    }
+    *written = upto;
+    return 0;
+  }
 
  private:
   // Number of switches at or before t.

@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "filelib/orfx/block_ticks.h"
+#include "filelib/sample_copy.h"
 #include "filelib/status.h"
 
 namespace vslk64 {
@@ -18,34 +19,8 @@ using namespace block_ticks;
 
 namespace {
 
-// Samples are stored little-endian. On a little-endian host a run's samples
-// are already in host order and move with one block copy; elsewhere each is
-// decoded.
-constexpr bool kLittleEndianHost = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
-
-// Samples are stored byte-wise: a float read lends the upper half of its
-// float buffer to them (CKel64Chan::ReadWaveF), so no int16_t lvalue may touch
-// that storage.
-void StoreSample(int16_t* out, int16_t v) { std::memcpy(out, &v, sizeof v); }
-
-void CopySamples(int16_t* out, const uint8_t* in, uint64_t n) {
-  if (n == 0) return;  // in may be null then
-  if (kLittleEndianHost) {
-    std::memcpy(out, in, n * sizeof *out);
-  } else {
-    for (uint64_t i = 0; i < n; ++i) StoreSample(out + i, le::GetI16(in + 2 * i));
-  }
-}
-
-void CopySamples(float* out, const uint8_t* in, uint64_t n) {
-  if (n == 0) return;
-  if (kLittleEndianHost) {
-    std::memcpy(out, in, n * sizeof *out);
-  } else {
-    for (uint64_t i = 0; i < n; ++i) out[i] = le::GetF32(in + 4 * i);
-  }
-}
-
+// Caller's samples to the stored little-endian form (the reverse of
+// CopySamples in sample_copy.h).
 void StoreShorts(uint8_t* dst, const void* in, uint64_t from, uint64_t n) {
   const int16_t* src = static_cast<const int16_t*>(in) + from;
   if (kLittleEndianHost) {
@@ -341,9 +316,7 @@ int CWaveBlock::ChangeSamples(const void* in, uint64_t n, TSTime64 t, uint64_t* 
 }
 
 int CAdcBlock::AddWaveS(const int16_t*& in, uint64_t n, TSTime64 t) {
-  const uint64_t m = AppendSamples(in, n, t, StoreShorts);
-  in += m;
-  return static_cast<int>(m);
+  return AppendAndAdvance(in, n, t, StoreShorts);
 }
 
 int CAdcBlock::ChangeWaveS(const int16_t* in, uint64_t n, TSTime64 t, uint64_t* first) {
@@ -351,9 +324,7 @@ int CAdcBlock::ChangeWaveS(const int16_t* in, uint64_t n, TSTime64 t, uint64_t* 
 }
 
 int CRealWaveBlock::AddWaveF(const float*& in, uint64_t n, TSTime64 t) {
-  const uint64_t m = AppendSamples(in, n, t, StoreFloats);
-  in += m;
-  return static_cast<int>(m);
+  return AppendAndAdvance(in, n, t, StoreFloats);
 }
 
 int CRealWaveBlock::ChangeWaveF(const float* in, uint64_t n, TSTime64 t, uint64_t* first) {

@@ -79,6 +79,13 @@ int CKel64Chan::ChangeSamplesLocked(const Sample* data, uint64_t n, TSTime64 t) 
 }
 
 template <typename Sample>
+int CKel64Chan::ChangeSamples(const Sample* data, uint64_t n, TSTime64 t) {
+  if (n == 0) return kOk;
+  Guard g(lock_);
+  return ChangeSamplesLocked(data, n, t);
+}
+
+template <typename Sample>
 TSTime64 CKel64Chan::WriteSamples(const Sample* data, uint64_t n, TSTime64 t) {
   if (n == 0) return t;
   Guard g(lock_);
@@ -133,9 +140,7 @@ TSTime64 CAdcChan::WriteWaveS(const int16_t* data, uint64_t n, TSTime64 t) {
 }
 
 int CAdcChan::ChangeWaveS(const int16_t* data, uint64_t n, TSTime64 t) {
-  if (n == 0) return kOk;
-  Guard g(lock_);
-  return ChangeSamplesLocked(data, n, t);
+  return ChangeSamples(data, n, t);
 }
 
 int CAdcChan::ReadWaveS(int16_t* out, TReadRange& range, TSTime64* tFirst,
@@ -156,9 +161,7 @@ TSTime64 CRealWChan::WriteWaveF(const float* data, uint64_t n, TSTime64 t) {
 }
 
 int CRealWChan::ChangeWaveF(const float* data, uint64_t n, TSTime64 t) {
-  if (n == 0) return kOk;
-  Guard g(lock_);
-  return ChangeSamplesLocked(data, n, t);
+  return ChangeSamples(data, n, t);
 }
 
 int CRealWChan::ReadWaveF(float* out, TReadRange& range, TSTime64* tFirst, const CMarkFilter*) {
