@@ -1,6 +1,7 @@
 // Buffered channels of a file being recorded, case by case: the buffer's
 // size and the items it moves out, the save list's answers, buffered edits
-// and searches, resizing, and the circular buffers' wrap.
+// and searches. Resizing, the buffers' wrap and the saved stretches in
+// general are the model test's (buffered_model_test.cc).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,8 +10,6 @@
 #include <vector>
 
 #include "filelib/kel64_file.h"
-#include "filelib/orfx/circ_buffer.h"
-#include "filelib/orfx/save_list.h"
 #include "filelib/status.h"
 #include "tests/support/temp_dir.h"
 
@@ -163,26 +162,6 @@ TEST_F(Recording, LatestTimePrunesOldSwitchesInPairs) {
   EXPECT_EQ(f_->IsSaving(0), last);
 }
 
-// Resizing writes out what the save list keeps before the old buffer goes;
-// the rest is dropped.
-TEST_F(Recording, ResizingKeepsTheSavedItems) {
-  Buffer(0, 100, 8);
-  f_->Save(0, 300, false);
-  const TSTime64 t[] = {100, 200, 300, 400};
-  ASSERT_EQ(f_->WriteEvents(0, t, 4), kOk);
-  f_->SetBuffering(0, 0, 0.0);
-  EXPECT_EQ(ReadAll(*f_, 0), (std::vector<TSTime64>{100, 200}));
-  // Without a buffer the channel writes straight through.
-  const TSTime64 u[] = {500};
-  ASSERT_EQ(f_->WriteEvents(0, u, 1), kOk);
-  Buffer(0, 50, 8);
-  const TSTime64 v[] = {600, 600};
-  ASSERT_EQ(f_->WriteEvents(0, v, 2), kOk);
-  EXPECT_EQ(ReadAll(*f_, 0), (std::vector<TSTime64>{100, 200, 500, 600, 600}));
-  std::unique_ptr<CKel64File> r = Reopen();
-  EXPECT_EQ(ReadAll(*r, 0), (std::vector<TSTime64>{100, 200, 500}));  // saving is still off
-}
-
 // Markers: an edit finds a buffered item at exactly its time, and also
 // changes the copy already written out; level changes count buffered ones.
 TEST_F(Recording, EditsAndLevelsSeeTheBuffer) {
@@ -311,76 +290,6 @@ TEST_F(Recording, WaveMarksReadAsOneWaveformAcrossDiskAndBuffer) {
   EXPECT_EQ(w[0], 6);
   // 150 points back from the end lie partly on disk.
   EXPECT_EQ(f_->PrevNTime(5, kMaxTime64, 0, 150, nullptr, true), 100 + 2 * 10);
-}
-
-TEST(CircBuffer, HoldsCapacityLessOneAndWrapsInTwoPieces) {
-  std::unique_ptr<CircBuffer> b = CircBuffer::Make(5, 8);
-  ASSERT_TRUE(b);
-  const std::vector<TSTime64> t = {1, 2, 3, 4, 5, 6, 7};
-  EXPECT_EQ(b->Add(reinterpret_cast<const uint8_t*>(t.data()), 7), 4u);
-  b->Drop(3);
-  EXPECT_EQ(b->OldestTime(), 4);
-  EXPECT_EQ(b->Add(reinterpret_cast<const uint8_t*>(t.data() + 4), 3), 3u);  // 4 5 6 7, wrapped
-  EXPECT_EQ(b->LowerBound(6), 2u);
-  TBufferPiece<uint8_t> p[2];
-  ASSERT_EQ(b->Range(4, 8, p), 2);
-  EXPECT_EQ(p[0].n + p[1].n, 4u);
-  TSTime64 second;
-  std::memcpy(&second, p[1].data, 8);
-  EXPECT_EQ(second, 7 - static_cast<TSTime64>(p[1].n) + 1);
-  EXPECT_EQ(b->Range(5, 6, p), 1);
-  EXPECT_EQ(b->Range(8, 9, p), 0);
-  b->Drop(9);
-  EXPECT_TRUE(b->Empty());
-  EXPECT_EQ(b->OldestTime(), -1);
-
-  std::unique_ptr<CircWBuffer<int16_t>> w = CircWBuffer<int16_t>::Make(4, 10);
-  ASSERT_TRUE(w);
-  w->Restart(100);
-  const int16_t s[] = {1, 2, 3, 4};
-  EXPECT_EQ(w->Add(s, 4), 3u);
-  w->Drop(2);
-  EXPECT_EQ(w->OldestTime(), 120);
-  EXPECT_EQ(w->Add(s + 3, 1), 1u);
-  EXPECT_EQ(w->NewestTime(), 130);
-  EXPECT_EQ(w->LowerBound(121), 1u);
-  const int16_t o[] = {9, 9, 9};
-  EXPECT_EQ(w->Overwrite(o, 3, 110), 2u);  // 110 lies before the buffer
-  EXPECT_EQ(w->At(0), 9);
-  EXPECT_EQ(w->At(1), 9);
-}
-
-TEST(SaveList, StatesSwitchesAndStretches) {
-  CSaveList s;
-  s.Save(500, false);
-  s.Save(800, true);
-  s.SaveRange(600, 700);
-  EXPECT_TRUE(s.IsSaving(499));
-  EXPECT_FALSE(s.IsSaving(500));
-  EXPECT_TRUE(s.IsSaving(650));
-  EXPECT_FALSE(s.IsSaving(700));
-  EXPECT_TRUE(s.IsSaving(800));
-  const std::vector<CSaveList::TStretch> st = s.SavingStretches(100, 1000);
-  ASSERT_EQ(st.size(), 3u);
-  EXPECT_EQ(st[0].from, 100);
-  EXPECT_EQ(st[0].upto, 500);
-  EXPECT_EQ(st[1].from, 600);
-  EXPECT_EQ(st[1].upto, 700);
-  EXPECT_EQ(st[2].from, 800);
-  EXPECT_EQ(st[2].upto, 1000);
-  // Forgetting the past keeps every state from then on.
-  s.ForgetBefore(650);
-  EXPECT_EQ(s.Start(), 650);
-  EXPECT_TRUE(s.IsSaving(650));
-  EXPECT_FALSE(s.IsSaving(750));
-  EXPECT_TRUE(s.IsSaving(900));
-  s.ForgetBefore(750);
-  EXPECT_FALSE(s.IsSaving(760));
-  EXPECT_TRUE(s.IsSaving(800));
-  // A switch at or before the start sets the whole list.
-  s.Save(100, true);
-  EXPECT_EQ(s.SwitchCount(), 0u);
-  EXPECT_TRUE(s.SavingNow());
 }
 
 }  // namespace
