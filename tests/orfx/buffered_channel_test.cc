@@ -1,6 +1,7 @@
 // Buffered channels of a file being recorded, case by case: the buffer's
 // size and the items it moves out, the save list's answers, buffered edits
-// and searches, resizing, and the circular buffers' wrap.
+// and searches, and the circular buffers' pieces. Resizing and the saved
+// stretches in general are the model test's (buffered_model_test.cc).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,7 +11,6 @@
 
 #include "filelib/kel64_file.h"
 #include "filelib/orfx/circ_buffer.h"
-#include "filelib/orfx/save_list.h"
 #include "filelib/status.h"
 #include "tests/support/temp_dir.h"
 
@@ -161,26 +161,6 @@ TEST_F(Recording, LatestTimePrunesOldSwitchesInPairs) {
   f_->LatestTime(0, 1000);  // 105 up to 1000: 4 go
   EXPECT_EQ(f_->NoSaveList(0, nullptr, 0, 11, 100000), 101);
   EXPECT_EQ(f_->IsSaving(0), last);
-}
-
-// Resizing writes out what the save list keeps before the old buffer goes;
-// the rest is dropped.
-TEST_F(Recording, ResizingKeepsTheSavedItems) {
-  Buffer(0, 100, 8);
-  f_->Save(0, 300, false);
-  const TSTime64 t[] = {100, 200, 300, 400};
-  ASSERT_EQ(f_->WriteEvents(0, t, 4), kOk);
-  f_->SetBuffering(0, 0, 0.0);
-  EXPECT_EQ(ReadAll(*f_, 0), (std::vector<TSTime64>{100, 200}));
-  // Without a buffer the channel writes straight through.
-  const TSTime64 u[] = {500};
-  ASSERT_EQ(f_->WriteEvents(0, u, 1), kOk);
-  Buffer(0, 50, 8);
-  const TSTime64 v[] = {600, 600};
-  ASSERT_EQ(f_->WriteEvents(0, v, 2), kOk);
-  EXPECT_EQ(ReadAll(*f_, 0), (std::vector<TSTime64>{100, 200, 500, 600, 600}));
-  std::unique_ptr<CKel64File> r = Reopen();
-  EXPECT_EQ(ReadAll(*r, 0), (std::vector<TSTime64>{100, 200, 500}));  // saving is still off
 }
 
 // Markers: an edit finds a buffered item at exactly its time, and also
@@ -348,39 +328,6 @@ TEST(CircBuffer, HoldsCapacityLessOneAndWrapsInTwoPieces) {
   EXPECT_EQ(w->Overwrite(o, 3, 110), 2u);  // 110 lies before the buffer
   EXPECT_EQ(w->At(0), 9);
   EXPECT_EQ(w->At(1), 9);
-}
-
-TEST(SaveList, StatesSwitchesAndStretches) {
-  CSaveList s;
-  s.Save(500, false);
-  s.Save(800, true);
-  s.SaveRange(600, 700);
-  EXPECT_TRUE(s.IsSaving(499));
-  EXPECT_FALSE(s.IsSaving(500));
-  EXPECT_TRUE(s.IsSaving(650));
-  EXPECT_FALSE(s.IsSaving(700));
-  EXPECT_TRUE(s.IsSaving(800));
-  const std::vector<CSaveList::TStretch> st = s.SavingStretches(100, 1000);
-  ASSERT_EQ(st.size(), 3u);
-  EXPECT_EQ(st[0].from, 100);
-  EXPECT_EQ(st[0].upto, 500);
-  EXPECT_EQ(st[1].from, 600);
-  EXPECT_EQ(st[1].upto, 700);
-  EXPECT_EQ(st[2].from, 800);
-  EXPECT_EQ(st[2].upto, 1000);
-  // Forgetting the past keeps every state from then on.
-  s.ForgetBefore(650);
-  EXPECT_EQ(s.Start(), 650);
-  EXPECT_TRUE(s.IsSaving(650));
-  EXPECT_FALSE(s.IsSaving(750));
-  EXPECT_TRUE(s.IsSaving(900));
-  s.ForgetBefore(750);
-  EXPECT_FALSE(s.IsSaving(760));
-  EXPECT_TRUE(s.IsSaving(800));
-  // A switch at or before the start sets the whole list.
-  s.Save(100, true);
-  EXPECT_EQ(s.SwitchCount(), 0u);
-  EXPECT_TRUE(s.SavingNow());
 }
 
 }  // namespace

@@ -240,21 +240,11 @@ TEST(Write, LevelsAlternateAndEqualTimesCancel) {
   EXPECT_TRUE(level);  // the first change's code
 }
 
-TEST(Write, TimeOrderIsEnforced) {
+// Item times out of order are the equal-times test's.
+TEST(Write, SampleTimesStayInTheTickRange) {
   TempDir dir;
   std::unique_ptr<CKel64File> f = NewKel64File();
   ASSERT_EQ(f->Create(dir.File("o.orfx").c_str(), 32, 0), kOk);
-  ASSERT_EQ(f->SetEventChan(0, 1, EventA, 0), kOk);
-  const TSTime64 first[] = {10, 20};
-  ASSERT_EQ(f->WriteEvents(0, first, 2), kOk);
-  const TSTime64 same[] = {20, 30};
-  const TSTime64 unordered[] = {30, 25};
-  EXPECT_EQ(f->WriteEvents(0, same, 2), kErrTimeOrder);
-  EXPECT_EQ(f->WriteEvents(0, unordered, 2), kErrTimeOrder);
-  const TSTime64 next[] = {21};
-  EXPECT_EQ(f->WriteEvents(0, next, 1), kOk);
-  EXPECT_EQ(ReadEvents(*f, 0, 0, 10), (std::vector<TSTime64>{10, 20, 21}));
-  // Samples need tick times: none before 0, none past the last.
   ASSERT_EQ(f->SetWaveChan(1, 10, Adc, 0, 0), kOk);
   const int16_t s[4] = {};
   EXPECT_EQ(f->WriteWaveS(1, s, 4, -10), kErrOutOfRange);
@@ -323,6 +313,15 @@ TEST(Write, EqualTimesAreStoredInOrderAcrossBlocksAndReads) {
       out.resize(n < 0 ? 0 : static_cast<size_t>(n) * itemSize);
       return out;
     };
+    const auto create = [&] {
+      std::unique_ptr<CKel64File> f = NewKel64File();
+      EXPECT_EQ(f->Create(path.c_str(), 32, 0), kOk);
+      EXPECT_EQ(c.kind == EventA    ? f->SetEventChan(0, 1, EventA, 0)
+                : c.kind == Marker ? f->SetMarkerChan(0, 1, Marker, 0)
+                                   : f->SetTextMarkChan(0, 1, 8, 0),
+                kOk);
+      return f;
+    };
     // Whole contents, and a read from each run's time.
     const auto check = [&](CKel64File& f) {
       EXPECT_EQ(readAll(f, 0, static_cast<int>(count) + 1), items);
@@ -333,15 +332,7 @@ TEST(Write, EqualTimesAreStoredInOrderAcrossBlocksAndReads) {
       }
     };
     {
-      std::unique_ptr<CKel64File> f = NewKel64File();
-      ASSERT_EQ(f->Create(path.c_str(), 32, 0), kOk);
-      if (c.kind == EventA) {
-        ASSERT_EQ(f->SetEventChan(0, 1, EventA, 0), kOk);
-      } else if (c.kind == Marker) {
-        ASSERT_EQ(f->SetMarkerChan(0, 1, Marker, 0), kOk);
-      } else {
-        ASSERT_EQ(f->SetTextMarkChan(0, 1, 8, 0), kOk);
-      }
+      std::unique_ptr<CKel64File> f = create();
       // A time that goes back refuses the whole call; so does a first item
       // at the last stored time.
       std::vector<uint8_t> back(items.begin(), items.begin() + 3 * itemSize);
@@ -363,19 +354,19 @@ TEST(Write, EqualTimesAreStoredInOrderAcrossBlocksAndReads) {
     }
     // Whole calls that each begin after the last stored time.
     {
-      std::unique_ptr<CKel64File> f = NewKel64File();
-      ASSERT_EQ(f->Create(path.c_str(), 32, 0), kOk);
-      if (c.kind == EventA) {
-        ASSERT_EQ(f->SetEventChan(0, 1, EventA, 0), kOk);
-      } else if (c.kind == Marker) {
-        ASSERT_EQ(f->SetMarkerChan(0, 1, Marker, 0), kOk);
-      } else {
-        ASSERT_EQ(f->SetTextMarkChan(0, 1, 8, 0), kOk);
-      }
+      std::unique_ptr<CKel64File> f = create();
       const size_t split = c.perBlock + 10;
       ASSERT_EQ(write(*f, 0, split), kOk);
       ASSERT_EQ(write(*f, split, count - split), kOk);
       check(*f);
+      // An edit in the write block, of the last of a run of equal times.
+      if (c.kind != EventA) {
+        TMarker last{};
+        last.code[0] = 0xCD;
+        EXPECT_EQ(f->EditMarker(0, times[count - 1], &last, 9), 1);
+        items[(count - 8) * itemSize + 8] = 0xCD;
+        check(*f);
+      }
       ASSERT_EQ(f->Close(), kOk);
     }
     std::unique_ptr<CKel64File> f = Reopen(path);
@@ -394,6 +385,9 @@ TEST(Write, EqualTimesAreStoredInOrderAcrossBlocksAndReads) {
       for (size_t k = 0; k < 7; ++k) {
         EXPECT_EQ(got[k * itemSize + 8], k == 0 ? 0xEE : (c.perBlock - 3 + k) & 0xFF) << k;
       }
+      // No item at the time, or more bytes than an item holds: nothing changes.
+      EXPECT_EQ(f->EditMarker(0, times[10] + 1, &edit, 9), 0);
+      EXPECT_EQ(f->EditMarker(0, times[10], &edit, itemSize + 1), kErrBadArg);
     }
   }
 }
@@ -458,85 +452,6 @@ TEST(Write, LongWaveformWithGapsAndOverwrite) {
   EXPECT_TRUE(std::all_of(s[1].samples.end() - 490, s[1].samples.end(),
                           [](int16_t v) { return v == 1234; }));
   EXPECT_EQ(f->MaxTime(false), end + 489 * kDiv);
-}
-
-// Events across hundreds of blocks, with a marker edit in a disk block and
-// in the write block, all committed and read back.
-TEST(Write, ManyMarkerBlocksAndEdits) {
-  TempDir dir;
-  const std::string path = dir.File("marks.orfx");
-  constexpr int kCount = 260 * 4095 + 17;  // two index levels
-  std::vector<TMarker> all(kCount);
-  for (int i = 0; i < kCount; ++i) {
-    all[i] = TMarker{};
-    all[i].time = 3 + static_cast<TSTime64>(i) * 5;
-    all[i].code[0] = static_cast<uint8_t>(i);
-  }
-  TMarker edit{};
-  edit.code[0] = 0xAB;
-  edit.code[1] = 0xCD;
-  {
-    std::unique_ptr<CKel64File> f = NewKel64File();
-    ASSERT_EQ(f->Create(path.c_str(), 32, 0), kOk);
-    ASSERT_EQ(f->SetMarkerChan(7, 1, Marker, 0), kOk);
-    for (int at = 0; at < kCount; at += 100000) {
-      const int n = std::min(100000, kCount - at);
-      ASSERT_EQ(f->WriteMarkers(7, all.data() + at, static_cast<uint64_t>(n)), kOk);
-    }
-    EXPECT_EQ(f->EditMarker(7, all[5000].time, &edit, 12), 1);
-    EXPECT_EQ(f->EditMarker(7, all[kCount - 1].time, &edit, 10), 1);
-    EXPECT_EQ(f->EditMarker(7, all[10].time + 1, &edit, 12), 0);
-    EXPECT_EQ(f->EditMarker(7, all[10].time, &edit, 17), kErrBadArg);
-    // Read back in the same session: disk blocks, then the write block.
-    std::vector<TMarker> got(kCount + 1);
-    EXPECT_EQ(f->ReadMarkers(7, got.data(), kCount + 1, 0, kMaxTime64, nullptr), kCount);
-    EXPECT_EQ(got[kCount - 1].code[1], 0xCD);
-    EXPECT_EQ(f->Close(), kOk);
-  }
-  all[5000].code[0] = 0xAB;
-  all[5000].code[1] = 0xCD;
-  all[kCount - 1].code[0] = 0xAB;
-  all[kCount - 1].code[1] = 0xCD;
-  std::unique_ptr<CKel64File> f = Reopen(path);
-  std::vector<TMarker> got(kCount + 1);
-  ASSERT_EQ(f->ReadMarkers(7, got.data(), kCount + 1, 0, kMaxTime64, nullptr), kCount);
-  EXPECT_EQ(0, std::memcmp(got.data(), all.data(), sizeof(TMarker) * kCount));
-  EXPECT_EQ(f->ChanBytes(7), 261 * 65536);
-}
-
-// A slot whose channel was deleted takes a new channel, which writes into
-// the old channel's blocks before the file grows.
-TEST(Write, DeletedSlotIsReusedWithItsBlocks) {
-  TempDir dir;
-  const std::string path = dir.File("reuse.orfx");
-  orfxtest::ChannelFile cf;
-  orfx_test::ChanFields old = chantest::Fields(EventA);
-  old.kind = ChanOff;
-  old.delKind = EventA;
-  std::vector<orfxtest::Bytes> blocks;
-  for (int b = 0; b < 3; ++b) {
-    blocks.push_back(orfxtest::EventBlock(3, chantest::Times(1000000 * b, 10, 8190)));
-  }
-  cf.AddChannel(3, old, blocks);
-  cf.AddChannel(4, chantest::Fields(EventB), {orfxtest::EventBlock(4, {7, 8})});
-  ASSERT_TRUE(cf.Write(path));
-  const std::vector<TSTime64> fresh = chantest::Times(5, 3, 8190 + 100);
-  int64_t size = 0;
-  {
-    std::unique_ptr<CKel64File> f = NewKel64File();
-    ASSERT_EQ(f->Open(path.c_str(), 0, 0), kOk);
-    size = f->FileSize();
-    EXPECT_EQ(f->SetEventChan(4, 1, EventA, 0), kErrChannelUsed);
-    ASSERT_EQ(f->SetEventChan(3, 1, EventB, 0), kOk);
-    ASSERT_EQ(f->WriteEvents(3, fresh.data(), fresh.size()), kOk);
-    EXPECT_EQ(ReadEvents(*f, 3, 0, fresh.size()), fresh);
-    EXPECT_EQ(f->Close(), kOk);
-  }
-  std::unique_ptr<CKel64File> f = Reopen(path);
-  EXPECT_EQ(f->FileSize(), size);
-  EXPECT_EQ(f->ChanKind(3), EventB);
-  EXPECT_EQ(ReadEvents(*f, 3, 0, fresh.size()), fresh);
-  EXPECT_EQ(ReadEvents(*f, 4, 0, 5), (std::vector<TSTime64>{7, 8}));
 }
 
 }  // namespace
