@@ -260,7 +260,9 @@ TEST_F(Catalogue, UnreadableChannelFailsTheOpenButAnUnreadableUnitDoesNot) {
   EXPECT_EQ(Entity(h, 2).dwItemCount, 0u);
 }
 
-TEST_F(Catalogue, ReadCacheKeepsRecentChunksAndIsDroppedWhenItsFileCloses) {
+// How many reads the cache saves is the budget test's (wave_index_test.cc);
+// here, which file owns it and what drops it.
+TEST_F(Catalogue, ReadCacheIsDroppedOnAReadErrorAndWhenItsFileCloses) {
   auto rec = std::make_unique<MemoryRecording>();
   rec->AddEvents(0, vslk64::EventA, Every(10, 9000));
   const uint32_t h = Open(std::move(rec));
@@ -268,7 +270,6 @@ TEST_F(Catalogue, ReadCacheKeepsRecentChunksAndIsDroppedWhenItsFileCloses) {
   MemoryRecording* file = file_;
   TNsFile& record = *NsFindFile(h);
   const TNsEntity& entity = *record.entities[0];
-  file->ResetReads();
 
   TSTime64 t;
   ASSERT_EQ(TimeOfIndex(record, entity, 4005, t), 0);
@@ -277,11 +278,6 @@ TEST_F(Catalogue, ReadCacheKeepsRecentChunksAndIsDroppedWhenItsFileCloses) {
   uint32_t index;
   ASSERT_EQ(IndexOfTime(record, entity, 0.0400449, ns_AFTER, &index), 0);
   EXPECT_EQ(index, 4005u);
-  EXPECT_EQ(file->TotalReads(), 1) << "lookups within one chunk read it once";
-  ASSERT_EQ(TimeOfIndex(record, entity, 12, t), 0);
-  EXPECT_EQ(file->TotalReads(), 2);
-  ASSERT_EQ(TimeOfIndex(record, entity, 4006, t), 0);
-  EXPECT_EQ(file->TotalReads(), 2) << "a chunk used before is still cached";
 
   // A chunk that no longer reads back as it was indexed is a read error,
   // and leaves nothing cached.

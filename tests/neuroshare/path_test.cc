@@ -1,19 +1,15 @@
 // Paths as hosts hand them to ns_OpenFile, with the platform's own separator
-// (backslashes on Windows): the ".orf" suffix rule on real files, and the
-// conversion comment naming the file from the path's last separator. On
-// Windows each path is also tried with forward slashes, which the system
-// accepts as well.
+// (backslashes on Windows): the ".orf" suffix rule on real files. On Windows
+// each path is also tried with forward slashes, which the system accepts as
+// well. (How the conversion comment names the file from the last separator
+// of either kind is checked in catalogue_test.cc.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "neuroshare/ns_api.h"
-#include "platform/file.h"
-#include "platform/host.h"
 #include "tests/builder/recording.h"
 #include "tests/support/temp_dir.h"
 
@@ -28,13 +24,6 @@ std::vector<std::string> Spellings(const std::string& path) {
   std::replace(forward.begin(), forward.end(), '\\', '/');
   if (forward == path) return {path};
   return {path, forward};
-}
-
-std::string TodayText() {
-  const platform::LocalTime now = platform::Now();
-  char text[16];
-  std::snprintf(text, sizeof text, "%02d/%02d/%02d", now.month, now.day, now.year % 100);
-  return text;
 }
 
 enum class Format { kOrf, kOrfx };
@@ -69,28 +58,6 @@ TEST(Paths, SuffixRuleDecidesWhichFormatsAreTried) {
       if (handle != 0) {
         EXPECT_EQ(ns_CloseFile(handle), ns_OK);
       }
-    }
-  }
-}
-
-// A file without a comment is described by its name from the path's last
-// separator on, the separator included, whichever the host used.
-TEST(Paths, ConversionCommentNamesTheFileFromTheLastSeparator) {
-  TempDir dir;
-  Recording rec = recording_test::DemoRecording();
-  rec.comments.clear();
-  for (const char* name : {"run7.orfx", "run8.ORF"}) {
-    const std::string path = dir.File(name);
-    ASSERT_TRUE(Write(rec, name[5] == 'O' ? Format::kOrf : Format::kOrfx, path)) << path;
-    for (const std::string& spelling : Spellings(path)) {
-      uint32_t handle = 0;
-      ASSERT_EQ(ns_OpenFile(spelling.c_str(), &handle), ns_OK) << spelling;
-      ns_FILEINFO info;
-      ASSERT_EQ(ns_GetFileInfo(handle, &info, sizeof info), ns_OK);
-      const std::string separator = spelling.substr(spelling.size() - std::strlen(name) - 1, 1);
-      EXPECT_EQ(std::string(info.szFileComment),
-                "Converted from VSL ORF file " + separator + name + " on " + TodayText() + ".");
-      EXPECT_EQ(ns_CloseFile(handle), ns_OK);
     }
   }
 }

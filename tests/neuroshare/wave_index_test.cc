@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -161,22 +160,11 @@ int64_t OrfxBlockOf(const std::vector<uint8_t>& bytes, uint16_t chan, int n) {
   return -1;
 }
 
+// The bytes of a file, as unsigned bytes.
 std::vector<uint8_t> Slurp(const std::string& path) {
-  std::vector<uint8_t> bytes;
-  if (FILE* f = std::fopen(path.c_str(), "rb")) {
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
-    std::fclose(f);
-  }
-  return bytes;
-}
-
-void Spill(const std::string& path, const std::vector<uint8_t>& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-  std::fclose(f);
+  std::string bytes;
+  EXPECT_TRUE(testing_support::ReadFileBytes(path, &bytes));
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 TEST(WaveIndexDamage, DamagedRunHeadsFailTheOpenAsTheReadingScanFails) {
@@ -211,7 +199,7 @@ TEST(WaveIndexDamage, DamagedRunHeadsFailTheOpenAsTheReadingScanFails) {
     ASSERT_GE(pos, 0);
     vslk64::le::PutU32(copy.data() + pos + d.at, d.value);
     const std::string path = dir.File("bad.orfx");
-    Spill(path, copy);
+    ASSERT_TRUE(testing_support::WriteFileBytes(path, copy.data(), copy.size()));
 
     auto direct = OpenDirect(path, false);
     ASSERT_NE(direct, nullptr);
@@ -245,7 +233,7 @@ TEST(WaveIndexDamage, DamagedOrfBlockHeadersFailTheOpenAsTheReadingScanFails) {
   std::vector<uint8_t> copy = bytes;
   vslk64::le::PutI32(copy.data() + victim + 12, vslk64::le::GetI32(copy.data() + victim + 8) - 1);
   const std::string path = dir.File("bad.orf");
-  Spill(path, copy);
+  ASSERT_TRUE(testing_support::WriteFileBytes(path, copy.data(), copy.size()));
   auto direct = OpenDirect(path, true);
   ASSERT_NE(direct, nullptr);
   EXPECT_LT(ScanByReading(*direct, 0, 1).status, 0);

@@ -93,21 +93,6 @@ TEST_F(Kel32Test, ChannelPropertiesAndTextsConvert) {
   EXPECT_EQ(k->GetChanComment(40, sizeof buf, buf), kErrNoChannel);
 }
 
-TEST_F(Kel32Test, WritingOperationsAreRefused) {
-  std::unique_ptr<CKel64File> k = OpenSample();
-  const TSTime64 t = 0;
-  const int16_t s = 0;
-  EXPECT_EQ(k->SetChanScale(0, 2.0), kErrReadOnly);
-  EXPECT_EQ(k->WriteEvents(1, &t, 1), kErrReadOnly);
-  EXPECT_EQ(k->WriteWaveS(0, &s, 1, 2000), kErrReadOnly);
-  EXPECT_EQ(k->ChanDelete(1), kErrReadOnly);
-  EXPECT_EQ(k->Commit(0), kErrReadOnly);
-  EXPECT_EQ(k->Create(dir_.File("new.orf").c_str(), 500, 0), kErrBadArg);
-  double scale;
-  k->GetChanScale(0, &scale);
-  EXPECT_EQ(scale, 3.0);
-}
-
 TEST_F(Kel32Test, WaveformRangesAreHalfOpen) {
   std::unique_ptr<CKel64File> k = OpenSample();
   std::vector<int16_t> s(400);
