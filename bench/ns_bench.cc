@@ -28,11 +28,13 @@
 #include <vector>
 
 #include "bench/raw_read.h"
+#include "bench/temp_folder.h"
+#include "demo/recording.h"
+#include "demo/writer.h"
+#include "filelib/kel64_file.h"
 #include "neuroshare/ns_api.h"
 #include "platform/file.h"
 #include "platform/page_cache.h"
-#include "tests/builder/recording.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -61,41 +63,41 @@ double FileMiB(const std::string& path) {
 
 int16_t Sample(uint64_t i) { return static_cast<int16_t>((i * 2654435761u) >> 17); }
 
-recording_test::Recording Large(uint64_t samples, int64_t divide, bool withMarks) {
-  recording_test::Recording rec;
-  recording_test::Channel wave;
+demo::Recording Large(uint64_t samples, int64_t divide, bool withMarks) {
+  demo::Recording rec;
+  demo::Channel wave;
   wave.kind = 1;
   wave.title = "Wave";
   wave.units = "mV";
   wave.divide = divide;
   wave.idealRate = 1e6 / divide;
   wave.scale = 2.0;
-  recording_test::WaveRun run;
+  demo::WaveRun run;
   run.count = samples;
   run.shortAt = Sample;
   wave.runs.push_back(run);
   rec.channels[0] = wave;
 
   const int64_t span = static_cast<int64_t>(samples) * divide;
-  recording_test::Channel events;
+  demo::Channel events;
   events.kind = 2;
   events.title = "Events";
   for (uint32_t i = 0; i < kEvents; ++i) events.times.push_back(17 + i * (span / kEvents));
   rec.channels[1] = events;
   if (!withMarks) return rec;
 
-  recording_test::Channel marks;
+  demo::Channel marks;
   marks.kind = 5;
   marks.title = "Marks";
   for (int64_t t = 5; t < span; t += span / 100000) {
-    recording_test::Marker m;
+    demo::Marker m;
     m.time = t;
     m.code[0] = static_cast<uint8_t>(t % 7);
     marks.markers.push_back(m);
   }
   rec.channels[2] = marks;
 
-  recording_test::Channel spikes;
+  demo::Channel spikes;
   spikes.kind = 6;
   spikes.title = "Spikes";
   spikes.divide = divide;
@@ -103,7 +105,7 @@ recording_test::Recording Large(uint64_t samples, int64_t divide, bool withMarks
   spikes.cols = 1;
   spikes.preTrig = 8;
   for (int64_t t = 1000; t < span - 1000; t += span / 20000) {
-    recording_test::ExtMarker m;
+    demo::ExtMarker m;
     m.time = t;
     m.code[0] = static_cast<uint8_t>(1 + t % 3);
     m.wave.assign(32, static_cast<int16_t>(t % 1000));
@@ -269,11 +271,11 @@ int main(int argc, char** argv) {
   uint64_t mib = 512;
   if (argc == 3 && std::strcmp(argv[1], "--mib") == 0) mib = std::strtoull(argv[2], nullptr, 10);
   if (mib < 1) mib = 1;
-  testing_support::TempDir dir;
+  bench::TempFolder dir;
 
   const std::string orfx = dir.File("large.orfx");
   auto t0 = Clock::now();
-  if (!recording_test::WriteOrfx(Large(mib << 19, 10, true), orfx)) {
+  if (!demo::WriteRecording(Large(mib << 19, 10, true), orfx)) {
     std::fprintf(stderr, "cannot write %s\n", orfx.c_str());
     return 1;
   }
@@ -284,7 +286,7 @@ int main(int argc, char** argv) {
   // ORF times are 32-bit: half the samples at the same divide stay below 2^31.
   const std::string orf = dir.File("large.orf");
   t0 = Clock::now();
-  if (!recording_test::WriteOrf(Large(mib << 18, 10, false), orf, 9, 32768)) {
+  if (!demo::WriteRecording(Large(mib << 18, 10, false), orf, *vslk64::NewKel32File())) {
     std::fprintf(stderr, "cannot write %s\n", orf.c_str());
     return 1;
   }

@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "filelib/kel64_file.h"
 #include "bench/raw_read.h"
+#include "bench/temp_folder.h"
+#include "filelib/kel64_file.h"
+#include "filelib/status.h"
 #include "platform/file.h"
-#include "tests/builder/orf/orf_builder.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -39,26 +39,40 @@ double Seconds(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double>(b - a).count();
 }
 
-std::string BuildFile() {
-  orf_builder::OrfFile file(8, 32);
-  file.chan(0).kind = 1;
-  file.chan(0).divide = kDivide;
-  file.chan(0).blockBytes = kBlockBytes;
-  file.chan(1).kind = 2;
-  file.chan(1).blockBytes = kBlockBytes;
+// Writes the file through the library's ORF writer, whose channels use
+// 32 KiB blocks: the waveform block by block, and after every sixteenth
+// block a thousand events spread over those sixteen blocks' time, so that
+// the event channel's blocks lie between the waveform's. Returns the file's
+// length, or -1.
+int64_t BuildFile(const std::string& path) {
+  std::unique_ptr<vslk64::CKel64File> file = vslk64::NewKel32File();
+  if (file->Create(path.c_str(), 32, 0) != vslk64::kOk ||
+      file->SetWaveChan(0, kDivide, vslk64::Adc, 0, 0) != vslk64::kOk ||
+      file->SetEventChan(1, 0, vslk64::EventA, 0) != vslk64::kOk) {
+    return -1;
+  }
+  bool ok = true;
   std::vector<int16_t> samples(kSamplesPerBlock);
-  std::vector<int32_t> events;
-  for (int b = 0; b < kWaveBlocks; ++b) {
+  std::vector<TSTime64> events;
+  constexpr TSTime64 kBlockTicks = static_cast<TSTime64>(kSamplesPerBlock) * kDivide;
+  for (int b = 0; ok && b < kWaveBlocks; ++b) {
     for (int i = 0; i < kSamplesPerBlock; ++i)
       samples[static_cast<size_t>(i)] = static_cast<int16_t>(b * 31 + i);
-    file.AddWave(0, b * kSamplesPerBlock * kDivide, samples);
-    if (b % 16 == 15) {
+    const TSTime64 t = b * kBlockTicks;
+    ok = file->WriteWaveS(0, samples.data(), kSamplesPerBlock, t) == t + kBlockTicks;
+    if (ok && b % 16 == 15) {
       events.clear();
-      for (int e = 0; e < 1000; ++e) events.push_back((b - 15 + e) * kSamplesPerBlock * kDivide / 64);
-      file.AddEvents(1, events);
+      for (int e = 0; e < 1000; ++e) events.push_back((b - 15) * kBlockTicks + e * (16 * kBlockTicks / 1000));
+      ok = file->WriteEvents(1, events.data(), events.size()) == vslk64::kOk;
     }
   }
-  return file.Build();
+  ok = file->Commit(0) == vslk64::kOk && ok;
+  ok = file->Close() == vslk64::kOk && ok;
+  if (!ok) return -1;
+  auto in = platform::NativeFiles().Open(path.c_str(), platform::Access::kRead,
+                                         platform::Disposition::kOpenExisting,
+                                         platform::Share::kReaders);
+  return in ? in->Length() : -1;
 }
 
 // Every sample through ReadWaveS in 32000-sample calls.
@@ -100,16 +114,12 @@ double RandomPass(const std::string& path, int64_t total, unsigned seed, int* ba
 }  // namespace
 
 int main() {
-  testing_support::TempDir dir;
+  bench::TempFolder dir;
   const std::string path = dir.File("bench.orf");
-  int64_t length = 0;
-  {
-    const std::string bytes = BuildFile();
-    length = static_cast<int64_t>(bytes.size());
-    if (!testing_support::WriteFileBytes(path, bytes.data(), bytes.size())) {
-      std::fprintf(stderr, "cannot write %s\n", path.c_str());
-      return 1;
-    }
+  const int64_t length = BuildFile(path);
+  if (length < 0) {
+    std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    return 1;
   }
   const int64_t total = static_cast<int64_t>(kWaveBlocks) * kSamplesPerBlock;
   std::printf("file: %.1f MiB, %lld samples in %d blocks of %d bytes, event blocks interleaved\n",

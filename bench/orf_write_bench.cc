@@ -22,11 +22,11 @@
 #include <vector>
 
 #include "bench/raw_write.h"
+#include "bench/temp_folder.h"
 #include "filelib/kel64_file.h"
 #include "filelib/orf/kel32_file.h"
 #include "filelib/status.h"
 #include "platform/file.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -108,7 +108,7 @@ bool Check(const std::string& path, TSTime64 lastTime, int64_t chanBytes) {
 }  // namespace
 
 int main() {
-  testing_support::TempDir dir;
+  bench::TempFolder dir;
   const std::string rawPath = dir.File("raw.bin"), libPath = dir.File("lib.orf");
   constexpr TSTime64 kDivide = 1;
 

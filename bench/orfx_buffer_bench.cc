@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/temp_folder.h"
 #include "filelib/kel64_file.h"
 #include "filelib/status.h"
 #include "platform/file.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -101,7 +101,7 @@ double ReadNewest(vslk64::CKel64File& f, const std::vector<int16_t>& samples) {
 }  // namespace
 
 int main() {
-  testing_support::TempDir dir;
+  bench::TempFolder dir;
   const std::string path = dir.File("rec.orfx");
   std::vector<int16_t> samples(kCount);
   for (uint64_t i = 0; i < kCount; ++i) samples[i] = static_cast<int16_t>(i * 7 + i / 1000);

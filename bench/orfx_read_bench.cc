@@ -2,7 +2,7 @@
 // against raw sequential reads of the same file, with a warm cache.
 //
 // The file holds one 16-bit waveform channel of 512 MiB of blocks (8192
-// blocks of 32752 samples, contiguous throughout) and its two-level index.
+// blocks of 32752 samples in one run) and its two-level index.
 // Figures: every sample read by ReadWaveS and by ReadWaveF in 32000-sample
 // calls, each against a raw sequential read of the whole file in 64 KiB
 // pieces (target for ReadWaveS: at most 1.5 times its time); and 10,000
@@ -16,13 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "filelib/kel64_file.h"
-#include "filelib/le.h"
 #include "bench/raw_read.h"
+#include "bench/temp_folder.h"
+#include "filelib/kel64_file.h"
+#include "filelib/status.h"
 #include "platform/file.h"
-#include "tests/builder/orfx/orfx_block_builder.h"
-#include "tests/builder/orfx/orfx_file_builder.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -31,7 +29,6 @@ using vslk64::TSTime64;
 
 constexpr int kBlocks = 8192;
 constexpr int kSamplesPerBlock = 32752;
-constexpr int64_t kBlockBytes = 65536;
 constexpr int64_t kDivide = 2;
 constexpr int kSeqCall = 32000;
 constexpr int kRandomCalls = 10000;
@@ -44,66 +41,33 @@ double Seconds(Clock::time_point a, Clock::time_point b) {
 
 int16_t SampleAt(int64_t i) { return static_cast<int16_t>(i * 7 + i / 1000); }
 
-// Writes the file block by block: data blocks from 64 KiB on, the index
-// blocks after them, the header block last. Returns the file's length, or -1.
+// Writes the file through the library's writer in calls of a block's worth
+// of samples, one run throughout, so the blocks lie contiguous but for the
+// index blocks the writer places among them. Returns the file's length, or
+// -1.
 int64_t BuildFile(const std::string& path) {
-  auto out = platform::NativeFiles().Open(path.c_str(), platform::Access::kReadWrite,
-                                          platform::Disposition::kCreateAlways,
-                                          platform::Share::kNone);
-  if (!out) return -1;
-  bool ok = true;
-  const auto put = [&](uint64_t pos, const uint8_t* data, size_t n) {
-    ok = ok && platform::WriteFully(*out, data, static_cast<uint32_t>(n),
-                                    static_cast<int64_t>(pos)) == platform::TransferResult::kOk;
-  };
-
-  std::vector<orfxtest::BlockRef> refs;
-  orfxtest::ShortRun run;
-  run.samples.resize(kSamplesPerBlock);
-  for (int b = 0; b < kBlocks; ++b) {
-    const int64_t first = static_cast<int64_t>(b) * kSamplesPerBlock;
-    run.start = first * kDivide;
-    for (int i = 0; i < kSamplesPerBlock; ++i) run.samples[static_cast<size_t>(i)] = SampleAt(first + i);
-    const orfxtest::Bytes block = orfxtest::AdcBlock(0, {run});
-    const uint64_t pos = static_cast<uint64_t>(kBlockBytes) * (1 + b);
-    put(pos, block.data(), block.size());
-    refs.push_back({run.start, pos});
+  std::unique_ptr<vslk64::CKel64File> file = vslk64::NewKel64File();
+  // One unit per step, so floats read back as the samples.
+  if (file->Create(path.c_str(), 32, 0) != vslk64::kOk ||
+      file->SetWaveChan(0, kDivide, vslk64::Adc, 0, 0) != vslk64::kOk ||
+      file->SetChanScale(0, 6553.6) != vslk64::kOk) {
+    return -1;
   }
-
-  // Index blocks, sixteen to a 64 KiB unit, after the data.
-  uint64_t nextUnit = static_cast<uint64_t>(kBlockBytes) * (1 + kBlocks);
-  uint64_t nextIndex = 0;
-  orfxtest::IndexSink sink;
-  sink.allocIndex = [&] {
-    if (nextIndex == 0) {
-      nextIndex = nextUnit;
-      nextUnit += kBlockBytes;
-    }
-    const uint64_t q = nextIndex;
-    nextIndex = (q & 0xF000) < 0xF000 ? q + 4096 : 0;
-    return q;
-  };
-  sink.put = put;
-  const orfxtest::IndexTree tree = orfxtest::BuildIndexTree(sink, 0, refs);
-
-  orfx_test::OrfxFileBuilder head;
-  orfx_test::ChanFields f;
-  f.kind = 1;
-  f.itemSize = 2;
-  f.divide = kDivide;
-  f.scale = 6553.6;  // one unit per step, so floats read back as the samples
-  f.rootIndex = tree.root;
-  f.blocksUsed = kBlocks;
-  f.lastTime = (static_cast<int64_t>(kBlocks) * kSamplesPerBlock - 1) * kDivide;
-  head.SetChannel(0, f);
-  head.SetHeadI64(orfx_test::fh::kNextBlock, static_cast<int64_t>(nextUnit));
-  head.SetHeadI64(orfx_test::fh::kNextIndexBlock, static_cast<int64_t>(nextIndex));
-  head.SetHeadI64(orfx_test::fh::kMaxTime, f.lastTime);
-  const std::vector<uint8_t> block0 = head.Bytes();
-  put(0, block0.data(), block0.size());
-  if (ok && !out->Flush()) ok = false;
-  // The last index unit is only partly written.
-  return ok ? out->Length() : -1;
+  bool ok = true;
+  std::vector<int16_t> samples(kSamplesPerBlock);
+  for (int b = 0; ok && b < kBlocks; ++b) {
+    const int64_t first = static_cast<int64_t>(b) * kSamplesPerBlock;
+    for (int i = 0; i < kSamplesPerBlock; ++i) samples[static_cast<size_t>(i)] = SampleAt(first + i);
+    const TSTime64 t = first * kDivide;
+    ok = file->WriteWaveS(0, samples.data(), kSamplesPerBlock, t) == t + kSamplesPerBlock * kDivide;
+  }
+  ok = file->Commit(0) == vslk64::kOk && ok;
+  ok = file->Close() == vslk64::kOk && ok;
+  if (!ok) return -1;
+  auto in = platform::NativeFiles().Open(path.c_str(), platform::Access::kRead,
+                                         platform::Disposition::kOpenExisting,
+                                         platform::Share::kReaders);
+  return in ? in->Length() : -1;
 }
 
 // Every sample in 32000-sample calls, each continuing after the last; checks
@@ -147,7 +111,7 @@ double RandomPass(const std::string& path, int64_t total, unsigned seed, int* ba
 }  // namespace
 
 int main() {
-  testing_support::TempDir dir;
+  bench::TempFolder dir;
   const std::string path = dir.File("bench.orfx");
   const int64_t length = BuildFile(path);
   if (length < 0) {

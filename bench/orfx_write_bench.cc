@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "bench/raw_write.h"
+#include "bench/temp_folder.h"
 #include "filelib/kel64_file.h"
 #include "filelib/status.h"
 #include "platform/file.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -94,7 +94,7 @@ bool Check(const std::string& path, TSTime64 lastTime, int64_t chanBytes) {
 }  // namespace
 
 int main() {
-  testing_support::TempDir dir;
+  bench::TempFolder dir;
   const std::string rawPath = dir.File("raw.bin"), libPath = dir.File("lib.orfx");
   constexpr TSTime64 kDivide = 1;
 

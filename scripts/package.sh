@@ -9,14 +9,14 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$here/build-pkg"}
 
-"$here/scripts/install-packages.sh" g++ cmake make libgtest-dev binutils dpkg-dev file
+"$here/scripts/install-packages.sh" g++ cmake make binutils dpkg-dev file
 
-# Tests configured but not built: nsinfo's built-in demo comes from the
-# tests' recordings. Installing does not build everything first, only what
-# the packages hold is built below.
+# Neither tests nor benchmarks: nsinfo's built-in demo comes from the demo
+# library. Installing does not build everything first, only what the
+# packages hold is built below.
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-    -DNSV_BENCH=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
+    -DNSV_TESTS=OFF -DNSV_BENCH=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
 fi
 cmake --build "$build" -j "$(nproc)" --target nsvslorfx vslk64 nsinfo nsconvert >/dev/null
 rm -f "$build"/packages/*.deb

@@ -7,7 +7,7 @@
 //
 // Without FILE it writes a built-in demo recording (every kind of channel)
 // into a temporary folder and inspects that. The demo is written through the
-// file-access library's own writing interface (tools/demo_writer.h), the one
+// file-access library's own writing interface (demo/writer.h), the one
 // part of this program that links the library; everything it shows is read
 // through the loaded ns_ functions. Without --lib it loads the library of
 // the tree it belongs to: installed, the one in the library folder beside its
@@ -22,15 +22,12 @@
 #include <string>
 #include <vector>
 
-#include "tools/recording_report.h"
+#include "demo/recording.h"
+#include "demo/writer.h"
 #include "platform/file.h"
 #include "platform/host.h"
 #include "tools/ns_host.h"
-
-#ifdef NSINFO_DEMO
-#include "tests/builder/recording.h"
-#include "tools/demo_writer.h"
-#endif
+#include "tools/recording_report.h"
 
 namespace {
 
@@ -104,16 +101,14 @@ bool PrintLibrary(const NsApi& api) {
   return true;
 }
 
-#ifdef NSINFO_DEMO
 // Writes the demo recording into a new temporary folder; empty on failure.
 std::string WriteDemo(std::string* folder) {
   const std::string dir = platform::MakeTempDir("nsinfo-demo.");
   if (dir.empty()) return "";
   *folder = dir;
   const std::string path = dir + platform::kPathSeparator + "demo.orfx";
-  return nsinfo::WriteDemoWithLibrary(recording_test::DemoRecording(), path) ? path : "";
+  return demo::WriteRecording(demo::DemoRecording(), path) ? path : "";
 }
-#endif
 
 void Usage() {
   std::fprintf(stderr,
@@ -201,7 +196,6 @@ int main(int argc, char** argv) {
   }
   std::string demoFolder, demoPath;
   if (files.empty()) {
-#ifdef NSINFO_DEMO
     demoPath = WriteDemo(&demoFolder);
     if (demoPath.empty()) {
       std::fprintf(stderr, "nsinfo: cannot write the demo recording\n");
@@ -209,16 +203,11 @@ int main(int argc, char** argv) {
     }
     if (!options.csv) std::printf("\nNo recording given: inspecting the built-in demo.\n");
     files.push_back(demoPath.c_str());
-#else
-    if (!options.csv) std::printf("\nNo recording given (this build has no built-in demo).\n");
-#endif
   }
   for (const char* path : files) {
     if (nsinfo::InspectFile(api, path, options, stdout) != 0 && status == 0) status = 1;
   }
-#ifdef NSINFO_DEMO
   if (!demoFolder.empty()) platform::RemoveTree(demoFolder);
-#endif
   std::fflush(stdout);
   return status;
 }

@@ -1,100 +1,32 @@
-// A format-neutral description of a recording, for tests and benchmarks that
-// need the same content as a 64-bit (ORFX) and as a 32-bit (ORF) file.
-//
-// A Recording holds the file's time base, comments, date and application id
-// and its channels by slot, each with its kind, texts, sampling and display
-// parameters and its data. WriteOrfx lays it out as a writer of the 64-bit
-// format does: every channel's data packed into 64 KiB blocks filled to
-// capacity, the channels' blocks interleaved in the order they would fill
-// during recording, each channel's block index grown as blocks are added.
-// It writes block by block, so a recording whose waveform samples come from
-// a generator (WaveRun::count with shortAt or floatAt) may be far larger than
-// memory. WriteOrf lays out the same content as an ORF file. Both writers use
-// the test-only byte builders (tests/builder/orfx, tests/builder/orf) and
-// nothing of the library but le.h and the platform file seam.
+// The tests' layouts of a format-neutral recording (demo/recording.h) as
+// files of both formats, independent of the library's writer: WriteOrfx lays
+// it out as a writer of the 64-bit format does: every channel's data packed
+// into 64 KiB blocks filled to capacity, the channels' blocks interleaved in
+// the order they would fill during recording, each channel's block index
+// grown as blocks are added. It writes block by block, so a recording whose
+// waveform samples come from a generator may be far larger than memory.
+// WriteOrf lays out the same content as an ORF file. Both writers use the
+// test-only byte builders (tests/builder/orfx, tests/builder/orf) and nothing
+// of the library but le.h and the platform file seam.
 #pragma once
 
 #include <cstdint>
-#include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "demo/recording.h"
+
 namespace recording_test {
 
-// A run of equally spaced samples: sample i lies at start + i × divide.
-// Kind 1 channels take shorts, kind 9 channels floats. A generated run leaves
-// both vectors empty and gives `count` samples whose values are shortAt(i) or
-// floatAt(i).
-struct WaveRun {
-  int64_t start = 0;
-  std::vector<int16_t> shorts;
-  std::vector<float> floats;
-  uint64_t count = 0;
-  std::function<int16_t(uint64_t)> shortAt;
-  std::function<float(uint64_t)> floatAt;
-
-  uint64_t Size() const;
-  int16_t Short(uint64_t i) const;
-  float Float(uint64_t i) const;
-};
-
-// A marker of a kind 5 channel.
-struct Marker {
-  int64_t time = 0;
-  uint8_t code[4] = {0, 0, 0, 0};
-};
-
-// An item of a kind 6, 7 or 8 channel. Kind 6 uses `wave`: rows × cols
-// samples stored point by point with the traces interleaved (point p of
-// trace c at p × cols + c); kind 7 uses `values` in the same order; kind 8
-// uses `text`, at most rows characters.
-struct ExtMarker {
-  int64_t time = 0;
-  uint8_t code[4] = {0, 0, 0, 0};
-  std::vector<int16_t> wave;
-  std::vector<float> values;
-  std::string text;
-};
-
-struct Channel {
-  int kind = 0;  // 1 to 9
-  std::string title;
-  std::string units;
-  std::string comment;
-  double idealRate = 0.0;
-  int32_t phyChan = -1;
-  int64_t divide = 0;       // kinds 1, 6, 7, 9: ticks between samples or points
-  double scale = 1.0;       // kinds 1, 6, 9: a sample s stands for s × scale / 6553.6 + offset
-  double offset = 0.0;
-  double yLow = -1.0;       // suggested display range
-  double yHigh = 1.0;
-  bool initLevel = false;   // kind 4: the level before the first change
-  uint16_t rows = 0;        // kinds 6, 7: points per trace; kind 8: characters
-  uint16_t cols = 0;        // kinds 6, 7: traces (1 for kind 8)
-  uint16_t preTrig = 0;     // kind 6: points before the marker time
-  uint32_t orfBlockBytes = 0;  // ORF block size of this channel; 0 = WriteOrf's
-
-  // Data, in time order.
-  std::vector<WaveRun> runs;         // kinds 1, 9; a gap lies between runs
-  std::vector<int64_t> times;        // kinds 2, 3: events; kind 4: level changes
-  std::vector<Marker> markers;       // kind 5
-  std::vector<ExtMarker> extMarks;   // kinds 6, 7, 8
-};
-
-struct TimeDate {
-  uint8_t hun = 0, sec = 0, min = 0, hour = 0, day = 0, mon = 0;
-  uint16_t year = 0;
-};
-
-struct Recording {
-  double timeBase = 1e-6;               // seconds per tick
-  uint32_t slots = 32;                  // channel slots (ORFX 32 to 2000, ORF 32 to 451)
-  std::vector<std::string> comments;    // file comments 0 to 7 (ORF keeps 0 to 4)
-  TimeDate timeDate;
-  std::string appId;                    // up to 8 characters
-  std::map<int, Channel> channels;      // by slot
-};
+using demo::Channel;
+using demo::DemoRecording;
+using demo::ExtMarker;
+using demo::ItemCount;
+using demo::LastTime;
+using demo::Marker;
+using demo::Recording;
+using demo::TimeDate;
+using demo::WaveRun;
 
 // Bytes per stored item of a channel of the 64-bit format (16-bit sample 2,
 // float 4, event 8, marker 16, extended marker 16 + payload rounded up to 8).
@@ -103,10 +35,6 @@ uint32_t ItemSize(const Channel& chan);
 // samples or floats, or the text's characters), zero-padded to the channel's
 // rows × cols points.
 std::vector<uint8_t> Payload(const Channel& chan, const ExtMarker& item);
-// The time of the channel's last item or sample; -1 without data.
-int64_t LastTime(const Channel& chan);
-// Number of items (samples for waveforms) the channel holds.
-uint64_t ItemCount(const Channel& chan);
 
 // Writes rec as a 64-bit format file. False when the file cannot be written
 // or rec cannot be laid out (a slot or kind out of range, items out of time
@@ -123,19 +51,7 @@ bool WriteOrfx(const Recording& rec, const std::string& path);
 bool WriteOrf(const Recording& rec, const std::string& path, int version = 9,
               uint32_t blockBytes = 32768);
 
-// A small realistic recording with a channel of every kind:
-//   slot 0, kind 1 "Sine": a noisy 50 Hz sine sampled at 10 kHz (time base
-//     1e-6, divide 100) for 10 s, paused from 4.5 s to 5 s (two runs);
-//   slot 1, kind 9 "Sine f": the same samples as floats;
-//   slot 2, kind 6 "Spikes": spike snippets of 32 points on two traces
-//     (preTrig 10), unit codes 1 and 2;
-//   slot 3, kind 2 "Trigger": events; slot 4, kind 4 "Stim": level changes;
-//   slot 5, kind 5 "Keyboard": markers; slot 6, kind 7 "Fit": float markers
-//     of three values; slot 7, kind 8 "Notes": text markers; slot 8, kind 3
-//     "Lick": events.
-// Texts fit the ORF fields and scales and rates are exact floats, so the
-// demo reads the same from both formats.
-Recording DemoRecording();
+// The demo recording (DemoRecording) through WriteOrfx.
 bool WriteDemoOrfx(const std::string& path);
 
 }  // namespace recording_test

@@ -11,13 +11,13 @@
 #include <utility>
 #include <vector>
 
+#include "demo/writer.h"
 #include "filelib/orf/kel32_file.h"
 #include "neuroshare/ns_api.h"
 #include "platform/host.h"
 #include "tests/builder/recording.h"
 #include "tests/support/ns_compare.h"
 #include "tests/support/temp_dir.h"
-#include "tools/demo_writer.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ TEST(LibraryWriter, DemoReadsAsTheByteBuildersInBothFormats) {
   TempDir dir;
   const Recording rec = recording_test::DemoRecording();
   const std::string orfx = dir.File("written.orfx"), builtOrfx = dir.File("built.orfx");
-  ASSERT_TRUE(nsinfo::WriteDemoWithLibrary(rec, orfx));
+  ASSERT_TRUE(demo::WriteRecording(rec, orfx));
   ASSERT_TRUE(recording_test::WriteOrfx(rec, builtOrfx));
   ExpectSameRecordings(rec, builtOrfx, orfx);
   const struct {
@@ -49,7 +49,7 @@ TEST(LibraryWriter, DemoReadsAsTheByteBuildersInBothFormats) {
     const std::string built = dir.File("built.orf"), written = dir.File("written.orf");
     ASSERT_TRUE(recording_test::WriteOrf(rec, built, c.builtVersion, c.builtBlockBytes));
     vslk64::TKel32File file(c.createMode);
-    ASSERT_TRUE(nsinfo::WriteRecording(rec, written, file));
+    ASSERT_TRUE(demo::WriteRecording(rec, written, file));
     uint8_t version = 0;
     {
       vslk64::TKel32File check;
@@ -117,17 +117,17 @@ TEST(LibraryWriter, RefusedRecordingsFail) {
   const std::string path = dir.File("bad.orfx");
   Recording unordered = recording_test::DemoRecording();
   std::swap(unordered.channels[3].times[2], unordered.channels[3].times[3]);
-  EXPECT_FALSE(nsinfo::WriteDemoWithLibrary(unordered, path));
+  EXPECT_FALSE(demo::WriteRecording(unordered, path));
   Recording slot = recording_test::DemoRecording();
   slot.channels[40] = slot.channels[3];  // 32 slots
-  EXPECT_FALSE(nsinfo::WriteDemoWithLibrary(slot, path));
+  EXPECT_FALSE(demo::WriteRecording(slot, path));
   Recording shape = recording_test::DemoRecording();
   shape.channels[7].extMarks[0].text = std::string(41, 'x');  // 40 characters
-  EXPECT_FALSE(nsinfo::WriteDemoWithLibrary(shape, path));
+  EXPECT_FALSE(demo::WriteRecording(shape, path));
   Recording flat = recording_test::DemoRecording();
   flat.channels[0].yLow = flat.channels[0].yHigh;
-  EXPECT_FALSE(nsinfo::WriteDemoWithLibrary(flat, path));
-  EXPECT_TRUE(nsinfo::WriteDemoWithLibrary(recording_test::DemoRecording(), path));
+  EXPECT_FALSE(demo::WriteRecording(flat, path));
+  EXPECT_TRUE(demo::WriteRecording(recording_test::DemoRecording(), path));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "tools/demo_writer.h"
+#include "demo/writer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,14 +8,14 @@
 #include "filelib/kel64_file.h"
 #include "filelib/status.h"
 
-namespace nsinfo {
+namespace demo {
 
 namespace {
 
-using recording_test::Channel;
-using recording_test::Recording;
-using recording_test::WaveRun;
 using namespace vslk64;
+// demo::Marker is the recording's marker item; the kind of channel is
+// vslk64::Marker.
+constexpr TDataKind kMarkerKind = vslk64::Marker;
 
 // Samples handed to the library per call: big enough to fill blocks, small
 // enough that a generated run never has to sit in memory whole.
@@ -37,8 +37,8 @@ int MakeChannel(CKel64File& f, uint16_t slot, const Channel& ch) {
       const int r = f.SetLevelChan(slot, ch.idealRate, phy);
       return r != kOk ? r : f.SetInitLevel(slot, ch.initLevel);
     }
-    case Marker:
-      return f.SetMarkerChan(slot, ch.idealRate, Marker, phy);
+    case kMarkerKind:
+      return f.SetMarkerChan(slot, ch.idealRate, kMarkerKind, phy);
     case WaveMark:
     case RealMark:
       return f.SetExtMarkChan(slot, ch.idealRate, KindOf(ch.kind), ch.rows, ch.cols, phy,
@@ -116,7 +116,7 @@ bool WriteExtMarks(CKel64File& f, uint16_t slot, const Channel& ch) {
   const size_t room = size - sizeof(TMarker);
   std::vector<uint8_t> items(ch.extMarks.size() * size, 0);
   for (size_t i = 0; i < ch.extMarks.size(); ++i) {
-    const recording_test::ExtMarker& m = ch.extMarks[i];
+    const ExtMarker& m = ch.extMarks[i];
     uint8_t* at = &items[i * size];
     const TMarker head = MarkerOf(m.time, m.code);
     std::memcpy(at, &head, sizeof head);
@@ -150,10 +150,10 @@ bool WriteData(CKel64File& f, uint16_t slot, const Channel& ch) {
       return f.WriteEvents(slot, ch.times.data(), ch.times.size()) == kOk;
     case Level:
       return f.WriteLevels(slot, ch.times.data(), ch.times.size()) == kOk;
-    case Marker: {
+    case kMarkerKind: {
       std::vector<TMarker> items;
       items.reserve(ch.markers.size());
-      for (const recording_test::Marker& m : ch.markers) items.push_back(MarkerOf(m.time, m.code));
+      for (const Marker& m : ch.markers) items.push_back(MarkerOf(m.time, m.code));
       return f.WriteMarkers(slot, items.data(), items.size()) == kOk;
     }
     default:
@@ -189,7 +189,7 @@ bool WriteFileProperties(CKel64File& f, const Recording& rec) {
 
 }  // namespace
 
-bool WriteDemoWithLibrary(const Recording& rec, const std::string& path) {
+bool WriteRecording(const Recording& rec, const std::string& path) {
   return WriteRecording(rec, path, *NewKel64File());
 }
 
@@ -213,4 +213,4 @@ bool WriteRecording(const Recording& rec, const std::string& path, CKel64File& f
   return f->Close() == kOk && ok;
 }
 
-}  // namespace nsinfo
+}  // namespace demo
