@@ -1,0 +1,60 @@
+// Replays inputs through the fuzz targets: every input a fuzzer found a fault
+// with (kept here, one folder per target) and the fuzzers' seeds, so that the
+// targets' own checks (reader bounds, unchanged images, the writers' model)
+// run in every build, sanitizer and Windows builds included. A target aborts
+// on a failed check, which fails the test.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "fuzz/targets.h"
+
+namespace {
+
+struct Replay {
+  const char* target;
+  const char* file;  // under the repository's root
+};
+
+const Replay kReplays[] = {
+    // Findings: a title or units identifier naming a free slot of the
+    // string table, replaced by a new text that took that very slot.
+    {"string_table", "tests/fuzz_regress/string_table/replace-free-id"},
+    // The fuzzers' seeds.
+    {"ns_open_orfx", "fuzz/corpus/ns_open_orfx/demo"},
+    {"ns_open_orfx", "fuzz/corpus/ns_open_orfx/library"},
+    {"ns_open_orf", "fuzz/corpus/ns_open_orf/demo-v9"},
+    {"ns_open_orf", "fuzz/corpus/ns_open_orf/demo-v6"},
+    {"ns_open_orf", "fuzz/corpus/ns_open_orf/library"},
+    {"kel64_read", "fuzz/corpus/kel64_read/library"},
+    {"kel32_read", "fuzz/corpus/kel32_read/library"},
+    {"kel64_write", "fuzz/corpus/kel64_write/script1"},
+    {"kel64_write", "fuzz/corpus/kel64_write/script3"},
+    {"kel32_write", "fuzz/corpus/kel32_write/script2"},
+    {"kel32_write", "fuzz/corpus/kel32_write/script4"},
+    {"string_table", "fuzz/corpus/string_table/three"},
+    {"lookup_table", "fuzz/corpus/lookup_table/valid"},
+};
+
+std::vector<uint8_t> ReadInput(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_TRUE(in.good()) << path;
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(FuzzRegress, EveryInputPassesItsTarget) {
+  const std::string root = std::string(NSV_FUZZ_REGRESS_DIR) + "/../../";
+  for (const Replay& r : kReplays) {
+    SCOPED_TRACE(r.file);
+    const nsv_fuzz::Target target = nsv_fuzz::FindTarget(r.target);
+    ASSERT_NE(target, nullptr) << r.target;
+    const std::vector<uint8_t> bytes = ReadInput(root + r.file);
+    ASSERT_FALSE(bytes.empty());
+    target(bytes.data(), bytes.size());
+  }
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+// MemoryFiles: a file system held in memory, substituted for the real one
+// (platform::ScopedFileSystem) by the fuzz targets and the tests that replay
+// their findings, so that a run makes no files and no system calls.
+//
+// Files are byte vectors by path. A read-only open gets a handle that refuses
+// writes and truncation and counts the attempts, so a caller can tell that a
+// file opened read-only was left alone. Files never grow past kMaxFileBytes:
+// a write beyond it fails as a full disk would, which keeps a writer driven
+// by hostile numbers inside a fixed memory bound.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+
+namespace testing_support {
+
+class MemoryFiles : public platform::FileSystem {
+ public:
+  static constexpr int64_t kMaxFileBytes = int64_t{64} << 20;
+
+  using Bytes = std::vector<uint8_t>;
+
+  // Puts (or replaces) a file with these bytes.
+  void Put(const std::string& path, const uint8_t* data, size_t size) {
+    files_[path] = std::make_shared<Bytes>(data, data + size);
+  }
+  void Put(const std::string& path, const Bytes& bytes) {
+    files_[path] = std::make_shared<Bytes>(bytes);
+  }
+  // The file's bytes, or null when there is no such file.
+  const Bytes* Get(const std::string& path) const {
+    auto it = files_.find(path);
+    return it == files_.end() ? nullptr : it->second.get();
+  }
+  void Remove(const std::string& path) { files_.erase(path); }
+
+  // Write or truncate calls made through read-only handles.
+  int readOnlyWrites = 0;
+
+  std::unique_ptr<platform::File> Open(const char* path, platform::Access access,
+                                       platform::Disposition disposition,
+                                       platform::Share /*share*/) override {
+    std::shared_ptr<Bytes>& bytes = files_[path];
+    if (disposition == platform::Disposition::kCreateAlways) {
+      if (access != platform::Access::kReadWrite) return nullptr;
+      bytes = std::make_shared<Bytes>();
+    } else if (!bytes) {
+      files_.erase(path);
+      return nullptr;
+    }
+    return std::make_unique<MemoryFile>(bytes, access == platform::Access::kReadWrite,
+                                        &readOnlyWrites);
+  }
+  bool Exists(const char* path) override { return files_.count(path) != 0; }
+  bool CreationTime(const char* path, platform::LocalTime* out) override {
+    if (!Exists(path)) return false;
+    *out = {2020, 1, 2, 3, 4, 5, 4};
+    return true;
+  }
+
+ private:
+  class MemoryFile : public platform::File {
+   public:
+    MemoryFile(std::shared_ptr<Bytes> bytes, bool writable, int* refusedWrites)
+        : bytes_(std::move(bytes)), writable_(writable), refusedWrites_(refusedWrites) {}
+
+    platform::IoResult ReadAt(void* buf, uint32_t n, int64_t pos) override {
+      const int64_t size = static_cast<int64_t>(bytes_->size());
+      if (pos < 0) return {platform::IoStatus::kFailed, 0};
+      if (pos >= size) return {platform::IoStatus::kOk, 0};
+      const uint32_t got = static_cast<uint32_t>(std::min<int64_t>(n, size - pos));
+      std::memcpy(buf, bytes_->data() + pos, got);
+      return {platform::IoStatus::kOk, got};
+    }
+    platform::IoResult WriteAt(const void* buf, uint32_t n, int64_t pos) override {
+      if (!writable_) {
+        ++*refusedWrites_;
+        return {platform::IoStatus::kFailed, 0};
+      }
+      if (pos < 0 || pos > kMaxFileBytes - n) return {platform::IoStatus::kFailed, 0};
+      const size_t end = static_cast<size_t>(pos) + n;
+      if (end > bytes_->size()) bytes_->resize(end);
+      if (n != 0) std::memcpy(bytes_->data() + pos, buf, n);
+      return {platform::IoStatus::kOk, n};
+    }
+    int64_t Length() override { return static_cast<int64_t>(bytes_->size()); }
+    bool Flush() override { return true; }
+    bool Truncate(int64_t length) override {
+      if (!writable_) {
+        ++*refusedWrites_;
+        return false;
+      }
+      if (length < 0 || length > kMaxFileBytes) return false;
+      bytes_->resize(static_cast<size_t>(length));
+      return true;
+    }
+
+   private:
+    std::shared_ptr<Bytes> bytes_;
+    bool writable_;
+    int* refusedWrites_;
+  };
+
+  std::map<std::string, std::shared_ptr<Bytes>> files_;
+};
+
+}  // namespace testing_support
