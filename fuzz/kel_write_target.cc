@@ -49,6 +49,7 @@ struct ModelChan {
   bool deleted = false;
   TSTime64 divide = 1;
   int itemSize = 0;
+  size_t dataBytes = 0;   // extended markers: the payload bytes that carry data
   TSTime64 next = 0;      // items: earliest time of the next write; waves: next sample time
   std::vector<TSTime64> times;  // events and level changes
   std::vector<Item> items;      // markers and extended markers
@@ -152,6 +153,14 @@ class Writer {
     fresh.kind = kind;
     fresh.divide = f_.ChanDivide(c);
     fresh.itemSize = f_.ItemSize(c);
+    if (IsExt(kind)) {
+      // Items may be padded beyond their points; only the points are data.
+      uint64_t rows = 0, cols = 0;
+      f_.GetExtMarkInfo(c, &rows, &cols);
+      const uint64_t point = kind == vslk64::WaveMark ? 2 : kind == vslk64::RealMark ? 4 : 1;
+      fresh.dataBytes = static_cast<size_t>(
+          std::min<uint64_t>(rows * cols * point, static_cast<uint64_t>(fresh.itemSize - 16)));
+    }
     fresh.exact = !chans_[c].exact ? false : true;
     chans_[c] = fresh;
   }
@@ -374,13 +383,14 @@ void Compare(CKel64File& f, uint16_t c, const ModelChan& m) {
       got.emplace_back(p, p + size);
     }
     const bool text = m.kind == vslk64::TextMark;
-    auto same = [size, text](const Item& a, const Item& b) {
+    const size_t data = m.dataBytes;
+    auto same = [data, text](const Item& a, const Item& b) {
       if (std::memcmp(a.data(), b.data(), 12) != 0) return false;  // time and codes
       if (text) {
         return strncmp(reinterpret_cast<const char*>(&a[16]), reinterpret_cast<const char*>(&b[16]),
-                       size - 16) == 0;
+                       data) == 0;
       }
-      return std::memcmp(&a[16], &b[16], size - 16) == 0;
+      return std::memcmp(&a[16], &b[16], data) == 0;
     };
     Check(Matches(got, m.items, m.exact, same), "markers read back as written");
   } else if (IsWave(m.kind)) {

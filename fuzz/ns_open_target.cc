@@ -115,7 +115,7 @@ void NeuralEntity(uint32_t id, uint32_t entity, uint32_t items) {
 
 void NsOpen(const uint8_t* data, size_t size, const char* path) {
   testing_support::MemoryFiles files;
-  files.Put(path, data, size);
+  files.PutView(path, data, size);
   platform::ScopedFileSystem scoped(&files);
   uint32_t id = 0;
   if (ns_OpenFile(path, &id) == ns_OK) {
@@ -141,11 +141,9 @@ void NsOpen(const uint8_t* data, size_t size, const char* path) {
   }
   char message[256];
   ns_GetLastErrorMsg(message, sizeof message);
+  // The recording is the input itself, reachable only through read-only
+  // handles that refuse and count every write.
   Check(files.readOnlyWrites == 0, "nothing writes to a file opened read-only");
-  const testing_support::MemoryFiles::Bytes* after = files.Get(path);
-  Check(after != nullptr && after->size() == size &&
-            (size == 0 || std::memcmp(after->data(), data, size) == 0),
-        "the recording is unchanged");
 }
 
 }  // namespace

@@ -24,10 +24,7 @@ const Replay kReplays[] = {
     // string table, replaced by a new text that took that very slot.
     {"string_table", "tests/fuzz_regress/string_table/replace-free-id"},
     // The fuzzers' seeds.
-    {"ns_open_orfx", "fuzz/corpus/ns_open_orfx/demo"},
     {"ns_open_orfx", "fuzz/corpus/ns_open_orfx/library"},
-    {"ns_open_orf", "fuzz/corpus/ns_open_orf/demo-v9"},
-    {"ns_open_orf", "fuzz/corpus/ns_open_orf/demo-v6"},
     {"ns_open_orf", "fuzz/corpus/ns_open_orf/library"},
     {"kel64_read", "fuzz/corpus/kel64_read/library"},
     {"kel32_read", "fuzz/corpus/kel32_read/library"},

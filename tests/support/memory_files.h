@@ -34,19 +34,34 @@ class MemoryFiles : public platform::FileSystem {
   void Put(const std::string& path, const Bytes& bytes) {
     files_[path] = std::make_shared<Bytes>(bytes);
   }
-  // The file's bytes, or null when there is no such file.
+  // Puts a file that reads the caller's bytes in place, without a copy (the
+  // fuzzers' inputs are large and arrive once per run). Only read-only opens
+  // succeed; the bytes must outlive the file system.
+  void PutView(const std::string& path, const uint8_t* data, size_t size) {
+    views_[path] = {data, size};
+  }
+  // The file's bytes, or null when there is no such file (or it is a view).
   const Bytes* Get(const std::string& path) const {
     auto it = files_.find(path);
     return it == files_.end() ? nullptr : it->second.get();
   }
   void Remove(const std::string& path) { files_.erase(path); }
 
-  // Write or truncate calls made through read-only handles.
+  // Write or truncate calls made through read-only handles, and attempts to
+  // open a view for writing.
   int readOnlyWrites = 0;
 
   std::unique_ptr<platform::File> Open(const char* path, platform::Access access,
                                        platform::Disposition disposition,
                                        platform::Share /*share*/) override {
+    auto view = views_.find(path);
+    if (view != views_.end()) {
+      if (access != platform::Access::kRead) {
+        ++readOnlyWrites;  // an attempt to write to a file handed over read-only
+        return nullptr;
+      }
+      return std::make_unique<ViewFile>(view->second, &readOnlyWrites);
+    }
     std::shared_ptr<Bytes>& bytes = files_[path];
     if (disposition == platform::Disposition::kCreateAlways) {
       if (access != platform::Access::kReadWrite) return nullptr;
@@ -58,7 +73,9 @@ class MemoryFiles : public platform::FileSystem {
     return std::make_unique<MemoryFile>(bytes, access == platform::Access::kReadWrite,
                                         &readOnlyWrites);
   }
-  bool Exists(const char* path) override { return files_.count(path) != 0; }
+  bool Exists(const char* path) override {
+    return files_.count(path) != 0 || views_.count(path) != 0;
+  }
   bool CreationTime(const char* path, platform::LocalTime* out) override {
     if (!Exists(path)) return false;
     *out = {2020, 1, 2, 3, 4, 5, 4};
@@ -66,18 +83,50 @@ class MemoryFiles : public platform::FileSystem {
   }
 
  private:
+  struct View {
+    const uint8_t* data;
+    size_t size;
+  };
+
+  static platform::IoResult ReadFrom(const uint8_t* bytes, size_t size, void* buf, uint32_t n,
+                                     int64_t pos) {
+    if (pos < 0) return {platform::IoStatus::kFailed, 0};
+    if (static_cast<uint64_t>(pos) >= size) return {platform::IoStatus::kOk, 0};
+    const uint32_t got =
+        static_cast<uint32_t>(std::min<uint64_t>(n, size - static_cast<uint64_t>(pos)));
+    if (got != 0) std::memcpy(buf, bytes + pos, got);
+    return {platform::IoStatus::kOk, got};
+  }
+
+  class ViewFile : public platform::File {
+   public:
+    ViewFile(View view, int* refusedWrites) : view_(view), refusedWrites_(refusedWrites) {}
+    platform::IoResult ReadAt(void* buf, uint32_t n, int64_t pos) override {
+      return ReadFrom(view_.data, view_.size, buf, n, pos);
+    }
+    platform::IoResult WriteAt(const void*, uint32_t, int64_t) override {
+      ++*refusedWrites_;
+      return {platform::IoStatus::kFailed, 0};
+    }
+    int64_t Length() override { return static_cast<int64_t>(view_.size); }
+    bool Flush() override { return true; }
+    bool Truncate(int64_t) override {
+      ++*refusedWrites_;
+      return false;
+    }
+
+   private:
+    View view_;
+    int* refusedWrites_;
+  };
+
   class MemoryFile : public platform::File {
    public:
     MemoryFile(std::shared_ptr<Bytes> bytes, bool writable, int* refusedWrites)
         : bytes_(std::move(bytes)), writable_(writable), refusedWrites_(refusedWrites) {}
 
     platform::IoResult ReadAt(void* buf, uint32_t n, int64_t pos) override {
-      const int64_t size = static_cast<int64_t>(bytes_->size());
-      if (pos < 0) return {platform::IoStatus::kFailed, 0};
-      if (pos >= size) return {platform::IoStatus::kOk, 0};
-      const uint32_t got = static_cast<uint32_t>(std::min<int64_t>(n, size - pos));
-      std::memcpy(buf, bytes_->data() + pos, got);
-      return {platform::IoStatus::kOk, got};
+      return ReadFrom(bytes_->data(), bytes_->size(), buf, n, pos);
     }
     platform::IoResult WriteAt(const void* buf, uint32_t n, int64_t pos) override {
       if (!writable_) {
@@ -109,6 +158,7 @@ class MemoryFiles : public platform::FileSystem {
   };
 
   std::map<std::string, std::shared_ptr<Bytes>> files_;
+  std::map<std::string, View> views_;
 };
 
 }  // namespace testing_support
