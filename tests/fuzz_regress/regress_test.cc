@@ -23,6 +23,9 @@ const Replay kReplays[] = {
     // Findings: a title or units identifier naming a free slot of the
     // string table, replaced by a new text that took that very slot.
     {"string_table", "tests/fuzz_regress/string_table/replace-free-id"},
+    // Extended markers written to an ORF channel whose items hold no codes
+    // (events, levels, waveforms) ran past the narrowed item.
+    {"kel32_write", "tests/fuzz_regress/kel32_write/ext-marks-on-event-channel"},
     // The fuzzers' seeds.
     {"ns_open_orfx", "fuzz/corpus/ns_open_orfx/library"},
     {"ns_open_orf", "fuzz/corpus/ns_open_orf/library"},
