@@ -1,7 +1,7 @@
 // CKel64File's read operations over a file image from the fuzzer's input:
 // the input's first two bytes give the length of a script of read calls
 // (ranges, filters, buffer sizes and channels all taken from it), the rest is
-// the image, opened read-only. Every count returned must fit the buffer, and
+// the image (zero-run coded, fuzz/image_code.h), opened read-only. Every count returned must fit the buffer, and
 // nothing may write to the image.
 #include <algorithm>
 #include <cstring>
@@ -11,6 +11,7 @@
 
 #include "filelib/kel64_file.h"
 #include "fuzz/fuzz_input.h"
+#include "fuzz/image_code.h"
 #include "fuzz/targets.h"
 #include "platform/file.h"
 #include "tests/support/memory_files.h"
@@ -187,11 +188,12 @@ void KelRead(const uint8_t* data, size_t size, std::unique_ptr<CKel64File> f, co
   FuzzInput head(data, size);
   const size_t scriptBytes = std::min<size_t>(head.U16(), size >= 2 ? size - 2 : 0);
   const uint8_t* script = data + std::min<size_t>(size, 2);
-  const uint8_t* image = script + scriptBytes;
-  const size_t imageBytes = size - static_cast<size_t>(image - data);
+  const uint8_t* coded = script + scriptBytes;
+  std::vector<Piece> image;
+  DecodeImage(coded, size - static_cast<size_t>(coded - data), &image);
 
   testing_support::MemoryFiles files;
-  files.PutView(path, image, imageBytes);
+  files.PutView(path, image);
   platform::ScopedFileSystem scoped(&files);
   if (f->Open(path, 1, 0) == vslk64::kOk) {
     Check(!f->CanWrite(), "a file opened read-only cannot be written");
@@ -200,8 +202,7 @@ void KelRead(const uint8_t* data, size_t size, std::unique_ptr<CKel64File> f, co
     f->Close();
   }
   f.reset();
-  // The image is the input itself, reachable only through read-only
-  // handles that refuse and count every write.
+  // The image is reachable only through read-only handles that refuse and count every write.
   Check(files.readOnlyWrites == 0, "nothing writes to a file opened read-only");
 }
 

@@ -1,5 +1,5 @@
-// The Neuroshare exports over a recording taken from the fuzzer's input: open
-// it, read every entity's information and a bounded sample of its data, walk
+// The Neuroshare exports over a recording taken from the fuzzer's input (its
+// zero-run coded image, fuzz/image_code.h): open it, read every entity's information and a bounded sample of its data, walk
 // the index/time conversions under all three rules, close. The recording must
 // be left exactly as it was.
 #include <algorithm>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_input.h"
+#include "fuzz/image_code.h"
 #include "fuzz/targets.h"
 #include "neuroshare/ns_api.h"
 #include "platform/file.h"
@@ -114,8 +115,10 @@ void NeuralEntity(uint32_t id, uint32_t entity, uint32_t items) {
 }
 
 void NsOpen(const uint8_t* data, size_t size, const char* path) {
+  std::vector<Piece> image;
+  DecodeImage(data, size, &image);
   testing_support::MemoryFiles files;
-  files.PutView(path, data, size);
+  files.PutView(path, image);
   platform::ScopedFileSystem scoped(&files);
   uint32_t id = 0;
   if (ns_OpenFile(path, &id) == ns_OK) {
@@ -141,8 +144,7 @@ void NsOpen(const uint8_t* data, size_t size, const char* path) {
   }
   char message[256];
   ns_GetLastErrorMsg(message, sizeof message);
-  // The recording is the input itself, reachable only through read-only
-  // handles that refuse and count every write.
+  // The recording is reachable only through read-only handles that refuse and count every write.
   Check(files.readOnlyWrites == 0, "nothing writes to a file opened read-only");
 }
 

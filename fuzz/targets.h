@@ -9,11 +9,13 @@
 
 namespace nsv_fuzz {
 
-// Neuroshare: the input is a recording of the given format, opened and walked.
+// Neuroshare: the input is a recording of the given format, zero-run coded
+// (fuzz/image_code.h), opened and walked.
 void NsOpenOrfx(const uint8_t* data, size_t size);
 void NsOpenOrf(const uint8_t* data, size_t size);
 
-// Reader scripts: a 16-bit script length, the script, then the file image.
+// Reader scripts: a 16-bit script length, the script, then the file image,
+// zero-run coded.
 void Kel64Read(const uint8_t* data, size_t size);
 void Kel32Read(const uint8_t* data, size_t size);
 

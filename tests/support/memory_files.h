@@ -34,11 +34,28 @@ class MemoryFiles : public platform::FileSystem {
   void Put(const std::string& path, const Bytes& bytes) {
     files_[path] = std::make_shared<Bytes>(bytes);
   }
+  // A stretch of a view: size bytes at bytes, or size zero bytes when bytes
+  // is null.
+  struct Piece {
+    const uint8_t* bytes;
+    size_t size;
+  };
   // Puts a file that reads the caller's bytes in place, without a copy (the
-  // fuzzers' inputs are large and arrive once per run). Only read-only opens
-  // succeed; the bytes must outlive the file system.
+  // fuzzers' inputs arrive once per run, and their images are mostly runs of
+  // zeros that need no memory at all): the pieces one after the other. Only
+  // read-only opens succeed; the bytes must outlive the file system.
+  void PutView(const std::string& path, const std::vector<Piece>& pieces) {
+    View& view = views_[path];
+    view.pieces = pieces;
+    view.starts.clear();
+    view.size = 0;
+    for (const Piece& piece : pieces) {
+      view.starts.push_back(view.size);
+      view.size += piece.size;
+    }
+  }
   void PutView(const std::string& path, const uint8_t* data, size_t size) {
-    views_[path] = {data, size};
+    PutView(path, std::vector<Piece>{{data, size}});
   }
   // The file's bytes, or null when there is no such file (or it is a view).
   const Bytes* Get(const std::string& path) const {
@@ -84,8 +101,9 @@ class MemoryFiles : public platform::FileSystem {
 
  private:
   struct View {
-    const uint8_t* data;
-    size_t size;
+    std::vector<Piece> pieces;
+    std::vector<uint64_t> starts;  // of each piece in the file
+    uint64_t size = 0;
   };
 
   static platform::IoResult ReadFrom(const uint8_t* bytes, size_t size, void* buf, uint32_t n,
@@ -98,11 +116,37 @@ class MemoryFiles : public platform::FileSystem {
     return {platform::IoStatus::kOk, got};
   }
 
+  static platform::IoResult ReadFrom(const View& view, void* buf, uint32_t n, int64_t pos) {
+    if (pos < 0) return {platform::IoStatus::kFailed, 0};
+    if (static_cast<uint64_t>(pos) >= view.size) return {platform::IoStatus::kOk, 0};
+    const uint32_t got =
+        static_cast<uint32_t>(std::min<uint64_t>(n, view.size - static_cast<uint64_t>(pos)));
+    // The last piece starting at or before pos, then on through the pieces.
+    size_t i = static_cast<size_t>(std::upper_bound(view.starts.begin(), view.starts.end(),
+                                                    static_cast<uint64_t>(pos)) -
+                                   view.starts.begin()) - 1;
+    uint8_t* out = static_cast<uint8_t*>(buf);
+    uint64_t at = static_cast<uint64_t>(pos);
+    for (uint32_t done = 0; done < got; ++i) {
+      const Piece& piece = view.pieces[i];
+      const uint64_t skip = at - view.starts[i];
+      const uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(got - done, piece.size - skip));
+      if (piece.bytes != nullptr) {
+        std::memcpy(out + done, piece.bytes + skip, take);
+      } else {
+        std::memset(out + done, 0, take);
+      }
+      done += take;
+      at += take;
+    }
+    return {platform::IoStatus::kOk, got};
+  }
+
   class ViewFile : public platform::File {
    public:
-    ViewFile(View view, int* refusedWrites) : view_(view), refusedWrites_(refusedWrites) {}
+    ViewFile(const View& view, int* refusedWrites) : view_(view), refusedWrites_(refusedWrites) {}
     platform::IoResult ReadAt(void* buf, uint32_t n, int64_t pos) override {
-      return ReadFrom(view_.data, view_.size, buf, n, pos);
+      return ReadFrom(view_, buf, n, pos);
     }
     platform::IoResult WriteAt(const void*, uint32_t, int64_t) override {
       ++*refusedWrites_;
@@ -116,7 +160,7 @@ class MemoryFiles : public platform::FileSystem {
     }
 
    private:
-    View view_;
+    const View& view_;
     int* refusedWrites_;
   };
 
