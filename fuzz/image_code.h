@@ -39,7 +39,8 @@ inline void DecodeImage(const uint8_t* data, size_t size, std::vector<Piece>* pi
     if (!pieces->empty()) {
       Piece& last = pieces->back();
       const bool zeros = bytes == nullptr && last.bytes == nullptr;
-      const bool follows = bytes != nullptr && last.bytes != nullptr && last.bytes + last.size == bytes;
+      const bool follows =
+          bytes != nullptr && last.bytes != nullptr && last.bytes + last.size == bytes;
       if (zeros || follows) {
         last.size += static_cast<size_t>(n);
         return;
@@ -53,7 +54,8 @@ inline void DecodeImage(const uint8_t* data, size_t size, std::vector<Piece>* pi
     // here, instrumented for coverage like all of a target, cost a tenth of
     // a run).
     const void* found = std::memchr(data + i, kEscape, size - i);
-    const size_t escape = found ? static_cast<size_t>(static_cast<const uint8_t*>(found) - data) : size;
+    const size_t escape =
+        found ? static_cast<size_t>(static_cast<const uint8_t*>(found) - data) : size;
     if (escape > i) append(data + i, escape - i);
     if (escape == size) break;
     i = escape + 1;

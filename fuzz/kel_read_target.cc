@@ -1,8 +1,8 @@
 // CKel64File's read operations over a file image from the fuzzer's input:
 // the input's first two bytes give the length of a script of read calls
 // (ranges, filters, buffer sizes and channels all taken from it), the rest is
-// the image (zero-run coded, fuzz/image_code.h), opened read-only. Every count returned must fit the buffer, and
-// nothing may write to the image.
+// the image (zero-run coded, fuzz/image_code.h), opened read-only. Every count
+// returned must fit the buffer, and nothing may write to the image.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -202,7 +202,8 @@ void KelRead(const uint8_t* data, size_t size, std::unique_ptr<CKel64File> f, co
     f->Close();
   }
   f.reset();
-  // The image is reachable only through read-only handles that refuse and count every write.
+  // The image is reachable only through read-only handles that refuse and
+  // count every write.
   Check(files.readOnlyWrites == 0, "nothing writes to a file opened read-only");
 }
 

@@ -1,7 +1,8 @@
 // The Neuroshare exports over a recording taken from the fuzzer's input (its
-// zero-run coded image, fuzz/image_code.h): open it, read every entity's information and a bounded sample of its data, walk
-// the index/time conversions under all three rules, close. The recording must
-// be left exactly as it was.
+// zero-run coded image, fuzz/image_code.h): open it, read every entity's
+// information and a bounded sample of its data, walk the index/time
+// conversions under all three rules, close. The recording must be left
+// exactly as it was.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -144,7 +145,8 @@ void NsOpen(const uint8_t* data, size_t size, const char* path) {
   }
   char message[256];
   ns_GetLastErrorMsg(message, sizeof message);
-  // The recording is reachable only through read-only handles that refuse and count every write.
+  // The recording is reachable only through read-only handles that refuse
+  // and count every write.
   Check(files.readOnlyWrites == 0, "nothing writes to a file opened read-only");
 }
 

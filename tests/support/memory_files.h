@@ -130,7 +130,8 @@ class MemoryFiles : public platform::FileSystem {
     for (uint32_t done = 0; done < got; ++i) {
       const Piece& piece = view.pieces[i];
       const uint64_t skip = at - view.starts[i];
-      const uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(got - done, piece.size - skip));
+      const uint32_t take =
+          static_cast<uint32_t>(std::min<uint64_t>(got - done, piece.size - skip));
       if (piece.bytes != nullptr) {
         std::memcpy(out + done, piece.bytes + skip, take);
       } else {
