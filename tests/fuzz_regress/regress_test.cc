@@ -5,12 +5,16 @@
 // on a failed check, which fails the test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "fuzz/image_code.h"
 #include "fuzz/targets.h"
+#include "tests/support/memory_files.h"
 
 namespace {
 
@@ -62,6 +66,65 @@ TEST(FuzzRegress, EveryInputPassesItsTarget) {
     const std::vector<uint8_t> bytes = ReadInput(root + r.file);
     ASSERT_FALSE(bytes.empty());
     target(bytes.data(), bytes.size());
+  }
+}
+
+// Images of literal bytes, escape bytes and zero runs of every length class
+// survive coding, and the decoded pieces read back as the image at any
+// position and length.
+TEST(ImageCode, CodedImagesReadBackAsTheImage) {
+  std::mt19937 rng(14);
+  for (int round = 0; round < 200; ++round) {
+    std::vector<uint8_t> image;
+    while (image.size() < 20000) {
+      switch (rng() % 4) {
+        case 0: image.insert(image.end(), rng() % 300, 0); break;
+        case 1: image.push_back(nsv_fuzz::kEscape); break;
+        default: image.push_back(static_cast<uint8_t>(rng())); break;
+      }
+    }
+    const std::vector<uint8_t> coded = nsv_fuzz::EncodeImage(image);
+    std::vector<nsv_fuzz::Piece> pieces;
+    nsv_fuzz::DecodeImage(coded.data(), coded.size(), &pieces);
+    testing_support::MemoryFiles files;
+    files.PutView("/image", pieces);
+    std::unique_ptr<platform::File> file = files.Open(
+        "/image", platform::Access::kRead, platform::Disposition::kOpenExisting,
+        platform::Share::kReaders);
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(file->Length(), static_cast<int64_t>(image.size()));
+    for (int read = 0; read < 20; ++read) {
+      const uint32_t pos = static_cast<uint32_t>(rng() % (image.size() + 10));
+      const uint32_t n = static_cast<uint32_t>(rng() % 3000);
+      std::vector<uint8_t> got(n, 0xAA);
+      const platform::IoResult r = file->ReadAt(got.data(), n, pos);
+      ASSERT_EQ(r.status, platform::IoStatus::kOk);
+      const size_t want = pos >= image.size() ? 0 : std::min<size_t>(n, image.size() - pos);
+      ASSERT_EQ(r.bytes, want) << pos << " " << n;
+      EXPECT_TRUE(std::equal(got.begin(), got.begin() + want, image.begin() + pos)) << pos;
+    }
+  }
+}
+
+// Inputs no encoder makes: an escape at the very end, a count cut short, a
+// count beyond the bound.
+TEST(ImageCode, AnyInputDecodesWithinTheBound) {
+  const struct {
+    std::vector<uint8_t> coded;
+    uint64_t size;
+  } cases[] = {
+      {{1, nsv_fuzz::kEscape}, 2},                  // the escape itself
+      {{nsv_fuzz::kEscape, 0x85}, 5},               // the count's last byte missing
+      {{nsv_fuzz::kEscape, 0xff, 0xff, 0xff, 0xff, 0x7f, 9}, nsv_fuzz::kMaxImageBytes},
+      // A count takes five bytes at most; what follows is literal.
+      {{nsv_fuzz::kEscape, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01, 7}, 4},
+  };
+  for (const auto& c : cases) {
+    std::vector<nsv_fuzz::Piece> pieces;
+    nsv_fuzz::DecodeImage(c.coded.data(), c.coded.size(), &pieces);
+    uint64_t size = 0;
+    for (const nsv_fuzz::Piece& p : pieces) size += p.size;
+    EXPECT_EQ(size, c.size) << c.coded.size();
   }
 }
 
