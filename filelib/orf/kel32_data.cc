@@ -411,6 +411,9 @@ int TKel32File::WriteExtMarks(uint16_t chan, const TExtMark* items, uint64_t n) 
   const size_t k = Narrowable(&items[0].time, n, static_cast<size_t>(size));
   if (k == 0) return kErrOutOfRange;
   const uint32_t itemBytes = info.itemBytes;
+  // A waveform, event or level channel stores no codes: its items are too
+  // short to take a marker.
+  if (itemBytes < 8) return kErrWrongKind;
   const size_t attached = std::min<size_t>(itemBytes - 8, static_cast<size_t>(size) - sizeof(TMarker));
   const uint8_t* src = reinterpret_cast<const uint8_t*>(items);
   std::vector<uint8_t> narrow;

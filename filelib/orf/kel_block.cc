@@ -103,16 +103,19 @@ void ReleaseWindow(TKelFileRec& rec, TKelChanRt& rt) {
 int ReadWindow(TKelFileRec& rec, TKelChanRt& rt, int64_t pos, uint32_t blockBytes) {
   const int64_t len = std::min<int64_t>(std::max(kReadAheadBytes, blockBytes), rec.fileBytes - pos);
   if (len <= blockBytes) return 1;  // nothing to read ahead
-  if (rt.window.empty()) {
-    if (rec.windowsHeld.fetch_add(1) >= kMaxWindows) {
-      rec.windowsHeld.fetch_sub(1);
-      return 1;
-    }
+  const bool held = !rt.window.empty();
+  if (!held && rec.windowsHeld.fetch_add(1) >= kMaxWindows) {
+    rec.windowsHeld.fetch_sub(1);
+    return 1;
+  }
+  // The window grows to what is read, not to the full read-ahead: in a file
+  // smaller than that, a window of the full size is mostly never used.
+  if (rt.window.size() < static_cast<size_t>(len)) {
     try {
-      rt.window.resize(std::max(kReadAheadBytes, blockBytes));
+      rt.window.resize(static_cast<size_t>(len));
     } catch (const std::bad_alloc&) {
-      rec.windowsHeld.fetch_sub(1);
-      return 1;
+      if (!held) rec.windowsHeld.fetch_sub(1);
+      return 1;  // a window already held keeps what it holds
     }
   }
   rt.windowPos = -1;

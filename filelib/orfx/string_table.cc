@@ -47,7 +47,9 @@ uint32_t CStringTable::Replace(const std::string& text, uint32_t oldId) {
     id = static_cast<uint32_t>(slots_.size());
   }
   Insert(text, 1, id);
-  Release(oldId);
+  // A holder read from a damaged file may refer to a free identifier, the
+  // very one just taken: it held no reference, so there is none to drop.
+  if (oldId != id) Release(oldId);
   dirty_ = true;
   return id;
 }

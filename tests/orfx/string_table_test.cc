@@ -46,6 +46,12 @@ TEST(StringTable, IdentifiersStayDense) {
   EXPECT_EQ(Word(t.Serialise(), 1), 3u);
   EXPECT_EQ(t.Replace("f", 0), 2u);  // the lowest free identifier
   EXPECT_EQ(t.Replace("g", 0), 4u);  // none free: one past the highest
+  // A holder from a damaged file that names a free identifier holds no
+  // reference: a new text taking that identifier keeps its own.
+  t.Release(3);
+  EXPECT_EQ(t.Replace("h", 3), 3u);
+  EXPECT_EQ(t.RefCount(3), 1u);
+  EXPECT_EQ(t.Lookup(3), "h");
   // Releasing the last entry empties the table.
   CStringTable one;
   one.Release(one.Replace("x", 0));
