@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "filelib/ceil_div.h"
@@ -349,6 +350,25 @@ int ReadWave(int f, int c, TWaveOut out, void* dst, int max, int32_t tFrom, int3
 
 // --- Backward search -------------------------------------------------------
 
+// Visits the blocks of channel c from the one at addr back along the
+// predecessor links, newest first, until visit answers (an error, too, ends
+// the walk); nothing when the chain runs out first. A chain longer than the
+// channel has blocks is a cycle.
+template <class Visit>
+std::optional<int32_t> WalkBackLocked(TKelFileRec& rec, int c, int32_t addr, Visit visit) {
+  TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
+  uint32_t visited = 0;
+  for (;;) {
+    const int st = ReadBlockLocked(rec, c, addr);
+    if (st != kKelOk) return st;
+    const TKelBlockHead h = BufferHead(rt);
+    if (const std::optional<int32_t> answer = visit(rt.block, h)) return answer;
+    if (!orf::IsUsable(h.prev)) return std::nullopt;
+    if (++visited > rt.walkLimit) return KEL_CORRUPT_AS(kKelCorrupt, "++visited > rt.walkLimit");
+    addr = h.prev;
+  }
+}
+
 // Kind 6 searched as a waveform: only the points of the last marker before
 // tFrom that passes the filter count.
 int32_t PrevWaveMarkLocked(TKelFileRec& rec, int c, int32_t addr, int32_t tFrom, int32_t tTo,
@@ -357,14 +377,8 @@ int32_t PrevWaveMarkLocked(TKelFileRec& rec, int c, int32_t addr, int32_t tFrom,
   const int64_t points = orf::ChanExtraBytes(ch) / 2;  // one trace
   const int64_t divide = orf::ChanDivide(ch);
   const uint32_t itemBytes = rec.ItemBytes(c);
-  TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
   if (points == 0) return kKelNoneFound;
-  uint32_t visited = 0;
-  for (;;) {
-    const int st = ReadBlockLocked(rec, c, addr);
-    if (st != kKelOk) return st;
-    const uint8_t* block = rt.block;
-    const TKelBlockHead h = BufferHead(rt);
+  const auto visit = [&](const uint8_t* block, const TKelBlockHead& h) -> std::optional<int32_t> {
     // The block's last marker, and every earlier one, ends before tTo.
     if (h.itemCount > 0 && h.end + (points - 1) * divide < tTo) return kKelNoneFound;
     for (int i = CountBefore(block, itemBytes, h.itemCount, tFrom) - 1; i >= 0; --i) {
@@ -380,17 +394,15 @@ int32_t PrevWaveMarkLocked(TKelFileRec& rec, int c, int32_t addr, int32_t tFrom,
       const int64_t j = counted <= n ? j0 : jl - n + 1;
       return static_cast<int32_t>(m + j * divide);
     }
-    if (!orf::IsUsable(h.prev)) return kKelNoneFound;
-    if (++visited > rt.walkLimit) return KEL_CORRUPT_AS(kKelCorrupt, "++visited > rt.walkLimit");
-    addr = h.prev;
-  }
+    return std::nullopt;
+  };
+  return WalkBackLocked(rec, c, addr, visit).value_or(kKelNoneFound);
 }
 
 int32_t PrevNTimeLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo, uint32_t n,
                         bool asWave, const TKelFilter* filter) {
   const uint8_t* ch = rec.ChanHead(c);
   const int kind = orf::ChanKind(ch);
-  TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
   if (tFrom <= 0) return kKelNoneFound;  // nothing lies before time 0
 
   // Start at the block holding tFrom - 1, or beyond the data at the last.
@@ -407,12 +419,7 @@ int32_t PrevNTimeLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo, uin
   int32_t result = kKelNoneFound;
   bool counted = false;
   int64_t laterStart = 0;  // start of the last block that counted
-  uint32_t visited = 0;
-  for (;;) {
-    const int st = ReadBlockLocked(rec, c, addr);
-    if (st != kKelOk) return st;
-    const uint8_t* block = rt.block;
-    const TKelBlockHead h = BufferHead(rt);
+  const auto visit = [&](const uint8_t* block, const TKelBlockHead& h) -> std::optional<int32_t> {
     if (h.itemCount > 0) {
       if (wave && counted && laterStart - h.end > divide) return result;  // a gap
       if (h.end < tTo) return result;
@@ -447,10 +454,10 @@ int32_t PrevNTimeLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo, uin
       // The count fell short in a block that reaches back before tTo.
       if (h.start < tTo) return wave ? result : kKelNoneFound;
     }
-    if (!orf::IsUsable(h.prev)) return result;
-    if (++visited > rt.walkLimit) return KEL_CORRUPT_AS(kKelCorrupt, "++visited > rt.walkLimit");
-    addr = h.prev;
-  }
+    return std::nullopt;
+  };
+  const std::optional<int32_t> answer = WalkBackLocked(rec, c, addr, visit);
+  return answer ? *answer : result;  // the chain ran out: what was counted so far
 }
 
 }  // namespace

@@ -28,6 +28,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 
 #include "filelib/orfx/channel.h"
 #include "filelib/orfx/circ_buffer.h"
@@ -130,6 +131,8 @@ class CBExtMarkChan : public TBufferedItemChan<CExtMarkChan> {
 // What the buffered waveform classes share.
 template <class Kind, typename Sample>
 class TBufferedWaveChan : public Kind {
+  static constexpr bool kShorts = std::is_same_v<Sample, int16_t>;
+
  public:
   using Kind::Kind;
 
@@ -162,9 +165,13 @@ class TBufferedWaveChan : public Kind {
   // Whether the channel stores (on disk or in its write block) a sample in
   // [from, upto).
   bool StoredIn(TSTime64 from, TSTime64 upto);
-  // The kind class's own write and change.
-  virtual TSTime64 WriteDirect(const Sample* data, uint64_t n, TSTime64 t) = 0;
-  virtual int ChangeDirect(const Sample* data, uint64_t n, TSTime64 t) = 0;
+  // The change and the merged read the public calls of the sample type make.
+  int ChangeWave(const Sample* data, uint64_t n, TSTime64 t);
+  int ReadWave(Sample* out, TReadRange& range, TSTime64* tFirst, const CMarkFilter* filter);
+  // The kind class's own write, change and read of this sample type.
+  TSTime64 WriteDirect(const Sample* data, uint64_t n, TSTime64 t);
+  int ChangeDirect(const Sample* data, uint64_t n, TSTime64 t);
+  int ReadDirect(Sample* out, TReadRange& range, TSTime64* tFirst, const CMarkFilter* filter);
   // Writes out buffered samples [written_, upto) of saving stretches.
   int WriteOutLocked(uint64_t upto);
   // Writes the saving stretches of n unbuffered samples from time t.
@@ -181,27 +188,31 @@ class TBufferedWaveChan : public Kind {
 class CBAdcChan : public TBufferedWaveChan<CAdcChan, int16_t> {
  public:
   using TBufferedWaveChan::TBufferedWaveChan;
-  TSTime64 WriteWaveS(const int16_t* data, uint64_t n, TSTime64 t) override;
-  int ChangeWaveS(const int16_t* data, uint64_t n, TSTime64 t) override;
+  TSTime64 WriteWaveS(const int16_t* data, uint64_t n, TSTime64 t) override {
+    return WriteBuffered(data, n, t);
+  }
+  int ChangeWaveS(const int16_t* data, uint64_t n, TSTime64 t) override {
+    return ChangeWave(data, n, t);
+  }
   int ReadWaveS(int16_t* out, TReadRange& range, TSTime64* tFirst,
-                const CMarkFilter* filter) override;
-
- protected:
-  TSTime64 WriteDirect(const int16_t* data, uint64_t n, TSTime64 t) override;
-  int ChangeDirect(const int16_t* data, uint64_t n, TSTime64 t) override;
+                const CMarkFilter* filter) override {
+    return ReadWave(out, range, tFirst, filter);
+  }
 };
 
 class CBRealWChan : public TBufferedWaveChan<CRealWChan, float> {
  public:
   using TBufferedWaveChan::TBufferedWaveChan;
-  TSTime64 WriteWaveF(const float* data, uint64_t n, TSTime64 t) override;
-  int ChangeWaveF(const float* data, uint64_t n, TSTime64 t) override;
+  TSTime64 WriteWaveF(const float* data, uint64_t n, TSTime64 t) override {
+    return WriteBuffered(data, n, t);
+  }
+  int ChangeWaveF(const float* data, uint64_t n, TSTime64 t) override {
+    return ChangeWave(data, n, t);
+  }
   int ReadWaveF(float* out, TReadRange& range, TSTime64* tFirst,
-                const CMarkFilter* filter) override;
-
- protected:
-  TSTime64 WriteDirect(const float* data, uint64_t n, TSTime64 t) override;
-  int ChangeDirect(const float* data, uint64_t n, TSTime64 t) override;
+                const CMarkFilter* filter) override {
+    return ReadWave(out, range, tFirst, filter);
+  }
 };
 
 }  // namespace vslk64

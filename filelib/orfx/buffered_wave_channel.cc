@@ -339,48 +339,42 @@ void TBufferedWaveChan<Kind, Sample>::LatestTime(TSTime64 t) {
   saveList_.Prune(buffer_ && !buffer_->Empty() ? buffer_->NewestTime() : -1, t);
 }
 
-// --- The waveform classes -----------------------------------------------------------
+// --- The sample types ---------------------------------------------------------
+// The kind classes name their calls by sample type (S for 16-bit, F for float).
 
-TSTime64 CBAdcChan::WriteWaveS(const int16_t* data, uint64_t n, TSTime64 t) {
-  return WriteBuffered(data, n, t);
-}
-int CBAdcChan::ChangeWaveS(const int16_t* data, uint64_t n, TSTime64 t) {
+template <class Kind, typename Sample>
+int TBufferedWaveChan<Kind, Sample>::ChangeWave(const Sample* data, uint64_t n, TSTime64 t) {
   if (n == 0) return kOk;
   Guard b(bufferLock_);
   return ChangeBuffered(data, n, t);
 }
-int CBAdcChan::ReadWaveS(int16_t* out, TReadRange& range, TSTime64* tFirst,
-                         const CMarkFilter* filter) {
-  return MergedRead(out, range, tFirst, [&](int16_t* o, TReadRange& r, TSTime64* first) {
-    return CAdcChan::ReadWaveS(o, r, first, filter);
+
+template <class Kind, typename Sample>
+int TBufferedWaveChan<Kind, Sample>::ReadWave(Sample* out, TReadRange& range, TSTime64* tFirst,
+                                              const CMarkFilter* filter) {
+  return MergedRead(out, range, tFirst, [&](Sample* o, TReadRange& r, TSTime64* first) {
+    return ReadDirect(o, r, first, filter);
   });
-}
-TSTime64 CBAdcChan::WriteDirect(const int16_t* data, uint64_t n, TSTime64 t) {
-  return CAdcChan::WriteWaveS(data, n, t);
-}
-int CBAdcChan::ChangeDirect(const int16_t* data, uint64_t n, TSTime64 t) {
-  return CAdcChan::ChangeWaveS(data, n, t);
 }
 
-TSTime64 CBRealWChan::WriteWaveF(const float* data, uint64_t n, TSTime64 t) {
-  return WriteBuffered(data, n, t);
+template <class Kind, typename Sample>
+TSTime64 TBufferedWaveChan<Kind, Sample>::WriteDirect(const Sample* data, uint64_t n,
+                                                      TSTime64 t) {
+  if constexpr (kShorts) return Kind::WriteWaveS(data, n, t);
+  else return Kind::WriteWaveF(data, n, t);
 }
-int CBRealWChan::ChangeWaveF(const float* data, uint64_t n, TSTime64 t) {
-  if (n == 0) return kOk;
-  Guard b(bufferLock_);
-  return ChangeBuffered(data, n, t);
+
+template <class Kind, typename Sample>
+int TBufferedWaveChan<Kind, Sample>::ChangeDirect(const Sample* data, uint64_t n, TSTime64 t) {
+  if constexpr (kShorts) return Kind::ChangeWaveS(data, n, t);
+  else return Kind::ChangeWaveF(data, n, t);
 }
-int CBRealWChan::ReadWaveF(float* out, TReadRange& range, TSTime64* tFirst,
-                           const CMarkFilter* filter) {
-  return MergedRead(out, range, tFirst, [&](float* o, TReadRange& r, TSTime64* first) {
-    return CRealWChan::ReadWaveF(o, r, first, filter);
-  });
-}
-TSTime64 CBRealWChan::WriteDirect(const float* data, uint64_t n, TSTime64 t) {
-  return CRealWChan::WriteWaveF(data, n, t);
-}
-int CBRealWChan::ChangeDirect(const float* data, uint64_t n, TSTime64 t) {
-  return CRealWChan::ChangeWaveF(data, n, t);
+
+template <class Kind, typename Sample>
+int TBufferedWaveChan<Kind, Sample>::ReadDirect(Sample* out, TReadRange& range, TSTime64* tFirst,
+                                                const CMarkFilter* filter) {
+  if constexpr (kShorts) return Kind::ReadWaveS(out, range, tFirst, filter);
+  else return Kind::ReadWaveF(out, range, tFirst, filter);
 }
 
 template class TBufferedWaveChan<CAdcChan, int16_t>;

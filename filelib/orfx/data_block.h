@@ -302,6 +302,9 @@ class CWaveBlock : public CDataBlock {
     return static_cast<int>(m);
   }
   int ChangeSamples(const void* in, uint64_t n, TSTime64 t, uint64_t* first, StoreFn store);
+  // PlanRead that copies the samples to `out` and moves it past them.
+  template <typename Sample>
+  int ReadAndAdvance(Sample*& out, TReadRange& range, TSTime64* tFirst);
   // Samples a run starting at `start` may hold so that the time one past
   // its last sample is still a tick time.
   uint64_t TimeRoom(TSTime64 start) const;

@@ -331,8 +331,8 @@ int CRealWaveBlock::ChangeWaveF(const float* in, uint64_t n, TSTime64 t, uint64_
   return ChangeSamples(in, n, t, first, StoreFloats);
 }
 
-int CAdcBlock::ReadWaveS(int16_t*& out, TReadRange& range, TSTime64* tFirst,
-                         const CMarkFilter*) {
+template <typename Sample>
+int CWaveBlock::ReadAndAdvance(Sample*& out, TReadRange& range, TSTime64* tFirst) {
   const uint8_t* samples = nullptr;
   const uint64_t n = PlanRead(range, tFirst, &samples);
   CopySamples(out, samples, n);
@@ -340,13 +340,14 @@ int CAdcBlock::ReadWaveS(int16_t*& out, TReadRange& range, TSTime64* tFirst,
   return static_cast<int>(n);
 }
 
+int CAdcBlock::ReadWaveS(int16_t*& out, TReadRange& range, TSTime64* tFirst,
+                         const CMarkFilter*) {
+  return ReadAndAdvance(out, range, tFirst);
+}
+
 int CRealWaveBlock::ReadWaveF(float*& out, TReadRange& range, TSTime64* tFirst,
                               const CMarkFilter*) {
-  const uint8_t* samples = nullptr;
-  const uint64_t n = PlanRead(range, tFirst, &samples);
-  CopySamples(out, samples, n);
-  out += n;
-  return static_cast<int>(n);
+  return ReadAndAdvance(out, range, tFirst);
 }
 
 }  // namespace vslk64
