@@ -6,9 +6,9 @@
 #include "neuroshare/ns_api.h"
 #include "neuroshare/ns_call.h"
 #include "neuroshare/ns_entity_data.h"
-#include "neuroshare/ns_info_records.h"
 #include "neuroshare/ns_errors.h"
 #include "neuroshare/ns_file_table.h"
+#include "neuroshare/ns_info_records.h"
 #include "neuroshare/ns_records.h"
 
 namespace nsv {
@@ -33,15 +33,11 @@ using namespace nsv;
 
 ns_RESULT NS_CALL ns_GetAnalogInfo(uint32_t fileId, uint32_t entityId, ns_ANALOGINFO* info,
                                    uint32_t size) {
-  return NsLockedCall(kOpGetAnalogInfo, fileId, [&]() -> ns_RESULT {
-    TNsRecordWriter<NsAnalogInfoRecord> record(info, size);
-    if (!NsCheckBuffer(kOpGetAnalogInfo, info, size, record.kPackedSize)) return ns_LIBERROR;
-    const auto op = [&](TNsFile& file, TNsEntity& entity) {
-      return NsAnalogInfo(file, entity, record);
-    };
-    const ns_RESULT result = NsOnEntity(fileId, entityId, NsEntityClass::kAnalog, op);
-    return NsReport(kOpGetAnalogInfo, result, fileId, entityId, size);
-  });
+  const auto fill = [&](TNsFile& file, TNsEntity& entity, auto& record) {
+    return NsAnalogInfo(file, entity, record);
+  };
+  return NsRecordCall<NsAnalogInfoRecord>(kOpGetAnalogInfo, fileId, entityId,
+                                          NsEntityClass::kAnalog, info, size, size, fill);
 }
 
 ns_RESULT NS_CALL ns_GetAnalogData(uint32_t fileId, uint32_t entityId, uint32_t startIndex,

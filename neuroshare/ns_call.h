@@ -14,6 +14,8 @@
 
 #include "neuroshare/ns_api.h"
 #include "neuroshare/ns_errors.h"
+#include "neuroshare/ns_file_table.h"
+#include "neuroshare/ns_records.h"
 #include "platform/locks.h"
 #include "platform/no_destructor.h"
 
@@ -39,6 +41,22 @@ ns_RESULT NsLockedCall(const char* name, uint32_t fileId, Body&& body) noexcept 
   } catch (...) {
     return ns_LIBERROR;  // the lock itself could not be taken
   }
+}
+
+// The body of an export that fills one info record of an entity: the host's
+// area checked against the packed size (the smaller layout), then
+// fill(file, entity, record) on the entity if it is of class cls, and the
+// result reported with `detail` (the size, or the source asked for).
+template <class Record, typename Fill>
+ns_RESULT NsRecordCall(const char* name, uint32_t fileId, uint32_t entityId, NsEntityClass cls,
+                       void* info, uint32_t size, uint32_t detail, Fill fill) noexcept {
+  return NsLockedCall(name, fileId, [&]() -> ns_RESULT {
+    TNsRecordWriter<Record> record(info, size);
+    if (!NsCheckBuffer(name, info, size, record.kPackedSize)) return ns_LIBERROR;
+    const auto op = [&](TNsFile& file, TNsEntity& entity) { return fill(file, entity, record); };
+    const ns_RESULT result = NsOnEntity(fileId, entityId, cls, op);
+    return NsReport(name, result, fileId, entityId, detail);
+  });
 }
 
 }  // namespace nsv

@@ -3,9 +3,9 @@
 #include "neuroshare/ns_api.h"
 #include "neuroshare/ns_call.h"
 #include "neuroshare/ns_entity_data.h"
-#include "neuroshare/ns_info_records.h"
 #include "neuroshare/ns_errors.h"
 #include "neuroshare/ns_file_table.h"
+#include "neuroshare/ns_info_records.h"
 #include "neuroshare/ns_records.h"
 
 using namespace nsv;
@@ -40,30 +40,20 @@ ns_RESULT NS_CALL ns_GetEventData(uint32_t fileId, uint32_t entityId, uint32_t i
 
 ns_RESULT NS_CALL ns_GetSegmentInfo(uint32_t fileId, uint32_t entityId, ns_SEGMENTINFO* info,
                                     uint32_t size) {
-  return NsLockedCall(kOpGetSegmentInfo, fileId, [&]() -> ns_RESULT {
-    TNsRecordWriter<NsSegmentInfoRecord> record(info, size);
-    if (!NsCheckBuffer(kOpGetSegmentInfo, info, size, record.kPackedSize)) return ns_LIBERROR;
-    const auto op = [&](TNsFile& file, TNsEntity& entity) {
-      return NsSegmentInfo(file, entity, record);
-    };
-    const ns_RESULT result = NsOnEntity(fileId, entityId, NsEntityClass::kSegment, op);
-    return NsReport(kOpGetSegmentInfo, result, fileId, entityId, size);
-  });
+  const auto fill = [&](TNsFile& file, TNsEntity& entity, auto& record) {
+    return NsSegmentInfo(file, entity, record);
+  };
+  return NsRecordCall<NsSegmentInfoRecord>(kOpGetSegmentInfo, fileId, entityId,
+                                           NsEntityClass::kSegment, info, size, size, fill);
 }
 
 ns_RESULT NS_CALL ns_GetSegmentSourceInfo(uint32_t fileId, uint32_t entityId, uint32_t sourceId,
                                           ns_SEGSOURCEINFO* info, uint32_t size) {
-  return NsLockedCall(kOpGetSegmentSourceInfo, fileId, [&]() -> ns_RESULT {
-    TNsRecordWriter<NsSegSourceInfoRecord> record(info, size);
-    if (!NsCheckBuffer(kOpGetSegmentSourceInfo, info, size, record.kPackedSize)) {
-      return ns_LIBERROR;
-    }
-    const auto op = [&](TNsFile& file, TNsEntity& entity) {
-      return NsSegmentSourceInfo(file, entity, sourceId, record);
-    };
-    const ns_RESULT result = NsOnEntity(fileId, entityId, NsEntityClass::kSegment, op);
-    return NsReport(kOpGetSegmentSourceInfo, result, fileId, entityId, sourceId);
-  });
+  const auto fill = [&](TNsFile& file, TNsEntity& entity, auto& record) {
+    return NsSegmentSourceInfo(file, entity, sourceId, record);
+  };
+  return NsRecordCall<NsSegSourceInfoRecord>(kOpGetSegmentSourceInfo, fileId, entityId,
+                                             NsEntityClass::kSegment, info, size, sourceId, fill);
 }
 
 ns_RESULT NS_CALL ns_GetSegmentData(uint32_t fileId, uint32_t entityId, uint32_t index,

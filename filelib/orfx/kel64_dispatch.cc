@@ -246,22 +246,25 @@ int TKel64File::ReadLoop(uint16_t chan, Item* out, int max, TSTime64 tFrom, TSTi
   }
 }
 
+template <typename Item, typename Read>
+int TKel64File::ReadFiltered(uint16_t chan, Item* out, int max, TSTime64 tFrom, TSTime64 tUpto,
+                             const CMarkFilter* filter, Read read) {
+  return ReadLoop(chan, out, max, tFrom, tUpto,
+                  [&](CKel64Chan* ch, Item* o, TReadRange& range, bool) {
+                    return (ch->*read)(o, range, filter);
+                  });
+}
+
 int TKel64File::ReadEvents(uint16_t chan, TSTime64* times, int max, TSTime64 tFrom, TSTime64 tUpto,
                            const CMarkFilter* filter) {
   if (max < 1) return 0;
-  return ReadLoop(chan, times, max, tFrom, tUpto,
-                  [filter](CKel64Chan* ch, TSTime64* out, TReadRange& range, bool) {
-                    return ch->ReadEvents(out, range, filter);
-                  });
+  return ReadFiltered(chan, times, max, tFrom, tUpto, filter, &CKel64Chan::ReadEvents);
 }
 
 int TKel64File::ReadMarkers(uint16_t chan, TMarker* items, int max, TSTime64 tFrom, TSTime64 tUpto,
                             const CMarkFilter* filter) {
   if (max < 1) return 0;
-  return ReadLoop(chan, items, max, tFrom, tUpto,
-                  [filter](CKel64Chan* ch, TMarker* out, TReadRange& range, bool) {
-                    return ch->ReadMarkers(out, range, filter);
-                  });
+  return ReadFiltered(chan, items, max, tFrom, tUpto, filter, &CKel64Chan::ReadMarkers);
 }
 
 int TKel64File::ReadLevels(uint16_t chan, TSTime64* times, int max, TSTime64 tFrom, TSTime64 tUpto,
@@ -332,10 +335,8 @@ int TKel64File::ReadExtMarks(uint16_t chan, TExtMark* items, int max, TSTime64 t
                              TSTime64 tUpto, const CMarkFilter* filter) {
   if (max < 1 || tFrom >= tUpto || tUpto < 0) return 0;
   // Items are ItemSize() bytes each, so the loop walks the buffer in bytes.
-  return ReadLoop(chan, reinterpret_cast<uint8_t*>(items), max, tFrom, tUpto,
-                  [filter](CKel64Chan* ch, uint8_t* out, TReadRange& range, bool) {
-                    return ch->ReadExtMarks(out, range, filter);
-                  });
+  return ReadFiltered(chan, reinterpret_cast<uint8_t*>(items), max, tFrom, tUpto, filter,
+                      &CKel64Chan::ReadExtMarks);
 }
 
 int TKel64File::RefuseWrite(uint16_t chan) {

@@ -211,6 +211,10 @@ class TKel64File : public CKel64File, public CBlockIo {
 
   template <typename Item, typename Call>
   int ReadLoop(uint16_t chan, Item* out, int max, TSTime64 tFrom, TSTime64 tUpto, Call call);
+  // ReadLoop for the item reads that take a code filter.
+  template <typename Item, typename Read>
+  int ReadFiltered(uint16_t chan, Item* out, int max, TSTime64 tFrom, TSTime64 tUpto,
+                   const CMarkFilter* filter, Read read);
   // ReadLoop for the waveform reads: read(channel, out, range, first) with
   // first never null.
   template <typename Sample, typename Read>
