@@ -275,6 +275,25 @@ TEST(IndexWriterTest, AFailedWriteKeepsTheBlockDirtyInItsPlace) {
   EXPECT_EQ(kErrReadOnly, ch.writer.WriteAllLevels());
 }
 
+// A step onto the next old block that fails half-way (the level above has
+// moved on, the next node could not be read) leaves the path held but not
+// on the last block written: the next write must rebuild it from the file,
+// not step along it again.
+TEST(IndexWriterTest, AReusedBlockAfterAFailedStepIsListedWhereTheFileSays) {
+  Channel ch;
+  ASSERT_EQ(kOk, ch.Write(300, 1000000));
+  const std::vector<uint64_t> old = ch.pos;
+  ch.Empty();
+  ASSERT_EQ(kOk, ch.Write(kIndexEntries));  // the next old block starts the second node
+  ch.io.failReads = true;
+  EXPECT_EQ(kErrRead, ch.Write(1));
+  EXPECT_EQ(kIndexEntries, ch.head.blocksUsed);
+  ch.io.failReads = false;
+  ASSERT_EQ(kOk, ch.Write(300 - kIndexEntries));
+  EXPECT_EQ(old, ch.pos);
+  EXPECT_EQ(Firsts(300), ch.ReadAll(ch.cursor));
+}
+
 TEST(IndexWriterTest, MissingEntryNumbersAreRestored) {
   Channel ch;
   ASSERT_EQ(kOk, ch.Write(100));
