@@ -168,6 +168,21 @@ int TKel64File::PrepareSlotLocked(uint16_t chan) {
   return kOk;
 }
 
+template <class Plain, class Buffered, typename... Args>
+CKel64Chan& TKel64File::NewChanLocked(uint16_t chan, uint32_t phyChan, double rate,
+                                      Args... args) {
+  std::unique_ptr<CKel64Chan> ch;
+  if (openedExisting_) {
+    ch = std::make_unique<Plain>(this, chan, args...);
+  } else {
+    ch = std::make_unique<Buffered>(this, chan, args...);
+  }
+  ch->SetPhyChan(static_cast<int32_t>(phyChan));
+  ch->IdealRate(rate);
+  chans_[chan] = std::move(ch);
+  return *chans_[chan];
+}
+
 int TKel64File::SetEventChan(uint16_t chan, double rate, TDataKind kind, uint32_t phyChan) {
   if (kind == Level) return SetLevelChan(chan, rate, phyChan);
   if (kind == Marker) return SetMarkerChan(chan, rate, kind, phyChan);
@@ -175,15 +190,7 @@ int TKel64File::SetEventChan(uint16_t chan, double rate, TDataKind kind, uint32_
   ExclusiveGuard table(chanTableLock_);
   const int r = PrepareSlotLocked(chan);
   if (r != kOk) return r;
-  std::unique_ptr<CKel64Chan> ch;
-  if (openedExisting_) {
-    ch = std::make_unique<CEventChan>(this, chan, kind);
-  } else {
-    ch = std::make_unique<CBEventChan>(this, chan, kind);
-  }
-  ch->SetPhyChan(static_cast<int32_t>(phyChan));
-  ch->IdealRate(rate);
-  chans_[chan] = std::move(ch);
+  NewChanLocked<CEventChan, CBEventChan>(chan, phyChan, rate, kind);
   return kOk;
 }
 
@@ -192,15 +199,7 @@ int TKel64File::SetMarkerChan(uint16_t chan, double rate, TDataKind kind, uint32
   ExclusiveGuard table(chanTableLock_);
   const int r = PrepareSlotLocked(chan);
   if (r != kOk) return r;
-  std::unique_ptr<CKel64Chan> ch;
-  if (openedExisting_) {
-    ch = std::make_unique<CMarkerChan>(this, chan, kind);
-  } else {
-    ch = std::make_unique<CBMarkerChan>(this, chan, kind);
-  }
-  ch->SetPhyChan(static_cast<int32_t>(phyChan));
-  ch->IdealRate(rate);
-  chans_[chan] = std::move(ch);
+  NewChanLocked<CMarkerChan, CBMarkerChan>(chan, phyChan, rate, kind);
   return kOk;
 }
 
@@ -233,16 +232,9 @@ int TKel64File::SetExtMarkChan(uint16_t chan, double rate, TDataKind kind, uint6
   const int r = PrepareSlotLocked(chan);
   if (r != kOk) return r;
   const uint16_t r16 = static_cast<uint16_t>(rows), c16 = static_cast<uint16_t>(cols);
-  std::unique_ptr<CKel64Chan> ch;
-  if (openedExisting_) {
-    ch = std::make_unique<CExtMarkChan>(this, chan, kind, r16, c16, divide);
-  } else {
-    ch = std::make_unique<CBExtMarkChan>(this, chan, kind, r16, c16, divide);
-  }
-  ch->SetPhyChan(static_cast<int32_t>(phyChan));
-  ch->IdealRate(rate);
-  ch->SetPreTrig(static_cast<uint16_t>(preTrig));
-  chans_[chan] = std::move(ch);
+  CKel64Chan& ch =
+      NewChanLocked<CExtMarkChan, CBExtMarkChan>(chan, phyChan, rate, kind, r16, c16, divide);
+  ch.SetPreTrig(static_cast<uint16_t>(preTrig));
   return kOk;
 }
 
@@ -258,21 +250,12 @@ int TKel64File::SetWaveChan(uint16_t chan, TSTime64 divide, TDataKind kind, doub
     Guard g(mainLock_);
     timeBase = head_.timeBase;
   }
-  std::unique_ptr<CKel64Chan> ch;
+  if (rate <= 0) rate = 1.0 / (timeBase * static_cast<double>(divide));
   if (kind == Adc) {
-    if (openedExisting_) {
-      ch = std::make_unique<CAdcChan>(this, chan, divide);
-    } else {
-      ch = std::make_unique<CBAdcChan>(this, chan, divide);
-    }
-  } else if (openedExisting_) {
-    ch = std::make_unique<CRealWChan>(this, chan, divide);
+    NewChanLocked<CAdcChan, CBAdcChan>(chan, phyChan, rate, divide);
   } else {
-    ch = std::make_unique<CBRealWChan>(this, chan, divide);
+    NewChanLocked<CRealWChan, CBRealWChan>(chan, phyChan, rate, divide);
   }
-  ch->SetPhyChan(static_cast<int32_t>(phyChan));
-  ch->IdealRate(rate > 0 ? rate : 1.0 / (timeBase * static_cast<double>(divide)));
-  chans_[chan] = std::move(ch);
   return kOk;
 }
 

@@ -194,6 +194,11 @@ class TKel64File : public CKel64File, public CBlockIo {
   // The checks before a channel is made in slot chan: a writable open file,
   // a slot in range and not in use. chanTableLock_ held exclusively.
   int PrepareSlotLocked(uint16_t chan);
+  // Makes the channel of slot chan: of class Plain in a file opened for
+  // writing, of its buffered class in a file being created (only those
+  // buffer), with its physical channel and ideal rate.
+  template <class Plain, class Buffered, typename... Args>
+  CKel64Chan& NewChanLocked(uint16_t chan, uint32_t phyChan, double rate, Args... args);
 
   int OpenLocked();
   // Sets the index entry numbers of older files in every channel of a file
