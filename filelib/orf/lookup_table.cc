@@ -193,6 +193,11 @@ bool LookupControlValid(const int32_t w[kLookupControlWords], uint32_t blockCoun
     return false;
   if (!PowerOfTwo(stride)) return false;
   if (gap < -1 || gap >= used) return false;
+  // Each run counter is reset when it reaches the stride, so a saved one is
+  // below it; a larger one would count past the largest int.
+  for (int i = 4; i < kLookupControlWords; ++i) {
+    if (w[i] < 0 || w[i] >= stride) return false;
+  }
   if (static_cast<uint32_t>(used) > blockCount) return false;
   return true;
 }

@@ -30,6 +30,9 @@ const Replay kReplays[] = {
     // Extended markers written to an ORF channel whose items hold no codes
     // (events, levels, waveforms) ran past the narrowed item.
     {"kel32_write", "tests/fuzz_regress/kel32_write/ext-marks-on-event-channel"},
+    // A saved lookup table whose run counter was at the largest int: the
+    // next block counted past it.
+    {"lookup_table", "tests/fuzz_regress/lookup_table/run-counter-at-int-max"},
     // The fuzzers' seeds.
     {"ns_open_orfx", "fuzz/corpus/ns_open_orfx/one-of-each"},
     {"ns_open_orfx", "fuzz/corpus/ns_open_orfx/two-of-each"},

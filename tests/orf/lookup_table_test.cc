@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <vector>
 
 namespace vslk64 {
@@ -125,6 +126,16 @@ TEST(Lookup, SavedControlWordsAreValidatedAndSummed) {
   EXPECT_FALSE(valid(128, 64, 1, 64, 64));   // gap beyond the entries
   EXPECT_FALSE(valid(128, 64, 1, -2, 64));
   EXPECT_FALSE(valid(128, 70, 1, -1, 69));   // more entries than blocks
+  // A run counter is below the stride (each is reset on reaching it).
+  for (int k = 4; k < 7; ++k) {
+    int32_t w[7] = {128, 64, 8, -1, 0, 0, 0};
+    w[k] = 7;
+    EXPECT_TRUE(LookupControlValid(w, 64)) << k;
+    for (int32_t bad : {8, -1, INT32_MAX}) {
+      w[k] = bad;
+      EXPECT_FALSE(LookupControlValid(w, 64)) << k << " " << bad;
+    }
+  }
 
   // The checksum covers `used` words of the entry array (10 and 20), not
   // `used` entries, and the control words.
