@@ -28,7 +28,7 @@ MemItem Item(TSTime64 time, std::vector<uint8_t> codes, std::vector<unsigned cha
 
 // Entities of the recording below.
 enum : uint32_t {
-  kEvents,     // EventA at 100, 200, 300
+  kEvents,     // EventA at 100, 200, 200, 300
   kLevel,      // Level starting low, changes at 100, 200, 300
   kMarkers,    // codes (1,2,3,4) at 100, (9,0,0,0) and (8,0,0,0) both at 500
   kReals,      // RealMark, 2 values: (1.5, -2) at 1000
@@ -46,7 +46,7 @@ class ItemEntities : public ::testing::Test {
   void SetUp() override {
     NsCloseAllFiles();
     auto rec = std::make_unique<MemoryRecording>();
-    rec->AddEvents(0, vslk64::EventA, {100, 200, 300}).comment = "taps";
+    rec->AddEvents(0, vslk64::EventA, {100, 200, 200, 300}).comment = "taps";
     rec->AddEvents(1, vslk64::Level, {100, 200, 300});
     rec->AddItems(2, vslk64::Marker, 0, 1,
                   {Item(100, {1, 2, 3, 4}), Item(500, {9}), Item(500, {8})});
@@ -112,7 +112,10 @@ TEST_F(ItemEntities, EventDataOfEachKindFillsTheAreaAsFarAsItFits) {
     double ticks;
   };
   const Case cases[] = {
+      // Two events at one time: each index is its own item.
       {kEvents, 1, 4, true, "", 0, 200},
+      {kEvents, 2, 4, true, "", 0, 200},
+      {kEvents, 3, 4, true, "", 0, 300},
       // A level change gives the level before it.
       {kLevel, 0, 4, true, std::string(1, '\0'), 1, 100},
       {kLevel, 1, 4, true, "\1", 1, 200},
