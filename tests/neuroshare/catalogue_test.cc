@@ -218,26 +218,6 @@ TEST_F(Catalogue, FileWithoutCommentDateOrClockIsDescribedByItsNameAndCreation) 
   }
 }
 
-TEST_F(Catalogue, FileInfoReportsTheFilesOwnDescription) {
-  auto rec = std::make_unique<MemoryRecording>();
-  rec->comment = "  session 4  ";
-  rec->timeDate = {37, 5, 6, 7, 8, 3, 2016};
-  std::memcpy(rec->appId.chID, "ONDRIXAB", 8);
-  rec->timeBase = 1.0 / 1024;  // exact in binary, so the span's ticks are exact too
-  rec->AddEvents(0, vslk64::EventA, {100, 50000});
-  rec->maxTime = 200;  // a stored maximum that lags behind the data
-  const uint32_t h = Open(std::move(rec));
-  ASSERT_NE(h, 0u);
-  ns_FILEINFO info;
-  ASSERT_EQ(ns_GetFileInfo(h, &info, sizeof info), ns_OK);
-  EXPECT_STREQ(info.szFileComment, "  session 4");
-  EXPECT_STREQ(info.szAppName, "ONDRIXAB");
-  EXPECT_EQ(DateOf(info), (Date{2016, 3, 8, 7, 6, 5, 370}));
-  const double tick = info.dTimeStampResolution, span = info.dTimeSpan;
-  EXPECT_EQ(tick, 1.0 / 1024);
-  EXPECT_EQ(span, 50000.0 / 1024) << "the span reaches the last item";
-}
-
 TEST_F(Catalogue, UnreadableChannelFailsTheOpenButAnUnreadableUnitDoesNot) {
   auto probe = std::make_shared<nsv_test::FileProbe>();
   auto rec = std::make_unique<MemoryRecording>(32, probe);

@@ -1,7 +1,7 @@
 // The built library loaded as a host loads it (dlopen or LoadLibrary), every export
 // looked up by its plain name, and the records declared on the host's side.
 // The argument checks are exercised with bad and free handles. What the
-// recordings read as is checked by the format parity test, which compares
+// recordings read as is checked by library_writer_test.cc, which compares
 // every entity with the recording written.
 #include <gtest/gtest.h>
 
@@ -242,34 +242,6 @@ TEST_F(Host, ConcurrentCallsLeaveWholeMessages) {
   }
   for (std::thread& t : threads) t.join();
   for (int k = 0; k < 4; ++k) EXPECT_EQ(torn[k], 0) << "thread " << k;
-}
-
-// Real recordings open by content, whatever their name says, and take the
-// lowest free handles.
-TEST_F(Host, OpensRecordingsByContentInTheLowestFreeSlots) {
-  testing_support::TempDir dir;
-  const std::string named = dir.File("REC.ORF");  // a newer-format file named as an old one
-  ASSERT_TRUE(recording_test::WriteDemoOrfx(named));
-  uint32_t first = 0, second = 0, third = 0;
-  ASSERT_EQ(api_.OpenFile(named.c_str(), &first), ns_OK) << Message();
-  ASSERT_EQ(api_.OpenFile(named.c_str(), &second), ns_OK) << Message();
-  EXPECT_EQ(second, first + 1);
-  ASSERT_EQ(api_.CloseFile(first), ns_OK);
-  ASSERT_EQ(api_.OpenFile(named.c_str(), &third), ns_OK);
-  EXPECT_EQ(third, first);
-  EXPECT_EQ(api_.CloseFile(second), ns_OK);
-  EXPECT_EQ(api_.CloseFile(third), ns_OK);
-  EXPECT_EQ(api_.CloseFile(third), ns_BADFILE);
-
-  // A path of exactly ".orf" skips the old format and still opens.
-  const std::string cwd = platform::CurrentDir();
-  ASSERT_FALSE(cwd.empty());
-  ASSERT_TRUE(platform::ChangeDir(dir.path()));
-  ASSERT_TRUE(recording_test::WriteDemoOrfx(".orf"));
-  uint32_t dotOrf = 0;
-  EXPECT_EQ(api_.OpenFile(".orf", &dotOrf), ns_OK) << Message();
-  EXPECT_EQ(api_.CloseFile(dotOrf), ns_OK);
-  ASSERT_TRUE(platform::ChangeDir(cwd));
 }
 
 // Unloading the library closes every file it still holds (the unload hook;
