@@ -1,13 +1,13 @@
 // Buffered channels against a model. A recording is driven with random, but
 // seeded, steps: appends in time order (with runs of equal times, gaps and
 // overwrites of the newest samples), save switches for times still to come,
-// LatestTime, Commit and a buffer resize, with reads over random ranges in
-// between. The model knows every item written and the saving state of its
-// time; it does not know which items the buffer still holds. A read must
-// show every saved item, no unsaved item older than the oldest unsaved one
-// it shows (those have left the buffer and so the file), every unsaved item
-// newer than that, in time order and without repeats. After Close a
-// read-only reopen must hold exactly the saved items.
+// LatestTime, Commit and a buffer resize, with reads over random ranges and
+// backward searches in between. The model knows every item written and the
+// saving state of its time; it does not know which items the buffer still
+// holds. A read must show every saved item, no unsaved item older than the
+// oldest unsaved one it shows (those have left the buffer and so the file),
+// every unsaved item newer than that, in time order and without repeats.
+// After Close a read-only reopen must hold exactly the saved items.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -307,6 +307,21 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
     } else if (what < 86 && step > steps / 2) {
       rec.Resize(capacity + 1 + pick(40));
       resized = true;
+    } else if (what < 90 && !k.wave && !all.empty()) {
+      // The backward search counts back over what a read shows, buffered
+      // items first and then those on disk.
+      const std::vector<Item> seen =
+          rec.Read(rec.File(), 0, kMaxTime64, static_cast<int>(all.size()) + 1);
+      const TSTime64 before = seen.empty() ? next : seen[pick(static_cast<uint32_t>(seen.size()))].time + pick(2);
+      const uint32_t n = 1 + pick(pick(4) == 0 ? 2 * static_cast<uint32_t>(capacity) + 10 : 5);
+      const TSTime64 earliest = seen.empty() || pick(3) != 0 ? 0 : seen[pick(static_cast<uint32_t>(seen.size()))].time;
+      const size_t below = static_cast<size_t>(
+          std::lower_bound(seen.begin(), seen.end(), before,
+                           [](const Item& i, TSTime64 t) { return i.time < t; }) -
+          seen.begin());
+      EXPECT_EQ(rec.File().PrevNTime(kChan, before, earliest, n, nullptr, false),
+                below >= n && seen[below - n].time >= earliest ? seen[below - n].time : -1)
+          << "step " << step << " from " << before << " back to " << earliest << " n " << n;
     } else {
       // A read over a random range, with a limit that may cut it.
       if (all.empty()) continue;
