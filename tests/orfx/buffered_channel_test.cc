@@ -1,7 +1,7 @@
 // Buffered channels of a file being recorded, case by case: the buffer's
 // size and the items it moves out, the save list's answers, buffered edits
-// and searches, and the circular buffers' pieces. Resizing and the saved
-// stretches in general are the model test's (buffered_model_test.cc).
+// and searches. Resizing, the saved stretches in general and the circular
+// buffers' pieces are the model test's (buffered_model_test.cc).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "filelib/kel64_file.h"
-#include "filelib/orfx/circ_buffer.h"
 #include "filelib/status.h"
 #include "tests/support/temp_dir.h"
 
@@ -205,26 +204,6 @@ TEST_F(Recording, EditsAndLevelsSeeTheBuffer) {
   EXPECT_EQ(got[1].code[0], 0x77);
 }
 
-// The backward search steps over the buffer and then the disk.
-TEST_F(Recording, PrevNTimeSearchesTheBufferThenTheDisk) {
-  Buffer(0, 10, 8);
-  const std::vector<TSTime64> t = Times(10, 10, 40);  // 10 .. 400; the newest 9 buffered
-  ASSERT_EQ(f_->WriteEvents(0, t.data(), t.size()), kOk);
-  struct Case {
-    TSTime64 before, earliest;
-    uint32_t n;
-    TSTime64 want;
-  };
-  const Case cases[] = {
-      {401, 0, 1, 400}, {401, 0, 9, 320}, {401, 0, 10, 310}, {401, 0, 40, 10},
-      {401, 0, 41, -1}, {401, 350, 9, -1}, {355, 0, 3, 330}, {100, 0, 2, 80},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(f_->PrevNTime(0, c.before, c.earliest, c.n, nullptr, false), c.want)
-        << c.before << " " << c.n;
-  }
-}
-
 // Waveforms: the buffer holds one contiguous stretch; a gap writes it out
 // and starts another; a write at or before the newest sample overwrites.
 TEST_F(Recording, WaveformStretchesOverwritesAndSearches) {
@@ -291,43 +270,6 @@ TEST_F(Recording, WaveMarksReadAsOneWaveformAcrossDiskAndBuffer) {
   EXPECT_EQ(w[0], 6);
   // 150 points back from the end lie partly on disk.
   EXPECT_EQ(f_->PrevNTime(5, kMaxTime64, 0, 150, nullptr, true), 100 + 2 * 10);
-}
-
-TEST(CircBuffer, HoldsCapacityLessOneAndWrapsInTwoPieces) {
-  std::unique_ptr<CircBuffer> b = CircBuffer::Make(5, 8);
-  ASSERT_TRUE(b);
-  const std::vector<TSTime64> t = {1, 2, 3, 4, 5, 6, 7};
-  EXPECT_EQ(b->Add(reinterpret_cast<const uint8_t*>(t.data()), 7), 4u);
-  b->Drop(3);
-  EXPECT_EQ(b->OldestTime(), 4);
-  EXPECT_EQ(b->Add(reinterpret_cast<const uint8_t*>(t.data() + 4), 3), 3u);  // 4 5 6 7, wrapped
-  EXPECT_EQ(b->LowerBound(6), 2u);
-  TBufferPiece<uint8_t> p[2];
-  ASSERT_EQ(b->Range(4, 8, p), 2);
-  EXPECT_EQ(p[0].n + p[1].n, 4u);
-  TSTime64 second;
-  std::memcpy(&second, p[1].data, 8);
-  EXPECT_EQ(second, 7 - static_cast<TSTime64>(p[1].n) + 1);
-  EXPECT_EQ(b->Range(5, 6, p), 1);
-  EXPECT_EQ(b->Range(8, 9, p), 0);
-  b->Drop(9);
-  EXPECT_TRUE(b->Empty());
-  EXPECT_EQ(b->OldestTime(), -1);
-
-  std::unique_ptr<CircWBuffer<int16_t>> w = CircWBuffer<int16_t>::Make(4, 10);
-  ASSERT_TRUE(w);
-  w->Restart(100);
-  const int16_t s[] = {1, 2, 3, 4};
-  EXPECT_EQ(w->Add(s, 4), 3u);
-  w->Drop(2);
-  EXPECT_EQ(w->OldestTime(), 120);
-  EXPECT_EQ(w->Add(s + 3, 1), 1u);
-  EXPECT_EQ(w->NewestTime(), 130);
-  EXPECT_EQ(w->LowerBound(121), 1u);
-  const int16_t o[] = {9, 9, 9};
-  EXPECT_EQ(w->Overwrite(o, 3, 110), 2u);  // 110 lies before the buffer
-  EXPECT_EQ(w->At(0), 9);
-  EXPECT_EQ(w->At(1), 9);
 }
 
 }  // namespace

@@ -1,13 +1,13 @@
 // Buffered channels against a model. A recording is driven with random, but
 // seeded, steps: appends in time order (with runs of equal times, gaps and
 // overwrites of the newest samples), save switches for times still to come,
-// LatestTime, Commit and a buffer resize, with reads over random ranges in
-// between. The model knows every item written and the saving state of its
-// time; it does not know which items the buffer still holds. A read must
-// show every saved item, no unsaved item older than the oldest unsaved one
-// it shows (those have left the buffer and so the file), every unsaved item
-// newer than that, in time order and without repeats. After Close a
-// read-only reopen must hold exactly the saved items.
+// LatestTime, Commit and a buffer resize, with reads over random ranges and
+// backward searches in between. The model knows every item written and the
+// saving state of its time; it does not know which items the buffer still
+// holds. A read must show every saved item, no unsaved item older than the
+// oldest unsaved one it shows (those have left the buffer and so the file),
+// every unsaved item newer than that, in time order and without repeats.
+// After Close a read-only reopen must hold exactly the saved items.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,6 +20,7 @@
 
 #include "filelib/kel64_file.h"
 #include "filelib/status.h"
+#include "tests/orfx/recorder.h"
 #include "tests/support/temp_dir.h"
 
 namespace vslk64 {
@@ -27,7 +28,10 @@ namespace {
 
 using testing_support::TempDir;
 
-constexpr uint16_t kChan = 3;
+using chantest::Item;
+using chantest::Kind;
+using chantest::Recorder;
+constexpr uint16_t kChan = Recorder::kChan;
 
 // The save list as a program sees it: switches only ever for times after
 // everything written, so an item's state is settled when it is written.
@@ -57,12 +61,6 @@ class SaveModel {
   std::vector<TSTime64> switches_;
 };
 
-struct Item {
-  TSTime64 time;
-  uint32_t value;  // codes (markers), payload (extended markers) or sample
-  bool saved;
-};
-
 // What a read may show of `all` restricted to [from, upto): the saved items
 // and the unsaved ones from the oldest unsaved item shown on.
 std::vector<Item> Visible(const std::vector<Item>& all, TSTime64 from, TSTime64 upto,
@@ -81,7 +79,6 @@ std::vector<Item> Visible(const std::vector<Item>& all, TSTime64 from, TSTime64 
   return want;
 }
 
-bool operator==(const Item& a, const Item& b) { return a.time == b.time && a.value == b.value; }
 
 // The items from the first place where a and b differ.
 std::string Show(const std::vector<Item>& v, const std::vector<Item>& other = {}) {
@@ -95,133 +92,6 @@ std::string Show(const std::vector<Item>& v, const std::vector<Item>& other = {}
   }
   return s;
 }
-
-// One kind of channel: how it is made, written and read.
-struct Kind {
-  const char* name;
-  TDataKind kind;
-  bool wave;
-};
-
-class Recorder {
- public:
-  Recorder(const Kind& k, const std::string& path) : k_(k), path_(path) {}
-
-  int ItemSize() const {
-    switch (k_.kind) {
-      case EventA: return 8;
-      case Marker: return 16;
-      case TextMark: return 24;
-      case Adc: return 2;
-      default: return 4;
-    }
-  }
-
-  void Create(uint64_t capacity) {
-    f_ = NewKel64File();
-    ASSERT_EQ(f_->Create(path_.c_str(), 32, 0), kOk);
-    int r = kErrBadArg;
-    switch (k_.kind) {
-      case EventA: r = f_->SetEventChan(kChan, 100, EventA, 0); break;
-      case Marker: r = f_->SetMarkerChan(kChan, 100, Marker, 0); break;
-      case TextMark: r = f_->SetTextMarkChan(kChan, 100, 8, 0); break;
-      default: r = f_->SetWaveChan(kChan, kDivide, k_.kind, 0, 0); break;
-    }
-    ASSERT_EQ(r, kOk);
-    Resize(capacity);
-  }
-  void Resize(uint64_t capacity) {
-    f_->SetBuffering(kChan, 0, 0.0);  // a size is given only to a channel without one
-    f_->SetBuffering(kChan, capacity * static_cast<uint64_t>(ItemSize()), 0.0);
-  }
-
-  // Appends items (or samples from their first time); returns the status.
-  TSTime64 Write(const std::vector<Item>& items) {
-    const size_t n = items.size();
-    if (k_.wave) {
-      std::vector<int16_t> s(n);
-      std::vector<float> fl(n);
-      for (size_t i = 0; i < n; ++i) {
-        s[i] = static_cast<int16_t>(items[i].value);
-        fl[i] = static_cast<float>(items[i].value);
-      }
-      return k_.kind == Adc ? f_->WriteWaveS(kChan, s.data(), n, items[0].time)
-                            : f_->WriteWaveF(kChan, fl.data(), n, items[0].time);
-    }
-    const size_t size = static_cast<size_t>(ItemSize());
-    std::vector<uint8_t> bytes(n * size, 0);
-    for (size_t i = 0; i < n; ++i) {
-      std::memcpy(&bytes[i * size], &items[i].time, 8);
-      if (size > 8) std::memcpy(&bytes[i * size + 8], &items[i].value, 4);
-    }
-    switch (k_.kind) {
-      case EventA: return f_->WriteEvents(kChan, reinterpret_cast<TSTime64*>(bytes.data()), n);
-      case Marker: return f_->WriteMarkers(kChan, reinterpret_cast<TMarker*>(bytes.data()), n);
-      default: return f_->WriteExtMarks(kChan, reinterpret_cast<TExtMark*>(bytes.data()), n);
-    }
-  }
-
-  // Everything in [from, upto), at most max items (samples: every stretch).
-  std::vector<Item> Read(CKel64File& f, TSTime64 from, TSTime64 upto, int max) {
-    std::vector<Item> out;
-    if (k_.wave) {
-      std::vector<float> floats(static_cast<size_t>(max));
-      std::vector<int16_t> shorts(static_cast<size_t>(max));
-      for (;;) {
-        TSTime64 first = -1;
-        const int n = k_.kind == Adc ? f.ReadWaveS(kChan, shorts.data(), max, from, upto, &first,
-                                                   nullptr)
-                                     : f.ReadWaveF(kChan, floats.data(), max, from, upto, &first,
-                                                   nullptr);
-        EXPECT_GE(n, 0);
-        if (n <= 0) return out;
-        for (int i = 0; i < n; ++i) {
-          const int32_t v = k_.kind == Adc ? shorts[i] : static_cast<int32_t>(floats[i]);
-          out.push_back({first + i * kDivide, static_cast<uint32_t>(v), true});
-        }
-        from = first + n * kDivide;
-      }
-    }
-    const size_t size = static_cast<size_t>(ItemSize());
-    std::vector<uint8_t> bytes(static_cast<size_t>(max) * size);
-    int n;
-    switch (k_.kind) {
-      case EventA:
-        n = f.ReadEvents(kChan, reinterpret_cast<TSTime64*>(bytes.data()), max, from, upto,
-                         nullptr);
-        break;
-      case Marker:
-        n = f.ReadMarkers(kChan, reinterpret_cast<TMarker*>(bytes.data()), max, from, upto,
-                          nullptr);
-        break;
-      default:
-        n = f.ReadExtMarks(kChan, reinterpret_cast<TExtMark*>(bytes.data()), max, from, upto,
-                           nullptr);
-        break;
-    }
-    EXPECT_GE(n, 0);
-    for (int i = 0; i < n; ++i) {
-      Item it{0, 0, true};
-      std::memcpy(&it.time, &bytes[i * size], 8);
-      if (size > 8) std::memcpy(&it.value, &bytes[i * size + 8], 4);
-      out.push_back(it);
-    }
-    return out;
-  }
-
-  CKel64File& File() { return *f_; }
-  void Close() {
-    EXPECT_EQ(f_->Close(), kOk);
-    f_.reset();
-  }
-
-  static constexpr TSTime64 kDivide = 3;
-
- private:
-  Kind k_;
-  std::string path_;
-  std::unique_ptr<CKel64File> f_;
-};
 
 // Marks the saving state of each item from the model (settled on writing).
 void Settle(std::vector<Item>* items, const SaveModel& save) {
@@ -307,6 +177,21 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
     } else if (what < 86 && step > steps / 2) {
       rec.Resize(capacity + 1 + pick(40));
       resized = true;
+    } else if (what < 90 && !k.wave && !all.empty()) {
+      // The backward search counts back over what a read shows, buffered
+      // items first and then those on disk.
+      const std::vector<Item> seen =
+          rec.Read(rec.File(), 0, kMaxTime64, static_cast<int>(all.size()) + 1);
+      const TSTime64 before = seen.empty() ? next : seen[pick(static_cast<uint32_t>(seen.size()))].time + pick(2);
+      const uint32_t n = 1 + pick(pick(4) == 0 ? 2 * static_cast<uint32_t>(capacity) + 10 : 5);
+      const TSTime64 earliest = seen.empty() || pick(3) != 0 ? 0 : seen[pick(static_cast<uint32_t>(seen.size()))].time;
+      const size_t below = static_cast<size_t>(
+          std::lower_bound(seen.begin(), seen.end(), before,
+                           [](const Item& i, TSTime64 t) { return i.time < t; }) -
+          seen.begin());
+      EXPECT_EQ(rec.File().PrevNTime(kChan, before, earliest, n, nullptr, false),
+                below >= n && seen[below - n].time >= earliest ? seen[below - n].time : -1)
+          << "step " << step << " from " << before << " back to " << earliest << " n " << n;
     } else {
       // A read over a random range, with a limit that may cut it.
       if (all.empty()) continue;

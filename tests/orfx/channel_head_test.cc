@@ -232,9 +232,7 @@ TEST(ChanHead, TextsComeFromTheStringTable) {
 TEST(ChanHead, MalformedStringTablesFailTheOpen) {
   TempDir dir;
   const std::vector<std::vector<uint32_t>> tables = {
-      {5, 1, 1, 0x61, 0},  // W larger than the entries walked
-      {3, 1, 1, 0x61},     // W smaller: the text runs past word W - 1
-      {1, 0},              // W below 2
+      {5, 1, 1, 0x61, 0},  // a table the parser refuses (its own test has the rest)
       {0xFFFFFFFFu, 0},    // W beyond the header space
   };
   for (const auto& words : tables) {

@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <limits>
-#include <random>
 #include <vector>
 
 #include "filelib/le.h"
@@ -26,8 +25,6 @@ int Take(CDataBlock& block, const Bytes& image, uint16_t reuse = 0) {
   block.ForgetLastRun();
   return block.Validate(reuse);
 }
-
-TReadRange Range(TSTime64 from, TSTime64 upto, uint64_t max) { return TReadRange(from, upto, max); }
 
 using chantest::Times;
 
@@ -125,70 +122,6 @@ TEST(DataBlockCheckTest, LoadWritesBackADirtyBlockFirst) {
   EXPECT_EQ(1, io.writes);
   EXPECT_EQ(7, le::GetI64(image.At(a) + 16 + 8));
   EXPECT_FALSE(block.IsDirty());
-}
-
-// Random runs, shapes and times at the ends of the tick range: a block that
-// passes the checks is read and searched without a fault (the sanitizer
-// build watches every access), and never delivers more than was asked for.
-TEST(DataBlockCheckTest, RandomBlocksAreReadSafely) {
-  std::mt19937_64 rng(77);
-  const int64_t edges[] = {std::numeric_limits<int64_t>::min() + 1000, -1000, 0, 1000,
-                           std::numeric_limits<int64_t>::max() - 100000,
-                           std::numeric_limits<int64_t>::max() - 1000};
-  auto time = [&]() { return edges[rng() % 6] + (static_cast<int64_t>(rng() % 2000) - 1000); };
-  std::vector<int16_t> shorts(kMaxAdcSamples + 8);
-  for (int round = 0; round < 300; ++round) {
-    const int64_t divide = 1 + static_cast<int64_t>(rng() % (round % 3 == 0 ? 1000000 : 20));
-    std::vector<orfxtest::ShortRun> runs;
-    int64_t start = time();
-    for (int r = 0, n = 1 + static_cast<int>(rng() % 4); r < n; ++r) {
-      runs.push_back({start, std::vector<int16_t>(1 + rng() % 50, 1)});
-      const int64_t step = static_cast<int64_t>(rng() % 5000);
-      start = start > std::numeric_limits<int64_t>::max() - step ? start : start + step;
-    }
-    Bytes image = orfxtest::AdcBlock(kChan, runs);
-    if (rng() % 2) image[16 + rng() % 400] = static_cast<uint8_t>(rng());
-    CAdcBlock block(kChan, divide);
-    if (Take(block, image) != kOk) continue;
-    TReadRange r = Range(time(), time(), 1 + rng() % 300);
-    const uint64_t asked = r.nMax;
-    int16_t* p = shorts.data();
-    TSTime64 tFirst = 0;
-    const int n = block.ReadWaveS(p, r, &tFirst, nullptr);
-    EXPECT_LE(static_cast<uint64_t>(n), asked);
-    r = Range(time(), time(), 1 + rng() % 300);
-    block.PrevNTime(r, nullptr);
-    block.EndTime();
-  }
-
-  TChanHead head;
-  head.kind = WaveMark;
-  for (int round = 0; round < 300; ++round) {
-    head.rows = static_cast<uint16_t>(1 + rng() % 6);
-    head.cols = static_cast<uint16_t>(1 + rng() % 3);
-    head.divide = 1 + static_cast<int64_t>(rng() % 1000);
-    const uint32_t size = orfxtest::ExtMarkItemSize(6, head.rows, head.cols);
-    std::vector<orfxtest::ExtMarkItem> items(1 + rng() % 6);
-    int64_t t = time();
-    for (auto& item : items) {
-      item.time = t;
-      const int64_t step = static_cast<int64_t>(rng() % 3000);
-      t = t > std::numeric_limits<int64_t>::max() - step ? t : t + step;
-    }
-    CExtMarkBlock block(kChan, size);
-    ASSERT_EQ(kOk, Take(block, orfxtest::ExtMarkBlock(kChan, size, items)));
-    CMarkFilter column;
-    column.SetColumn(static_cast<int>(rng() % 4));
-    TReadRange r = Range(time(), time(), 1 + rng() % 40);
-    r.pHead = &head;
-    const uint64_t asked = r.nMax;
-    int16_t* p = shorts.data();
-    TSTime64 tFirst = 0;
-    const int n = block.ReadWaveS(p, r, &tFirst, &column);
-    EXPECT_LE(static_cast<uint64_t>(n), asked);
-    r = Range(time(), time(), 1 + rng() % 40);
-    block.PrevNWaveTime(r, nullptr, head.rows, head.divide);
-  }
 }
 
 }  // namespace

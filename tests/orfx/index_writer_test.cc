@@ -152,7 +152,7 @@ TEST(IndexWriterTest, The256thBlockAddsATopLevelOverTheFullOne) {
   EXPECT_EQ(MakeParentRef(top.EntryPos(1), 0, 0), le::GetU64(ch.image.At(ch.pos[255])));
 }
 
-TEST(IndexWriterTest, AnEntryNotAfterTheLastIsRefusedAndChangesNothing) {
+TEST(IndexWriterTest, AnEntryNotAfterTheLastOrOffTheTopIsRefusedAndChangesNothing) {
   for (int n : {3, 255}) {  // a node with room, and a full one
     SCOPED_TRACE(n);
     Channel ch;
@@ -161,6 +161,10 @@ TEST(IndexWriterTest, AnEntryNotAfterTheLastIsRefusedAndChangesNothing) {
     ch.written -= 1;  // the next block starts where the last one did
     EXPECT_EQ(kErrCorrupt, ch.Write(1));
     EXPECT_EQ(kErrCorrupt, ch.writer.AddToIndex(ch.pos.back(), 1000 * (n - 1), 1));
+    // The tree grows only at the top, one level at a time.
+    for (uint32_t level : {0u, static_cast<uint32_t>(ch.path.size()) + 2}) {
+      EXPECT_EQ(kErrBadArg, ch.writer.AddToIndex(ch.pos.back(), 1000 * n, level)) << level;
+    }
     EXPECT_EQ(static_cast<uint64_t>(n), ch.head.blocksUsed);
     EXPECT_EQ(size, ch.image.bytes().size());
     EXPECT_EQ(Firsts(n), ch.ReadAll(ch.cursor));

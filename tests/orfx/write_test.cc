@@ -10,6 +10,7 @@
 #include "filelib/kel64_file.h"
 #include "filelib/status.h"
 #include "tests/orfx/chan_file_util.h"
+#include "tests/orfx/recorder.h"
 #include "tests/support/temp_dir.h"
 
 namespace vslk64 {
@@ -17,6 +18,7 @@ namespace {
 
 using testing_support::TempDir;
 
+using chantest::Item;
 using chantest::ReadEvents;
 
 std::unique_ptr<CKel64File> Reopen(const std::string& path) { return chantest::OpenFile(path, 1); }
@@ -123,20 +125,13 @@ TEST(Create, ChannelCreationChecks) {
   EXPECT_EQ(f->ChanKind(3), ChanOff);
 }
 
-// Every kind through a full session: create, write, close, reopen
-// read-only, read back.
+// A session of the layouts the model tests do not write: create, write,
+// close, reopen read-only, read back. Events, markers and samples reach the
+// file through the buffered model's sessions as well.
 TEST(Write, EveryKindRoundTrips) {
   TempDir dir;
   const std::string path = dir.File("kinds.orfx");
   const std::vector<TSTime64> events = {5, 9, 100, 101, 5000};
-  std::vector<TMarker> markers;
-  for (int i = 0; i < 6; ++i) {
-    TMarker m{};
-    m.time = 10 + i * 7;
-    m.code[0] = static_cast<uint8_t>(i + 1);
-    m.code[3] = 0xEE;
-    markers.push_back(m);
-  }
   constexpr uint64_t kRows = 5, kCols = 2;
   // Wave marks: 16-byte head and 10 shorts, padded to 40 bytes.
   constexpr size_t kItem = 40;
@@ -149,11 +144,8 @@ TEST(Write, EveryKindRoundTrips) {
     for (size_t k = 16; k < 36; ++k) p[k] = static_cast<uint8_t>(i * 31 + k);
   }
   std::vector<int16_t> shorts(1000);
-  std::vector<float> floats(1000);
-  for (int i = 0; i < 1000; ++i) {
-    shorts[i] = static_cast<int16_t>(i * 37 - 9000);
-    floats[i] = static_cast<float>(i) * 0.25f - 3.0f;
-  }
+  for (int i = 0; i < 1000; ++i) shorts[i] = static_cast<int16_t>(i * 37 - 9000);
+  const TMarker marker{};
   {
     std::unique_ptr<CKel64File> f = NewKel64File();
     ASSERT_EQ(f->Create(path.c_str(), 32, 0), kOk);
@@ -161,16 +153,13 @@ TEST(Write, EveryKindRoundTrips) {
     ASSERT_EQ(f->SetMarkerChan(1, 10, Marker, 0), kOk);
     ASSERT_EQ(f->SetExtMarkChan(2, 10, WaveMark, kRows, kCols, 0, 4, 2), kOk);
     ASSERT_EQ(f->SetWaveChan(3, 4, Adc, 0, 0), kOk);
-    ASSERT_EQ(f->SetWaveChan(4, 4, RealWave, 0, 0), kOk);
     ASSERT_EQ(f->SetTextMarkChan(5, 1, 20, 0), kOk);
     ASSERT_EQ(f->SetChanTitle(3, "volts"), kOk);
     EXPECT_EQ(f->WriteEvents(0, events.data(), events.size()), kOk);
-    EXPECT_EQ(f->WriteMarkers(1, markers.data(), markers.size()), kOk);
     EXPECT_EQ(f->WriteExtMarks(2, reinterpret_cast<const TExtMark*>(marks.data()), 3), kOk);
     EXPECT_EQ(f->WriteWaveS(3, shorts.data(), 1000, 40), 40 + 4000);
-    EXPECT_EQ(f->WriteWaveF(4, floats.data(), 1000, 8), 8 + 4000);
     // Wrong kinds are refused.
-    EXPECT_EQ(f->WriteMarkers(0, markers.data(), 1), kErrWrongKind);
+    EXPECT_EQ(f->WriteMarkers(0, &marker, 1), kErrWrongKind);
     EXPECT_EQ(f->WriteWaveS(0, shorts.data(), 1, 10000), kErrWrongKind);
     EXPECT_EQ(f->WriteEvents(1, events.data(), 1), kErrWrongKind);  // markers, not levels
     EXPECT_EQ(f->WriteEvents(9, events.data(), 1), kErrNoChannel);
@@ -181,9 +170,6 @@ TEST(Write, EveryKindRoundTrips) {
   }
   std::unique_ptr<CKel64File> f = Reopen(path);
   EXPECT_EQ(ReadEvents(*f, 0, 0, 10), events);
-  std::vector<TMarker> gotMarkers(10);
-  ASSERT_EQ(f->ReadMarkers(1, gotMarkers.data(), 10, 0, kMaxTime64, nullptr), 6);
-  EXPECT_EQ(0, std::memcmp(gotMarkers.data(), markers.data(), 6 * sizeof(TMarker)));
   std::vector<uint8_t> gotMarks(10 * kItem);
   ASSERT_EQ(f->ReadExtMarks(2, reinterpret_cast<TExtMark*>(gotMarks.data()), 10, 0, kMaxTime64,
                             nullptr),
@@ -197,12 +183,6 @@ TEST(Write, EveryKindRoundTrips) {
   ASSERT_EQ(wave.size(), 1u);
   EXPECT_EQ(wave[0].start, 40);
   EXPECT_EQ(wave[0].samples, shorts);
-  std::vector<float> gotFloats(2000);
-  TSTime64 first = -1;
-  ASSERT_EQ(f->ReadWaveF(4, gotFloats.data(), 2000, 0, kMaxTime64, &first, nullptr), 1000);
-  EXPECT_EQ(first, 8);
-  gotFloats.resize(1000);
-  EXPECT_EQ(gotFloats, floats);
   char title[16];
   f->GetChanTitle(3, sizeof title, title);
   EXPECT_STREQ(title, "volts");
@@ -259,136 +239,79 @@ TEST(Write, SampleTimesStayInTheTickRange) {
 // contents and the order. Reads from a run's time start at its first item.
 TEST(Write, EqualTimesAreStoredInOrderAcrossBlocksAndReads) {
   struct Case {
-    const char* what;
-    TDataKind kind;
+    chantest::Kind kind;
     size_t perBlock;  // items of one data block
   };
-  const Case cases[] = {{"events", EventA, 8190}, {"markers", Marker, 4095},
-                        {"text marks", TextMark, 65520 / 24}};
+  const Case cases[] = {{{"events", EventA, false}, 8190},
+                        {{"markers", Marker, false}, 4095},
+                        {{"text marks", TextMark, false}, 65520 / 24}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.kind.name);
     TempDir dir;
     const std::string path = dir.File("same.orfx");
     const size_t count = 2 * c.perBlock + 50;
     // Item i at time 10 * i, except for runs of equal times: five items at
     // the start, seven across the end of the first block, six across item
     // 4000, and the last eight.
-    std::vector<TSTime64> times(count);
-    for (size_t i = 0; i < count; ++i) times[i] = 10 * static_cast<TSTime64>(i);
-    const auto run = [&](size_t from, size_t n) {
-      for (size_t k = 1; k < n; ++k) times[from + k] = times[from];
-    };
-    run(0, 5);
-    run(c.perBlock - 3, 7);
-    run(3997, 6);
-    run(count - 8, 8);
-    const size_t itemSize = c.kind == EventA ? 8 : c.kind == Marker ? 16 : 24;
-    std::vector<uint8_t> items(count * itemSize, 0);
+    std::vector<Item> items(count);
     for (size_t i = 0; i < count; ++i) {
-      std::memcpy(&items[i * itemSize], &times[i], 8);
-      if (itemSize > 8) {
-        const uint32_t id = static_cast<uint32_t>(i);
-        std::memcpy(&items[i * itemSize + 8], &id, 4);
-      }
+      items[i] = {10 * static_cast<TSTime64>(i), c.kind.kind == EventA ? 0 : static_cast<uint32_t>(i), true};
     }
-    const auto write = [&](CKel64File& f, size_t from, size_t n) {
-      const uint8_t* p = &items[from * itemSize];
-      if (c.kind == EventA) return f.WriteEvents(0, reinterpret_cast<const TSTime64*>(p), n);
-      if (c.kind == Marker) return f.WriteMarkers(0, reinterpret_cast<const TMarker*>(p), n);
-      return f.WriteExtMarks(0, reinterpret_cast<const TExtMark*>(p), n);
+    const size_t runs[] = {0, c.perBlock - 3, 3997, count - 8};
+    const size_t lengths[] = {5, 7, 6, 8};
+    for (int r = 0; r < 4; ++r) {
+      for (size_t k = 1; k < lengths[r]; ++k) items[runs[r] + k].time = items[runs[r]].time;
+    }
+    const auto part = [&](size_t from, size_t n) {
+      return std::vector<Item>(items.begin() + from, items.begin() + from + std::min(n, count - from));
     };
-    const auto readAll = [&](CKel64File& f, TSTime64 from, int max) {
-      std::vector<uint8_t> out(static_cast<size_t>(max) * itemSize);
-      int n;
-      if (c.kind == EventA) {
-        n = f.ReadEvents(0, reinterpret_cast<TSTime64*>(out.data()), max, from, kMaxTime64,
-                         nullptr);
-      } else if (c.kind == Marker) {
-        n = f.ReadMarkers(0, reinterpret_cast<TMarker*>(out.data()), max, from, kMaxTime64,
-                          nullptr);
-      } else {
-        n = f.ReadExtMarks(0, reinterpret_cast<TExtMark*>(out.data()), max, from, kMaxTime64,
-                           nullptr);
-      }
-      out.resize(n < 0 ? 0 : static_cast<size_t>(n) * itemSize);
-      return out;
-    };
-    const auto create = [&] {
-      std::unique_ptr<CKel64File> f = NewKel64File();
-      EXPECT_EQ(f->Create(path.c_str(), 32, 0), kOk);
-      EXPECT_EQ(c.kind == EventA    ? f->SetEventChan(0, 1, EventA, 0)
-                : c.kind == Marker ? f->SetMarkerChan(0, 1, Marker, 0)
-                                   : f->SetTextMarkChan(0, 1, 8, 0),
-                kOk);
-      return f;
-    };
+    chantest::Recorder rec(c.kind, path);
+    constexpr uint16_t kChan = chantest::Recorder::kChan;
     // Whole contents, and a read from each run's time.
     const auto check = [&](CKel64File& f) {
-      EXPECT_EQ(readAll(f, 0, static_cast<int>(count) + 1), items);
-      for (size_t from : {size_t{0}, c.perBlock - 3, size_t{3997}, count - 8}) {
-        const std::vector<uint8_t> got = readAll(f, times[from], 9);
-        ASSERT_EQ(got.size(), std::min<size_t>(9, count - from) * itemSize) << from;
-        EXPECT_EQ(0, std::memcmp(got.data(), &items[from * itemSize], got.size())) << from;
-      }
+      EXPECT_TRUE(rec.Read(f, 0, kMaxTime64, static_cast<int>(count) + 1) == items);
+      for (size_t from : runs) EXPECT_TRUE(rec.Read(f, items[from].time, kMaxTime64, 9) == part(from, 9)) << from;
     };
-    {
-      std::unique_ptr<CKel64File> f = create();
-      // A time that goes back refuses the whole call; so does a first item
-      // at the last stored time.
-      std::vector<uint8_t> back(items.begin(), items.begin() + 3 * itemSize);
-      std::memcpy(&back[2 * itemSize], &times[0], 8);
-      const TSTime64 later = 5;
-      std::memcpy(&back[0], &later, 8);
-      std::memcpy(&back[itemSize], &later, 8);
-      items.swap(back);
-      EXPECT_EQ(write(*f, 0, 3), kErrTimeOrder);
-      items.swap(back);
-      EXPECT_EQ(f->ChanMaxTime(0), -1);
-      // The first call ends inside the run across the block boundary, so
-      // the next call's first time repeats the last stored one: refused.
-      const size_t split = c.perBlock - 1;
-      ASSERT_EQ(write(*f, 0, split), kOk);
-      EXPECT_EQ(write(*f, split, count - split), kErrTimeOrder);
-      EXPECT_EQ(f->ChanMaxTime(0), times[split - 1]);
-      f.reset();
-    }
+    rec.Create(0);
+    // A time that goes back refuses the whole call; so does a first item
+    // at the last stored time.
+    EXPECT_EQ(rec.Write({{5, 0, true}, {5, 0, true}, {0, 0, true}}), kErrTimeOrder);
+    EXPECT_EQ(rec.File().ChanMaxTime(kChan), -1);
+    // The first call ends inside the run across the block boundary, so the
+    // next call's first time repeats the last stored one: refused.
+    size_t split = c.perBlock - 1;
+    ASSERT_EQ(rec.Write(part(0, split)), kOk);
+    EXPECT_EQ(rec.Write(part(split, count - split)), kErrTimeOrder);
+    EXPECT_EQ(rec.File().ChanMaxTime(kChan), items[split - 1].time);
+    rec.Close();
     // Whole calls that each begin after the last stored time.
-    {
-      std::unique_ptr<CKel64File> f = create();
-      const size_t split = c.perBlock + 10;
-      ASSERT_EQ(write(*f, 0, split), kOk);
-      ASSERT_EQ(write(*f, split, count - split), kOk);
-      check(*f);
-      // An edit in the write block, of the last of a run of equal times.
-      if (c.kind != EventA) {
-        TMarker last{};
-        last.code[0] = 0xCD;
-        EXPECT_EQ(f->EditMarker(0, times[count - 1], &last, 9), 1);
-        items[(count - 8) * itemSize + 8] = 0xCD;
-        check(*f);
-      }
-      ASSERT_EQ(f->Close(), kOk);
-    }
-    std::unique_ptr<CKel64File> f = Reopen(path);
-    check(*f);
-    // An edit of a time finds the first item of its run, in an earlier
-    // block than the run's end.
-    f.reset();
-    f = NewKel64File();
-    ASSERT_EQ(f->Open(path.c_str(), 0, 0), kOk);
+    rec.Create(0);
+    split = c.perBlock + 10;
+    ASSERT_EQ(rec.Write(part(0, split)), kOk);
+    ASSERT_EQ(rec.Write(part(split, count - split)), kOk);
+    check(rec.File());
     TMarker edit{};
     edit.code[0] = 0xEE;
-    if (c.kind != EventA) {
-      EXPECT_EQ(f->EditMarker(0, times[c.perBlock - 3], &edit, 9), 1);
-      const std::vector<uint8_t> got = readAll(*f, times[c.perBlock - 3], 7);
-      ASSERT_EQ(got.size(), 7 * itemSize);
-      for (size_t k = 0; k < 7; ++k) {
-        EXPECT_EQ(got[k * itemSize + 8], k == 0 ? 0xEE : (c.perBlock - 3 + k) & 0xFF) << k;
-      }
-      // No item at the time, or more bytes than an item holds: nothing changes.
-      EXPECT_EQ(f->EditMarker(0, times[10] + 1, &edit, 9), 0);
-      EXPECT_EQ(f->EditMarker(0, times[10], &edit, itemSize + 1), kErrBadArg);
+    if (c.kind.kind != EventA) {
+      // An edit in the write block, of the last run of equal times.
+      EXPECT_EQ(rec.File().EditMarker(kChan, items.back().time, &edit, 9), 1);
+      items[count - 8].value = (items[count - 8].value & ~0xFFu) | 0xEE;
+      check(rec.File());
     }
+    rec.Close();
+    check(*Reopen(path));
+    if (c.kind.kind == EventA) continue;
+    // An edit of a time finds the first item of its run, in an earlier
+    // block than the run's end.
+    std::unique_ptr<CKel64File> f = chantest::OpenFile(path, 0);
+    const size_t first = c.perBlock - 3;
+    EXPECT_EQ(f->EditMarker(kChan, items[first].time, &edit, 9), 1);
+    items[first].value = (items[first].value & ~0xFFu) | 0xEE;
+    EXPECT_TRUE(rec.Read(*f, items[first].time, kMaxTime64, 7) == part(first, 7));
+    // No item at the time, or more bytes than an item holds: nothing changes.
+    EXPECT_EQ(f->EditMarker(kChan, items[10].time + 1, &edit, 9), 0);
+    EXPECT_EQ(f->EditMarker(kChan, items[10].time, &edit, rec.ItemSize() + 1), kErrBadArg);
+    EXPECT_TRUE(rec.Read(*f, 0, kMaxTime64, static_cast<int>(count)) == items);
   }
 }
 
