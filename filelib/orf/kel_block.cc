@@ -184,8 +184,20 @@ int32_t NextHeld(TKelChanRt& rt, int k, bool unwritten) {
   return orf::kNoBlock;
 }
 
-// Puts held block k into the channel buffer, its successor the next held
-// block.
+// The last held block before ring position k that holds items: its
+// reference, or -1.
+int32_t PrevHeld(TKelChanRt& rt, int k) {
+  for (int j = k - 1; j >= 0; --j) {
+    if (HeldItems(rt, j) != 0) return HeldRef(rt, j);
+  }
+  return orf::kNoBlock;
+}
+
+// Puts held block k into the channel buffer, linked as the chain now stands:
+// its successor the next held block, its predecessor the previous held block
+// or, for the oldest, the disk's last block. The links in the image were set
+// when the block was made and name ring slots that may since have been
+// written out and reused.
 int ServeHeld(TKelFileRec& rec, int c, int k) {
   TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
   const std::vector<uint8_t>& image = Held(rt, k).image;
@@ -196,6 +208,10 @@ int ServeHeld(TKelFileRec& rec, int c, int k) {
   rt.block = rt.buffer.data();
   rt.bufferAddr = orf::kNoBlock;  // held blocks change: never cached
   le::PutI32(rt.block + orf::kBNext, NextHeld(rt, k, false));
+  const int32_t prev = PrevHeld(rt, k);
+  // A block already written keeps the predecessor it was written with.
+  if (prev != orf::kNoBlock || !Held(rt, k).writtenOnce)
+    le::PutI32(rt.block + orf::kBPrev, prev != orf::kNoBlock ? prev : rt.lastBlock);
   return CheckBlockHead(rec, c, DecodeBlockHead(rt.block)) == kKelOk
              ? kKelOk
              : KEL_CORRUPT_AS(kKelCorrupt, "block header fails its checks");

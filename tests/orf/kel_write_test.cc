@@ -273,6 +273,12 @@ TEST_F(OrfWriteTest, HeldBlocksReadBackBeforeTheyReachTheDisk) {
         EXPECT_EQ(first, (from + 1) * 10);
         EXPECT_TRUE(std::equal(samples.begin(), samples.begin() + m, s.begin() + from + 1)) << from;
       }
+      // Backward searches from the newest item cross from held blocks to
+      // those on disk.
+      for (const int n : {1, 100, 400, 1000, 1500}) {
+        EXPECT_EQ(KelPrevNTime(f, 0, 0x7FFFFFFF, 0, n, false, nullptr), t[1500 - n]) << n;
+        EXPECT_EQ(KelPrevNTime(f, 1, 0x7FFFFFFF, 0, n, false, nullptr), 10 * (2000 - n)) << n;
+      }
       Close(f);
     }
   }
