@@ -11,20 +11,12 @@
 
 #include "neuroshare/ns_api.h"
 #include "neuroshare/ns_errors.h"
-#include "neuroshare/ns_file_table.h"
-#include "tests/neuroshare/memory_recording.h"
+#include "tests/neuroshare/watched_file.h"
 
-namespace nsv {
+namespace nsv_test {
 namespace {
 
-using nsv_test::MemItem;
-using nsv_test::MemoryRecording;
-using nsv_test::OpenInLayer;
-using vslk64::TSTime64;
-
-MemItem Item(TSTime64 time, std::vector<uint8_t> codes, std::vector<unsigned char> payload = {}) {
-  return MemoryRecording::Item(time, std::move(codes), std::move(payload));
-}
+using nsv::NsLastMessage;
 
 // Entities of the recording below.
 enum : uint32_t {
@@ -41,40 +33,40 @@ enum : uint32_t {
   kUnit1,
 };
 
-class ItemEntities : public ::testing::Test {
+class ItemEntities : public LayerTest {
  protected:
   void SetUp() override {
-    NsCloseAllFiles();
-    auto rec = std::make_unique<MemoryRecording>();
-    rec->AddEvents(0, vslk64::EventA, {100, 200, 200, 300}).comment = "taps";
-    rec->AddEvents(1, vslk64::Level, {100, 200, 300});
-    rec->AddItems(2, vslk64::Marker, 0, 1,
-                  {Item(100, {1, 2, 3, 4}), Item(500, {9}), Item(500, {8})});
-    rec->AddItems(3, vslk64::RealMark, 2, 1,
-                  {Item(1000, {}, MemoryRecording::Bytes<float>({1.5f, -2.0f}))})
-        .comment = "force,torque";
-    rec->AddItems(4, vslk64::TextMark, 8, 1, {Item(2000, {}, {'h', 'e', 'l', 'l', 'o'})});
+    Recording rec;
+    rec.channels[0] = Events(2, {100, 200, 200, 300});
+    rec.channels[1] = Events(4, {100, 200, 300});
+    rec.channels[1].initLevel = true;  // low before the first change
+    Channel& marks = rec.channels[2];
+    marks.kind = 5;
+    marks.markers = {{100, {1, 2, 3, 4}}, {500, {9}}, {500, {8}}};
+    ExtMarker real = Ext(1000, {});
+    real.values = {1.5f, -2.0f};
+    rec.channels[3] = ExtMarks(7, 2, 1, {real});
+    rec.channels[3].comment = "force,torque";
+    ExtMarker text = Ext(2000, {});
+    text.text = "hello";
+    rec.channels[4] = ExtMarks(8, 8, 1, {text});
     // Trace 0 holds j, trace 1 holds 100 + j, point by point.
-    std::vector<int16_t> samples;
-    for (int16_t j = 0; j < 32; ++j) {
-      samples.push_back(j);
-      samples.push_back(static_cast<int16_t>(100 + j));
-    }
-    auto& wave = rec->AddItems(5, vslk64::WaveMark, 32, 2,
-                               {Item(3000, {3, 5, 0, 40}, MemoryRecording::Bytes<int16_t>(samples)),
-                                Item(4000, {3}, MemoryRecording::Bytes<int16_t>(samples))});
+    ExtMarker spike = Ext(3000, {3, 5, 0, 40});
+    for (int16_t j = 0; j < 32; ++j) spike.wave.insert(spike.wave.end(), {j, int16_t(100 + j)});
+    ExtMarker later = spike;
+    later.time = 4000;
+    later.code[1] = later.code[3] = 0;
+    Channel& wave = rec.channels[5] = ExtMarks(6, 32, 2, {spike, later});
     wave.divide = 5;
-    wave.title = "tetrode";
-    wave.units = "uV";
     wave.scale = 6553.6;  // one step is 1.0
     wave.offset = 0.5;
-    rec->AddItems(6, vslk64::WaveMark, 4, 1,
-                  {Item(6000, {1}, MemoryRecording::Bytes<int16_t>({7, 8, 9, 10}))})
-        .divide = 5;
-    handle_ = OpenInLayer(std::move(rec));
+    ExtMarker one = Ext(6000, {1});
+    one.wave = {7, 8, 9, 10};
+    rec.channels[6] = ExtMarks(6, 4, 1, {one});
+    rec.channels[6].divide = 5;
+    handle_ = Open(rec);
     ASSERT_NE(handle_, 0u);
   }
-  void TearDown() override { NsCloseAllFiles(); }
 
   uint32_t handle_ = 0;
 };
@@ -272,35 +264,31 @@ TEST_F(ItemEntities, EntityCallsRefuseOtherTypes) {
   }
 }
 
-TEST(NeuralUnits, DataRunsAcrossChunks) {
-  NsCloseAllFiles();
-  auto rec = std::make_unique<MemoryRecording>();
-  std::vector<MemItem> items;
-  for (int i = 0; i < 9000; ++i) items.push_back(Item(10 * i, {static_cast<uint8_t>(i % 2)}));
-  rec->AddItems(0, vslk64::WaveMark, 1, 1, items);
-  MemoryRecording* file = rec.get();
-  const uint32_t h = OpenInLayer(std::move(rec));
+TEST_F(LayerTest, NeuralDataRunsAcrossChunks) {
+  std::vector<ExtMarker> items;
+  for (int i = 0; i < 9000; ++i) items.push_back(Ext(10 * i, {static_cast<uint8_t>(i % 2)}));
+  Recording rec;
+  rec.channels[0] = ExtMarks(6, 1, 1, items);
+  const uint32_t h = Open(rec);
   ASSERT_NE(h, 0u);
-  file->ResetReads();
+  file_->reads.clear();
   std::vector<double> times(10, -1);
   // Unit 1 holds items 1, 3, 5, ...: its chunks end after 4000 of them.
   ASSERT_EQ(ns_GetNeuralData(h, 2, 3995, 10, times.data()), ns_OK);
   for (int k = 0; k < 10; ++k) EXPECT_DOUBLE_EQ(times[k], (2 * (3995 + k) + 1) * 10e-6) << k;
-  EXPECT_EQ(file->TotalReads(), 2) << "one read per chunk";
-  NsCloseAllFiles();
+  EXPECT_EQ(file_->TotalReads(), 2) << "one read per chunk";
 }
 
-TEST(ItemSizes, AnItemSizeThatDoesNotFitTheChannelIsARefusedRead) {
-  NsCloseAllFiles();
-  auto rec = std::make_unique<MemoryRecording>();
-  const MemItem item = Item(10, {1}, MemoryRecording::Bytes<float>({1, 2, 3, 4}));
+TEST_F(LayerTest, AnItemSizeThatDoesNotFitTheChannelIsARefusedRead) {
+  ExtMarker item = Ext(10, {1});
+  item.values = {1, 2, 3, 4};
+  Recording rec;
+  for (int c = 0; c < 4; ++c) rec.channels[c] = ExtMarks(7, 4, 1, {item});
   // Too small for 4 floats, larger than any file holds, not a whole number of
-  // words, and the right size.
-  const int sizes[] = {24, 1 << 24, 36, 0};
-  for (uint16_t c = 0; c < 4; ++c) {
-    rec->AddItems(c, vslk64::RealMark, 4, 1, {item}).itemSizeOverride = sizes[c];
-  }
-  const uint32_t h = OpenInLayer(std::move(rec));
+  // words; the last channel keeps its own.
+  const uint32_t h = Open(rec, [](WatchedFile& f) {
+    f.itemSizes = {{0, 24}, {1, 1 << 24}, {2, 36}};
+  });
   ASSERT_NE(h, 0u);
   char text[64];
   uint32_t size;
@@ -313,8 +301,7 @@ TEST(ItemSizes, AnItemSizeThatDoesNotFitTheChannelIsARefusedRead) {
                "File read error occurred in function GetEventData with entity 2d, index 0d");
   ASSERT_EQ(ns_GetEventData(h, 3, 0, &t, text, sizeof text, &size), ns_OK);
   EXPECT_STREQ(text, "1,2,3,4");
-  NsCloseAllFiles();
 }
 
 }  // namespace
-}  // namespace nsv
+}  // namespace nsv_test

@@ -1,5 +1,5 @@
 // The open-file table and the open and close steps, driven with in-memory
-// recordings registered directly (no recording format is involved).
+// file objects that were never opened, registered directly.
 #include "neuroshare/ns_file_table.h"
 
 #include <gtest/gtest.h>
@@ -11,29 +11,23 @@
 #include "neuroshare/ns_errors.h"
 #include "neuroshare/ns_file.h"
 #include "neuroshare/ns_open.h"
-#include "tests/neuroshare/memory_recording.h"
+#include "tests/neuroshare/watched_file.h"
 
 namespace nsv {
 namespace {
 
 using nsv_test::FileProbe;
-using nsv_test::MemoryRecording;
+using nsv_test::WatchedFile;
 
-// A record as the open steps leave it: an open file object and one entity
-// per listed kind.
-TNsFile MakeRecord(const std::shared_ptr<FileProbe>& probe,
-                   std::initializer_list<uint32_t> kinds = {vslk64::Adc}, int closeResult = 0) {
+// A record as the open steps leave it: a file object and one entity.
+TNsFile MakeRecord(const std::shared_ptr<FileProbe>& probe, int closeResult = 0) {
   TNsFile record;
-  auto file = std::make_unique<MemoryRecording>(0, probe);
+  auto file = std::make_unique<WatchedFile>(probe);
   file->closeResult = closeResult;
   record.file = std::move(file);
   record.secsPerTick = 1e-6;
-  for (uint32_t kind : kinds) {
-    auto entity = std::make_unique<TNsEntity>();
-    entity->kind = kind;
-    entity->id = static_cast<uint32_t>(record.entities.size());
-    record.entities.push_back(std::move(entity));
-  }
+  record.entities.push_back(std::make_unique<TNsEntity>());
+  record.entities.back()->kind = vslk64::Adc;
   return record;
 }
 
@@ -91,7 +85,7 @@ TEST_F(FileTable, SixtyFifthFileIsClosedAndDestroyedInsteadOfLost) {
 
 TEST_F(FileTable, AFailingCloseIsReportedAndFreesTheSlotAllTheSame) {
   auto probe = std::make_shared<FileProbe>();
-  TNsFile record = MakeRecord(probe, {vslk64::Adc}, vslk64::kErrWrite);
+  TNsFile record = MakeRecord(probe, vslk64::kErrWrite);
   ASSERT_EQ(NsRegisterFile(record), 1u);
   EXPECT_EQ(ns_CloseFile(1), ns_FILEERROR);
   EXPECT_STREQ(NsLastMessage(),
@@ -101,7 +95,7 @@ TEST_F(FileTable, AFailingCloseIsReportedAndFreesTheSlotAllTheSame) {
   EXPECT_EQ(probe->closeCalls, 1);
 
   auto other = std::make_shared<FileProbe>();
-  record = MakeRecord(other, {vslk64::Adc}, vslk64::kErrRead);
+  record = MakeRecord(other, vslk64::kErrRead);
   EXPECT_EQ(NsResetFile(record), vslk64::kErrRead);
   EXPECT_TRUE(record.entities.empty());
   EXPECT_EQ(NsResetFile(record), 0) << "nothing left to close";
@@ -111,7 +105,7 @@ TEST_F(FileTable, AFailingCloseIsReportedAndFreesTheSlotAllTheSame) {
 TEST_F(FileTable, FileWithoutEntitiesIsClosedAndNotRegistered) {
   auto probe = std::make_shared<FileProbe>();
   uint32_t fileId = 0;
-  EXPECT_EQ(NsAdoptFile("/data/empty.orfx", std::make_unique<MemoryRecording>(0, probe), &fileId),
+  EXPECT_EQ(NsAdoptFile("/data/empty.orfx", std::make_unique<WatchedFile>(probe), &fileId),
             ns_FILEERROR);
   EXPECT_EQ(fileId, 0u);
   EXPECT_STREQ(NsLastMessage(),
@@ -119,32 +113,6 @@ TEST_F(FileTable, FileWithoutEntitiesIsClosedAndNotRegistered) {
   EXPECT_EQ(probe->closeCalls, 1);
   EXPECT_TRUE(probe->destroyed);
   EXPECT_EQ(NsFindFile(1), nullptr);
-}
-
-TEST(OpenFileName, OnlyNamesLongerThanTheExtensionEndingInOrfTryTheOlderFormat) {
-  for (const char* yes : {"a.orf", "/data/RUN1.ORF", "x.Orf"}) EXPECT_TRUE(NsIsOrfName(yes)) << yes;
-  for (const char* no : {".orf", "orf", "a.orfx", "a.orf ", "a_orf", ""}) {
-    EXPECT_FALSE(NsIsOrfName(no)) << no;
-  }
-}
-
-TEST_F(FileTable, EntityLookupChecksTheIdAndTheClass) {
-  TNsFile record = MakeRecord(std::make_shared<FileProbe>(),
-                              {vslk64::Adc, vslk64::EventA, vslk64::Level, vslk64::TextMark,
-                               vslk64::WaveMark, kNeuralUnit, vslk64::RealWave, 11});
-  ASSERT_EQ(NsRegisterFile(record), 1u);
-  TNsFile& file = *NsFindFile(1);
-  using C = NsEntityClass;
-  // The class each entity answers to; the entity of unknown kind (7) only to kAny.
-  const C accepted[] = {C::kAnalog,  C::kEvent,  C::kEvent,  C::kEvent,
-                        C::kSegment, C::kNeural, C::kAnalog, C::kAny};
-  for (uint32_t id = 0; id < 8; ++id) {
-    EXPECT_EQ(NsFindEntity(file, id, C::kAny), file.entities[id].get());
-    for (C cls : {C::kEvent, C::kAnalog, C::kSegment, C::kNeural}) {
-      EXPECT_EQ(NsFindEntity(file, id, cls) != nullptr, cls == accepted[id]) << "entity " << id;
-    }
-  }
-  EXPECT_EQ(NsFindEntity(file, 8, C::kAny), nullptr) << "ID equal to the count";
 }
 
 }  // namespace

@@ -16,7 +16,7 @@
 #include "neuroshare/ns_api.h"
 #include "neuroshare/ns_errors.h"
 #include "neuroshare/ns_file_table.h"
-#include "tests/neuroshare/memory_recording.h"
+#include "tests/neuroshare/watched_file.h"
 
 namespace {
 
@@ -109,34 +109,31 @@ std::string Field(const char* name, const std::string& text) {
   return out.str();
 }
 
-class RecordLayouts : public ::testing::Test {
+class RecordLayouts : public nsv_test::LayerTest {
  protected:
   void SetUp() override {
-    nsv::NsCloseAllFiles();
-    auto rec = std::make_unique<nsv_test::MemoryRecording>();
-    rec->comment = "  layout check  ";  // trailing spaces are dropped
-    rec->maxTime = 10;                    // a stored maximum behind the data
-    rec->timeDate = {42, 5, 6, 7, 8, 3, 2016};
-    std::memcpy(rec->appId.chID, "ONDRIXAB", 8);
-    auto& adc = rec->AddWave(0, vslk64::Adc, 20, 3.0, -0.5);
+    nsv_test::Recording rec;
+    rec.comments = {"  layout check  "};  // trailing spaces are dropped
+    rec.timeDate = {42, 5, 6, 7, 8, 3, 2016};
+    rec.appId = "ONDRIXAB";
+    nsv_test::Channel& adc = rec.channels[0] = nsv_test::Wave(1, 20, 3.0, -0.5);
     adc.units = "mV";
     adc.comment = "electrode 1";
     adc.yLow = -2.5;
     adc.yHigh = 4.5;
-    rec->AddRun(0, 0, {1, 2, 3});
-    auto& wave =
-        rec->AddItems(1, vslk64::WaveMark, 8, 3, {nsv_test::MemoryRecording::Item(100, {})});
+    nsv_test::AddRun(adc, 0, {1, 2, 3});
+    nsv_test::Channel& wave = rec.channels[1] = nsv_test::ExtMarks(6, 8, 3, {nsv_test::Ext(100, {})});
     wave.divide = 40;
     wave.units = "uV";
     wave.comment = "tetrode 2";
     wave.scale = 0.5;
     wave.yLow = -1;
     wave.yHigh = 3;
-    rec->AddEvents(2, vslk64::EventA, {100, 50000});
-    handle_ = nsv_test::OpenInLayer(std::move(rec));
+    rec.channels[2] = nsv_test::Events(2, {100, 50000});
+    // A stored maximum behind the data.
+    handle_ = Open(rec, [](nsv_test::WatchedFile& f) { f.maxTime = 10; });
     ASSERT_NE(handle_, 0u);
   }
-  void TearDown() override { nsv::NsCloseAllFiles(); }
 
   uint32_t handle_ = 0;
 };

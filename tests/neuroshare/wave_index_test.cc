@@ -15,7 +15,7 @@
 #include "neuroshare/ns_index.h"
 #include "neuroshare/ns_read_cache.h"
 #include "tests/builder/recording.h"
-#include "tests/neuroshare/memory_recording.h"
+#include "tests/neuroshare/watched_file.h"
 #include "tests/support/temp_dir.h"
 
 namespace nsv {
@@ -248,14 +248,14 @@ INSTANTIATE_TEST_SUITE_P(Formats, WaveIndex, ::testing::Values(false, true),
 
 // The item-time cache against a model: chunks used are read once while
 // their bytes fit the budget, and the least recently used go first.
-TEST(ReadCacheBudget, KeepsChunksWhileTheirBytesFitAndDropsTheLeastRecentlyUsed) {
-  NsCloseAllFiles();
-  auto rec = std::make_unique<nsv_test::MemoryRecording>();
-  std::vector<TSTime64> times(4000 * 6);
-  for (size_t i = 0; i < times.size(); ++i) times[i] = 10 * static_cast<TSTime64>(i);
-  rec->AddEvents(0, vslk64::EventA, times);
-  nsv_test::MemoryRecording* file = rec.get();
-  const uint32_t h = nsv_test::OpenInLayer(std::move(rec));
+class ReadCacheBudget : public nsv_test::LayerTest {};
+
+TEST_F(ReadCacheBudget, KeepsChunksWhileTheirBytesFitAndDropsTheLeastRecentlyUsed) {
+  std::vector<int64_t> times(4000 * 6);
+  for (size_t i = 0; i < times.size(); ++i) times[i] = 10 * static_cast<int64_t>(i);
+  nsv_test::Recording rec;
+  rec.channels[0] = nsv_test::Events(2, times);
+  const uint32_t h = Open(rec);
   ASSERT_NE(h, 0u);
   TNsFile& record = *NsFindFile(h);
   const TNsEntity& entity = *record.entities[0];
@@ -275,7 +275,7 @@ TEST(ReadCacheBudget, KeepsChunksWhileTheirBytesFitAndDropsTheLeastRecentlyUsed)
   for (const Case& c : cases) {
     NsDropReadCache();
     NsSetReadCacheBudget(c.budgetChunks * kChunkBytes);
-    file->ResetReads();
+    file_->reads.clear();
     std::vector<int> model;  // most recently used first
     int expectedReads = 0;
     for (int k : c.touches) {
@@ -292,7 +292,7 @@ TEST(ReadCacheBudget, KeepsChunksWhileTheirBytesFitAndDropsTheLeastRecentlyUsed)
       EXPECT_EQ(t, 10 * (4000 * k + 17));
       EXPECT_LE(NsReadCacheBytes(), c.budgetChunks * kChunkBytes);
     }
-    EXPECT_EQ(file->TotalReads(), expectedReads) << "budget of " << c.budgetChunks << " chunks";
+    EXPECT_EQ(file_->TotalReads(), expectedReads) << "budget of " << c.budgetChunks << " chunks";
   }
   NsSetReadCacheBudget(kNsReadCacheBytes);
   ASSERT_EQ(ns_CloseFile(h), ns_OK);

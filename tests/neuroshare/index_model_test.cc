@@ -1,0 +1,270 @@
+// Index, time and data of waveform and item entities against a model: seeded
+// random recordings (runs with and without gaps, runs of one time, enough
+// items and samples to cross the layer's chunks) and random calls, each
+// answer checked against the times and values written, searched by brute
+// force. Then the edges a random time seldom meets: times that are not
+// numbers, below zero or past the span, the floor of a time's ticks, failed
+// and large reads.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "neuroshare/ns_api.h"
+#include "neuroshare/ns_errors.h"
+#include "tests/neuroshare/watched_file.h"
+
+namespace nsv_test {
+namespace {
+
+// What one entity holds: every item's or sample's time and, for waveforms,
+// value; for markers each item's first code.
+struct Model {
+  std::vector<int64_t> times;
+  std::vector<double> values;
+  std::vector<uint8_t> codes;
+  int64_t divide = 0;  // waveforms
+};
+
+// The written time the rule picks for ticks, or -1 when there is none.
+int64_t Pick(const std::vector<int64_t>& times, int64_t ticks, int32_t rule) {
+  int64_t before = -1, after = -1;
+  for (int64_t t : times) {
+    if (t <= ticks) before = t;
+    if (t >= ticks && after < 0) after = t;
+  }
+  if (after < 0) return -1;  // past the last item
+  if (before < 0 || rule == ns_AFTER) return after;
+  if (rule == ns_BEFORE) return before;
+  return ticks - before < after - ticks ? before : after;  // equally near: the later
+}
+
+// Times from 0 with steps of 0 to maxStep ticks (0: a run of one time).
+std::vector<int64_t> RandomTimes(std::mt19937& rng, size_t n, int maxStep) {
+  std::vector<int64_t> times;
+  int64_t t = rng() % 50;
+  for (size_t i = 0; i < n; ++i) times.push_back(t += rng() % (maxStep + 1));
+  return times;
+}
+
+Recording RandomRecording(std::mt19937& rng, std::vector<Model>* models) {
+  Recording rec;
+  for (int kind : {1, 9}) {
+    Channel c = Wave(kind, 1 + rng() % 20, kind == 1 ? 6553.6 : 1.0);
+    Model m;
+    m.divide = c.divide;
+    int64_t t = rng() % 100;
+    const size_t lengths[] = {1, 50, 31999, 32001, 40000};
+    for (int r = rng() % 5; r >= 0; --r) {
+      std::vector<int16_t> samples(lengths[rng() % 5]);
+      for (int16_t& s : samples) s = static_cast<int16_t>(rng() % 60001) - 30000;
+      AddRun(c, t, samples);
+      for (size_t i = 0; i < samples.size(); ++i) {
+        m.times.push_back(t + static_cast<int64_t>(i) * c.divide);
+        m.values.push_back(samples[i]);
+      }
+      // The next run follows at once (no gap) or after a gap.
+      t += (static_cast<int64_t>(samples.size()) + rng() % 3 * (1 + rng() % 100)) * c.divide;
+    }
+    rec.channels[static_cast<int>(models->size())] = c;
+    models->push_back(m);
+  }
+  Model events, markers, levels;
+  events.times = RandomTimes(rng, rng() % 9000, 3);
+  rec.channels[2] = Events(2, events.times);
+  markers.times = RandomTimes(rng, 4000 + rng() % 1000, 2);
+  Channel& mark = rec.channels[3];
+  mark.kind = 5;
+  for (size_t i = 0; i < markers.times.size(); ++i) {
+    markers.codes.push_back(static_cast<uint8_t>(rng()));
+    mark.markers.push_back({markers.times[i], {markers.codes.back(), 0, 0, 0}});
+  }
+  levels.times = RandomTimes(rng, rng() % 100, 9);
+  for (size_t i = 1; i < levels.times.size(); ++i) levels.times[i] += static_cast<int64_t>(i);
+  rec.channels[4] = Events(4, levels.times);
+  models->insert(models->end(), {events, markers, levels});
+  return rec;
+}
+
+class IndexModel : public LayerTest {};
+
+TEST_F(IndexModel, RandomCallsAnswerAsTheWrittenRecording) {
+  for (unsigned seed = 1; seed <= 4; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    nsv::NsCloseAllFiles();
+    std::mt19937 rng(seed);
+    std::vector<Model> models;
+    const uint32_t h = Open(RandomRecording(rng, &models));
+    ASSERT_NE(h, 0u);
+    // Times past the recording's last are the edge test's.
+    int64_t end = 0;
+    for (const Model& m : models) end = std::max(end, m.times.empty() ? 0 : m.times.back());
+    for (uint32_t e = 0; e < models.size(); ++e) {
+      ns_ENTITYINFO info;
+      ASSERT_EQ(ns_GetEntityInfo(h, e, &info, sizeof info), ns_OK);
+      EXPECT_EQ(info.dwItemCount, models[e].times.size()) << "entity " << e;
+    }
+    for (int op = 0; op < 3000; ++op) {
+      const uint32_t e = rng() % models.size();
+      const Model& m = models[e];
+      const uint32_t n = static_cast<uint32_t>(m.times.size());
+      // Any index, or one next to where the layer's chunks of 32000 samples
+      // or 4000 items end.
+      const uint32_t chunk = m.divide ? 32000 : 4000;
+      uint32_t i = rng() % (n + 2);
+      if (rng() % 2) i = std::min<uint32_t>(n + 1, (1 + rng() % 2) * chunk + rng() % 5 - 2);
+      SCOPED_TRACE(testing::Message() << "op " << op << " entity " << e << " index " << i);
+      double t = -1;
+      switch (rng() % 3) {
+        case 0: {
+          ASSERT_EQ(ns_GetTimeByIndex(h, e, i, &t), i < n ? ns_OK : ns_BADINDEX);
+          if (i < n) {
+            EXPECT_DOUBLE_EQ(t, m.times[i] * 1e-6);
+          }
+          if (i < n && !m.codes.empty()) {
+            uint8_t code[4] = {};
+            uint32_t size = 0;
+            ASSERT_EQ(ns_GetEventData(h, e, i, &t, code, sizeof code, &size), ns_OK);
+            EXPECT_EQ(code[0], m.codes[i]);
+            EXPECT_DOUBLE_EQ(t, m.times[i] * 1e-6);
+          }
+          break;
+        }
+        case 1: {
+          // A time near an item's, or anywhere up to past the last.
+          const int64_t last = n ? m.times.back() : 0;
+          const int64_t ticks = i < n && rng() % 4 ? m.times[i] + static_cast<int>(rng() % 7) - 3
+                                                   : static_cast<int64_t>(rng() % (last + 20));
+          if (ticks < 0 || ticks >= end) break;
+          const int32_t rule = static_cast<int32_t>(rng() % 3);
+          const int64_t want = Pick(m.times, ticks, rule);
+          uint32_t index = 0;
+          ASSERT_EQ(ns_GetIndexByTime(h, e, (ticks + 0.5) * 1e-6, rule, &index),
+                    want < 0 ? ns_BADINDEX : ns_OK)
+              << "ticks " << ticks << " rule " << rule;
+          if (want >= 0) {
+            EXPECT_EQ(m.times.at(index), want) << "ticks " << ticks << " rule " << rule;
+          }
+          break;
+        }
+        default: {
+          if (m.divide == 0) break;
+          const uint32_t count = 1 + rng() % 50000;
+          // The samples up to the first gap, at most count of them.
+          uint32_t want = 0;
+          while (i + want < n && want < count &&
+                 (want == 0 || m.times[i + want] == m.times[i + want - 1] + m.divide)) {
+            ++want;
+          }
+          std::vector<double> data(count, -1e9);
+          uint32_t got = 77;
+          ASSERT_EQ(ns_GetAnalogData(h, e, i, count, &got, data.data()),
+                    i < n ? ns_OK : ns_BADINDEX);
+          ASSERT_EQ(got, want);
+          for (uint32_t k = 0; k < want; ++k) ASSERT_EQ(data[k], m.values[i + k]) << k;
+          if (want < count) {
+            EXPECT_EQ(data[want], -1e9);
+          }
+        }
+      }
+    }
+  }
+}
+
+std::vector<int16_t> Ramp(size_t n) {
+  std::vector<int16_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<int16_t>(i % 30000);
+  return v;
+}
+
+// Entities of the recording below (1 us ticks).
+enum : uint32_t {
+  kOneRun,      // 100 samples at 1000, 1010, ..., 1990
+  kLong,        // 70000 samples at 0, 10, ..., then 20 after a gap, the last in the file
+  kManyEvents,  // 8001 events every 10 ticks
+};
+
+class IndexEdges : public LayerTest {
+ protected:
+  void SetUp() override {
+    Recording rec;
+    rec.channels[0] = Wave(1, 10);
+    AddRun(rec.channels[0], 1000, Ramp(100));
+    rec.channels[1] = Wave(1, 10);
+    AddRun(rec.channels[1], 0, Ramp(70000));
+    AddRun(rec.channels[1], 1000000, Ramp(20));
+    std::vector<int64_t> many(8001);
+    for (size_t i = 0; i < many.size(); ++i) many[i] = 10 * static_cast<int64_t>(i);
+    rec.channels[2] = Events(2, many);
+    handle_ = Open(rec);
+    ASSERT_NE(handle_, 0u);
+  }
+
+  uint32_t handle_ = 0;
+};
+
+TEST_F(IndexEdges, TimesOutsideTheSpanAndTheTickFloor) {
+  const int64_t bad = ns_BADINDEX;
+  struct Case {
+    uint32_t entity;
+    double seconds;
+    std::vector<int64_t> want;  // before, closest, after
+  };
+  const Case cases[] = {
+      // 510 × 1e-6 s divided by 1e-6 s falls just below 510: tick 509 is taken.
+      {kManyEvents, 510 * 1e-6, {50, 51, 51}},
+      // Past the span: taken as its end, the last sample of kLong.
+      {kLong, 1e6, {70019, 70019, 70019}},
+      {kManyEvents, 1e6, {bad, bad, bad}},
+      {kOneRun, std::nan(""), {bad, bad, bad}},
+      {kOneRun, -1.5, {bad, bad, bad}},
+  };
+  file_->reads.clear();
+  for (const Case& c : cases) {
+    std::vector<int64_t> found;
+    for (int32_t rule : {ns_BEFORE, ns_CLOSEST, ns_AFTER}) {
+      uint32_t index = 12345;
+      const ns_RESULT r = ns_GetIndexByTime(handle_, c.entity, c.seconds, rule, &index);
+      found.push_back(r == ns_OK ? static_cast<int64_t>(index) : r);
+    }
+    EXPECT_EQ(found, c.want) << c.entity << " at " << c.seconds;
+  }
+  EXPECT_EQ(file_->reads[0] + file_->reads[1], 0) << "sample times need no read";
+  EXPECT_STREQ(nsv::NsLastMessage(),
+               "Bad index or time (4294967295d) for entity 0d passed to function GetIndexByTime");
+}
+
+TEST_F(IndexEdges, AFailedReadLeavesNoCountAndALargeReadIsOne) {
+  std::vector<double> data(70100, -99);
+  uint32_t count = 0;
+  file_->reads.clear();
+  ASSERT_EQ(ns_GetAnalogData(handle_, kLong, 5, 70100, &count, data.data()), ns_OK);
+  EXPECT_EQ(count, 69995u);
+  EXPECT_EQ(file_->TotalReads(), 1) << "one large read";
+
+  file_->failAfter[0] = 0;
+  count = 77;
+  EXPECT_EQ(ns_GetAnalogData(handle_, kOneRun, 3, 8, &count, data.data()), ns_FILEERROR);
+  EXPECT_EQ(count, 0u);
+  EXPECT_STREQ(nsv::NsLastMessage(),
+               "File read error occurred in function GetAnalogData with entity 0d, index 3d");
+}
+
+TEST_F(LayerTest, AGapWhereALargeReadEndsStillEndsTheRun) {
+  Recording rec;
+  rec.channels[0] = Wave(1, 1);
+  AddRun(rec.channels[0], 0, Ramp(1 << 18));  // as many samples as one read of the layer takes
+  AddRun(rec.channels[0], (1 << 18) + 50, Ramp(100));
+  const uint32_t h = Open(rec);
+  ASSERT_NE(h, 0u);
+  std::vector<double> data((1 << 18) + 100);
+  uint32_t count = 0;
+  ASSERT_EQ(ns_GetAnalogData(h, 0, 0, static_cast<uint32_t>(data.size()), &count, data.data()),
+            ns_OK);
+  EXPECT_EQ(count, 1u << 18);
+}
+
+}  // namespace
+}  // namespace nsv_test
