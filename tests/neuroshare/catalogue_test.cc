@@ -1,8 +1,6 @@
 // The file record and the entity catalogue built at open: the file's
 // description, the entity list and its order, the chunk index of every kind
 // of channel, the read cache, and how unreadable channels are met.
-#include "neuroshare/ns_catalogue.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "neuroshare/ns_api.h"
+#include "neuroshare/ns_catalogue.h"
 #include "neuroshare/ns_errors.h"
 #include "neuroshare/ns_file_table.h"
 #include "neuroshare/ns_index.h"
@@ -27,8 +26,8 @@ using nsv_test::Events;
 using nsv_test::Ext;
 using nsv_test::ExtMarks;
 using nsv_test::Recording;
-using nsv_test::Wave;
 using nsv_test::WatchedFile;
+using nsv_test::Wave;
 using vslk64::TSTime64;
 
 std::vector<int64_t> Every(int64_t step, size_t n) {
@@ -73,9 +72,12 @@ TEST_F(Catalogue, ListsChannelsInOrderWithEachWaveMarksUnitsAfterIt) {
     std::string label;
     uint32_t items;
   };
-  const Want want[] = {{ns_ENTITY_ANALOG, "adc", 3},       {ns_ENTITY_SEGMENT, "spikes", 3},
-                       {ns_ENTITY_NEURALEVENT, "spikes", 1}, {ns_ENTITY_NEURALEVENT, "spikes", 2},
-                       {ns_ENTITY_NEURALEVENT, "spikes", 1}, {ns_ENTITY_EVENT, "keys", 1},
+  const Want want[] = {{ns_ENTITY_ANALOG, "adc", 3},
+                       {ns_ENTITY_SEGMENT, "spikes", 3},
+                       {ns_ENTITY_NEURALEVENT, "spikes", 1},
+                       {ns_ENTITY_NEURALEVENT, "spikes", 2},
+                       {ns_ENTITY_NEURALEVENT, "spikes", 1},
+                       {ns_ENTITY_EVENT, "keys", 1},
                        {ns_ENTITY_EVENT, "empty", 0},
                        {ns_ENTITY_EVENT, std::string(31, 't'), 1},
                        {ns_ENTITY_UNKNOWN, "", 0}};
@@ -132,8 +134,10 @@ TEST_F(Catalogue, ChunksEndAfterAReadsWorthOrAtAGap) {
   EXPECT_EQ(ChunksOf(h, 0),
             (Chunks{{0, 39990, 0, 4000}, {40000, 79990, 4000, 4000}, {80000, 80000, 8000, 1}}));
   EXPECT_EQ(ChunksOf(h, 1), (Chunks{{0, 39970, 0, 3998}, {40000, 50000, 3998, 4}}));
-  EXPECT_EQ(ChunksOf(h, 2), (Chunks{{0, 319990, 0, 32000}, {320000, 639990, 32000, 32000},
-                                    {640000, 699990, 64000, 6000}, {800000, 800090, 70000, 10}}));
+  EXPECT_EQ(ChunksOf(h, 2), (Chunks{{0, 319990, 0, 32000},
+                                    {320000, 639990, 32000, 32000},
+                                    {640000, 699990, 64000, 6000},
+                                    {800000, 800090, 70000, 10}}));
   EXPECT_EQ(Entity(h, 3).dwItemCount, 5u) << "no sample counted twice";
   double t = 0;
   ASSERT_EQ(ns_GetTimeByIndex(h, 4, 2, &t), ns_OK);
@@ -143,7 +147,7 @@ TEST_F(Catalogue, ChunksEndAfterAReadsWorthOrAtAGap) {
 // Year, month, day, hour, minute, second and millisecond of a file record.
 using Date = std::vector<uint32_t>;
 Date DateOf(const ns_FILEINFO& i) {
-  return {i.dwTime_Year, i.dwTime_Month, i.dwTime_Day,    i.dwTime_Hour,
+  return {i.dwTime_Year, i.dwTime_Month, i.dwTime_Day,     i.dwTime_Hour,
           i.dwTime_Min,  i.dwTime_Sec,   i.dwTime_MilliSec};
 }
 
@@ -169,7 +173,8 @@ TEST_F(Catalogue, FileWithoutCommentDateOrClockIsDescribedByItsNameAndCreation) 
     Recording rec;
     rec.comments = {"   "};
     rec.channels[0] = Events(2, {1});
-    const uint32_t h = Open(rec, [&](WatchedFile& f) { f.timeBase = c.timeBase; }, c.path);
+    const uint32_t h = Open(
+        rec, [&](WatchedFile& f) { f.timeBase = c.timeBase; }, c.path);
     ASSERT_NE(h, 0u);
     ns_FILEINFO info;
     ASSERT_EQ(ns_GetFileInfo(h, &info, sizeof info), ns_OK);
@@ -187,7 +192,9 @@ TEST_F(Catalogue, UnreadableChannelFailsTheOpenButAnUnreadableUnitDoesNot) {
   Recording rec;
   rec.channels[0] = Events(2, {1});
   rec.channels[1] = Events(2, {2});
-  EXPECT_EQ(Open(rec, [](WatchedFile& f) { f.failAfter[1] = 0; }, "/data/run.orfx", probe), 0u);
+  EXPECT_EQ(Open(
+                rec, [](WatchedFile& f) { f.failAfter[1] = 0; }, "/data/run.orfx", probe),
+            0u);
   EXPECT_STREQ(NsLastMessage(),
                "File read error occurred in function OpenFile with entity 0d, index 0d");
   EXPECT_EQ(probe->closeCalls, 1);

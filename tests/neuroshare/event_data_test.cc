@@ -77,8 +77,10 @@ TEST_F(ItemEntities, EventInfoDescribesTheDataOfEachKind) {
     uint32_t type;
     uint32_t length;
   };
-  const Want want[] = {{kEvents, ns_EVENT_BYTE, 0}, {kLevel, ns_EVENT_BYTE, 1},
-                       {kMarkers, ns_EVENT_DWORD, 4}, {kReals, ns_EVENT_CSV, 26},
+  const Want want[] = {{kEvents, ns_EVENT_BYTE, 0},
+                       {kLevel, ns_EVENT_BYTE, 1},
+                       {kMarkers, ns_EVENT_DWORD, 4},
+                       {kReals, ns_EVENT_CSV, 26},
                        {kTexts, ns_EVENT_TEXT, 8}};
   for (const Want& w : want) {
     ns_EVENTINFO info;
@@ -136,9 +138,9 @@ TEST_F(ItemEntities, EventDataOfEachKindFillsTheAreaAsFarAsItFits) {
     std::memset(data, 'x', sizeof data);
     uint32_t size = 77;
     double t = 0;
-    ASSERT_EQ(ns_GetEventData(handle_, c.entity, c.index, &t, c.area ? data : nullptr,
-                              c.areaSize, &size),
-              ns_OK);
+    ASSERT_EQ(
+        ns_GetEventData(handle_, c.entity, c.index, &t, c.area ? data : nullptr, c.areaSize, &size),
+        ns_OK);
     EXPECT_EQ(size, c.size);
     EXPECT_DOUBLE_EQ(t, c.ticks * 1e-6);
     if (!c.area) continue;
@@ -158,8 +160,7 @@ TEST_F(ItemEntities, EventDataOfEachKindFillsTheAreaAsFarAsItFits) {
 // buffer holds. (Their descriptions are record_layout_test.cc's.)
 TEST_F(ItemEntities, SegmentsGiveTheirTracesAsFarAsTheBufferHolds) {
   ns_SEGSOURCEINFO source;
-  EXPECT_EQ(ns_GetSegmentSourceInfo(handle_, kTwoTraces, 2, &source, sizeof source),
-            ns_BADSOURCE);
+  EXPECT_EQ(ns_GetSegmentSourceInfo(handle_, kTwoTraces, 2, &source, sizeof source), ns_BADSOURCE);
   EXPECT_STREQ(NsLastMessage(),
                "Bad segment source index (2d) for entity 5d passed to function "
                "GetSegmentSourceInfo");
@@ -251,15 +252,13 @@ TEST_F(ItemEntities, EntityCallsRefuseOtherTypes) {
        [&](auto h, auto e) { return ns_GetAnalogInfo(h, e, &analog, sizeof analog); }},
       {"GetAnalogData", kLevel,
        [&](auto h, auto e) { return ns_GetAnalogData(h, e, 0, 4, &n, values); }},
-      {"GetTimeByIndex", 99,
-       [&](auto h, auto e) { return ns_GetTimeByIndex(h, e, 0, &t); }},
+      {"GetTimeByIndex", 99, [&](auto h, auto e) { return ns_GetTimeByIndex(h, e, 0, &t); }},
       {"GetIndexByTime", 12,
        [&](auto h, auto e) { return ns_GetIndexByTime(h, e, 0.0, ns_CLOSEST, &n); }},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.call(handle_, c.wrongEntity), ns_BADENTITY) << c.op;
-    EXPECT_EQ(std::string(NsLastMessage()), "Bad entity number (" +
-                                                std::to_string(c.wrongEntity) +
+    EXPECT_EQ(std::string(NsLastMessage()), "Bad entity number (" + std::to_string(c.wrongEntity) +
                                                 "d) passed to function " + c.op);
   }
 }

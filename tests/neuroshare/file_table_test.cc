@@ -1,7 +1,5 @@
 // The open-file table and the open and close steps, driven with in-memory
 // file objects that were never opened, registered directly.
-#include "neuroshare/ns_file_table.h"
-
 #include <gtest/gtest.h>
 
 #include <array>
@@ -10,6 +8,7 @@
 #include "neuroshare/ns_api.h"
 #include "neuroshare/ns_errors.h"
 #include "neuroshare/ns_file.h"
+#include "neuroshare/ns_file_table.h"
 #include "neuroshare/ns_open.h"
 #include "tests/neuroshare/watched_file.h"
 

@@ -87,8 +87,7 @@ class WatchedFile : public vslk64::TKel64File {
   }
   int ReadLevels(uint16_t c, TSTime64* times, int max, TSTime64 from, TSTime64 upto,
                  bool* level) override {
-    return Counted(c) ? TKel64File::ReadLevels(c, times, max, from, upto, level)
-                      : vslk64::kErrRead;
+    return Counted(c) ? TKel64File::ReadLevels(c, times, max, from, upto, level) : vslk64::kErrRead;
   }
   int ReadExtMarks(uint16_t c, vslk64::TExtMark* items, int max, TSTime64 from, TSTime64 upto,
                    const vslk64::CMarkFilter* filter) override {
@@ -97,8 +96,7 @@ class WatchedFile : public vslk64::TKel64File {
   }
   int ReadWaveD(uint16_t c, double* data, int max, TSTime64 from, TSTime64 upto,
                 TSTime64* first) override {
-    return Counted(c) ? TKel64File::ReadWaveD(c, data, max, from, upto, first)
-                      : vslk64::kErrRead;
+    return Counted(c) ? TKel64File::ReadWaveD(c, data, max, from, upto, first) : vslk64::kErrRead;
   }
   int ReadWaveRuns(uint16_t c, TSTime64 from, vslk64::CWaveRunSink& sink) override {
     return Counted(c) ? TKel64File::ReadWaveRuns(c, from, sink) : vslk64::kErrRead;

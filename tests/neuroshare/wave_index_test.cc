@@ -108,8 +108,8 @@ class WaveIndex : public ::testing::TestWithParam<bool> {
     const bool orf = GetParam();
     const std::string path = dir_.File(orf ? "w.orf" : "w.orfx");
     // Small ORF blocks, so that runs cross many block boundaries.
-    const bool ok = orf ? recording_test::WriteOrf(rec, path, 9, 2048)
-                        : recording_test::WriteOrfx(rec, path);
+    const bool ok =
+        orf ? recording_test::WriteOrf(rec, path, 9, 2048) : recording_test::WriteOrfx(rec, path);
     EXPECT_TRUE(ok);
     return path;
   }
@@ -152,8 +152,8 @@ int64_t OrfxBlockOf(const std::vector<uint8_t>& bytes, uint16_t chan, int n) {
   for (size_t pos = kBlock; pos + kBlock <= bytes.size(); pos += kBlock) {
     const uint8_t* p = bytes.data() + pos;
     const uint64_t parent = vslk64::le::GetU64(p);
-    if (vslk64::le::GetU16(p + 8) == chan && ((parent >> 8) & 7) == 0 && vslk64::le::GetU32(p + 12) != 0 &&
-        n-- == 0) {
+    if (vslk64::le::GetU16(p + 8) == chan && ((parent >> 8) & 7) == 0 &&
+        vslk64::le::GetU32(p + 12) != 0 && n-- == 0) {
       return static_cast<int64_t>(pos);
     }
   }
@@ -181,8 +181,8 @@ TEST(WaveIndexDamage, DamagedRunHeadsFailTheOpenAsTheReadingScanFails) {
     const char* what;
     uint16_t chan;
     int block;
-    uint32_t at;      // offset in the block
-    uint32_t value;   // written as u32
+    uint32_t at;     // offset in the block
+    uint32_t value;  // written as u32
   };
   // Run heads of short runs are 24 bytes apart (16 + 3 samples rounded to
   // 8): head 200 lies beyond the first 4 KiB.
@@ -224,7 +224,8 @@ TEST(WaveIndexDamage, DamagedOrfBlockHeadersFailTheOpenAsTheReadingScanFails) {
   for (size_t pos = 512; pos + 1024 <= bytes.size(); pos += 512) {
     const uint8_t* p = bytes.data() + pos;
     if (vslk64::le::GetU16(p + 16) == 1 && vslk64::le::GetU16(p + 18) == (1024 - 20) / 2 &&
-        vslk64::le::GetI32(p + 12) - vslk64::le::GetI32(p + 8) == (1024 - 20) / 2 - 1 && ++seen == 5) {
+        vslk64::le::GetI32(p + 12) - vslk64::le::GetI32(p + 8) == (1024 - 20) / 2 - 1 &&
+        ++seen == 5) {
       victim = static_cast<int64_t>(pos);
       break;
     }
