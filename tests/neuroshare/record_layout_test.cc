@@ -21,27 +21,29 @@ namespace {
 
 // The fields of the four records as a host declares them: F(type, name, array
 // suffix). The lists are the API's; only the compiler's packing differs.
-#define FILE_FIELDS(F)                                                                           \
-  F(char, szFileType, [32])                                                                      \
-  F(uint32_t, dwEntityCount, ) F(double, dTimeStampResolution, ) F(double, dTimeSpan, )          \
-      F(char, szAppName, [64]) F(uint32_t, dwTime_Year, ) F(uint32_t, dwTime_Month, )            \
-          F(uint32_t, dwTime_DayofWeek, ) F(uint32_t, dwTime_Day, ) F(uint32_t, dwTime_Hour, )   \
-              F(uint32_t, dwTime_Min, ) F(uint32_t, dwTime_Sec, ) F(uint32_t, dwTime_MilliSec, ) \
-                  F(char, szFileComment, [256])
-#define FILTER_FIELDS(F)                                                                           \
-  F(double, dLocationX, )                                                                          \
-  F(double, dLocationY, ) F(double, dLocationZ, ) F(double, dLocationUser, )                       \
-      F(double, dHighFreqCorner, ) F(uint32_t, dwHighFreqOrder, ) F(char, szHighFilterType, [16])  \
-          F(double, dLowFreqCorner, ) F(uint32_t, dwLowFreqOrder, ) F(char, szLowFilterType, [16]) \
-              F(char, szProbeInfo, [128])
-#define ANALOG_FIELDS(F)                                                                    \
-  F(double, dSampleRate, )                                                                  \
-  F(double, dMinVal, ) F(double, dMaxVal, ) F(char, szUnits, [16]) F(double, dResolution, ) \
-      FILTER_FIELDS(F)
-#define SEGMENT_FIELDS(F)                                                                  \
-  F(uint32_t, dwSourceCount, )                                                             \
-  F(uint32_t, dwMinSampleCount, ) F(uint32_t, dwMaxSampleCount, ) F(double, dSampleRate, ) \
-      F(char, szUnits, [32])
+#define FILE_FIELDS(F)                                                                      \
+  F(char, szFileType, [32])                                                                 \
+  F(uint32_t, dwEntityCount, )                                                              \
+  F(double, dTimeStampResolution, )                                                         \
+  F(double, dTimeSpan, ) F(char, szAppName, [64]) F(uint32_t, dwTime_Year, )                \
+      F(uint32_t, dwTime_Month, ) F(uint32_t, dwTime_DayofWeek, ) F(uint32_t, dwTime_Day, ) \
+          F(uint32_t, dwTime_Hour, ) F(uint32_t, dwTime_Min, ) F(uint32_t, dwTime_Sec, )    \
+              F(uint32_t, dwTime_MilliSec, ) F(char, szFileComment, [256])
+#define FILTER_FIELDS(F)                                                                        \
+  F(double, dLocationX, )                                                                       \
+  F(double, dLocationY, )                                                                       \
+  F(double, dLocationZ, )                                                                       \
+  F(double, dLocationUser, ) F(double, dHighFreqCorner, ) F(uint32_t, dwHighFreqOrder, )        \
+      F(char, szHighFilterType, [16]) F(double, dLowFreqCorner, ) F(uint32_t, dwLowFreqOrder, ) \
+          F(char, szLowFilterType, [16]) F(char, szProbeInfo, [128])
+#define ANALOG_FIELDS(F)   \
+  F(double, dSampleRate, ) \
+  F(double, dMinVal, )     \
+  F(double, dMaxVal, ) F(char, szUnits, [16]) F(double, dResolution, ) FILTER_FIELDS(F)
+#define SEGMENT_FIELDS(F)         \
+  F(uint32_t, dwSourceCount, )    \
+  F(uint32_t, dwMinSampleCount, ) \
+  F(uint32_t, dwMaxSampleCount, ) F(double, dSampleRate, ) F(char, szUnits, [32])
 #define SOURCE_FIELDS(F) \
   F(double, dMinVal, )   \
   F(double, dMaxVal, ) F(double, dResolution, ) F(double, dSubSampleShift, ) FILTER_FIELDS(F)
@@ -92,13 +94,6 @@ COMPARER(SameAnalog, ANALOG_FIELDS)
 COMPARER(SameSegment, SEGMENT_FIELDS)
 COMPARER(SameSource, SOURCE_FIELDS)
 
-template <typename R>
-R As(const unsigned char* bytes) {
-  R r;
-  std::memcpy(&r, bytes, sizeof r);
-  return r;
-}
-
 class RecordLayouts : public nsv_test::LayerTest {
  protected:
   void SetUp() override {
@@ -129,111 +124,95 @@ class RecordLayouts : public nsv_test::LayerTest {
   uint32_t handle_ = 0;
 };
 
-// A host built with natural alignment and one built with 4-byte packing see
-// the same values, and neither has a byte written outside its record. Sizes
-// other than the natural one are packed hosts: the packed record is written
-// at the packed offsets and nothing past it, and sizes below the packed
-// size are refused.
-TEST_F(RecordLayouts, NaturalAndPackedHostsSeeTheSameRecords) {
-  struct Case {
-    const char* op;
-    uint32_t packedSize, naturalSize;
-    std::function<ns_RESULT(void*, uint32_t)> call;
-    void (*same)(const unsigned char*, const unsigned char*);
-    // The values the natural host reads.
-    std::function<void(const unsigned char*)> check;
-  };
-  const uint32_t h = handle_;
-  const Case cases[] = {
-      {"GetFileInfo", sizeof(packed::FileInfo), sizeof(natural::FileInfo),
-       [&](void* a, uint32_t s) { return ns_GetFileInfo(h, static_cast<ns_FILEINFO*>(a), s); },
-       SameFile<natural::FileInfo, packed::FileInfo>,
-       [](const unsigned char* bytes) {
-         const auto r = As<natural::FileInfo>(bytes);
-         EXPECT_EQ(r.dTimeStampResolution, 1e-6);
-         EXPECT_EQ(r.dTimeSpan, 50000 * 1e-6);
-         EXPECT_EQ(
-             std::vector<uint32_t>({r.dwTime_Year, r.dwTime_Month, r.dwTime_Day, r.dwTime_Hour,
-                                    r.dwTime_Min, r.dwTime_Sec, r.dwTime_MilliSec}),
-             std::vector<uint32_t>({2016, 3, 8, 7, 6, 5, 420}));
-         EXPECT_STREQ(r.szAppName, "ONDRIXAB");
-         EXPECT_STREQ(r.szFileComment, "  layout check");
-       }},
-      {"GetAnalogInfo", sizeof(packed::AnalogInfo), sizeof(natural::AnalogInfo),
-       [&](void* a, uint32_t s) {
-         return ns_GetAnalogInfo(h, 0, static_cast<ns_ANALOGINFO*>(a), s);
-       },
-       SameAnalog<natural::AnalogInfo, packed::AnalogInfo>,
-       [](const unsigned char* bytes) {
-         const auto r = As<natural::AnalogInfo>(bytes);
-         EXPECT_NEAR(r.dSampleRate, 50000, 1e-6);
-         EXPECT_EQ(r.dMinVal, -2.5);
-         EXPECT_EQ(r.dMaxVal, 4.5);
-         EXPECT_EQ(r.dResolution, 3.0 / 6553.6);
-         EXPECT_EQ(r.dLowFreqCorner, 0);
-         EXPECT_STREQ(r.szUnits, "mV");
-         EXPECT_STREQ(r.szHighFilterType, "unknown");
-         EXPECT_STREQ(r.szProbeInfo, "electrode 1");
-         EXPECT_EQ(r.szLowFilterType[0], 0);
-         EXPECT_EQ(static_cast<uint8_t>(r.szLowFilterType[1]), 0xA5) << "only its first byte";
-       }},
-      {"GetSegmentInfo", sizeof(packed::SegmentInfo), sizeof(natural::SegmentInfo),
-       [&](void* a, uint32_t s) {
-         return ns_GetSegmentInfo(h, 1, static_cast<ns_SEGMENTINFO*>(a), s);
-       },
-       SameSegment<natural::SegmentInfo, packed::SegmentInfo>,
-       [](const unsigned char* bytes) {
-         const auto r = As<natural::SegmentInfo>(bytes);
-         EXPECT_EQ(r.dwSourceCount, 3u);
-         EXPECT_EQ(r.dwMinSampleCount, 8u);
-         EXPECT_EQ(r.dwMaxSampleCount, 8u);
-         EXPECT_NEAR(r.dSampleRate, 25000, 1e-6);
-         EXPECT_STREQ(r.szUnits, "uV");
-       }},
-      {"GetSegmentSourceInfo", sizeof(packed::SegSourceInfo), sizeof(natural::SegSourceInfo),
-       [&](void* a, uint32_t s) {
-         return ns_GetSegmentSourceInfo(h, 1, 2, static_cast<ns_SEGSOURCEINFO*>(a), s);
-       },
-       SameSource<natural::SegSourceInfo, packed::SegSourceInfo>,
-       [](const unsigned char* bytes) {
-         const auto r = As<natural::SegSourceInfo>(bytes);
-         EXPECT_EQ(r.dMinVal, -1.0);
-         EXPECT_EQ(r.dMaxVal, 3.0);
-         EXPECT_EQ(r.dResolution, 0.5 / 6553.6);
-         EXPECT_STREQ(r.szHighFilterType, "unknown");
-         EXPECT_STREQ(r.szLowFilterType, "unknown");
-         EXPECT_STREQ(r.szProbeInfo, "tetrode 2");
-       }},
-  };
+// Calls `call` for a host built with natural alignment and one built with
+// 4-byte packing: both see the same values (`same` compares them field by
+// field) and neither has a byte written outside its record. Sizes other
+// than the natural one are packed hosts: the packed record is written at the
+// packed offsets and nothing past it, and sizes below the packed size are
+// refused. Returns the natural host's record.
+template <typename N, typename P>
+N Hosts(const char* op, const std::function<ns_RESULT(void*, uint32_t)>& call,
+        void (*same)(const unsigned char*, const unsigned char*)) {
+  SCOPED_TRACE(op);
   constexpr size_t kGuard = 16;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.op);
-    // Each host's record with 0xA5 guard bytes before it and after it.
-    alignas(8) unsigned char natural[kGuard + 512], packed[kGuard + 512];
-    std::memset(natural, 0xA5, sizeof natural);
-    std::memset(packed, 0xA5, sizeof packed);
-    ASSERT_EQ(c.call(natural + kGuard, c.naturalSize), ns_OK);
-    ASSERT_EQ(c.call(packed + kGuard, c.packedSize), ns_OK);
-    c.same(natural + kGuard, packed + kGuard);
-    c.check(natural + kGuard);
-    for (size_t i = 0; i < kGuard; ++i) {
-      ASSERT_EQ(natural[i], 0xA5);
-      ASSERT_EQ(packed[i], 0xA5);
-      ASSERT_EQ(natural[kGuard + c.naturalSize + i], 0xA5);
-      ASSERT_EQ(packed[kGuard + c.packedSize + i], 0xA5);
-    }
-    for (uint32_t size : {c.naturalSize - 1, c.naturalSize + 1, c.packedSize + 100}) {
-      alignas(8) unsigned char got[kGuard + 512];
-      std::memset(got, 0xA5, sizeof got);
-      ASSERT_EQ(c.call(got + kGuard, size), ns_OK) << size;
-      EXPECT_EQ(std::memcmp(got, packed, sizeof got), 0) << size;
-    }
-    alignas(8) unsigned char small[512];
-    EXPECT_EQ(c.call(small, c.packedSize - 1), ns_LIBERROR);
-    EXPECT_EQ(std::string(nsv::NsLastMessage()),
-              std::string(c.op) + " was given " + std::to_string(c.packedSize - 1) +
-                  "d bytes for results, requires " + std::to_string(c.packedSize) + "d");
+  // Each host's record with 0xA5 guard bytes before it and after it.
+  alignas(8) unsigned char natural[kGuard + 512], packed[kGuard + 512], got[kGuard + 512];
+  std::memset(natural, 0xA5, sizeof natural);
+  std::memset(packed, 0xA5, sizeof packed);
+  EXPECT_EQ(call(natural + kGuard, sizeof(N)), ns_OK);
+  EXPECT_EQ(call(packed + kGuard, sizeof(P)), ns_OK);
+  same(natural + kGuard, packed + kGuard);
+  for (size_t i = 0; i < kGuard; ++i) {
+    EXPECT_EQ((std::vector<int>{natural[i], packed[i], natural[kGuard + sizeof(N) + i],
+                                packed[kGuard + sizeof(P) + i]}),
+              std::vector<int>(4, 0xA5));
   }
+  for (uint32_t size : {sizeof(N) - 1, sizeof(N) + 1, sizeof(P) + 100}) {
+    std::memset(got, 0xA5, sizeof got);
+    EXPECT_EQ(call(got + kGuard, size), ns_OK) << size;
+    EXPECT_EQ(std::memcmp(got, packed, sizeof got), 0) << size;
+  }
+  EXPECT_EQ(call(got, sizeof(P) - 1), ns_LIBERROR);
+  EXPECT_EQ(std::string(nsv::NsLastMessage()),
+            std::string(op) + " was given " + std::to_string(sizeof(P) - 1) +
+                "d bytes for results, requires " + std::to_string(sizeof(P)) + "d");
+  N r;
+  std::memcpy(&r, natural + kGuard, sizeof r);
+  return r;
+}
+
+using Texts = std::vector<std::string>;
+using Values = std::vector<double>;
+
+TEST_F(RecordLayouts, NaturalAndPackedHostsSeeTheSameRecords) {
+  const uint32_t h = handle_;
+  const auto file = Hosts<natural::FileInfo, packed::FileInfo>(
+      "GetFileInfo",
+      [&](void* a, uint32_t s) { return ns_GetFileInfo(h, static_cast<ns_FILEINFO*>(a), s); },
+      SameFile<natural::FileInfo, packed::FileInfo>);
+  EXPECT_EQ((Values{file.dTimeStampResolution, file.dTimeSpan}), (Values{1e-6, 50000 * 1e-6}));
+  EXPECT_EQ(
+      (std::vector<uint32_t>{file.dwTime_Year, file.dwTime_Month, file.dwTime_Day, file.dwTime_Hour,
+                             file.dwTime_Min, file.dwTime_Sec, file.dwTime_MilliSec}),
+      (std::vector<uint32_t>{2016, 3, 8, 7, 6, 5, 420}));
+  EXPECT_EQ((Texts{file.szAppName, file.szFileComment}), (Texts{"ONDRIXAB", "  layout check"}));
+
+  const auto analog = Hosts<natural::AnalogInfo, packed::AnalogInfo>(
+      "GetAnalogInfo",
+      [&](void* a, uint32_t s) {
+        return ns_GetAnalogInfo(h, 0, static_cast<ns_ANALOGINFO*>(a), s);
+      },
+      SameAnalog<natural::AnalogInfo, packed::AnalogInfo>);
+  EXPECT_NEAR(analog.dSampleRate, 50000, 1e-6);
+  EXPECT_EQ((Values{analog.dMinVal, analog.dMaxVal, analog.dResolution, analog.dLowFreqCorner}),
+            (Values{-2.5, 4.5, 3.0 / 6553.6, 0}));
+  EXPECT_EQ((Texts{analog.szUnits, analog.szHighFilterType, analog.szProbeInfo}),
+            (Texts{"mV", "unknown", "electrode 1"}));
+  EXPECT_EQ(analog.szLowFilterType[0], 0);
+  EXPECT_EQ(static_cast<uint8_t>(analog.szLowFilterType[1]), 0xA5) << "only its first byte";
+
+  const auto segment = Hosts<natural::SegmentInfo, packed::SegmentInfo>(
+      "GetSegmentInfo",
+      [&](void* a, uint32_t s) {
+        return ns_GetSegmentInfo(h, 1, static_cast<ns_SEGMENTINFO*>(a), s);
+      },
+      SameSegment<natural::SegmentInfo, packed::SegmentInfo>);
+  EXPECT_EQ((Values{1.0 * segment.dwSourceCount, 1.0 * segment.dwMinSampleCount,
+                    1.0 * segment.dwMaxSampleCount}),
+            (Values{3, 8, 8}));
+  EXPECT_NEAR(segment.dSampleRate, 25000, 1e-6);
+  EXPECT_STREQ(segment.szUnits, "uV");
+
+  const auto source = Hosts<natural::SegSourceInfo, packed::SegSourceInfo>(
+      "GetSegmentSourceInfo",
+      [&](void* a, uint32_t s) {
+        return ns_GetSegmentSourceInfo(h, 1, 2, static_cast<ns_SEGSOURCEINFO*>(a), s);
+      },
+      SameSource<natural::SegSourceInfo, packed::SegSourceInfo>);
+  EXPECT_EQ((Values{source.dMinVal, source.dMaxVal, source.dResolution}),
+            (Values{-1.0, 3.0, 0.5 / 6553.6}));
+  EXPECT_EQ((Texts{source.szHighFilterType, source.szLowFilterType, source.szProbeInfo}),
+            (Texts{"unknown", "unknown", "tetrode 2"}));
 }
 
 }  // namespace
