@@ -103,8 +103,9 @@ TEST_F(Host, LastErrorMessageCopiesAtMostTheBufferAndSurvivesSuccess) {
   EXPECT_EQ(api_.GetLastErrorMsg(text, 0), ns_LIBERROR);
   EXPECT_EQ(Message(), "GetLastErrorMessage was given zero byte size area for results");
   EXPECT_EQ(api_.GetLastErrorMsg(nullptr, 10), ns_LIBERROR);
-  EXPECT_EQ(Message(), "GetLastErrorMessage does not have write access to 10d bytes provided "
-                       "for results");
+  EXPECT_EQ(Message(),
+            "GetLastErrorMessage does not have write access to 10d bytes provided "
+            "for results");
 }
 
 // Each export that checks a result area does so before it looks at the
@@ -113,8 +114,9 @@ TEST_F(Host, LastErrorMessageCopiesAtMostTheBufferAndSurvivesSuccess) {
 TEST_F(Host, ResultAreaIsCheckedBeforeTheHandle) {
   struct Case {
     const char* op;
+    uint32_t size;  // the record's size; 0: an area checked for access or emptiness
     std::function<ns_RESULT(bool goodArea)> call;
-    const char* areaMessage;
+    const char* areaMessage = nullptr;  // when size is 0
   };
   ns_FILEINFO file;
   ns_ENTITYINFO entity;
@@ -123,47 +125,38 @@ TEST_F(Host, ResultAreaIsCheckedBeforeTheHandle) {
   ns_SEGSOURCEINFO source;
   ns_NEURALINFO neural;
   ns_ANALOGINFO analog;
-  double t;
-  double values[4];
+  double t, values[4];
   uint32_t n;
   char data[16];
-  const std::vector<Case> cases = {
-      {"GetFileInfo", [&](bool ok) { return api_.GetFileInfo(0, &file, ok ? 404 : 403); },
-       "GetFileInfo was given 403d bytes for results, requires 404d"},
-      {"GetEntityInfo", [&](bool ok) { return api_.GetEntityInfo(0, 0, &entity, ok ? 40 : 39); },
-       "GetEntityInfo was given 39d bytes for results, requires 40d"},
-      {"GetEventInfo", [&](bool ok) { return api_.GetEventInfo(0, 0, &event, ok ? 140 : 139); },
-       "GetEventInfo was given 139d bytes for results, requires 140d"},
-      {"GetEventData",
-       [&](bool ok) {
-         return api_.GetEventData(0, 0, 0, &t, ok ? data : kUnwritable, sizeof data, &n);
-       },
+  auto* noArea = static_cast<double*>(kUnwritable);
+  const Case cases[] = {
+      {"GetFileInfo", 404, [&](bool ok) { return api_.GetFileInfo(0, &file, ok ? 404 : 403); }},
+      {"GetEntityInfo", 40, [&](bool ok) { return api_.GetEntityInfo(0, 0, &entity, 40 - !ok); }},
+      {"GetEventInfo", 140, [&](bool ok) { return api_.GetEventInfo(0, 0, &event, 140 - !ok); }},
+      {"GetSegmentInfo", 52,
+       [&](bool ok) { return api_.GetSegmentInfo(0, 0, &segment, 52 - !ok); }},
+      {"GetSegmentSourceInfo", 248,
+       [&](bool ok) { return api_.GetSegmentSourceInfo(0, 0, 0, &source, 248 - !ok); }},
+      {"GetNeuralInfo", 136, [&](bool ok) { return api_.GetNeuralInfo(0, 0, &neural, 136 - !ok); }},
+      {"GetAnalogInfo", 264, [&](bool ok) { return api_.GetAnalogInfo(0, 0, &analog, 264 - !ok); }},
+      {"GetEventData", 0,
+       [&](bool ok) { return api_.GetEventData(0, 0, 0, &t, ok ? data : kUnwritable, 16, &n); },
        "GetEventData does not have write access to 16d bytes provided for results"},
-      {"GetSegmentInfo",
-       [&](bool ok) { return api_.GetSegmentInfo(0, 0, &segment, ok ? 52 : 51); },
-       "GetSegmentInfo was given 51d bytes for results, requires 52d"},
-      {"GetSegmentSourceInfo",
-       [&](bool ok) { return api_.GetSegmentSourceInfo(0, 0, 0, &source, ok ? 248 : 247); },
-       "GetSegmentSourceInfo was given 247d bytes for results, requires 248d"},
-      {"GetSegmentData",
-       [&](bool ok) {
-         return api_.GetSegmentData(0, 0, 0, &t,
-                                    ok ? values : static_cast<double*>(kUnwritable), 16, &n, &n);
-       },
+      {"GetSegmentData", 0,
+       [&](bool ok) { return api_.GetSegmentData(0, 0, 0, &t, ok ? values : noArea, 16, &n, &n); },
        "GetSegmentData does not have write access to 16d bytes provided for results"},
-      {"GetNeuralInfo", [&](bool ok) { return api_.GetNeuralInfo(0, 0, &neural, ok ? 136 : 135); },
-       "GetNeuralInfo was given 135d bytes for results, requires 136d"},
-      {"GetNeuralData", [&](bool ok) { return api_.GetNeuralData(0, 0, 0, ok ? 4 : 0, values); },
+      {"GetNeuralData", 0, [&](bool ok) { return api_.GetNeuralData(0, 0, 0, ok ? 4 : 0, values); },
        "GetNeuralData was given zero byte size area for results"},
-      {"GetAnalogInfo", [&](bool ok) { return api_.GetAnalogInfo(0, 0, &analog, ok ? 264 : 263); },
-       "GetAnalogInfo was given 263d bytes for results, requires 264d"},
-      {"GetAnalogData",
+      {"GetAnalogData", 0,
        [&](bool ok) { return api_.GetAnalogData(0, 0, 0, ok ? 4 : 0, &n, values); },
        "GetAnalogData was given zero byte size area for results"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.call(false), ns_LIBERROR) << c.op;
-    EXPECT_EQ(Message(), c.areaMessage);
+    EXPECT_EQ(Message(), c.size == 0
+                             ? c.areaMessage
+                             : std::string(c.op) + " was given " + std::to_string(c.size - 1) +
+                                   "d bytes for results, requires " + std::to_string(c.size) + "d");
     EXPECT_EQ(c.call(true), ns_BADFILE) << c.op;
     EXPECT_EQ(Message(), std::string("Bad file handle (0d) passed to function ") + c.op);
   }
