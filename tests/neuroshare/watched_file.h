@@ -2,7 +2,8 @@
 // builder (tests/builder/recording.h) in an in-memory file system, opened
 // read-only as 64-bit format files, and handed to the layer as ns_OpenFile
 // hands the file it opened. The file object is a WatchedFile: it counts the
-// layer's data reads per channel and can make them fail or come back short,
+// layer's event, extended-marker and waveform reads per channel and can make
+// them fail or (event reads) come back short,
 // records its close and destruction in a FileProbe the test keeps (alive
 // whichever goes first), and can report values no writer stores (an unknown
 // kind, a clock of zero, an item size that does not fit the channel).
@@ -79,15 +80,6 @@ class WatchedFile : public vslk64::TKel64File {
     if (!Counted(c)) return vslk64::kErrRead;
     const int n = TKel64File::ReadEvents(c, times, max, from, upto, filter);
     return short_[c] && n > 0 ? n - 1 : n;
-  }
-  int ReadMarkers(uint16_t c, vslk64::TMarker* items, int max, TSTime64 from, TSTime64 upto,
-                  const vslk64::CMarkFilter* filter) override {
-    return Counted(c) ? TKel64File::ReadMarkers(c, items, max, from, upto, filter)
-                      : vslk64::kErrRead;
-  }
-  int ReadLevels(uint16_t c, TSTime64* times, int max, TSTime64 from, TSTime64 upto,
-                 bool* level) override {
-    return Counted(c) ? TKel64File::ReadLevels(c, times, max, from, upto, level) : vslk64::kErrRead;
   }
   int ReadExtMarks(uint16_t c, vslk64::TExtMark* items, int max, TSTime64 from, TSTime64 upto,
                    const vslk64::CMarkFilter* filter) override {
