@@ -1,6 +1,7 @@
 // Index, time and data of waveform and item entities against a model: seeded
-// random recordings (runs with and without gaps, runs of one time, enough
-// items and samples to cross the layer's chunks) and random calls, each
+// random recordings in both formats (runs with and without gaps, runs of one
+// time, enough items and samples to cross blocks and the layer's chunks,
+// whose waveform chunks come from the run heads) and random calls, each
 // answer checked against the times and values written, searched by brute
 // force. Then the edges a random time seldom meets: times that are not
 // numbers, below zero or past the span, the floor of a time's ticks, failed
@@ -15,6 +16,7 @@
 #include "neuroshare/ns_api.h"
 #include "neuroshare/ns_errors.h"
 #include "tests/neuroshare/watched_file.h"
+#include "tests/support/temp_dir.h"
 
 namespace nsv_test {
 namespace {
@@ -41,24 +43,30 @@ int64_t Pick(const std::vector<int64_t>& times, int64_t ticks, int32_t rule) {
   return ticks - before < after - ticks ? before : after;  // equally near: the later
 }
 
-// Times from 0 with steps of 0 to maxStep ticks (0: a run of one time).
-std::vector<int64_t> RandomTimes(std::mt19937& rng, size_t n, int maxStep) {
+// Times from 0 with steps of minStep to maxStep ticks (0: a run of one time).
+std::vector<int64_t> RandomTimes(std::mt19937& rng, size_t n, int minStep, int maxStep) {
   std::vector<int64_t> times;
   int64_t t = rng() % 50;
-  for (size_t i = 0; i < n; ++i) times.push_back(t += rng() % (maxStep + 1));
+  for (size_t i = 0; i < n; ++i) times.push_back(t += minStep + rng() % (maxStep - minStep + 1));
   return times;
 }
 
-Recording RandomRecording(std::mt19937& rng, std::vector<Model>* models) {
+// Runs of one time only where sameTimes allows.
+Recording RandomRecording(std::mt19937& rng, bool sameTimes, std::vector<Model>* models) {
   Recording rec;
-  for (int kind : {1, 9}) {
+  // Long runs of 16-bit samples, of floats, and many short runs whose heads
+  // reach far into their blocks; runs end where blocks end (32752 16-bit
+  // samples or 16376 floats of one run fill an ORFX block) and around the
+  // layer's chunks of 32000.
+  for (int shape = 0; shape < 3; ++shape) {
+    const int kind = shape == 1 ? 9 : 1;
     Channel c = Wave(kind, 1 + rng() % 20, kind == 1 ? 6553.6 : 1.0);
     Model m;
     m.divide = c.divide;
     int64_t t = rng() % 100;
-    const size_t lengths[] = {1, 50, 31999, 32001, 40000};
-    for (int r = rng() % 5; r >= 0; --r) {
-      std::vector<int16_t> samples(lengths[rng() % 5]);
+    const size_t lengths[] = {1, 50, 16376, 31999, 32001, 32752, 40000};
+    for (int r = shape == 2 ? 1500 : rng() % 5; r >= 0; --r) {
+      std::vector<int16_t> samples(shape == 2 ? 1 + rng() % 23 : lengths[rng() % 7]);
       for (int16_t& s : samples) s = static_cast<int16_t>(rng() % 60001) - 30000;
       AddRun(c, t, samples);
       for (size_t i = 0; i < samples.size(); ++i) {
@@ -72,32 +80,38 @@ Recording RandomRecording(std::mt19937& rng, std::vector<Model>* models) {
     models->push_back(m);
   }
   Model events, markers, levels;
-  events.times = RandomTimes(rng, rng() % 9000, 3);
-  rec.channels[2] = Events(2, events.times);
-  markers.times = RandomTimes(rng, 4000 + rng() % 1000, 2);
-  Channel& mark = rec.channels[3];
+  events.times = RandomTimes(rng, rng() % 9000, !sameTimes, 3);
+  rec.channels[3] = Events(2, events.times);
+  markers.times = RandomTimes(rng, 4000 + rng() % 1000, !sameTimes, 2);
+  Channel& mark = rec.channels[4];
   mark.kind = 5;
   for (size_t i = 0; i < markers.times.size(); ++i) {
     markers.codes.push_back(static_cast<uint8_t>(rng()));
     mark.markers.push_back({markers.times[i], {markers.codes.back(), 0, 0, 0}});
   }
-  levels.times = RandomTimes(rng, rng() % 100, 9);
-  for (size_t i = 1; i < levels.times.size(); ++i) levels.times[i] += static_cast<int64_t>(i);
-  rec.channels[4] = Events(4, levels.times);
+  levels.times = RandomTimes(rng, rng() % 100, 1, 9);
+  rec.channels[5] = Events(4, levels.times);
   models->insert(models->end(), {events, markers, levels});
   return rec;
 }
 
-class IndexModel : public LayerTest {};
-
-TEST_F(IndexModel, RandomCallsAnswerAsTheWrittenRecording) {
-  for (unsigned seed = 1; seed <= 4; ++seed) {
-    SCOPED_TRACE("seed " + std::to_string(seed));
+TEST(IndexModel, RandomCallsAnswerAsTheWrittenRecording) {
+  testing_support::TempDir dir;
+  for (unsigned run = 2; run <= 9; ++run) {
+    // Both formats, ORF with small blocks so that runs cross many of them.
+    const bool orf = run % 2 != 0;
+    SCOPED_TRACE(testing::Message() << "seed " << run / 2 << (orf ? " ORF" : " ORFX"));
     nsv::NsCloseAllFiles();
-    std::mt19937 rng(seed);
+    std::mt19937 rng(run / 2);
     std::vector<Model> models;
-    const uint32_t h = Open(RandomRecording(rng, &models));
-    ASSERT_NE(h, 0u);
+    // An ORF read from a time whose items begin in one block and go on in
+    // the next skips those in the first, so ORF items here have distinct times.
+    const Recording rec = RandomRecording(rng, !orf, &models);
+    const std::string path = dir.File(orf ? "model.orf" : "model.orfx");
+    ASSERT_TRUE(orf ? recording_test::WriteOrf(rec, path, 9, 2048)
+                    : recording_test::WriteOrfx(rec, path));
+    uint32_t h = 0;
+    ASSERT_EQ(ns_OpenFile(path.c_str(), &h), ns_OK);
     // Times past the recording's last are the edge test's.
     int64_t end = 0;
     for (const Model& m : models) end = std::max(end, m.times.empty() ? 0 : m.times.back());
@@ -171,6 +185,7 @@ TEST_F(IndexModel, RandomCallsAnswerAsTheWrittenRecording) {
       }
     }
   }
+  nsv::NsCloseAllFiles();
 }
 
 std::vector<int16_t> Ramp(size_t n) {
