@@ -188,39 +188,28 @@ TEST(IndexModel, RandomCallsAnswerAsTheWrittenRecording) {
   nsv::NsCloseAllFiles();
 }
 
-std::vector<int16_t> Ramp(size_t n) {
-  std::vector<int16_t> v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = static_cast<int16_t>(i % 30000);
-  return v;
-}
-
 // Entities of the recording below (1 us ticks).
 enum : uint32_t {
-  kOneRun,      // 100 samples at 1000, 1010, ..., 1990
-  kLong,        // 70000 samples at 0, 10, ..., then 20 after a gap, the last in the file
-  kManyEvents,  // 8001 events every 10 ticks
+  kOneRun,  // 100 samples at 1000, 1010, ..., 1990
+  kLong,    // 2^18 samples, one large read of the layer, at 0, 1, ..., then 20 after a
+            // gap, the last in the file
+  kEvents,  // 100 events every 10 ticks
 };
 
-class IndexEdges : public LayerTest {
- protected:
-  void SetUp() override {
-    Recording rec;
-    rec.channels[0] = Wave(1, 10);
-    AddRun(rec.channels[0], 1000, Ramp(100));
-    rec.channels[1] = Wave(1, 10);
-    AddRun(rec.channels[1], 0, Ramp(70000));
-    AddRun(rec.channels[1], 1000000, Ramp(20));
-    std::vector<int64_t> many(8001);
-    for (size_t i = 0; i < many.size(); ++i) many[i] = 10 * static_cast<int64_t>(i);
-    rec.channels[2] = Events(2, many);
-    handle_ = Open(rec);
-    ASSERT_NE(handle_, 0u);
-  }
+TEST_F(LayerTest, EdgesOfIndexTimeAndData) {
+  constexpr uint32_t kRead = 1 << 18;
+  Recording rec;
+  rec.channels[0] = Wave(1, 10);
+  AddRun(rec.channels[0], 1000, std::vector<int16_t>(100, 1));
+  rec.channels[1] = Wave(1, 1);
+  AddRun(rec.channels[1], 0, std::vector<int16_t>(kRead, 2));
+  AddRun(rec.channels[1], kRead + 50, std::vector<int16_t>(20, 3));
+  std::vector<int64_t> times(100);
+  for (size_t i = 0; i < times.size(); ++i) times[i] = 10 * static_cast<int64_t>(i);
+  rec.channels[2] = Events(2, times);
+  const uint32_t h = Open(rec);
+  ASSERT_NE(h, 0u);
 
-  uint32_t handle_ = 0;
-};
-
-TEST_F(IndexEdges, TimesOutsideTheSpanAndTheTickFloor) {
   const int64_t bad = ns_BADINDEX;
   struct Case {
     uint32_t entity;
@@ -229,10 +218,10 @@ TEST_F(IndexEdges, TimesOutsideTheSpanAndTheTickFloor) {
   };
   const Case cases[] = {
       // 510 × 1e-6 s divided by 1e-6 s falls just below 510: tick 509 is taken.
-      {kManyEvents, 510 * 1e-6, {50, 51, 51}},
+      {kEvents, 510 * 1e-6, {50, 51, 51}},
       // Past the span: taken as its end, the last sample of kLong.
-      {kLong, 1e6, {70019, 70019, 70019}},
-      {kManyEvents, 1e6, {bad, bad, bad}},
+      {kLong, 1e6, {kRead + 19, kRead + 19, kRead + 19}},
+      {kEvents, 1e6, {bad, bad, bad}},
       {kOneRun, std::nan(""), {bad, bad, bad}},
       {kOneRun, -1.5, {bad, bad, bad}},
   };
@@ -241,7 +230,7 @@ TEST_F(IndexEdges, TimesOutsideTheSpanAndTheTickFloor) {
     std::vector<int64_t> found;
     for (int32_t rule : {ns_BEFORE, ns_CLOSEST, ns_AFTER}) {
       uint32_t index = 12345;
-      const ns_RESULT r = ns_GetIndexByTime(handle_, c.entity, c.seconds, rule, &index);
+      const ns_RESULT r = ns_GetIndexByTime(h, c.entity, c.seconds, rule, &index);
       found.push_back(r == ns_OK ? static_cast<int64_t>(index) : r);
     }
     EXPECT_EQ(found, c.want) << c.entity << " at " << c.seconds;
@@ -249,36 +238,21 @@ TEST_F(IndexEdges, TimesOutsideTheSpanAndTheTickFloor) {
   EXPECT_EQ(file_->reads[0] + file_->reads[1], 0) << "sample times need no read";
   EXPECT_STREQ(nsv::NsLastMessage(),
                "Bad index or time (4294967295d) for entity 0d passed to function GetIndexByTime");
-}
 
-TEST_F(IndexEdges, AFailedReadLeavesNoCountAndALargeReadIsOne) {
-  std::vector<double> data(70100, -99);
+  // A gap where one large read ends still ends the run; the read is one.
+  std::vector<double> data(kRead + 100, -99);
   uint32_t count = 0;
-  file_->reads.clear();
-  ASSERT_EQ(ns_GetAnalogData(handle_, kLong, 5, 70100, &count, data.data()), ns_OK);
-  EXPECT_EQ(count, 69995u);
-  EXPECT_EQ(file_->TotalReads(), 1) << "one large read";
+  ASSERT_EQ(ns_GetAnalogData(h, kLong, 0, kRead + 100, &count, data.data()), ns_OK);
+  EXPECT_EQ(count, kRead);
+  EXPECT_EQ(file_->reads[1], 2) << "one large read, and one that finds the gap";
 
+  // A failed read leaves no count.
   file_->failAfter[0] = 0;
   count = 77;
-  EXPECT_EQ(ns_GetAnalogData(handle_, kOneRun, 3, 8, &count, data.data()), ns_FILEERROR);
+  EXPECT_EQ(ns_GetAnalogData(h, kOneRun, 3, 8, &count, data.data()), ns_FILEERROR);
   EXPECT_EQ(count, 0u);
   EXPECT_STREQ(nsv::NsLastMessage(),
                "File read error occurred in function GetAnalogData with entity 0d, index 3d");
-}
-
-TEST_F(LayerTest, AGapWhereALargeReadEndsStillEndsTheRun) {
-  Recording rec;
-  rec.channels[0] = Wave(1, 1);
-  AddRun(rec.channels[0], 0, Ramp(1 << 18));  // as many samples as one read of the layer takes
-  AddRun(rec.channels[0], (1 << 18) + 50, Ramp(100));
-  const uint32_t h = Open(rec);
-  ASSERT_NE(h, 0u);
-  std::vector<double> data((1 << 18) + 100);
-  uint32_t count = 0;
-  ASSERT_EQ(ns_GetAnalogData(h, 0, 0, static_cast<uint32_t>(data.size()), &count, data.data()),
-            ns_OK);
-  EXPECT_EQ(count, 1u << 18);
 }
 
 }  // namespace
