@@ -68,15 +68,12 @@ TEST_F(Host, LibraryInfoWritesItsFieldsAndNoOtherByte) {
   for (size_t i = 0; i < sizeof info; ++i) ASSERT_EQ(bytes[i], 0xA5) << "byte " << i;
 
   ASSERT_EQ(api_.GetLibraryInfo(&info, sizeof info), ns_OK);
-  EXPECT_EQ(info.dwAPIVersionMaj * 10 + info.dwAPIVersionMin, 13u);
-  EXPECT_STREQ(info.szDescription, "Library for Ondrix data");
   EXPECT_STREQ(info.szCreator, "Varsel Ltd");
   EXPECT_EQ(info.dwMaxFiles, 64u);
   EXPECT_EQ(info.dwFileDescCount, 2u);
   EXPECT_STREQ(info.FileDesc[0].szExtension, "orfx");
   EXPECT_EQ(std::string(info.FileDesc[0].szMacCodes, 8), "ONDXORFX");
   EXPECT_STREQ(info.FileDesc[1].szDescription, "Ondrix ORF file");
-  EXPECT_EQ(std::string(info.FileDesc[1].szMacCodes, 8), "ONDXKEL ");
   for (size_t i = offsetof(ns_LIBRARYINFO, FileDesc[2]); i < sizeof info; ++i) {
     ASSERT_EQ(bytes[i], 0xA5) << "byte " << i << " of the host's FileDesc[2..15] was written";
   }
@@ -182,11 +179,11 @@ TEST_F(Host, ElementCountsDoNotWrapAndCallsWithoutAnAreaCheckOnlyTheHandle) {
   }
 }
 
-// A path that cannot be opened is a file error naming the path; a file that
-// is not a recording is a type error; neither leaves a handle.
+// A path that cannot be opened is a file error naming the path (a missing
+// file's is nsinfo_test.cc's); a file that is not a recording is a type
+// error; neither leaves a handle.
 TEST_F(Host, OpenFailuresNameThePath) {
   testing_support::TempDir dir;
-  const std::string missing = dir.File("missing.orfx");
   const std::string junk = dir.File("junk.ORF");
   ASSERT_TRUE(testing_support::WriteFileBytes(junk, "not a recording\n", 16));
   struct Case {
@@ -195,8 +192,6 @@ TEST_F(Host, OpenFailuresNameThePath) {
     std::string message;
   };
   const Case cases[] = {
-      {missing.c_str(), ns_FILEERROR,
-       "File read error occurred in function " + missing + " with entity 0d, index 0d"},
       // Exactly ".orf" is too short to be taken for the older format.
       {".orf", ns_FILEERROR, "File read error occurred in function .orf with entity 0d, index 0d"},
       {nullptr, ns_FILEERROR,

@@ -106,30 +106,22 @@ class MemoryFiles : public platform::FileSystem {
     uint64_t size = 0;
   };
 
-  static platform::IoResult ReadFrom(const uint8_t* bytes, size_t size, void* buf, uint32_t n,
-                                     int64_t pos) {
+  // Reads from count pieces starting at starts (in the file), size bytes in
+  // all: a view's pieces, or a file's bytes as one piece.
+  static platform::IoResult ReadFrom(const Piece* pieces, const uint64_t* starts, size_t count,
+                                     uint64_t size, void* buf, uint32_t n, int64_t pos) {
     if (pos < 0) return {platform::IoStatus::kFailed, 0};
     if (static_cast<uint64_t>(pos) >= size) return {platform::IoStatus::kOk, 0};
     const uint32_t got =
         static_cast<uint32_t>(std::min<uint64_t>(n, size - static_cast<uint64_t>(pos)));
-    if (got != 0) std::memcpy(buf, bytes + pos, got);
-    return {platform::IoStatus::kOk, got};
-  }
-
-  static platform::IoResult ReadFrom(const View& view, void* buf, uint32_t n, int64_t pos) {
-    if (pos < 0) return {platform::IoStatus::kFailed, 0};
-    if (static_cast<uint64_t>(pos) >= view.size) return {platform::IoStatus::kOk, 0};
-    const uint32_t got =
-        static_cast<uint32_t>(std::min<uint64_t>(n, view.size - static_cast<uint64_t>(pos)));
     // The last piece starting at or before pos, then on through the pieces.
-    size_t i = static_cast<size_t>(std::upper_bound(view.starts.begin(), view.starts.end(),
-                                                    static_cast<uint64_t>(pos)) -
-                                   view.starts.begin()) - 1;
+    const uint64_t* after = std::upper_bound(starts, starts + count, static_cast<uint64_t>(pos));
+    size_t i = static_cast<size_t>(after - starts) - 1;
     uint8_t* out = static_cast<uint8_t*>(buf);
     uint64_t at = static_cast<uint64_t>(pos);
     for (uint32_t done = 0; done < got; ++i) {
-      const Piece& piece = view.pieces[i];
-      const uint64_t skip = at - view.starts[i];
+      const Piece& piece = pieces[i];
+      const uint64_t skip = at - starts[i];
       const uint32_t take =
           static_cast<uint32_t>(std::min<uint64_t>(got - done, piece.size - skip));
       if (piece.bytes != nullptr) {
@@ -147,7 +139,8 @@ class MemoryFiles : public platform::FileSystem {
    public:
     ViewFile(const View& view, int* refusedWrites) : view_(view), refusedWrites_(refusedWrites) {}
     platform::IoResult ReadAt(void* buf, uint32_t n, int64_t pos) override {
-      return ReadFrom(view_, buf, n, pos);
+      return ReadFrom(view_.pieces.data(), view_.starts.data(), view_.pieces.size(), view_.size,
+                      buf, n, pos);
     }
     platform::IoResult WriteAt(const void*, uint32_t, int64_t) override {
       ++*refusedWrites_;
@@ -171,7 +164,9 @@ class MemoryFiles : public platform::FileSystem {
         : bytes_(std::move(bytes)), writable_(writable), refusedWrites_(refusedWrites) {}
 
     platform::IoResult ReadAt(void* buf, uint32_t n, int64_t pos) override {
-      return ReadFrom(bytes_->data(), bytes_->size(), buf, n, pos);
+      const Piece whole{bytes_->data(), bytes_->size()};
+      const uint64_t start = 0;
+      return ReadFrom(&whole, &start, 1, whole.size, buf, n, pos);
     }
     platform::IoResult WriteAt(const void* buf, uint32_t n, int64_t pos) override {
       if (!writable_) {
