@@ -3,6 +3,7 @@
 // of channel, the read cache, and how unreadable channels are met.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -190,7 +191,7 @@ TEST_F(Catalogue, UnreadableChannelFailsTheOpenButAnUnreadableUnitDoesNot) {
   EXPECT_EQ(Entity(h, 2).dwItemCount, 0u);
 }
 
-// How many reads the cache saves is the budget test's (wave_index_test.cc);
+// How many reads the cache saves is the budget test's (below);
 // here, which file owns it and what drops it.
 TEST_F(Catalogue, ReadCacheIsDroppedOnAReadErrorAndWhenItsFileCloses) {
   Recording rec;
@@ -223,6 +224,57 @@ TEST_F(Catalogue, ReadCacheIsDroppedOnAReadErrorAndWhenItsFileCloses) {
   EXPECT_EQ(NsReadCacheOwner(), file);
   ASSERT_EQ(ns_CloseFile(h), ns_OK);
   EXPECT_EQ(NsReadCacheOwner(), nullptr);
+}
+
+// The item-time cache against a model: chunks used are read once while
+// their bytes fit the budget, and the least recently used go first.
+TEST_F(Catalogue, ReadCacheKeepsChunksWhileTheirBytesFitAndDropsTheLeastRecentlyUsed) {
+  std::vector<int64_t> times(4000 * 6);
+  for (size_t i = 0; i < times.size(); ++i) times[i] = 10 * static_cast<int64_t>(i);
+  Recording rec;
+  rec.channels[0] = Events(2, times);
+  const uint32_t h = Open(rec);
+  ASSERT_NE(h, 0u);
+  TNsFile& record = *NsFindFile(h);
+  const TNsEntity& entity = *record.entities[0];
+  ASSERT_EQ(entity.chunks.size(), 6u);
+  constexpr size_t kChunkBytes = 4000 * sizeof(TSTime64);
+
+  struct Case {
+    size_t budgetChunks;
+    std::vector<int> touches;  // chunk numbers, in order
+  };
+  const Case cases[] = {
+      {6, {0, 1, 2, 3, 4, 5, 5, 4, 3, 2, 1, 0, 3}},
+      {2, {0, 1, 0, 2, 1, 0, 0, 2, 2, 1}},
+      {1, {0, 0, 1, 0, 1, 1}},
+      {3, {0, 1, 2, 0, 3, 1, 2, 4, 0, 5, 5, 4}},
+  };
+  for (const Case& c : cases) {
+    NsDropReadCache();
+    NsSetReadCacheBudget(c.budgetChunks * kChunkBytes);
+    file_->reads.clear();
+    std::vector<int> model;  // most recently used first
+    int expectedReads = 0;
+    for (int k : c.touches) {
+      auto it = std::find(model.begin(), model.end(), k);
+      if (it == model.end()) {
+        ++expectedReads;
+      } else {
+        model.erase(it);
+      }
+      model.insert(model.begin(), k);
+      if (model.size() > c.budgetChunks) model.pop_back();
+      TSTime64 t;
+      ASSERT_EQ(TimeOfIndex(record, entity, 4000 * k + 17, t), 0);
+      EXPECT_EQ(t, 10 * (4000 * k + 17));
+      EXPECT_LE(NsReadCacheBytes(), c.budgetChunks * kChunkBytes);
+    }
+    EXPECT_EQ(file_->TotalReads(), expectedReads) << "budget of " << c.budgetChunks << " chunks";
+  }
+  NsSetReadCacheBudget(kNsReadCacheBytes);
+  ASSERT_EQ(ns_CloseFile(h), ns_OK);
+  EXPECT_EQ(NsReadCacheBytes(), 0u);
 }
 
 }  // namespace

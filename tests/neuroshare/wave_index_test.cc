@@ -1,24 +1,18 @@
 // Damage to what the waveform chunk index is built from at open (run heads,
-// block headers) fails the open; and the byte budget of the item-time cache.
-// (Whether the index answers as the samples do is index_model_test.cc's.)
+// block headers) fails the open. (Whether the index answers as the samples
+// do is index_model_test.cc's.)
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "filelib/le.h"
 #include "neuroshare/ns_api.h"
-#include "neuroshare/ns_file_table.h"
-#include "neuroshare/ns_index.h"
-#include "neuroshare/ns_read_cache.h"
 #include "tests/neuroshare/watched_file.h"
 #include "tests/support/temp_dir.h"
 
 namespace nsv {
 namespace {
-
-using vslk64::TSTime64;
 
 // A 16-bit waveform, one tick per sample, of runs of the given lengths with
 // gap ticks between them.
@@ -123,59 +117,6 @@ TEST(WaveIndexDamage, DamagedOrfBlockHeadersFailTheOpen) {
   ASSERT_TRUE(testing_support::WriteFileBytes(path, copy.data(), copy.size()));
   uint32_t h = 0;
   EXPECT_EQ(ns_OpenFile(path.c_str(), &h), ns_FILEERROR);
-}
-
-// The item-time cache against a model: chunks used are read once while
-// their bytes fit the budget, and the least recently used go first.
-class ReadCacheBudget : public nsv_test::LayerTest {};
-
-TEST_F(ReadCacheBudget, KeepsChunksWhileTheirBytesFitAndDropsTheLeastRecentlyUsed) {
-  std::vector<int64_t> times(4000 * 6);
-  for (size_t i = 0; i < times.size(); ++i) times[i] = 10 * static_cast<int64_t>(i);
-  nsv_test::Recording rec;
-  rec.channels[0] = nsv_test::Events(2, times);
-  const uint32_t h = Open(rec);
-  ASSERT_NE(h, 0u);
-  TNsFile& record = *NsFindFile(h);
-  const TNsEntity& entity = *record.entities[0];
-  ASSERT_EQ(entity.chunks.size(), 6u);
-  constexpr size_t kChunkBytes = 4000 * sizeof(TSTime64);
-
-  struct Case {
-    size_t budgetChunks;
-    std::vector<int> touches;  // chunk numbers, in order
-  };
-  const Case cases[] = {
-      {6, {0, 1, 2, 3, 4, 5, 5, 4, 3, 2, 1, 0, 3}},
-      {2, {0, 1, 0, 2, 1, 0, 0, 2, 2, 1}},
-      {1, {0, 0, 1, 0, 1, 1}},
-      {3, {0, 1, 2, 0, 3, 1, 2, 4, 0, 5, 5, 4}},
-  };
-  for (const Case& c : cases) {
-    NsDropReadCache();
-    NsSetReadCacheBudget(c.budgetChunks * kChunkBytes);
-    file_->reads.clear();
-    std::vector<int> model;  // most recently used first
-    int expectedReads = 0;
-    for (int k : c.touches) {
-      auto it = std::find(model.begin(), model.end(), k);
-      if (it == model.end()) {
-        ++expectedReads;
-      } else {
-        model.erase(it);
-      }
-      model.insert(model.begin(), k);
-      if (model.size() > c.budgetChunks) model.pop_back();
-      TSTime64 t;
-      ASSERT_EQ(TimeOfIndex(record, entity, 4000 * k + 17, t), 0);
-      EXPECT_EQ(t, 10 * (4000 * k + 17));
-      EXPECT_LE(NsReadCacheBytes(), c.budgetChunks * kChunkBytes);
-    }
-    EXPECT_EQ(file_->TotalReads(), expectedReads) << "budget of " << c.budgetChunks << " chunks";
-  }
-  NsSetReadCacheBudget(kNsReadCacheBytes);
-  ASSERT_EQ(ns_CloseFile(h), ns_OK);
-  EXPECT_EQ(NsReadCacheBytes(), 0u);
 }
 
 }  // namespace

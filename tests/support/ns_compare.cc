@@ -157,16 +157,6 @@ void ExpectSameEntity(const Pair& files, uint32_t e, const Expected& want, doubl
         }
         from += cb;
       }
-      // Reads that begin at every 997th sample, so that one starts in every
-      // block: both files give the same samples.
-      for (uint32_t at = 0; at < n; at += 997) {
-        std::vector<double> a(n - at, -7.0), b(n - at, -7.0);
-        uint32_t ca = 0, cb = 0;
-        EXPECT_EQ(ns_OK, ns_GetAnalogData(files.first(), e, at, n - at, &ca, a.data()));
-        EXPECT_EQ(ns_OK, ns_GetAnalogData(files.second(), e, at, n - at, &cb, b.data()));
-        EXPECT_EQ(ca, cb) << "samples from index " << at;
-        EXPECT_EQ(a, b) << "samples from index " << at;
-      }
       break;
     }
     case ns_ENTITY_SEGMENT: {
