@@ -114,5 +114,12 @@ TEST_F(FileTable, FileWithoutEntitiesIsClosedAndNotRegistered) {
   EXPECT_EQ(NsFindFile(1), nullptr);
 }
 
+// The suffix rule's boundary, which no file path reaches (path_test.cc
+// checks the rule on files): the name must be longer than ".orf".
+TEST(OpenFileName, OnlyNamesLongerThanTheExtensionTryTheOlderFormat) {
+  EXPECT_TRUE(NsIsOrfName("a.orf"));
+  EXPECT_FALSE(NsIsOrfName(".orf"));
+}
+
 }  // namespace
 }  // namespace nsv
