@@ -54,9 +54,6 @@ TEST_F(Catalogue, ListsChannelsInOrderWithEachWaveMarksUnitsAfterIt) {
   nsv_test::AddRun(rec.channels[0], 0, {1, 2, 3});
   rec.channels[2] = ExtMarks(6, 4, 1, {Ext(100, {3}), Ext(200, {3, 7}), Ext(300, {0})});
   rec.channels[2].title = "spikes";
-  rec.channels[3].kind = 5;
-  rec.channels[3].title = "keys";
-  rec.channels[3].markers = {{50, {1}}};
   rec.channels[5] = Events(2, {}, "empty");
   rec.channels[6] = Events(2, {5}, std::string(40, 't'));  // cut to 31
   rec.channels[7] = Events(2, {}, "odd");
@@ -73,11 +70,10 @@ TEST_F(Catalogue, ListsChannelsInOrderWithEachWaveMarksUnitsAfterIt) {
                        {ns_ENTITY_NEURALEVENT, "spikes", 1},
                        {ns_ENTITY_NEURALEVENT, "spikes", 2},
                        {ns_ENTITY_NEURALEVENT, "spikes", 1},
-                       {ns_ENTITY_EVENT, "keys", 1},
                        {ns_ENTITY_EVENT, "empty", 0},
                        {ns_ENTITY_EVENT, std::string(31, 't'), 1},
                        {ns_ENTITY_UNKNOWN, "", 0}};
-  for (uint32_t id = 0; id < 9; ++id) {
+  for (uint32_t id = 0; id < 8; ++id) {
     const ns_ENTITYINFO info = Entity(h, id);
     EXPECT_EQ(info.dwEntityType, want[id].type) << id;
     EXPECT_EQ(info.szEntityLabel, want[id].label) << id;
@@ -86,7 +82,7 @@ TEST_F(Catalogue, ListsChannelsInOrderWithEachWaveMarksUnitsAfterIt) {
   }
   ns_FILEINFO file;
   ASSERT_EQ(ns_GetFileInfo(h, &file, sizeof file), ns_OK);
-  EXPECT_EQ(file.dwEntityCount, 9u);
+  EXPECT_EQ(file.dwEntityCount, 8u);
 
   // Units 0, 3 and 7, in that order, each naming its segment entity.
   const uint32_t codes[] = {0, 3, 7};
@@ -98,7 +94,7 @@ TEST_F(Catalogue, ListsChannelsInOrderWithEachWaveMarksUnitsAfterIt) {
     EXPECT_STREQ(unit.szProbeInfo, "spikes");
   }
   double t;
-  EXPECT_EQ(ns_GetTimeByIndex(h, 6, 0, &t), ns_BADINDEX) << "an entity without items";
+  EXPECT_EQ(ns_GetTimeByIndex(h, 5, 0, &t), ns_BADINDEX) << "an entity without items";
 }
 
 // Item chunks hold a read's worth and never split a run of one time;

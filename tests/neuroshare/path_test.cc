@@ -26,13 +26,6 @@ std::vector<std::string> Spellings(const std::string& path) {
   return {path, forward};
 }
 
-enum class Format { kOrf, kOrfx };
-
-bool Write(const Recording& rec, Format format, const std::string& path) {
-  return format == Format::kOrf ? recording_test::WriteOrf(rec, path)
-                                : recording_test::WriteOrfx(rec, path);
-}
-
 // Names ending in ".orf", in any case, are tried as the older format first
 // and then as the newer; every other name only as the newer.
 TEST(Paths, SuffixRuleDecidesWhichFormatsAreTried) {
@@ -40,18 +33,19 @@ TEST(Paths, SuffixRuleDecidesWhichFormatsAreTried) {
   const Recording demo = recording_test::DemoRecording();
   struct Case {
     const char* name;
-    Format format;
+    bool orf;  // the format written
     ns_RESULT result;
   };
   const Case cases[] = {
-      {"a.orf", Format::kOrf, ns_OK},        {"B.ORF", Format::kOrf, ns_OK},
-      {"c.oRf", Format::kOrf, ns_OK},        {"d.orf", Format::kOrfx, ns_OK},
-      {"e.orfx", Format::kOrfx, ns_OK},      {"f.dat", Format::kOrfx, ns_OK},
-      {"g.orfx", Format::kOrf, ns_TYPEERROR}, {"h.orf.bak", Format::kOrf, ns_TYPEERROR},
+      {"a.orf", true, ns_OK},         {"B.ORF", true, ns_OK},
+      {"c.oRf", true, ns_OK},         {"d.orf", false, ns_OK},
+      {"e.orfx", false, ns_OK},       {"f.dat", false, ns_OK},
+      {"g.orfx", true, ns_TYPEERROR}, {"h.orf.bak", true, ns_TYPEERROR},
   };
   for (const Case& c : cases) {
     const std::string path = dir.File(c.name);
-    ASSERT_TRUE(Write(demo, c.format, path)) << path;
+    ASSERT_TRUE(c.orf ? recording_test::WriteOrf(demo, path)
+                      : recording_test::WriteOrfx(demo, path));
     for (const std::string& spelling : Spellings(path)) {
       uint32_t handle = 0;
       EXPECT_EQ(ns_OpenFile(spelling.c_str(), &handle), c.result) << spelling;
