@@ -79,7 +79,6 @@ std::vector<Item> Visible(const std::vector<Item>& all, TSTime64 from, TSTime64 
   return want;
 }
 
-
 // The items from the first place where a and b differ.
 std::string Show(const std::vector<Item>& v, const std::vector<Item>& other = {}) {
   size_t from = 0;
@@ -109,9 +108,9 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
   std::mt19937 rng(seed);
   const auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
   SaveModel save;
-  std::vector<Item> all;       // every item or sample written, in time order
+  std::vector<Item> all;          // every item or sample written, in time order
   std::map<TSTime64, size_t> at;  // samples: time → index in all
-  TSTime64 next = 10;          // the earliest time the next write may use
+  TSTime64 next = 10;             // the earliest time the next write may use
   uint32_t serial = 1;
   const TSTime64 d = k.wave ? Recorder::kDivide : 1;
   bool resized = false;
@@ -120,8 +119,8 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
     const uint32_t what = pick(100);
     if (what < 60) {
       // An append: mostly a few items, at times a burst past the capacity.
-      const uint32_t n = pick(10) == 0 ? 1 + pick(static_cast<uint32_t>(2 * capacity + 40))
-                                       : 1 + pick(6);
+      const uint32_t n =
+          pick(10) == 0 ? 1 + pick(static_cast<uint32_t>(2 * capacity + 40)) : 1 + pick(6);
       std::vector<Item> items;
       TSTime64 t = next;
       if (k.wave) {
@@ -177,20 +176,41 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
     } else if (what < 86 && step > steps / 2) {
       rec.Resize(capacity + 1 + pick(40));
       resized = true;
-    } else if (what < 90 && !k.wave && !all.empty()) {
+    } else if (what < 90 && !all.empty()) {
       // The backward search counts back over what a read shows, buffered
-      // items first and then those on disk.
+      // items first and then those on disk; over samples it stops where the
+      // contiguous data begin (-1 at the channel's first sample) and answers
+      // no earlier than the first sample at or after the earliest time.
       const std::vector<Item> seen =
-          rec.Read(rec.File(), 0, kMaxTime64, static_cast<int>(all.size()) + 1);
-      const TSTime64 before = seen.empty() ? next : seen[pick(static_cast<uint32_t>(seen.size()))].time + pick(2);
-      const uint32_t n = 1 + pick(pick(4) == 0 ? 2 * static_cast<uint32_t>(capacity) + 10 : 5);
-      const TSTime64 earliest = seen.empty() || pick(3) != 0 ? 0 : seen[pick(static_cast<uint32_t>(seen.size()))].time;
+          rec.Read(rec.File(), 0, kMaxTime64, k.wave ? 256 : static_cast<int>(all.size()) + 1);
+      const auto time = [&](size_t i) { return seen[i].time; };
+      const TSTime64 before =
+          seen.empty() ? next : time(pick(static_cast<uint32_t>(seen.size()))) + pick(2);
       const size_t below = static_cast<size_t>(
           std::lower_bound(seen.begin(), seen.end(), before,
                            [](const Item& i, TSTime64 t) { return i.time < t; }) -
           seen.begin());
-      EXPECT_EQ(rec.File().PrevNTime(kChan, before, earliest, n, nullptr, false),
-                below >= n && seen[below - n].time >= earliest ? seen[below - n].time : -1)
+      // Often about as many as lie before: the search meets the channel's start.
+      const uint32_t n = 1 + pick(pick(3) == 0   ? static_cast<uint32_t>(below) + 2
+                                  : pick(4) == 0 ? 2 * static_cast<uint32_t>(capacity) + 10
+                                                 : 5);
+      const TSTime64 earliest =
+          seen.empty() || pick(3) != 0 ? 0 : time(pick(static_cast<uint32_t>(seen.size())));
+      TSTime64 want = below >= n && time(below - n) >= earliest ? time(below - n) : -1;
+      if (k.wave && below > 0) {
+        size_t j = below - 1;
+        for (uint32_t c = 1; c < n && j > 0 && time(j - 1) == time(j) - d; ++c) --j;
+        const bool start = below - j < n && j == 0;
+        want = start && time(0) >= earliest ? -1 : time(j);
+        if (want != -1 && want < earliest) {
+          const size_t at = static_cast<size_t>(
+              std::lower_bound(seen.begin(), seen.end(), earliest,
+                               [](const Item& i, TSTime64 t) { return i.time < t; }) -
+              seen.begin());
+          want = at < below ? time(at) : -1;
+        }
+      }
+      EXPECT_EQ(rec.File().PrevNTime(kChan, before, earliest, n, nullptr, false), want)
           << "step " << step << " from " << before << " back to " << earliest << " n " << n;
     } else {
       // A read over a random range, with a limit that may cut it.
