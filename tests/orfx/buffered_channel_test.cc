@@ -152,6 +152,16 @@ TEST_F(Recording, LevelsSeeTheBuffer) {
 // first stretch finds nothing when it runs past the channel's start, and
 // stops at the start of a stretch after a gap.
 TEST_F(Recording, WaveformSearchesMeetTheChannelStartOrAGap) {
+  // Unbuffered, in the write block alone, as well.
+  const TSTime64 t[] = {100, 110};
+  const float v[] = {1, 2};
+  ASSERT_EQ(f_->WriteEvents(0, t, 2), kOk);
+  ASSERT_EQ(f_->SetWaveChan(6, 10, RealWave, 0, 0), kOk);
+  ASSERT_EQ(f_->WriteWaveF(6, v, 2, 100), 120);
+  for (uint16_t c : {0, 6}) {
+    EXPECT_EQ(f_->PrevNTime(c, 115, -1, 2, nullptr, false), 100);
+    EXPECT_EQ(f_->PrevNTime(c, 115, -1, 3, nullptr, false), -1);
+  }
   Buffer(2, 64, 2);
   std::vector<int16_t> s(100, 7);
   EXPECT_EQ(f_->WriteWaveS(2, s.data(), 4, -10), kErrOutOfRange);

@@ -20,6 +20,7 @@
 
 #include "filelib/kel64_file.h"
 #include "filelib/status.h"
+#include "tests/orfx/chan_file_util.h"
 #include "tests/orfx/recorder.h"
 #include "tests/support/temp_dir.h"
 
@@ -207,9 +208,7 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
       resized = true;
     } else if (what < 90 && !all.empty()) {
       // The backward search counts back over what a read shows, buffered
-      // items first and then those on disk; over samples it stops where the
-      // contiguous data begin (-1 at the channel's first sample) and answers
-      // no earlier than the first sample at or after the earliest time.
+      // items first and then those on disk (over samples, see WavePrevN).
       const std::vector<Item> seen =
           rec.Read(rec.File(), 0, kMaxTime64, k.wave ? 256 : static_cast<int>(all.size()) + 1);
       const auto time = [&](size_t i) { return seen[i].time; };
@@ -222,20 +221,11 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
       const uint32_t n = 1 + pick(pick(4) == 0 ? 2 * static_cast<uint32_t>(capacity) + 10 : 5);
       const TSTime64 earliest =
           seen.empty() || pick(3) != 0 ? 0 : time(pick(static_cast<uint32_t>(seen.size())));
-      TSTime64 want = below >= n && time(below - n) >= earliest ? time(below - n) : -1;
-      if (k.wave && below > 0) {
-        size_t j = below - 1;
-        for (uint32_t c = 1; c < n && j > 0 && time(j - 1) == time(j) - d; ++c) --j;
-        const bool start = below - j < n && j == 0;
-        want = start && time(0) >= earliest ? -1 : time(j);
-        if (want != -1 && want < earliest) {
-          const size_t at = static_cast<size_t>(
-              std::lower_bound(seen.begin(), seen.end(), earliest,
-                               [](const Item& i, TSTime64 t) { return i.time < t; }) -
-              seen.begin());
-          want = at < below ? time(at) : -1;
-        }
-      }
+      std::vector<TSTime64> times;
+      for (const Item& i : seen) times.push_back(i.time);
+      const TSTime64 want = k.wave ? chantest::WavePrevN(times, before, earliest, n, d)
+                            : below >= n && time(below - n) >= earliest ? time(below - n)
+                                                                        : -1;
       EXPECT_EQ(rec.File().PrevNTime(kChan, before, earliest, n, nullptr, false), want)
           << "step " << step << " from " << before << " back to " << earliest << " n " << n;
     } else if (what < 93 && !k.wave && k.kind != EventA && !all.empty()) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -71,10 +72,28 @@ inline std::unique_ptr<CKel64File> OpenFile(const std::string& path, int mode) {
 // the caller sees as a longer result.
 inline std::vector<TSTime64> ReadEvents(CKel64File& f, uint16_t chan, TSTime64 from, size_t max) {
   std::vector<TSTime64> out(max + 1);
-  const int n = f.ReadEvents(chan, out.data(), static_cast<int>(out.size()), from, kMaxTime64, nullptr);
+  const int n =
+      f.ReadEvents(chan, out.data(), static_cast<int>(out.size()), from, kMaxTime64, nullptr);
   EXPECT_GE(n, 0);
   out.resize(n < 0 ? 0 : static_cast<size_t>(n));
   return out;
+}
+
+// What a backward search over samples at times t (sorted) answers: the
+// n-th sample back from before, where stepping back stops at a gap (the
+// stretch's first sample answers) and at the channel's first sample (-1);
+// never earlier than the first sample at or after earliest.
+inline TSTime64 WavePrevN(const std::vector<TSTime64>& t, TSTime64 before, TSTime64 earliest,
+                          uint32_t n, TSTime64 divide) {
+  const size_t below =
+      static_cast<size_t>(std::lower_bound(t.begin(), t.end(), before) - t.begin());
+  if (below == 0) return -1;
+  size_t j = below - 1;
+  for (uint32_t c = 1; c < n && j > 0 && t[j - 1] == t[j] - divide; ++c) --j;
+  if (below - j < n && j == 0 && t[0] >= earliest) return -1;
+  if (t[j] >= earliest) return t[j];
+  const size_t at = static_cast<size_t>(std::lower_bound(t.begin(), t.end(), earliest) - t.begin());
+  return at < below ? t[at] : -1;
 }
 
 }  // namespace chantest
