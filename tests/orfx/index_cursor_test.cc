@@ -82,54 +82,6 @@ TEST_F(TwoLevelTest, ReadsEachBlockOnceAndKeepsWhatItHolds) {
   EXPECT_EQ(before + 2, ch_.io.reads);  // the first level-1 block and the data block
 }
 
-TEST_F(TwoLevelTest, EmptyChannelFindsNothing) {
-  ch_.head.blocksUsed = 0;
-  EXPECT_EQ(1, cursor_.FindBlock(0));
-  EXPECT_EQ(-1, cursor_.CurBlock());
-  EXPECT_EQ(0, ch_.io.reads);
-}
-
-// The newest level-1 block lists blocks 300 to 304 only in the write path.
-TEST_F(TwoLevelTest, FindsBlocksListedOnlyInTheWritePath) {
-  TIndexNode newest = ch_.NodeImage(ch_.tree.nodes[0][1]);
-  for (int k = 300; k < 305; ++k) {
-    const uint64_t p = ch_.image.AllocBlock();
-    ch_.image.Put(p, orfxtest::EventBlock(kChan, BlockTimes(1000 * k)));
-    newest.block.SetEntry(k - 255, 1000 * k, p);
-  }
-  newest.block.SetItems(50);
-  newest.dirty = 1;
-  const std::vector<TIndexNode> writePath = {newest, ch_.NodeImage(ch_.tree.root)};
-  ch_.head.blocksUsed = 305;
-
-  // Without the write path the header counts blocks the disk index lacks.
-  EXPECT_EQ(kErrCorrupt, cursor_.FindBlock(304000));
-  EXPECT_EQ(-1, cursor_.CurBlock());
-
-  CIndexCursor writing(kChan, &ch_.head, &ch_.io, &writePath);
-  EXPECT_EQ(0, writing.FindBlock(304000));
-  EXPECT_EQ(304, writing.CurBlock());
-  ASSERT_EQ(0, writing.FindBlock(299000));
-  EXPECT_EQ(0, writing.NextBlock());
-  EXPECT_EQ(300, writing.CurBlock());
-  EXPECT_EQ(300000, writing.Block()->FirstTime());
-}
-
-TEST_F(TwoLevelTest, TakesAWrittenIndexBlockWithoutReadingIt) {
-  ASSERT_EQ(0, cursor_.FindBlock(299000));
-  TIndexNode written = ch_.NodeImage(ch_.tree.nodes[0][1]);
-  const uint64_t p = ch_.image.AllocBlock();
-  ch_.image.Put(p, orfxtest::EventBlock(kChan, BlockTimes(300000)));
-  written.block.SetEntry(45, 300000, p);
-  written.block.SetItems(46);
-  cursor_.RefreshNode(written);
-  ch_.head.blocksUsed = 301;
-  const int before = ch_.io.reads;
-  EXPECT_EQ(0, cursor_.NextBlock());
-  EXPECT_EQ(300, cursor_.CurBlock());
-  EXPECT_EQ(before + 1, ch_.io.reads);
-}
-
 // --- Corrupt trees ------------------------------------------------------------
 
 struct Fault {
