@@ -129,23 +129,35 @@ TEST_F(Recording, LatestTimePrunesOldSwitchesInPairs) {
   EXPECT_EQ(f_->IsSaving(0), last);
 }
 
-// Level changes continue from the buffered ones.
-TEST_F(Recording, LevelsSeeTheBuffer) {
-  Buffer(3, 100, 16);
-  const TSTime64 a[] = {5};
-  const TSTime64 b[] = {7, 9};
-  ASSERT_EQ(f_->WriteLevels(3, a, 1), kOk);  // a rise, buffered
-  ASSERT_EQ(f_->WriteLevels(3, b, 2), kOk);  // falls after the buffered rise, rises again
-  TMarker lv[3];
-  ASSERT_EQ(f_->ReadMarkers(3, lv, 3, 0, kMaxTime64, nullptr), 3);
-  EXPECT_EQ(lv[0].code[0], 1);
-  EXPECT_EQ(lv[1].code[0], 0);
-  EXPECT_EQ(lv[2].code[0], 1);
-  TSTime64 changes[3];
-  bool level = true;
-  EXPECT_EQ(f_->ReadLevels(3, changes, 3, 6, kMaxTime64, &level), 2);
-  EXPECT_FALSE(level);  // the change at 7 falls
-  EXPECT_EQ(changes[0], 7);
+// Level changes alternate from the initial low level, each call going on
+// from the last change written (buffered or not); equal times cancel.
+TEST_F(Recording, LevelsAlternateAndEqualTimesCancel) {
+  ASSERT_EQ(f_->SetLevelChan(7, 100, 0), kOk);
+  Buffer(7, 100, 16);  // channel 3 writes straight through
+  const TSTime64 a[] = {5, 5, 7, 20};
+  const TSTime64 b[] = {30, 40, 40};
+  for (uint16_t c : {3, 7}) {
+    ASSERT_EQ(f_->WriteLevels(c, a, 4), kOk);
+    ASSERT_EQ(f_->WriteLevels(c, b, 3), kOk);
+  }
+  const auto check = [](CKel64File& f, uint16_t c) {
+    SCOPED_TRACE(c);
+    TMarker m[8];
+    ASSERT_EQ(f.ReadMarkers(c, m, 8, 0, kMaxTime64, nullptr), 3);
+    const TSTime64 times[] = {7, 20, 30};
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(m[i].time, times[i]);
+      EXPECT_EQ(m[i].code[0], i == 1 ? 0 : 1);
+    }
+    TSTime64 t[4];
+    bool level = true;
+    ASSERT_EQ(f.ReadLevels(c, t, 4, 8, kMaxTime64, &level), 2);
+    EXPECT_FALSE(level);  // the change at 20 falls
+    EXPECT_EQ(t[0], 20);
+  };
+  for (uint16_t c : {3, 7}) check(*f_, c);
+  std::unique_ptr<CKel64File> r = Reopen();
+  for (uint16_t c : {3, 7}) check(*r, c);
 }
 
 // Samples need tick times, buffered or not. A search back from inside the
