@@ -1,6 +1,7 @@
 // Helpers for the tests that read channel data through the file interface:
 // channel records of each kind, opening a built or written file, and reading
-// a channel's event times.
+// a channel's event or marker times, and the rule of backward searches over
+// samples.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -77,6 +78,23 @@ inline std::vector<TSTime64> ReadEvents(CKel64File& f, uint16_t chan, TSTime64 f
   EXPECT_GE(n, 0);
   out.resize(n < 0 ? 0 : static_cast<size_t>(n));
   return out;
+}
+
+// The marker times of a channel (and their first codes) that pass the
+// filter; more than `max` is a failure the caller sees as a longer result.
+inline std::vector<TSTime64> MarkerTimes(CKel64File& f, uint16_t chan, size_t max,
+                                         const CMarkFilter* filter = nullptr,
+                                         std::vector<uint8_t>* codes = nullptr) {
+  std::vector<TMarker> buf(max + 1);
+  const int n =
+      f.ReadMarkers(chan, buf.data(), static_cast<int>(buf.size()), 0, kMaxTime64, filter);
+  EXPECT_GE(n, 0);
+  std::vector<TSTime64> times;
+  for (int i = 0; i < n; ++i) {
+    times.push_back(buf[static_cast<size_t>(i)].time);
+    if (codes) codes->push_back(buf[static_cast<size_t>(i)].code[0]);
+  }
+  return times;
 }
 
 // What a backward search over samples at times t (sorted) answers: the
