@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <functional>
 #include <random>
 #include <vector>
@@ -41,13 +39,6 @@ struct EventChannel {
     tree = orfxtest::BuildIndexTree(image, kChan, refs);
     head.rootIndex = tree.root;
     head.blocksUsed = static_cast<uint64_t>(n);
-  }
-
-  TIndexNode NodeImage(uint64_t at) {
-    TIndexNode node;
-    std::memcpy(node.block.Bytes(), image.At(at), kIndexBlockSize);
-    node.filePos = at;
-    return node;
   }
 
   orfxtest::OrfxImage image;
