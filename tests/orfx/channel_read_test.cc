@@ -246,6 +246,8 @@ CMarkFilter Filter(int mode, std::function<void(CMarkFilter&)> set) {
   return f;
 }
 
+// Each read applies the filter, and its summaries (everything or nothing
+// passes); how codes match in either mode is the filter's own test's.
 TEST(ChannelRead, FiltersSelectInBothModes) {
   const std::vector<orfxtest::MarkerItem> marks = {
       Mark(10, 1),    Mark(20, 3), Mark(30, 1, 3),      Mark(40, 0, 0, 0, 3),
@@ -280,7 +282,6 @@ TEST(ChannelRead, FiltersSelectInBothModes) {
   } cases[] = {
       {"mode 0, every bit set", Filter(0, nullptr), all},
       {"mode 0, every bit clear", Filter(0, [](CMarkFilter& m) { m.SetItem(-1, -1, 0); }), {}},
-      {"mode 0, layer 0 only 3", Filter(0, only({3})), {20, 70}},
       {"mode 0, layers 0 and 1",
        Filter(0,
               [&](CMarkFilter& m) {
@@ -289,10 +290,7 @@ TEST(ChannelRead, FiltersSelectInBothModes) {
                 m.SetItem(1, 3, 1);
               }),
        {30, 70}},
-      {"mode 1, every bit set", Filter(1, nullptr), all},
-      {"mode 1, every bit clear", Filter(1, [](CMarkFilter& m) { m.SetItem(-1, -1, 0); }), {}},
       {"mode 1, only 3", Filter(1, only({3})), {20, 30, 40, 70}},
-      {"mode 1, only 0", Filter(1, only({0})), {40, 60}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
