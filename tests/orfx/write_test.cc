@@ -152,6 +152,7 @@ TEST(Write, WaveMarksRoundTripAndWrongKindsAreRefused) {
     ASSERT_EQ(f->SetMarkerChan(1, 10, Marker, 0), kOk);
     ASSERT_EQ(f->SetExtMarkChan(2, 10, WaveMark, kRows, kCols, 0, 4, 2), kOk);
     EXPECT_EQ(f->WriteEvents(0, events.data(), events.size()), kOk);
+    EXPECT_EQ(f->ChanBytes(0), 3 * 8);  // the write block's items count before a commit
     EXPECT_EQ(f->WriteExtMarks(2, reinterpret_cast<const TExtMark*>(marks.data()), 3), kOk);
     EXPECT_EQ(f->WriteMarkers(0, &marker, 1), kErrWrongKind);
     EXPECT_EQ(f->WriteWaveS(0, shorts, 1, 10000), kErrWrongKind);
