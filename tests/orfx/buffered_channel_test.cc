@@ -1,7 +1,8 @@
 // Buffered channels of a file being recorded, case by case: the buffer's
-// size and the items it moves out, the save list's answers, buffered edits
-// and searches. Resizing, the saved stretches in general and the circular
-// buffers' pieces are the model test's (buffered_model_test.cc).
+// size and the items it moves out, switches for one channel or all and for
+// times already written, the switches LatestTime keeps, levels, searches at
+// a channel's start and wave marks. Saved stretches, the save list, edits,
+// reads and searches in general are the model test's (buffered_model_test.cc).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,6 +12,7 @@
 
 #include "filelib/kel64_file.h"
 #include "filelib/status.h"
+#include "tests/orfx/chan_file_util.h"
 #include "tests/support/temp_dir.h"
 
 namespace vslk64 {
@@ -18,19 +20,10 @@ namespace {
 
 using testing_support::TempDir;
 
-std::vector<TSTime64> Times(TSTime64 first, TSTime64 step, size_t n) {
-  std::vector<TSTime64> t(n);
-  for (size_t i = 0; i < n; ++i) t[i] = first + step * static_cast<TSTime64>(i);
-  return t;
-}
+using chantest::Times;
 
 std::vector<TSTime64> ReadAll(CKel64File& f, uint16_t chan) {
-  std::vector<TSTime64> out(100000);
-  const int n = f.ReadEvents(chan, out.data(), static_cast<int>(out.size()), 0, kMaxTime64,
-                             nullptr);
-  EXPECT_GE(n, 0);
-  out.resize(n < 0 ? 0 : static_cast<size_t>(n));
-  return out;
+  return chantest::ReadEvents(f, chan, 0, 100000);
 }
 
 class Recording : public ::testing::Test {
@@ -91,32 +84,6 @@ TEST_F(Recording, SwitchesAddressOneChannelOrAll) {
   EXPECT_TRUE(f_->IsSaving(1));
 }
 
-// Switched off from 500 and on again from 800: what lies between never
-// reaches the file, and the list tells the two switches.
-TEST_F(Recording, ItemsOfANonSavingStretchNeverReachTheFile) {
-  Buffer(0, 100, 8);
-  f_->Save(0, 500, false);
-  f_->Save(0, 800, true);
-  TSTime64 times[3];
-  EXPECT_EQ(f_->NoSaveList(0, times, 3, 0, 1000), 2);
-  EXPECT_EQ(times[0], 500);
-  EXPECT_EQ(times[1], 800);
-  EXPECT_EQ(f_->NoSaveList(0, times, 3, 600, 1000), 2);  // off at 600: the list starts there
-  EXPECT_EQ(times[0], 600);
-  EXPECT_EQ(f_->NoSaveList(0, nullptr, 0, 0, 1000), 2);  // counted, not stored
-  EXPECT_TRUE(f_->IsSaving(0));
-  const TSTime64 t[] = {400, 600, 700, 900};
-  ASSERT_EQ(f_->WriteEvents(0, t, 4), kOk);
-  EXPECT_TRUE(f_->IsModified());
-  EXPECT_EQ(ReadAll(*f_, 0), (std::vector<TSTime64>{400, 600, 700, 900}));
-  ASSERT_EQ(f_->Commit(0), kOk);
-  EXPECT_FALSE(f_->IsModified());
-  // Written out, the saved ones are on disk and in the buffer: read once.
-  EXPECT_EQ(ReadAll(*f_, 0), (std::vector<TSTime64>{400, 600, 700, 900}));
-  std::unique_ptr<CKel64File> r = Reopen();
-  EXPECT_EQ(ReadAll(*r, 0), (std::vector<TSTime64>{400, 900}));
-}
-
 // A switch for a time the channel has already written acts after it; one at
 // that time acts there. A saved range is raised the same way.
 TEST_F(Recording, SavingNeverReachesBackOverWrittenData) {
@@ -162,84 +129,61 @@ TEST_F(Recording, LatestTimePrunesOldSwitchesInPairs) {
   EXPECT_EQ(f_->IsSaving(0), last);
 }
 
-// Markers: an edit finds a buffered item at exactly its time, and also
-// changes the copy already written out; level changes count buffered ones.
-TEST_F(Recording, EditsAndLevelsSeeTheBuffer) {
-  Buffer(1, 100, 16);
-  std::vector<TMarker> m(4);
-  for (int i = 0; i < 4; ++i) {
-    m[i].time = 10 * (i + 1);
-    m[i].code[0] = static_cast<uint8_t>(i);
+// Level changes alternate from the initial low level, each call going on
+// from the last change written (buffered or not); equal times cancel.
+TEST_F(Recording, LevelsAlternateAndEqualTimesCancel) {
+  ASSERT_EQ(f_->SetLevelChan(7, 100, 0), kOk);
+  Buffer(7, 100, 16);  // channel 3 writes straight through
+  const TSTime64 a[] = {5, 5, 7, 20};
+  const TSTime64 b[] = {30, 40, 40};
+  for (uint16_t c : {3, 7}) {
+    ASSERT_EQ(f_->WriteLevels(c, a, 4), kOk);
+    ASSERT_EQ(f_->WriteLevels(c, b, 3), kOk);
   }
-  ASSERT_EQ(f_->WriteMarkers(1, m.data(), 4), kOk);
-  ASSERT_EQ(f_->Commit(0), kOk);
-  TMarker e{};
-  e.code[0] = 0x77;
-  EXPECT_EQ(f_->EditMarker(1, 20, &e, 9), 1);
-  EXPECT_EQ(f_->EditMarker(1, 25, &e, 9), 0);  // no item at 25
-  EXPECT_EQ(f_->EditMarker(1, 20, &e, 17), kErrBadArg);
-  TMarker got[4];
-  ASSERT_EQ(f_->ReadMarkers(1, got, 4, 0, kMaxTime64, nullptr), 4);
-  EXPECT_EQ(got[1].code[0], 0x77);
-  EXPECT_EQ(got[2].code[0], 2);
-
-  Buffer(3, 100, 16);
-  const TSTime64 a[] = {5};
-  const TSTime64 b[] = {7, 9};
-  ASSERT_EQ(f_->WriteLevels(3, a, 1), kOk);  // a rise, buffered
-  ASSERT_EQ(f_->WriteLevels(3, b, 2), kOk);  // falls after the buffered rise, rises again
-  TMarker lv[3];
-  ASSERT_EQ(f_->ReadMarkers(3, lv, 3, 0, kMaxTime64, nullptr), 3);
-  EXPECT_EQ(lv[0].code[0], 1);
-  EXPECT_EQ(lv[1].code[0], 0);
-  EXPECT_EQ(lv[2].code[0], 1);
-  TSTime64 changes[3];
-  bool level = true;
-  EXPECT_EQ(f_->ReadLevels(3, changes, 3, 6, kMaxTime64, &level), 2);
-  EXPECT_FALSE(level);  // the change at 7 falls
-  EXPECT_EQ(changes[0], 7);
-
+  const auto check = [](CKel64File& f, uint16_t c) {
+    SCOPED_TRACE(c);
+    TMarker m[8];
+    ASSERT_EQ(f.ReadMarkers(c, m, 8, 0, kMaxTime64, nullptr), 3);
+    const TSTime64 times[] = {7, 20, 30};
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(m[i].time, times[i]);
+      EXPECT_EQ(m[i].code[0], i == 1 ? 0 : 1);
+    }
+    TSTime64 t[4];
+    bool level = true;
+    ASSERT_EQ(f.ReadLevels(c, t, 4, 8, kMaxTime64, &level), 2);
+    EXPECT_FALSE(level);  // the change at 20 falls
+    EXPECT_EQ(t[0], 20);
+  };
+  for (uint16_t c : {3, 7}) check(*f_, c);
   std::unique_ptr<CKel64File> r = Reopen();
-  ASSERT_EQ(r->ReadMarkers(1, got, 4, 0, kMaxTime64, nullptr), 4);
-  EXPECT_EQ(got[1].code[0], 0x77);
+  for (uint16_t c : {3, 7}) check(*r, c);
 }
 
-// Waveforms: the buffer holds one contiguous stretch; a gap writes it out
-// and starts another; a write at or before the newest sample overwrites.
-TEST_F(Recording, WaveformStretchesOverwritesAndSearches) {
+// Samples need tick times, buffered or not. A search back from inside the
+// first stretch finds nothing when it runs past the channel's start, and
+// stops at the start of a stretch after a gap.
+TEST_F(Recording, WaveformSearchesMeetTheChannelStartOrAGap) {
+  // Unbuffered, in the write block alone, as well.
+  const TSTime64 t[] = {100, 110};
+  const float v[] = {1, 2};
+  ASSERT_EQ(f_->WriteEvents(0, t, 2), kOk);
+  ASSERT_EQ(f_->SetWaveChan(6, 10, RealWave, 0, 0), kOk);
+  ASSERT_EQ(f_->WriteWaveF(6, v, 2, 100), 120);
+  for (uint16_t c : {0, 6}) {
+    EXPECT_EQ(f_->PrevNTime(c, 115, -1, 2, nullptr, false), 100);
+    EXPECT_EQ(f_->PrevNTime(c, 115, -1, 3, nullptr, false), -1);
+  }
   Buffer(2, 64, 2);
-  std::vector<int16_t> s(100);
-  for (int i = 0; i < 100; ++i) s[i] = static_cast<int16_t>(i);
-  // Samples need tick times, buffered or not.
+  std::vector<int16_t> s(100, 7);
   EXPECT_EQ(f_->WriteWaveS(2, s.data(), 4, -10), kErrOutOfRange);
   EXPECT_EQ(f_->WriteWaveS(2, s.data(), 4, kMaxTime64 - 30), kErrOutOfRange);
   EXPECT_EQ(f_->WriteWaveS(2, s.data(), 20, 1000), 1200);
-  // Fewer than n samples lie before: there is no n-th.
   EXPECT_EQ(f_->PrevNTime(2, 1200, 0, 20, nullptr, false), 1000);
   EXPECT_EQ(f_->PrevNTime(2, 1200, 0, 21, nullptr, false), -1);
-  const int16_t over[] = {-1, -2, -3};
-  EXPECT_EQ(f_->WriteWaveS(2, over, 3, 1180), 1210);  // two replaced, one appended
   EXPECT_EQ(f_->WriteWaveS(2, s.data(), 100, 1500), 2500);  // a gap, then more than fits
-  std::vector<int16_t> buf(200);
-  TSTime64 first = -1;
-  ASSERT_EQ(f_->ReadWaveS(2, buf.data(), 200, 0, kMaxTime64, &first, nullptr), 21);
-  EXPECT_EQ(first, 1000);
-  EXPECT_EQ(buf[17], 17);
-  EXPECT_EQ(buf[18], -1);
-  EXPECT_EQ(buf[20], -3);
-  ASSERT_EQ(f_->ReadWaveS(2, buf.data(), 200, 1210, kMaxTime64, &first, nullptr), 100);
-  EXPECT_EQ(first, 1500);
-  EXPECT_EQ(buf[99], 99);
-  // Back from the end over the buffer and the disk before it; the gap ends
-  // the contiguous data at 1500.
   EXPECT_EQ(f_->PrevNTime(2, 2500, 0, 90, nullptr, false), 1600);
   EXPECT_EQ(f_->PrevNTime(2, 2500, 0, 101, nullptr, false), 1500);
-  // Overwriting samples already written out changes both copies.
-  const int16_t x[] = {555};
-  EXPECT_EQ(f_->WriteWaveS(2, x, 1, 1700), 1710);
-  std::unique_ptr<CKel64File> r = Reopen();
-  ASSERT_EQ(r->ReadWaveS(2, buf.data(), 200, 1500, kMaxTime64, &first, nullptr), 100);
-  EXPECT_EQ(buf[20], 555);
 }
 
 // Wave marks read as a waveform join records on disk and in the buffer

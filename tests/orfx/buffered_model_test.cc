@@ -20,6 +20,7 @@
 
 #include "filelib/kel64_file.h"
 #include "filelib/status.h"
+#include "tests/orfx/chan_file_util.h"
 #include "tests/orfx/recorder.h"
 #include "tests/support/temp_dir.h"
 
@@ -49,6 +50,15 @@ class SaveModel {
     switches_.erase(std::lower_bound(switches_.begin(), switches_.end(), t), switches_.end());
     if (At(t) != on) switches_.push_back(t);
   }
+  // Where saving stops or starts again in [from, upto).
+  std::vector<TSTime64> List(TSTime64 from, TSTime64 upto) const {
+    std::vector<TSTime64> out;
+    if (!At(from)) out.push_back(from);
+    for (TSTime64 s : switches_) {
+      if (s > from && s < upto) out.push_back(s);
+    }
+    return out;
+  }
   void SaveRange(TSTime64 a, TSTime64 b) {
     const bool after = At(b), before = At(a - 1);
     switches_.erase(std::lower_bound(switches_.begin(), switches_.end(), a),
@@ -72,13 +82,21 @@ std::vector<Item> Visible(const std::vector<Item>& all, TSTime64 from, TSTime64 
                                      [](const Item& i, TSTime64 t) { return i.time < t; });
     if (it != all.end() && it->time == g.time && !it->saved) seam = std::min(seam, g.time);
   }
+  // The buffer moves out its oldest items, which may split a run of equal
+  // times: at the seam's time the read shows the newest of them.
+  size_t gone = 0;
+  for (const Item& i : all) gone += i.time == seam ? 1 : 0;
+  for (const Item& g : got) gone -= g.time == seam ? 1 : 0;
   std::vector<Item> want;
   for (const Item& i : all) {
-    if (i.time >= from && i.time < upto && (i.saved || i.time >= seam)) want.push_back(i);
+    if (i.time == seam && gone > 0) {
+      --gone;
+    } else if (i.time >= from && i.time < upto && (i.saved || i.time >= seam)) {
+      want.push_back(i);
+    }
   }
   return want;
 }
-
 
 // The items from the first place where a and b differ.
 std::string Show(const std::vector<Item>& v, const std::vector<Item>& other = {}) {
@@ -109,9 +127,9 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
   std::mt19937 rng(seed);
   const auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
   SaveModel save;
-  std::vector<Item> all;       // every item or sample written, in time order
+  std::vector<Item> all;          // every item or sample written, in time order
   std::map<TSTime64, size_t> at;  // samples: time → index in all
-  TSTime64 next = 10;          // the earliest time the next write may use
+  TSTime64 next = 10;             // the earliest time the next write may use
   uint32_t serial = 1;
   const TSTime64 d = k.wave ? Recorder::kDivide : 1;
   bool resized = false;
@@ -120,8 +138,8 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
     const uint32_t what = pick(100);
     if (what < 60) {
       // An append: mostly a few items, at times a burst past the capacity.
-      const uint32_t n = pick(10) == 0 ? 1 + pick(static_cast<uint32_t>(2 * capacity + 40))
-                                       : 1 + pick(6);
+      const uint32_t n =
+          pick(10) == 0 ? 1 + pick(static_cast<uint32_t>(2 * capacity + 40)) : 1 + pick(6);
       std::vector<Item> items;
       TSTime64 t = next;
       if (k.wave) {
@@ -146,6 +164,8 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
       resized = false;
       const TSTime64 r = rec.Write(items);
       ASSERT_GE(r, 0) << "step " << step;
+      // Saved items wait for a commit.
+      EXPECT_TRUE(!items.back().saved || rec.File().IsModified()) << "step " << step;
       for (const Item& i : items) {
         auto it = at.find(i.time);
         if (k.wave && it != at.end()) {
@@ -155,17 +175,26 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
           all.push_back(i);
         }
       }
-      next = items.back().time + d;
-    } else if (what < 75) {
-      // A switch for a time still to come.
-      const TSTime64 t = next + pick(30);
-      const bool on = pick(2) == 0;
-      save.Save(t, on);
-      rec.File().Save(kChan, t, on);
+      next = std::max(next, items.back().time + d);  // a short overwrite ends inside
     } else if (what < 80) {
-      const TSTime64 a = next + pick(20), b = a + 1 + pick(40);
-      save.SaveRange(a, b);
-      rec.File().SaveRange(kChan, a, b);
+      if (what < 75) {  // a switch for a time still to come
+        const TSTime64 t = next + pick(30);
+        const bool on = pick(2) == 0;
+        save.Save(t, on);
+        rec.File().Save(kChan, t, on);
+      } else {
+        const TSTime64 a = next + pick(20), b = a + 1 + pick(40);
+        save.SaveRange(a, b);
+        rec.File().SaveRange(kChan, a, b);
+      }
+      // The list from here on names the switches still to come.
+      const TSTime64 from = next;
+      TSTime64 list[8];
+      const std::vector<TSTime64> want = save.List(from, from + 100);
+      const int n = rec.File().NoSaveList(kChan, list, 8, from, from + 100);
+      ASSERT_EQ(n, static_cast<int>(want.size())) << "step " << step;
+      EXPECT_TRUE(std::equal(list, list + std::min(n, 8), want.begin())) << "step " << step;
+      EXPECT_EQ(rec.File().NoSaveList(kChan, nullptr, 0, from, from + 100), n);
     } else if (what < 82) {
       // Nothing will come before t.
       const TSTime64 t = next + pick(10);
@@ -177,21 +206,52 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
     } else if (what < 86 && step > steps / 2) {
       rec.Resize(capacity + 1 + pick(40));
       resized = true;
-    } else if (what < 90 && !k.wave && !all.empty()) {
+    } else if (what < 90 && !all.empty()) {
       // The backward search counts back over what a read shows, buffered
-      // items first and then those on disk.
+      // items first and then those on disk (over samples, see WavePrevN).
       const std::vector<Item> seen =
-          rec.Read(rec.File(), 0, kMaxTime64, static_cast<int>(all.size()) + 1);
-      const TSTime64 before = seen.empty() ? next : seen[pick(static_cast<uint32_t>(seen.size()))].time + pick(2);
-      const uint32_t n = 1 + pick(pick(4) == 0 ? 2 * static_cast<uint32_t>(capacity) + 10 : 5);
-      const TSTime64 earliest = seen.empty() || pick(3) != 0 ? 0 : seen[pick(static_cast<uint32_t>(seen.size()))].time;
+          rec.Read(rec.File(), 0, kMaxTime64, k.wave ? 256 : static_cast<int>(all.size()) + 1);
+      const auto time = [&](size_t i) { return seen[i].time; };
+      const TSTime64 before =
+          seen.empty() ? next : time(pick(static_cast<uint32_t>(seen.size()))) + pick(2);
       const size_t below = static_cast<size_t>(
           std::lower_bound(seen.begin(), seen.end(), before,
                            [](const Item& i, TSTime64 t) { return i.time < t; }) -
           seen.begin());
-      EXPECT_EQ(rec.File().PrevNTime(kChan, before, earliest, n, nullptr, false),
-                below >= n && seen[below - n].time >= earliest ? seen[below - n].time : -1)
+      const uint32_t n = 1 + pick(pick(4) == 0 ? 2 * static_cast<uint32_t>(capacity) + 10 : 5);
+      const TSTime64 earliest =
+          seen.empty() || pick(3) != 0 ? 0 : time(pick(static_cast<uint32_t>(seen.size())));
+      std::vector<TSTime64> times;
+      for (const Item& i : seen) times.push_back(i.time);
+      const TSTime64 want = k.wave ? chantest::WavePrevN(times, before, earliest, n, d)
+                            : below >= n && time(below - n) >= earliest ? time(below - n)
+                                                                        : -1;
+      EXPECT_EQ(rec.File().PrevNTime(kChan, before, earliest, n, nullptr, false), want)
           << "step " << step << " from " << before << " back to " << earliest << " n " << n;
+    } else if (what < 93 && !k.wave && k.kind != EventA && !all.empty()) {
+      // An edit of a time changes the first item shown at it, buffered or
+      // written out; with no item at the time, nothing.
+      const std::vector<Item> seen =
+          rec.Read(rec.File(), 0, kMaxTime64, static_cast<int>(all.size()) + 1);
+      if (seen.empty()) continue;
+      const auto byTime = [](const Item& a, const Item& b) { return a.time < b.time; };
+      // Half of them among the newest, which the buffer still holds.
+      const uint32_t size = static_cast<uint32_t>(seen.size());
+      const uint32_t i =
+          pick(2) == 0 ? pick(size)
+                       : size - 1 - pick(std::min<uint32_t>(size, static_cast<uint32_t>(capacity)));
+      Item first = *std::lower_bound(seen.begin(), seen.end(), seen[i], byTime);
+      TMarker edit{};
+      edit.code[0] = static_cast<uint8_t>(pick(256));
+      const bool none =
+          pick(4) == 0 && first.time + 1 < next &&
+          !std::binary_search(seen.begin(), seen.end(), Item{first.time + 1, 0, true}, byTime);
+      ASSERT_EQ(rec.File().EditMarker(kChan, first.time + (none ? 1 : 0), &edit, 9), none ? 0 : 1)
+          << "step " << step;
+      if (none) continue;
+      const auto item = std::find(all.begin(), all.end(), first);
+      ASSERT_NE(item, all.end()) << "step " << step;
+      item->value = (item->value & ~0xFFu) | edit.code[0];
     } else {
       // A read over a random range, with a limit that may cut it.
       if (all.empty()) continue;

@@ -1,10 +1,12 @@
 // Helpers for the tests that read channel data through the file interface:
 // channel records of each kind, opening a built or written file, and reading
-// a channel's event times.
+// a channel's event or marker times, and the rule of backward searches over
+// samples.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -71,10 +73,45 @@ inline std::unique_ptr<CKel64File> OpenFile(const std::string& path, int mode) {
 // the caller sees as a longer result.
 inline std::vector<TSTime64> ReadEvents(CKel64File& f, uint16_t chan, TSTime64 from, size_t max) {
   std::vector<TSTime64> out(max + 1);
-  const int n = f.ReadEvents(chan, out.data(), static_cast<int>(out.size()), from, kMaxTime64, nullptr);
+  const int n =
+      f.ReadEvents(chan, out.data(), static_cast<int>(out.size()), from, kMaxTime64, nullptr);
   EXPECT_GE(n, 0);
   out.resize(n < 0 ? 0 : static_cast<size_t>(n));
   return out;
+}
+
+// The marker times of a channel (and their first codes) that pass the
+// filter; more than `max` is a failure the caller sees as a longer result.
+inline std::vector<TSTime64> MarkerTimes(CKel64File& f, uint16_t chan, size_t max,
+                                         const CMarkFilter* filter = nullptr,
+                                         std::vector<uint8_t>* codes = nullptr) {
+  std::vector<TMarker> buf(max + 1);
+  const int n =
+      f.ReadMarkers(chan, buf.data(), static_cast<int>(buf.size()), 0, kMaxTime64, filter);
+  EXPECT_GE(n, 0);
+  std::vector<TSTime64> times;
+  for (int i = 0; i < n; ++i) {
+    times.push_back(buf[static_cast<size_t>(i)].time);
+    if (codes) codes->push_back(buf[static_cast<size_t>(i)].code[0]);
+  }
+  return times;
+}
+
+// What a backward search over samples at times t (sorted) answers: the
+// n-th sample back from before, where stepping back stops at a gap (the
+// stretch's first sample answers) and at the channel's first sample (-1);
+// never earlier than the first sample at or after earliest.
+inline TSTime64 WavePrevN(const std::vector<TSTime64>& t, TSTime64 before, TSTime64 earliest,
+                          uint32_t n, TSTime64 divide) {
+  const size_t below =
+      static_cast<size_t>(std::lower_bound(t.begin(), t.end(), before) - t.begin());
+  if (below == 0) return -1;
+  size_t j = below - 1;
+  for (uint32_t c = 1; c < n && j > 0 && t[j - 1] == t[j] - divide; ++c) --j;
+  if (below - j < n && j == 0 && t[0] >= earliest) return -1;
+  if (t[j] >= earliest) return t[j];
+  const size_t at = static_cast<size_t>(std::lower_bound(t.begin(), t.end(), earliest) - t.begin());
+  return at < below ? t[at] : -1;
 }
 
 }  // namespace chantest

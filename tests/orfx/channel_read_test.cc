@@ -36,26 +36,13 @@ std::vector<int64_t> ScanEvents(CKel64File& f, uint16_t chan, int step,
   return all;
 }
 
-std::vector<int64_t> MarkerTimes(CKel64File& f, uint16_t chan, const CMarkFilter* filter,
-                                 std::vector<uint8_t>* codes = nullptr) {
-  std::vector<TMarker> buf(100);
-  const int n = f.ReadMarkers(chan, buf.data(), 100, 0, kMaxTime64, filter);
-  EXPECT_GE(n, 0);
-  std::vector<int64_t> times;
-  for (int i = 0; i < n; ++i) {
-    times.push_back(buf[static_cast<size_t>(i)].time);
-    if (codes) codes->push_back(buf[static_cast<size_t>(i)].code[0]);
-  }
-  return times;
-}
-
 // --- Every kind -------------------------------------------------------------------
 
 TEST(ChannelRead, EveryKindAnswersTheReadsItsItemsAllow) {
   ChannelFile file;
-  file.AddChannel(0, Fields(EventA),
-                  {orfxtest::EventBlock(0, Times(100, 10, 50)),
-                   orfxtest::EventBlock(0, Times(1000, 10, 50))});
+  file.AddChannel(
+      0, Fields(EventA),
+      {orfxtest::EventBlock(0, Times(100, 10, 50)), orfxtest::EventBlock(0, Times(1000, 10, 50))});
   file.AddChannel(1, Fields(EventB), {orfxtest::EventBlock(1, Times(5, 5, 20))});
   file.AddChannel(2, Fields(Level),
                   {orfxtest::MarkerBlock(2, {Mark(100, 1), Mark(200, 0), Mark(300, 1)}),
@@ -112,7 +99,8 @@ TEST(ChannelRead, EveryKindAnswersTheReadsItsItemsAllow) {
       EXPECT_EQ(f->ReadEvents(c.chan, t, 10, c.times.back() + 1, kMaxTime64, nullptr), 0);
     }
     const int markers = f->ReadMarkers(c.chan, m, 8, 0, kMaxTime64, nullptr);
-    EXPECT_EQ(markers, c.markers ? std::min<int>(8, static_cast<int>(c.times.size())) : kErrWrongKind);
+    EXPECT_EQ(markers,
+              c.markers ? std::min<int>(8, static_cast<int>(c.times.size())) : kErrWrongKind);
     const int ext =
         f->ReadExtMarks(c.chan, reinterpret_cast<TExtMark*>(items), 3, 0, kMaxTime64, nullptr);
     EXPECT_EQ(ext, c.extMarks ? 3 : kErrWrongKind);
@@ -138,7 +126,7 @@ TEST(ChannelRead, EveryKindAnswersTheReadsItsItemsAllow) {
     }
   }
   std::vector<uint8_t> codes;
-  EXPECT_EQ(MarkerTimes(*f, 3, nullptr, &codes), (std::vector<int64_t>{7, 8}));
+  EXPECT_EQ(MarkerTimes(*f, 3, 100, nullptr, &codes), (std::vector<int64_t>{7, 8}));
   EXPECT_EQ(codes, (std::vector<uint8_t>{9, 4}));
   EXPECT_EQ(f->ChanBytes(0), 2 * 65536);
   EXPECT_EQ(f->MaxTime(true), 1490);
@@ -154,7 +142,8 @@ ChannelFile ThreeHundredBlocks(int blocks = 300, size_t used = SIZE_MAX) {
   ChannelFile file;
   std::vector<Bytes> images;
   for (int k = 0; k < blocks; ++k) {
-    const uint16_t stamp = used < static_cast<size_t>(blocks) && static_cast<size_t>(k) < used ? 1 : 0;
+    const uint16_t stamp =
+        used < static_cast<size_t>(blocks) && static_cast<size_t>(k) < used ? 1 : 0;
     images.push_back(orfxtest::EventBlock(0, Times(1000 * k, 10, 20), stamp));
   }
   file.AddForeignBlocks(3);
@@ -211,11 +200,11 @@ TEST(ChannelRead, BackwardSearchCrossesBlocksAndOutlastsItsBudget) {
     TSTime64 want;
   } cases[] = {
       {255001, 0, 1, 255000},
-      {255000, 0, 1, 254190},   // back across the level-1 boundary
+      {255000, 0, 1, 254190},  // back across the level-1 boundary
       {255000, 0, 2, 254180},
-      {255005, 0, 241, 243000}, // thirteen blocks: more than one budget
+      {255005, 0, 241, 243000},  // thirteen blocks: more than one budget
       {1, 0, 1, 0},
-      {5, 0, 2, -1},            // only one item before 5
+      {5, 0, 2, -1},  // only one item before 5
       {255005, 254500, 1, 255000},
       {255005, 254500, 2, -1},  // the second lies before tTo
       {kMaxTime64, 0, 1, 299190},
@@ -257,9 +246,11 @@ CMarkFilter Filter(int mode, std::function<void(CMarkFilter&)> set) {
   return f;
 }
 
+// Each read applies the filter, and its summaries (everything or nothing
+// passes); how codes match in either mode is the filter's own test's.
 TEST(ChannelRead, FiltersSelectInBothModes) {
   const std::vector<orfxtest::MarkerItem> marks = {
-      Mark(10, 1), Mark(20, 3), Mark(30, 1, 3), Mark(40, 0, 0, 0, 3),
+      Mark(10, 1),    Mark(20, 3), Mark(30, 1, 3),      Mark(40, 0, 0, 0, 3),
       Mark(50, 1, 2), Mark(60, 0), Mark(70, 3, 3, 3, 3)};
   ChannelFile file;
   file.AddChannel(0, Fields(Marker),
@@ -291,7 +282,6 @@ TEST(ChannelRead, FiltersSelectInBothModes) {
   } cases[] = {
       {"mode 0, every bit set", Filter(0, nullptr), all},
       {"mode 0, every bit clear", Filter(0, [](CMarkFilter& m) { m.SetItem(-1, -1, 0); }), {}},
-      {"mode 0, layer 0 only 3", Filter(0, only({3})), {20, 70}},
       {"mode 0, layers 0 and 1",
        Filter(0,
               [&](CMarkFilter& m) {
@@ -300,14 +290,11 @@ TEST(ChannelRead, FiltersSelectInBothModes) {
                 m.SetItem(1, 3, 1);
               }),
        {30, 70}},
-      {"mode 1, every bit set", Filter(1, nullptr), all},
-      {"mode 1, every bit clear", Filter(1, [](CMarkFilter& m) { m.SetItem(-1, -1, 0); }), {}},
       {"mode 1, only 3", Filter(1, only({3})), {20, 30, 40, 70}},
-      {"mode 1, only 0", Filter(1, only({0})), {40, 60}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_EQ(MarkerTimes(*f, 0, &c.filter), c.want);
+    EXPECT_EQ(MarkerTimes(*f, 0, 100, &c.filter), c.want);
     EXPECT_EQ(ScanEvents(*f, 0, 2, &c.filter), c.want);
     EXPECT_EQ(ScanEvents(*f, 1, 3, &c.filter), c.want);
     EXPECT_EQ(f->PrevNTime(0, 1000, 0, 1, &c.filter, false), c.want.empty() ? -1 : c.want.back());
@@ -331,7 +318,7 @@ TEST(ChannelRead, FilterThatPassesNothingForManyBlocksStillReachesLaterItems) {
   CMarkFilter only3;
   only3.SetItem(0, -1, 0);
   only3.SetItem(0, 3, 1);
-  EXPECT_EQ(MarkerTimes(*f, 0, &only3), Times(25000, 10, 10));
+  EXPECT_EQ(MarkerTimes(*f, 0, 100, &only3), Times(25000, 10, 10));
   EXPECT_EQ(ScanEvents(*f, 0, 4, &only3), Times(25000, 10, 10));
   EXPECT_EQ(f->PrevNTime(0, 25000, 0, 1, &only3, false), -1);
   EXPECT_EQ(f->PrevNTime(0, kMaxTime64, 0, 10, &only3, false), 25000);
@@ -354,7 +341,7 @@ TEST(ChannelRead, LevelsReportTheirStateWithAndWithoutAChangeInRange) {
       {550, 590, 1, {}, false},                          // 500 in the second block
       {0, 50, 0, {}, true},                              // none before: flags bit 0 clear
       {0, 50, 1, {}, false},
-      {10, 50, 0, {}, false, 0},                         // last before: the change at tick 0
+      {10, 50, 0, {}, false, 0},  // last before: the change at tick 0
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.from);
@@ -362,7 +349,8 @@ TEST(ChannelRead, LevelsReportTheirStateWithAndWithoutAChangeInRange) {
     ChanFields level = Fields(Level);
     level.flags = c.flags;
     file.AddChannel(0, level,
-                    {orfxtest::MarkerBlock(0, {Mark(c.firstChange, 1), Mark(200, 0), Mark(300, 1), Mark(400, 0)}),
+                    {orfxtest::MarkerBlock(
+                         0, {Mark(c.firstChange, 1), Mark(200, 0), Mark(300, 1), Mark(400, 0)}),
                      orfxtest::MarkerBlock(0, {Mark(500, 1), Mark(600, 0)})});
     TempDir dir;
     auto f = OpenBuilt(file, dir);
@@ -383,9 +371,13 @@ TEST(ChannelRead, DamagedBlocksAndIndexBlocksGiveCorrupt) {
     std::function<void(orfxtest::OrfxImage&, const orfxtest::LaidChannel&)> damage;
   } faults[] = {
       {"block stamped by an earlier reuse",
-       [](orfxtest::OrfxImage& im, const orfxtest::LaidChannel& c) { le::PutU16(im.At(c.blocks[100] + 10), 7); }},
+       [](orfxtest::OrfxImage& im, const orfxtest::LaidChannel& c) {
+         le::PutU16(im.At(c.blocks[100] + 10), 7);
+       }},
       {"block whose times run back into the block before",
-       [](orfxtest::OrfxImage& im, const orfxtest::LaidChannel& c) { le::PutI64(im.At(c.blocks[100] + 16), 99000); }},
+       [](orfxtest::OrfxImage& im, const orfxtest::LaidChannel& c) {
+         le::PutI64(im.At(c.blocks[100] + 16), 99000);
+       }},
       {"block whose times run on into the next block",
        [](orfxtest::OrfxImage& im, const orfxtest::LaidChannel& c) {
          le::PutI64(im.At(c.blocks[99] + 16 + 8 * 19), 100500);
@@ -395,17 +387,21 @@ TEST(ChannelRead, DamagedBlocksAndIndexBlocksGiveCorrupt) {
          le::PutI64(im.At(c.blocks[254] + 16 + 8 * 19), 255500);
        }},
       {"level-1 index block without entries",
-       [](orfxtest::OrfxImage& im, const orfxtest::LaidChannel& c) { le::PutU32(im.At(c.tree.nodes[0][1] + 12), 0); }},
+       [](orfxtest::OrfxImage& im, const orfxtest::LaidChannel& c) {
+         le::PutU32(im.At(c.tree.nodes[0][1] + 12), 0);
+       }},
       {"index entry times that do not match the blocks",
        [](orfxtest::OrfxImage& im, const orfxtest::LaidChannel& c) {
-         for (uint32_t e = 0; e < 255; ++e) le::PutI64(im.At(c.tree.nodes[0][0] + 16 + 16 * e), 100000LL * e);
+         for (uint32_t e = 0; e < 255; ++e)
+           le::PutI64(im.At(c.tree.nodes[0][0] + 16 + 16 * e), 100000LL * e);
        }},
   };
   for (const auto& fault : faults) {
     SCOPED_TRACE(fault.what);
     ChannelFile file;
     std::vector<Bytes> images;
-    for (int k = 0; k < 260; ++k) images.push_back(orfxtest::EventBlock(0, Times(1000 * k, 10, 20)));
+    for (int k = 0; k < 260; ++k)
+      images.push_back(orfxtest::EventBlock(0, Times(1000 * k, 10, 20)));
     const orfxtest::LaidChannel laid = file.AddChannel(0, Fields(EventA), images);
     fault.damage(file.image(), laid);
     TempDir dir;

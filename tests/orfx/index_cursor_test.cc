@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <functional>
 #include <random>
 #include <vector>
@@ -43,13 +41,6 @@ struct EventChannel {
     head.blocksUsed = static_cast<uint64_t>(n);
   }
 
-  TIndexNode NodeImage(uint64_t at) {
-    TIndexNode node;
-    std::memcpy(node.block.Bytes(), image.At(at), kIndexBlockSize);
-    node.filePos = at;
-    return node;
-  }
-
   orfxtest::OrfxImage image;
   orfxtest::MemBlockIo io{&image};
   std::vector<uint64_t> pos;
@@ -82,54 +73,6 @@ TEST_F(TwoLevelTest, ReadsEachBlockOnceAndKeepsWhatItHolds) {
   EXPECT_EQ(before + 2, ch_.io.reads);  // the first level-1 block and the data block
 }
 
-TEST_F(TwoLevelTest, EmptyChannelFindsNothing) {
-  ch_.head.blocksUsed = 0;
-  EXPECT_EQ(1, cursor_.FindBlock(0));
-  EXPECT_EQ(-1, cursor_.CurBlock());
-  EXPECT_EQ(0, ch_.io.reads);
-}
-
-// The newest level-1 block lists blocks 300 to 304 only in the write path.
-TEST_F(TwoLevelTest, FindsBlocksListedOnlyInTheWritePath) {
-  TIndexNode newest = ch_.NodeImage(ch_.tree.nodes[0][1]);
-  for (int k = 300; k < 305; ++k) {
-    const uint64_t p = ch_.image.AllocBlock();
-    ch_.image.Put(p, orfxtest::EventBlock(kChan, BlockTimes(1000 * k)));
-    newest.block.SetEntry(k - 255, 1000 * k, p);
-  }
-  newest.block.SetItems(50);
-  newest.dirty = 1;
-  const std::vector<TIndexNode> writePath = {newest, ch_.NodeImage(ch_.tree.root)};
-  ch_.head.blocksUsed = 305;
-
-  // Without the write path the header counts blocks the disk index lacks.
-  EXPECT_EQ(kErrCorrupt, cursor_.FindBlock(304000));
-  EXPECT_EQ(-1, cursor_.CurBlock());
-
-  CIndexCursor writing(kChan, &ch_.head, &ch_.io, &writePath);
-  EXPECT_EQ(0, writing.FindBlock(304000));
-  EXPECT_EQ(304, writing.CurBlock());
-  ASSERT_EQ(0, writing.FindBlock(299000));
-  EXPECT_EQ(0, writing.NextBlock());
-  EXPECT_EQ(300, writing.CurBlock());
-  EXPECT_EQ(300000, writing.Block()->FirstTime());
-}
-
-TEST_F(TwoLevelTest, TakesAWrittenIndexBlockWithoutReadingIt) {
-  ASSERT_EQ(0, cursor_.FindBlock(299000));
-  TIndexNode written = ch_.NodeImage(ch_.tree.nodes[0][1]);
-  const uint64_t p = ch_.image.AllocBlock();
-  ch_.image.Put(p, orfxtest::EventBlock(kChan, BlockTimes(300000)));
-  written.block.SetEntry(45, 300000, p);
-  written.block.SetItems(46);
-  cursor_.RefreshNode(written);
-  ch_.head.blocksUsed = 301;
-  const int before = ch_.io.reads;
-  EXPECT_EQ(0, cursor_.NextBlock());
-  EXPECT_EQ(300, cursor_.CurBlock());
-  EXPECT_EQ(before + 1, ch_.io.reads);
-}
-
 // --- Corrupt trees ------------------------------------------------------------
 
 struct Fault {
@@ -145,34 +88,41 @@ uint64_t Entry(const EventChannel&, uint64_t node, uint32_t e) { return node + 1
 
 TEST(CorruptIndexTest, EveryFaultGivesCorruptAndAnInvalidCursor) {
   const std::vector<Fault> faults = {
-      {"top block of another channel", [](EventChannel& c) { PutU16(c, c.tree.root + 8, kChan + 1); }, 5000},
+      {"top block of another channel",
+       [](EventChannel& c) { PutU16(c, c.tree.root + 8, kChan + 1); }, 5000},
       {"top block without entries", [](EventChannel& c) { PutU32(c, c.tree.root + 12, 0); }, 5000},
       {"level-1 block with 256 entries",
        [](EventChannel& c) { PutU32(c, c.tree.nodes[0][1] + 12, 256); }, 280000},
       {"entry times going back",
-       [](EventChannel& c) {
-         le::PutI64(c.image.At(Entry(c, c.tree.nodes[0][0], 100)), 98999);
-       },
+       [](EventChannel& c) { le::PutI64(c.image.At(Entry(c, c.tree.nodes[0][0], 100)), 98999); },
        5000},
       {"data block off the 64 KiB grid",
-       [](EventChannel& c) { PutU64(c, Entry(c, c.tree.nodes[0][0], 5) + 8, c.pos[5] + 4096); }, 5000},
+       [](EventChannel& c) { PutU64(c, Entry(c, c.tree.nodes[0][0], 5) + 8, c.pos[5] + 4096); },
+       5000},
       {"data block past the end of the file",
-       [](EventChannel& c) { PutU64(c, Entry(c, c.tree.nodes[0][0], 5) + 8, c.image.NextBlock()); }, 5000},
+       [](EventChannel& c) { PutU64(c, Entry(c, c.tree.nodes[0][0], 5) + 8, c.image.NextBlock()); },
+       5000},
       {"data block in the header block",
        [](EventChannel& c) { PutU64(c, Entry(c, c.tree.nodes[0][0], 5) + 8, 0); }, 5000},
       {"index block off the 4 KiB grid",
-       [](EventChannel& c) { PutU64(c, Entry(c, c.tree.root, 1) + 8, c.tree.nodes[0][1] + 16); }, 280000},
+       [](EventChannel& c) { PutU64(c, Entry(c, c.tree.root, 1) + 8, c.tree.nodes[0][1] + 16); },
+       280000},
       {"a data block where an index block belongs",
        [](EventChannel& c) { PutU64(c, Entry(c, c.tree.root, 1) + 8, c.pos[255]); }, 280000},
       {"an index block where a data block belongs",
-       [](EventChannel& c) { PutU64(c, Entry(c, c.tree.nodes[0][0], 5) + 8, c.tree.nodes[0][0]); }, 5000},
-      {"data block of another channel", [](EventChannel& c) { PutU16(c, c.pos[5] + 8, kChan + 1); }, 5000},
+       [](EventChannel& c) { PutU64(c, Entry(c, c.tree.nodes[0][0], 5) + 8, c.tree.nodes[0][0]); },
+       5000},
+      {"data block of another channel", [](EventChannel& c) { PutU16(c, c.pos[5] + 8, kChan + 1); },
+       5000},
       {"data block over capacity", [](EventChannel& c) { PutU32(c, c.pos[5] + 12, 8191); }, 5000},
       {"rootIndex off the grid", [](EventChannel& c) { c.head.rootIndex += 8; }, 5000},
-      {"rootIndex past the end", [](EventChannel& c) { c.head.rootIndex = c.image.NextBlock(); }, 5000},
+      {"rootIndex past the end", [](EventChannel& c) { c.head.rootIndex = c.image.NextBlock(); },
+       5000},
       {"rootIndex missing", [](EventChannel& c) { c.head.rootIndex = 0; }, 5000},
-      {"more blocks than the file holds", [](EventChannel& c) { c.head.blocksUsed = uint64_t{1} << 40; }, 5000},
-      {"old blocks beyond the file", [](EventChannel& c) { c.head.blocksAlloc = c.image.NextBlock(); }, 5000},
+      {"more blocks than the file holds",
+       [](EventChannel& c) { c.head.blocksUsed = uint64_t{1} << 40; }, 5000},
+      {"old blocks beyond the file",
+       [](EventChannel& c) { c.head.blocksAlloc = c.image.NextBlock(); }, 5000},
       {"a waveform divide below 1",
        [](EventChannel& c) {
          c.head.kind = Adc;

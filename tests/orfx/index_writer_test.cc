@@ -17,15 +17,6 @@ namespace {
 
 constexpr uint16_t kChan = 4;
 
-class TestIo : public orfxtest::MemBlockIo {
- public:
-  using MemBlockIo::MemBlockIo;
-  int WriteRaw(const void* buf, uint32_t n, int64_t pos) override {
-    return readOnly ? kErrReadOnly : MemBlockIo::WriteRaw(buf, n, pos);
-  }
-  bool readOnly = false;
-};
-
 // An event channel written through the index writer into a file image.
 // Block k of a batch starting at `base` holds ten events from base + 1000k.
 struct Channel {
@@ -92,7 +83,7 @@ struct Channel {
   }
 
   orfxtest::OrfxImage image;
-  TestIo io{&image};
+  orfxtest::MemBlockIo io{&image};
   TChanHead head;
   std::vector<TIndexNode> path;
   CIndexCursor cursor{kChan, &head, &io, &path};

@@ -268,52 +268,45 @@ TEST(Kel64HeaderSpace, WritesGrowUpToTheLastContinuationBlock) {
   EXPECT_EQ(std::memcmp(p + lastBlock + 65532, mark, 4), 0);
 }
 
-TEST(Kel64Header, AccessorRules) {
+// The setters' rules, and the changes reaching the disk at close.
+TEST(Kel64Header, AccessorRulesAndChangesReachTheDiskAtClose) {
   TempDir dir;
   OrfxFileBuilder b(32, 10);
   b.SetHeadI64(fh::kMaxTime, 5000);
   const std::string path = Built(b, dir);
-  TKel64File f;
-  ASSERT_EQ(f.Open(path.c_str(), 0, 0), kOk);
-  f.SetTimeBase(0);
-  f.SetTimeBase(-1e-6);
-  f.SetTimeBase(1e-6);
-  EXPECT_FALSE(f.IsModified());
-  EXPECT_EQ(f.GetTimeBase(), 1e-6);
-
-  f.ExtendMaxTime(-1);
-  EXPECT_EQ(f.MaxTime(false), -1);
-  f.ExtendMaxTime(100);
-  f.ExtendMaxTime(50);
-  EXPECT_EQ(f.MaxTime(false), 100);
-  EXPECT_TRUE(f.IsModified());
-
-  uint8_t buf[16] = {};
-  EXPECT_EQ(f.GetExtraData(buf, 0, 10), kOk);
-  EXPECT_EQ(f.GetExtraData(buf, 1, 10), kErrExtraRange);
-  EXPECT_EQ(f.SetExtraData(buf, 4, 0xFFFFFFFEu), kErrExtraRange);
-
-  const TTimeDate good = {0, 0, 30, 9, 1, 3, 2016};
-  TTimeDate old;
-  EXPECT_EQ(f.TimeDate(&old, &good), 0);  // the old record was not set
-  TTimeDate bad = good;
-  bad.mon = 13;
-  EXPECT_EQ(f.TimeDate(nullptr, &bad), kErrBadArg);
-  const TTimeDate zero = {};
-  EXPECT_EQ(f.TimeDate(&old, &zero), 1);
-  EXPECT_EQ(old.mon, 3);
-
-  EXPECT_EQ(f.SetFileComment(8, "x"), kErrBadArg);
-  EXPECT_EQ(f.SetFileComment(-1, "x"), kErrBadArg);
-}
-
-TEST(Kel64Header, ChangesReachTheDiskAtClose) {
-  TempDir dir;
-  OrfxFileBuilder b(32, 10);
-  const std::string path = Built(b, dir);
   {
     TKel64File f;
     ASSERT_EQ(f.Open(path.c_str(), 0, 0), kOk);
+    f.SetTimeBase(0);
+    f.SetTimeBase(-1e-6);
+    f.SetTimeBase(1e-6);
+    EXPECT_FALSE(f.IsModified());
+    EXPECT_EQ(f.GetTimeBase(), 1e-6);
+
+    f.ExtendMaxTime(-1);
+    EXPECT_EQ(f.MaxTime(false), -1);
+    f.ExtendMaxTime(100);
+    f.ExtendMaxTime(50);
+    EXPECT_EQ(f.MaxTime(false), 100);
+    EXPECT_TRUE(f.IsModified());
+
+    uint8_t buf[16] = {};
+    EXPECT_EQ(f.GetExtraData(buf, 0, 10), kOk);
+    EXPECT_EQ(f.GetExtraData(buf, 1, 10), kErrExtraRange);
+    EXPECT_EQ(f.SetExtraData(buf, 4, 0xFFFFFFFEu), kErrExtraRange);
+
+    const TTimeDate good = {0, 0, 30, 9, 1, 3, 2016};
+    TTimeDate old;
+    EXPECT_EQ(f.TimeDate(&old, &good), 0);  // the old record was not set
+    TTimeDate bad = good;
+    bad.mon = 13;
+    EXPECT_EQ(f.TimeDate(nullptr, &bad), kErrBadArg);
+    const TTimeDate zero = {};
+    EXPECT_EQ(f.TimeDate(&old, &zero), 1);
+    EXPECT_EQ(old.mon, 3);
+
+    EXPECT_EQ(f.SetFileComment(8, "x"), kErrBadArg);
+    EXPECT_EQ(f.SetFileComment(-1, "x"), kErrBadArg);
     f.SetTimeBase(1e-5);
     const TAppID app = {{'A', 'p', 'p', 'l', 'i', 'c', 'a', 'n'}};
     f.AppID(nullptr, &app);

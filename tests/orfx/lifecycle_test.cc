@@ -27,16 +27,6 @@ using chantest::OpenFile;
 using chantest::ReadEvents;
 using chantest::Times;
 
-std::vector<TSTime64> ReadMarkerTimes(CKel64File& f, uint16_t chan, size_t max) {
-  std::vector<TMarker> out(max + 1);
-  const int n = f.ReadMarkers(chan, out.data(), static_cast<int>(out.size()), 0, kMaxTime64,
-                              nullptr);
-  EXPECT_GE(n, 0);
-  std::vector<TSTime64> times;
-  for (int i = 0; i < n; ++i) times.push_back(out[i].time);
-  return times;
-}
-
 std::vector<TMarker> Markers(const std::vector<TSTime64>& times) {
   std::vector<TMarker> m(times.size());
   for (size_t i = 0; i < times.size(); ++i) {
@@ -114,10 +104,10 @@ TEST(Reuse, DeletedChannelRestoresWithItsDataOrGivesItsBlocksToTheNext) {
     EXPECT_EQ(f->ChanUndelete(2, 0), Marker);
     ASSERT_EQ(f->ChanUndelete(2, 1), kOk);
     EXPECT_EQ(f->ChanUndelete(2, 0), ChanOff);
-    EXPECT_EQ(ReadMarkerTimes(*f, 2, old.size()), old);
+    EXPECT_EQ(chantest::MarkerTimes(*f, 2, old.size()), old);
     ASSERT_EQ(f->Close(), kOk);
     f = OpenFile(path, 1);
-    EXPECT_EQ(ReadMarkerTimes(*f, 2, old.size()), old);
+    EXPECT_EQ(chantest::MarkerTimes(*f, 2, old.size()), old);
   }
   const size_t lengthBefore = FileLength(path);
   const std::vector<TSTime64> fresh = Times(10, 2, kEventsPerBlock / 2);
@@ -144,7 +134,7 @@ TEST(Buffering, SecondsFollowFromBytesAndTheChannelsRates) {
   std::unique_ptr<CKel64File> f = NewKel64File();
   ASSERT_EQ(f->Create(path.c_str(), 32, 0), kOk);
   ASSERT_EQ(f->SetEventChan(0, 1000.0, EventA, 0), kOk);  // 8000 bytes a second
-  ASSERT_EQ(f->SetWaveChan(1, 10, Adc, 0.0, 0), kOk);      // 100 kHz: 200000 bytes a second
+  ASSERT_EQ(f->SetWaveChan(1, 10, Adc, 0.0, 0), kOk);     // 100 kHz: 200000 bytes a second
   EXPECT_EQ(f->SetBuffering(5, 1000, 1.0), kErrNoChannel);
   // One channel: the smaller of the bytes and the time decides.
   EXPECT_DOUBLE_EQ(f->SetBuffering(1, 100000, 1.0), 0.5);
@@ -153,7 +143,7 @@ TEST(Buffering, SecondsFollowFromBytesAndTheChannelsRates) {
   EXPECT_DOUBLE_EQ(f->SetBuffering(-1, 1000000, 10.0), 1000000.0 / 208000);
   EXPECT_DOUBLE_EQ(f->SetBuffering(-1, 10000000, 2.0), 2.0);
   EXPECT_DOUBLE_EQ(f->SetBuffering(1, 0, -1.0), 2.0);  // the kept time
-  ASSERT_EQ(f->Commit(4), kOk);                         // sizes every buffer to nothing
+  ASSERT_EQ(f->Commit(4), kOk);                        // sizes every buffer to nothing
   EXPECT_DOUBLE_EQ(f->SetBuffering(1, 0, -1.0), 0.0);
   ASSERT_EQ(f->Close(), kOk);
   f = OpenFile(path, 1);
@@ -175,9 +165,9 @@ TEST(Crash, CommittedDataSurviveAKilledWriter) {
   std::vector<int16_t> samples(3 * 32752);
   for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(i * 13);
   const size_t samplesCommitted = 40000;
-  const platform::ProgramRun run = platform::RunProgram(
-      NSV_KILLED_WRITER_PATH,
-      {path, std::to_string(committed.size()), std::to_string(later.size())});
+  const platform::ProgramRun run =
+      platform::RunProgram(NSV_KILLED_WRITER_PATH,
+                           {path, std::to_string(committed.size()), std::to_string(later.size())});
   ASSERT_TRUE(run.killed) << "writer exit code " << run.exitCode << "\n" << run.output;
 
   std::unique_ptr<CKel64File> f = NewKel64File();
@@ -193,8 +183,8 @@ TEST(Crash, CommittedDataSurviveAKilledWriter) {
   }
   std::vector<int16_t> wave(samples.size() + 1);
   TSTime64 first = -1;
-  const int n = f->ReadWaveS(2, wave.data(), static_cast<int>(wave.size()), 0, kMaxTime64, &first,
-                             nullptr);
+  const int n =
+      f->ReadWaveS(2, wave.data(), static_cast<int>(wave.size()), 0, kMaxTime64, &first, nullptr);
   ASSERT_GE(n, static_cast<int>(samplesCommitted));
   EXPECT_EQ(first, 0);
   EXPECT_TRUE(std::equal(samples.begin(), samples.begin() + n, wave.begin()));

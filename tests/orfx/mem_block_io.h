@@ -1,6 +1,7 @@
 // MemBlockIo: the block transfers of a 64-bit format file over an in-memory
 // file image, for tests of the block and index code. Counts the transfers
-// so tests can tell what was read, and can be told to fail a read.
+// so tests can tell what was read, and can be told to fail a read or to
+// refuse writes as a read-only file does.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,7 @@ class MemBlockIo : public vslk64::CBlockIo {
   }
   int WriteRaw(const void* buf, uint32_t n, int64_t pos) override {
     if (pos < 0) return vslk64::kErrNegativePos;
+    if (readOnly) return vslk64::kErrReadOnly;
     ++writes;
     const uint64_t end = static_cast<uint64_t>(pos) + n;
     if (end > image_->bytes().size()) return vslk64::kErrWrite;
@@ -42,6 +44,7 @@ class MemBlockIo : public vslk64::CBlockIo {
   int reads = 0;
   int writes = 0;
   bool failReads = false;
+  bool readOnly = false;
   std::vector<int64_t> readPositions;
 
  private:

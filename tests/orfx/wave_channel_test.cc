@@ -43,14 +43,17 @@ struct AdcChannel {
     orfxtest::ShortRun a = Run(100, 100, 0);
     a.samples[0] = 32767;
     a.samples[1] = -32768;
-    const std::vector<std::vector<orfxtest::ShortRun>> blocks = {
-        {a, Run(2000, 50, 1000)}, {Run(2500, 60, 2000)}, {Run(5000, 30, 3000)}, {Run(5300, 20, 4000)}};
+    const std::vector<std::vector<orfxtest::ShortRun>> blocks = {{a, Run(2000, 50, 1000)},
+                                                                 {Run(2500, 60, 2000)},
+                                                                 {Run(5000, 30, 3000)},
+                                                                 {Run(5300, 20, 4000)}};
     std::vector<Bytes> images;
     for (const auto& runs : blocks) {
       images.push_back(orfxtest::AdcBlock(0, runs));
       for (const auto& r : runs) {
         for (size_t i = 0; i < r.samples.size(); ++i) {
           samples.push_back({r.start + kDivide * static_cast<int64_t>(i), r.samples[i]});
+          times.push_back(samples.back().t);
         }
       }
     }
@@ -79,9 +82,10 @@ struct AdcChannel {
 
   ChannelFile file;
   std::vector<Sample> samples;
+  std::vector<TSTime64> times;  // of the samples
 };
 
-TEST(WaveChannel, ShortReadsStopAtGapsAndJoinAcrossBlocks) {
+TEST(WaveChannel, ShortReadsAndSearchesStopAtGapsAndJoinAcrossBlocks) {
   AdcChannel adc;
   TempDir dir;
   auto f = OpenBuilt(adc.file, dir);
@@ -91,20 +95,18 @@ TEST(WaveChannel, ShortReadsStopAtGapsAndJoinAcrossBlocks) {
     int max;
   };
   std::vector<Read> reads = {
-      {0, kMaxTime64, 1000},    // stops at the gap inside block 0
-      {101, kMaxTime64, 5},     // from between samples: starts at 110
-      {100, 150, 100},          // tUpto on a sample: 150 is not delivered
-      {1095, kMaxTime64, 1000}, // 2000..3090, across the first block boundary
-      {2400, 2600, 100},
-      {3095, kMaxTime64, 1000}, // after the gap at the second boundary
-      {5490, kMaxTime64, 10},
-      {5491, kMaxTime64, 10},
-      {2000, kMaxTime64, 7},
+      {0, kMaxTime64, 1000},     // stops at the gap inside block 0
+      {101, kMaxTime64, 5},      // from between samples: starts at 110
+      {100, 150, 100},           // tUpto on a sample: 150 is not delivered
+      {1095, kMaxTime64, 1000},  // 2000..3090, across the first block boundary
+      {2400, 2600, 100},        {3095, kMaxTime64, 1000},  // after the gap at the second boundary
+      {5490, kMaxTime64, 10},   {5491, kMaxTime64, 10},   {2000, kMaxTime64, 7},
   };
   std::mt19937 rng(7);
   for (int i = 0; i < 300; ++i) {
     const TSTime64 from = static_cast<TSTime64>(rng() % 6000);
-    const TSTime64 upto = rng() % 4 == 0 ? kMaxTime64 : from + 1 + static_cast<TSTime64>(rng() % 4000);
+    const TSTime64 upto =
+        rng() % 4 == 0 ? kMaxTime64 : from + 1 + static_cast<TSTime64>(rng() % 4000);
     reads.push_back({from, upto, 1 + static_cast<int>(rng() % 300)});
   }
   for (const Read& r : reads) {
@@ -122,6 +124,13 @@ TEST(WaveChannel, ShortReadsStopAtGapsAndJoinAcrossBlocks) {
               static_cast<int>(want.size()));
     EXPECT_EQ(v[static_cast<size_t>(r.max)], -123.0f);
     EXPECT_EQ(s[static_cast<size_t>(r.max)], 0x5a5a);
+    // A search back from the read's end, or from its start down to a time.
+    const uint32_t n = 1 + static_cast<uint32_t>(rng() % (rng() % 2 ? 8 : 200));
+    const TSTime64 before = r.upto == kMaxTime64 ? r.from : r.upto;
+    const TSTime64 earliest = rng() % 3 == 0 ? r.from - 500 : 0;
+    EXPECT_EQ(f->PrevNTime(0, before, earliest, n, nullptr, false),
+              WavePrevN(adc.times, before, earliest, n, kDivide))
+        << before << " back " << n << " to " << earliest;
     if (want.empty()) continue;
     EXPECT_EQ(first, want[0].t);
     EXPECT_EQ(firstF, want[0].t);
@@ -137,7 +146,10 @@ TEST(WaveChannel, ShortReadsStopAtGapsAndJoinAcrossBlocks) {
   EXPECT_EQ(ends[0], static_cast<float>(2 * 4.999847412109375 + 1));
   EXPECT_EQ(ends[1], -9.0f);
 
-  // Twelve blocks in one call.
+  // Twelve blocks in one call, and a search back over eleven.
+  EXPECT_EQ(f->PrevNTime(1, 12000, 0, 1150, nullptr, true), 500);
+  // Continued into block 0, whose samples all lie before the earliest time.
+  EXPECT_EQ(f->PrevNTime(0, 2520, 2495, 10, nullptr, false), 2500);
   std::vector<int16_t> all(1300);
   ASSERT_EQ(f->ReadWaveS(1, all.data(), 1300, 0, kMaxTime64, nullptr, nullptr), 1200);
   EXPECT_EQ(all[1199], 11 + 99);
@@ -151,82 +163,23 @@ TEST(WaveChannel, ShortReadsStopAtGapsAndJoinAcrossBlocks) {
   }
 }
 
-TEST(WaveChannel, BackwardSearchStepsOverContiguousSamples) {
-  AdcChannel adc;
-  TempDir dir;
-  auto f = OpenBuilt(adc.file, dir);
-  const struct {
-    TSTime64 from, to;
-    uint32_t n;
-    TSTime64 want;
-  } cases[] = {
-      {2520, 0, 1, 2510},
-      {2520, 0, 5, 2470},    // back across the block boundary
-      {2520, 0, 52, 2000},
-      {2520, 0, 60, 2000},   // a gap before 2000: contiguous data begin there
-      {5005, 0, 3, 5000},    // the gap at a block boundary ends the search
-      {150, 0, 5, 100},
-      {150, 0, 10, -1},      // fewer than 10 samples lie before 150
-      {2520, 2455, 10, 2460},  // no earlier than tTo
-      {50, 0, 1, -1},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(f->PrevNTime(0, c.from, c.to, c.n, nullptr, false), c.want) << c.from << " " << c.n;
-  }
-  EXPECT_EQ(f->PrevNTime(1, 12000, 0, 1150, nullptr, true), 500);  // over eleven blocks
-}
-
-// Asking for more items than lie before the time answers -1 on every kind,
-// whether the data are still in the write block or on disk; a gap still
-// ends a search over samples where the contiguous data begin.
-TEST(WaveChannel, BackwardSearchPastTheChannelStartFindsNothing) {
-  TempDir dir;
-  const std::string path = dir.File("start.orfx");
-  std::unique_ptr<CKel64File> w = NewKel64File();
-  ASSERT_EQ(w->Create(path.c_str(), 32, 0), kOk);
-  const int16_t s[2] = {1, 2};
-  const float v[2] = {1.0f, 2.0f};
-  const TSTime64 events[2] = {100, 110};
-  ASSERT_EQ(w->SetWaveChan(0, kDivide, Adc, 0, 0), kOk);
-  ASSERT_EQ(w->SetWaveChan(1, kDivide, RealWave, 0, 0), kOk);
-  ASSERT_EQ(w->SetEventChan(2, 10, EventA, 0), kOk);
-  ASSERT_EQ(w->SetWaveChan(3, kDivide, Adc, 0, 0), kOk);
-  ASSERT_EQ(w->WriteWaveS(0, s, 2, 100), 120);
-  ASSERT_EQ(w->WriteWaveF(1, v, 2, 100), 120);
-  ASSERT_EQ(w->WriteEvents(2, events, 2), kOk);
-  ASSERT_EQ(w->WriteWaveS(3, s, 2, 100), 120);
-  ASSERT_EQ(w->WriteWaveS(3, s, 2, 200), 220);  // a gap from 120 to 200
-
-  auto check = [](CKel64File& f) {
-    for (uint16_t chan = 0; chan < 3; ++chan) {
-      EXPECT_EQ(f.PrevNTime(chan, 115, -1, 2, nullptr, false), 100) << chan;
-      EXPECT_EQ(f.PrevNTime(chan, 115, -1, 3, nullptr, false), -1) << chan;
-    }
-    EXPECT_EQ(f.PrevNTime(3, 215, -1, 3, nullptr, false), 200);
-    EXPECT_EQ(f.PrevNTime(3, 115, -1, 3, nullptr, false), -1);
-  };
-  check(*w);  // still in the write blocks
-  ASSERT_EQ(w->Close(), kOk);
-  std::unique_ptr<CKel64File> r = NewKel64File();
-  ASSERT_EQ(r->Open(path.c_str(), 1, 0), kOk);
-  check(*r);  // on disk
-}
-
 TEST(WaveChannel, FloatChannelConvertsWithItsScale) {
-  const std::vector<float> values = {4.999847412109375f, 1.0f, 5.0f, -5.0f, -6.0f,
+  const std::vector<float> values = {4.999847412109375f,           1.0f,  5.0f,  -5.0f, -6.0f,
                                      0.5f / 6553.6f * 1.0f + 0.0f, -1.0f, 100.0f};
   ChannelFile file;
   for (int chan = 0; chan < 2; ++chan) {
     ChanFields f = Fields(RealWave, 4);
     f.scale = chan == 0 ? 1.0 : -1.0;
-    file.AddChannel(static_cast<uint32_t>(chan), f,
-                    {orfxtest::RealWaveBlock(static_cast<uint16_t>(chan), {{40, values}, {400, {7.f}}})});
+    file.AddChannel(
+        static_cast<uint32_t>(chan), f,
+        {orfxtest::RealWaveBlock(static_cast<uint16_t>(chan), {{40, values}, {400, {7.f}}})});
   }
   // Three blocks of contiguous floats: more than one staging piece.
   std::vector<Bytes> blocks;
   for (int k = 0; k < 3; ++k) {
     std::vector<float> v(16376);
-    for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<float>((k * 16376 + i) % 1000) / 1000.f;
+    for (size_t i = 0; i < v.size(); ++i)
+      v[i] = static_cast<float>((k * 16376 + i) % 1000) / 1000.f;
     blocks.push_back(orfxtest::RealWaveBlock(2, {{static_cast<int64_t>(k) * 16376, v}}));
   }
   file.AddChannel(2, Fields(RealWave, 1), blocks);
@@ -248,11 +201,12 @@ TEST(WaveChannel, FloatChannelConvertsWithItsScale) {
             (std::vector<int16_t>{-32767, -6554, -32768, 32767, 32767, -1, 6554, -32768}));
 
   std::vector<int16_t> many(3 * 16376 + 5);
-  ASSERT_EQ(f->ReadWaveS(2, many.data(), static_cast<int>(many.size()), 0, kMaxTime64, &first,
-                         nullptr),
-            3 * 16376);
+  ASSERT_EQ(
+      f->ReadWaveS(2, many.data(), static_cast<int>(many.size()), 0, kMaxTime64, &first, nullptr),
+      3 * 16376);
   for (size_t i = 0; i < 3 * 16376; i += 997) {
-    EXPECT_EQ(many[i], static_cast<int16_t>(std::lround(static_cast<float>(i % 1000) / 1000.f * 6553.6)))
+    EXPECT_EQ(many[i],
+              static_cast<int16_t>(std::lround(static_cast<float>(i % 1000) / 1000.f * 6553.6)))
         << i;
   }
   ASSERT_EQ(f->ReadWaveS(2, many.data(), 20000, 100, 20000, &first, nullptr), 19900);

@@ -55,8 +55,8 @@ TEST(Create, LaysOutSlotsAndRefusesBadArguments) {
     int slots;
   };
   const Case cases[] = {
-      {10, 0, kOk, 32},       {2001, 0, kErrBadArg, 0}, {100, 65537, kErrBadArg, 0},
-      {400, 0, kOk, 400},     {40, 65536, kOk, 40},
+      {10, 0, kOk, 32},   {2001, 0, kErrBadArg, 0}, {100, 65537, kErrBadArg, 0},
+      {400, 0, kOk, 400}, {40, 65536, kOk, 40},
   };
   for (const Case& c : cases) {
     {
@@ -90,11 +90,13 @@ TEST(Create, ChannelCreationChecks) {
   };
   const Case cases[] = {
       {"event", kOk, [](CKel64File& f) { return f.SetEventChan(0, 10, EventA, 3); }},
-      {"write to an empty slot", kErrNoChannel, [](CKel64File& f) {
+      {"write to an empty slot", kErrNoChannel,
+       [](CKel64File& f) {
          const TSTime64 t = 5;
          return f.WriteEvents(5, &t, 1);
        }},
-      {"edit with no item", kErrBadArg, [](CKel64File& f) { return f.EditMarker(0, 5, nullptr, 7); }},
+      {"edit with no item", kErrBadArg,
+       [](CKel64File& f) { return f.EditMarker(0, 5, nullptr, 7); }},
       {"slot used", kErrChannelUsed, [](CKel64File& f) { return f.SetWaveChan(0, 10, Adc, 0, 0); }},
       {"slot out of range", kErrNoChannel,
        [](CKel64File& f) { return f.SetEventChan(32, 10, EventB, 0); }},
@@ -125,16 +127,14 @@ TEST(Create, ChannelCreationChecks) {
   EXPECT_EQ(f->ChanKind(3), ChanOff);
 }
 
-// A session of the layouts the model tests do not write: create, write,
-// close, reopen read-only, read back. Events, markers and samples reach the
-// file through the buffered model's sessions as well.
-TEST(Write, EveryKindRoundTrips) {
+// Wave marks round trip byte for byte (the other kinds round trip in the
+// buffered model); writes of the wrong kind are refused.
+TEST(Write, WaveMarksRoundTripAndWrongKindsAreRefused) {
   TempDir dir;
   const std::string path = dir.File("kinds.orfx");
-  const std::vector<TSTime64> events = {5, 9, 100, 101, 5000};
+  const std::vector<TSTime64> events = {5, 9, 5000};
   constexpr uint64_t kRows = 5, kCols = 2;
-  // Wave marks: 16-byte head and 10 shorts, padded to 40 bytes.
-  constexpr size_t kItem = 40;
+  constexpr size_t kItem = 40;  // a 16-byte head and 10 shorts, padded
   std::vector<uint8_t> marks(3 * kItem, 0);
   for (int i = 0; i < 3; ++i) {
     uint8_t* p = &marks[i * kItem];
@@ -143,8 +143,7 @@ TEST(Write, EveryKindRoundTrips) {
     p[8] = static_cast<uint8_t>(i);
     for (size_t k = 16; k < 36; ++k) p[k] = static_cast<uint8_t>(i * 31 + k);
   }
-  std::vector<int16_t> shorts(1000);
-  for (int i = 0; i < 1000; ++i) shorts[i] = static_cast<int16_t>(i * 37 - 9000);
+  const int16_t shorts[1] = {0};
   const TMarker marker{};
   {
     std::unique_ptr<CKel64File> f = NewKel64File();
@@ -152,15 +151,11 @@ TEST(Write, EveryKindRoundTrips) {
     ASSERT_EQ(f->SetEventChan(0, 10, EventA, 0), kOk);
     ASSERT_EQ(f->SetMarkerChan(1, 10, Marker, 0), kOk);
     ASSERT_EQ(f->SetExtMarkChan(2, 10, WaveMark, kRows, kCols, 0, 4, 2), kOk);
-    ASSERT_EQ(f->SetWaveChan(3, 4, Adc, 0, 0), kOk);
-    ASSERT_EQ(f->SetTextMarkChan(5, 1, 20, 0), kOk);
-    ASSERT_EQ(f->SetChanTitle(3, "volts"), kOk);
     EXPECT_EQ(f->WriteEvents(0, events.data(), events.size()), kOk);
+    EXPECT_EQ(f->ChanBytes(0), 3 * 8);  // the write block's items count before a commit
     EXPECT_EQ(f->WriteExtMarks(2, reinterpret_cast<const TExtMark*>(marks.data()), 3), kOk);
-    EXPECT_EQ(f->WriteWaveS(3, shorts.data(), 1000, 40), 40 + 4000);
-    // Wrong kinds are refused.
     EXPECT_EQ(f->WriteMarkers(0, &marker, 1), kErrWrongKind);
-    EXPECT_EQ(f->WriteWaveS(0, shorts.data(), 1, 10000), kErrWrongKind);
+    EXPECT_EQ(f->WriteWaveS(0, shorts, 1, 10000), kErrWrongKind);
     EXPECT_EQ(f->WriteEvents(1, events.data(), 1), kErrWrongKind);  // markers, not levels
     EXPECT_EQ(f->WriteEvents(9, events.data(), 1), kErrNoChannel);
     EXPECT_TRUE(f->IsModified());
@@ -169,55 +164,15 @@ TEST(Write, EveryKindRoundTrips) {
     EXPECT_EQ(f->Close(), kOk);
   }
   std::unique_ptr<CKel64File> f = Reopen(path);
-  EXPECT_EQ(ReadEvents(*f, 0, 0, 10), events);
-  std::vector<uint8_t> gotMarks(10 * kItem);
-  ASSERT_EQ(f->ReadExtMarks(2, reinterpret_cast<TExtMark*>(gotMarks.data()), 10, 0, kMaxTime64,
-                            nullptr),
+  std::vector<uint8_t> got(10 * kItem);
+  ASSERT_EQ(f->ReadExtMarks(2, reinterpret_cast<TExtMark*>(got.data()), 10, 0, kMaxTime64, nullptr),
             3);
-  EXPECT_EQ(0, std::memcmp(gotMarks.data(), marks.data(), marks.size()));
+  EXPECT_EQ(0, std::memcmp(got.data(), marks.data(), marks.size()));
   uint64_t rows = 0, cols = 0;
   EXPECT_EQ(f->GetExtMarkInfo(2, &rows, &cols), 2);
   EXPECT_EQ(rows, kRows);
   EXPECT_EQ(cols, kCols);
-  const std::vector<Stretch> wave = ReadStretches(*f, 3);
-  ASSERT_EQ(wave.size(), 1u);
-  EXPECT_EQ(wave[0].start, 40);
-  EXPECT_EQ(wave[0].samples, shorts);
-  char title[16];
-  f->GetChanTitle(3, sizeof title, title);
-  EXPECT_STREQ(title, "volts");
-  EXPECT_EQ(f->ChanKind(5), TextMark);
   EXPECT_EQ(f->MaxTime(false), 5000);  // the last event
-}
-
-TEST(Write, LevelsAlternateAndEqualTimesCancel) {
-  TempDir dir;
-  const std::string path = dir.File("levels.orfx");
-  {
-    std::unique_ptr<CKel64File> f = NewKel64File();
-    ASSERT_EQ(f->Create(path.c_str(), 32, 0), kOk);
-    ASSERT_EQ(f->SetLevelChan(0, 1, 0), kOk);
-    const TSTime64 a[] = {5, 5, 7, 20};
-    EXPECT_EQ(f->WriteLevels(0, a, 4), kOk);
-    const TSTime64 b[] = {30, 40, 40};
-    EXPECT_EQ(f->WriteLevels(0, b, 3), kOk);
-    EXPECT_EQ(f->Close(), kOk);
-  }
-  std::unique_ptr<CKel64File> f = Reopen(path);
-  TMarker m[8];
-  ASSERT_EQ(f->ReadMarkers(0, m, 8, 0, kMaxTime64, nullptr), 3);
-  // 7 is input position 2 (rises from the initial low level), 20 falls,
-  // 30 rises again; 40 and 40 cancel.
-  const TSTime64 times[] = {7, 20, 30};
-  const uint8_t codes[] = {1, 0, 1};
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(m[i].time, times[i]);
-    EXPECT_EQ(m[i].code[0], codes[i]);
-  }
-  TSTime64 t[4];
-  bool level = false;
-  ASSERT_EQ(f->ReadLevels(0, t, 4, 0, kMaxTime64, &level), 3);
-  EXPECT_TRUE(level);  // the first change's code
 }
 
 // Item times out of order are the equal-times test's.
@@ -255,7 +210,8 @@ TEST(Write, EqualTimesAreStoredInOrderAcrossBlocksAndReads) {
     // 4000, and the last eight.
     std::vector<Item> items(count);
     for (size_t i = 0; i < count; ++i) {
-      items[i] = {10 * static_cast<TSTime64>(i), c.kind.kind == EventA ? 0 : static_cast<uint32_t>(i), true};
+      items[i] = {10 * static_cast<TSTime64>(i),
+                  c.kind.kind == EventA ? 0 : static_cast<uint32_t>(i), true};
     }
     const size_t runs[] = {0, c.perBlock - 3, 3997, count - 8};
     const size_t lengths[] = {5, 7, 6, 8};
@@ -263,14 +219,16 @@ TEST(Write, EqualTimesAreStoredInOrderAcrossBlocksAndReads) {
       for (size_t k = 1; k < lengths[r]; ++k) items[runs[r] + k].time = items[runs[r]].time;
     }
     const auto part = [&](size_t from, size_t n) {
-      return std::vector<Item>(items.begin() + from, items.begin() + from + std::min(n, count - from));
+      return std::vector<Item>(items.begin() + from,
+                               items.begin() + from + std::min(n, count - from));
     };
     chantest::Recorder rec(c.kind, path);
     constexpr uint16_t kChan = chantest::Recorder::kChan;
     // Whole contents, and a read from each run's time.
     const auto check = [&](CKel64File& f) {
       EXPECT_TRUE(rec.Read(f, 0, kMaxTime64, static_cast<int>(count) + 1) == items);
-      for (size_t from : runs) EXPECT_TRUE(rec.Read(f, items[from].time, kMaxTime64, 9) == part(from, 9)) << from;
+      for (size_t from : runs)
+        EXPECT_TRUE(rec.Read(f, items[from].time, kMaxTime64, 9) == part(from, 9)) << from;
     };
     rec.Create(0);
     // A time that goes back refuses the whole call; so does a first item
@@ -357,8 +315,7 @@ TEST(Write, LongWaveformWithGapsAndOverwrite) {
     ASSERT_EQ(f->Open(path.c_str(), 0, 0), kOk);
     EXPECT_EQ(f->WriteWaveS(0, over.data(), over.size(), 100 + overAt * kDiv),
               100 + (overAt + 40000) * kDiv);
-    EXPECT_EQ(f->WriteWaveS(0, tail.data(), tail.size(), end - 10 * kDiv),
-              end + 490 * kDiv);
+    EXPECT_EQ(f->WriteWaveS(0, tail.data(), tail.size(), end - 10 * kDiv), end + 490 * kDiv);
     EXPECT_EQ(f->Close(), kOk);
   }
   std::copy(over.begin(), over.end(), data.begin() + overAt);
