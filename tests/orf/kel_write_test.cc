@@ -372,6 +372,7 @@ TEST_F(OrfWriteTest, RandomWritesReadBackAsWritten) {
         w.events.clear();
       } else if (what < 91) {
         ASSERT_EQ(KelEmptyFile(f), 0);
+        EXPECT_EQ(KelFileBytes(f), 8192);  // the header areas, to the next 4 KiB page
         w = Written();
       } else {
         ExpectReadsMatch(f, w, seed * 1000 + op);
