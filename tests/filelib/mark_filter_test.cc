@@ -2,104 +2,104 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace vslk64 {
 namespace {
 
-bool Passes(const CMarkFilter& f, uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-  const uint8_t code[4] = {a, b, c, d};
-  return f.Match(code);
+// A filter as four sets of allowed codes and a mode, against which random
+// changes made to a CMarkFilter are checked: every match and summary must
+// agree.
+struct FilterModel {
+  bool allowed[4][256];
+  int mode = 0;
+
+  FilterModel() {
+    for (auto& layer : allowed)
+      for (bool& a : layer) a = true;
+  }
+  // Mode 0: each code byte passes its own layer. Mode 1: some byte passes
+  // layer 0, bytes 1 to 3 only when not 0. Other modes pass nothing.
+  bool Match(const uint8_t code[4]) const {
+    if (mode == 0)
+      return allowed[0][code[0]] && allowed[1][code[1]] && allowed[2][code[2]] &&
+             allowed[3][code[3]];
+    if (mode != 1) return false;
+    bool any = allowed[0][code[0]];
+    for (int k = 1; k < 4; ++k) any = any || (code[k] != 0 && allowed[0][code[k]]);
+    return any;
+  }
+  // All or none of the codes of every layer in use, else some.
+  int32_t Summary() const {
+    if (mode != 0 && mode != 1) return CMarkFilter::kNonePass;
+    int full = 0, empty = 0, used = mode == 0 ? 4 : 1;
+    for (int l = 0; l < used; ++l) {
+      int n = 0;
+      for (bool a : allowed[l]) n += a;
+      full += n == 256;
+      empty += n == 0;
+    }
+    return full == used    ? CMarkFilter::kAllPass
+           : empty == used ? CMarkFilter::kNonePass
+                           : CMarkFilter::kSomePass;
+  }
+};
+
+TEST(MarkFilter, RandomChangesMatchAModel) {
+  std::mt19937 rng(42);
+  for (int run = 0; run < 40; ++run) {
+    CMarkFilter f;
+    FilterModel m;
+    for (int op = 0; op < 60; ++op) {
+      const int what = static_cast<int>(rng() % 10);
+      // Often every layer or every item at once, sometimes one out of range.
+      const int layer = rng() % 3 == 0 ? -1 : static_cast<int>(rng() % 5);
+      const int item = rng() % 3 == 0 ? -1 : static_cast<int>(rng() % 257);
+      if (what < 6) {
+        // Layer or item -1: all of them; action 0 clears, 1 sets, 2 inverts.
+        const int action = static_cast<int>(rng() % 3);
+        const bool ok = layer < 4 && item < 256;
+        ASSERT_EQ(f.SetItem(layer, item, action), ok ? 0 : -1) << layer << " " << item;
+        for (int l = 0; ok && l < 4; ++l)
+          for (int c = 0; c < 256; ++c)
+            if ((layer < 0 || l == layer) && (item < 0 || c == item))
+              m.allowed[l][c] = action == 2 ? !m.allowed[l][c] : action == 1;
+      } else if (what < 8) {
+        m.mode = rng() % 8 == 0 ? 5 : static_cast<int>(rng() % 2);
+        f.SetMode(m.mode);
+      } else {
+        // Whole masks copy to and from layers 0 to 3 only.
+        uint8_t mask[32];
+        for (uint8_t& b : mask)
+          b = rng() % 3 == 0 ? static_cast<uint8_t>(rng()) : 0xFF * (rng() % 2);
+        ASSERT_EQ(f.SetMask(layer, mask), layer >= 0 && layer < 4 ? 0 : -1) << layer;
+        for (int c = 0; layer >= 0 && layer < 4 && c < 256; ++c)
+          m.allowed[layer][c] = (mask[c >> 3] >> (c & 7)) & 1;
+      }
+      ASSERT_EQ(f.Summary(), m.Summary()) << "op " << op;
+      for (int k = 0; k < 20; ++k) {
+        uint8_t code[4];
+        for (uint8_t& b : code) b = rng() % 4 == 0 ? 0 : static_cast<uint8_t>(rng() % 12);
+        ASSERT_EQ(f.Match(code), m.Match(code)) << int(code[0]) << " " << int(code[1]);
+      }
+      CMarkFilter copy(f);
+      ASSERT_TRUE(copy == f);
+    }
+  }
 }
 
-TEST(MarkFilter, FreshFilterPassesEverything) {
+TEST(MarkFilter, FreshFilterColumnAndCopies) {
   CMarkFilter f;
-  EXPECT_EQ(f.Summary(), CMarkFilter::kAllPass);
   EXPECT_EQ(f.LayerCount(), 4);
   EXPECT_EQ(f.GetColumn(), -1);
-  EXPECT_EQ(f.GetMode(), 0);
-  EXPECT_TRUE(Passes(f, 0, 255, 17, 3));
-}
-
-TEST(MarkFilter, SetItemRangeChecks) {
-  CMarkFilter f;
-  EXPECT_EQ(f.SetItem(4, 0, 0), -1);
-  EXPECT_EQ(f.SetItem(0, 256, 0), -1);
-  EXPECT_EQ(f.Summary(), CMarkFilter::kAllPass);  // nothing changed
-  EXPECT_EQ(f.SetItem(-1, -1, 0), 0);
-  EXPECT_EQ(f.Summary(), CMarkFilter::kNonePass);
-  EXPECT_EQ(f.SetItem(-1, -1, 2), 0);  // invert back to all set
-  EXPECT_EQ(f.Summary(), CMarkFilter::kAllPass);
-}
-
-TEST(MarkFilter, ModeZeroNeedsEveryLayer) {
-  CMarkFilter f;
-  f.SetItem(1, -1, 0);
-  f.SetItem(1, 9, 1);
-  EXPECT_EQ(f.Summary(), CMarkFilter::kSomePass);
-  EXPECT_TRUE(Passes(f, 4, 9, 0, 0));
-  EXPECT_FALSE(Passes(f, 4, 8, 0, 0));
-}
-
-TEST(MarkFilter, ModeOneAcceptsAnyNonZeroCodeInLayerZero) {
-  CMarkFilter f;
-  f.SetMode(1);
-  f.SetItem(0, -1, 0);
-  f.SetItem(0, 3, 1);
-  EXPECT_TRUE(Passes(f, 3, 0, 0, 0));
-  EXPECT_TRUE(Passes(f, 1, 3, 0, 0));
-  EXPECT_TRUE(Passes(f, 0, 0, 0, 3));
-  EXPECT_FALSE(Passes(f, 1, 2, 0, 0));
-  // Code 0 in bytes 1 to 3 is never tested, even when layer 0 accepts it.
-  f.SetItem(0, -1, 0);
-  f.SetItem(0, 0, 1);
-  EXPECT_FALSE(Passes(f, 1, 0, 0, 0));
-  EXPECT_TRUE(Passes(f, 0, 5, 5, 5));
-}
-
-TEST(MarkFilter, SummaryOnlyConsultsLayersInUse) {
-  CMarkFilter f;
-  f.SetItem(2, 7, 0);  // layer 2 no longer full
-  EXPECT_EQ(f.Summary(), CMarkFilter::kSomePass);
-  f.SetMode(1);  // mode 1 looks at layer 0 only
-  EXPECT_EQ(f.Summary(), CMarkFilter::kAllPass);
-  f.SetMode(5);  // unknown modes reject everything
-  EXPECT_EQ(f.Summary(), CMarkFilter::kNonePass);
-  EXPECT_FALSE(Passes(f, 0, 0, 0, 0));
-}
-
-TEST(MarkFilter, NonePassNeedsEveryLayerEmpty) {
-  CMarkFilter f;
-  f.SetItem(0, -1, 0);
-  EXPECT_EQ(f.Summary(), CMarkFilter::kSomePass);  // layer 1 still accepts all
-  f.SetItem(-1, -1, 0);
-  EXPECT_EQ(f.Summary(), CMarkFilter::kNonePass);
-}
-
-TEST(MarkFilter, WholeMaskCopyForFirstFourLayers) {
-  CMarkFilter f;
-  uint8_t mask[32] = {};
-  mask[0] = 0x08;  // value 3
-  EXPECT_EQ(f.SetMask(4, mask), -1);
-  EXPECT_EQ(f.SetMask(0, mask), 0);
-  EXPECT_TRUE(f.GetItem(0, 3));
-  EXPECT_FALSE(f.GetItem(0, 4));
+  f.SetColumn(2);
+  f.SetColumn(-5);  // below -1: ignored
+  EXPECT_EQ(f.GetColumn(), 2);
   uint8_t out[32];
-  EXPECT_EQ(f.GetMask(0, out), 0);
-  EXPECT_EQ(out[0], 0x08);
   EXPECT_EQ(f.GetMask(5, out), -1);
-
   CMarkFilter copy(f);
-  EXPECT_TRUE(copy == f);
   copy.SetItem(1, 1, 0);
   EXPECT_FALSE(copy == f);
-}
-
-TEST(MarkFilter, ColumnIgnoresValuesBelowMinusOne) {
-  CMarkFilter f;
-  f.SetColumn(2);
-  f.SetColumn(-5);
-  EXPECT_EQ(f.GetColumn(), 2);
-  f.SetColumn(-1);
-  EXPECT_EQ(f.GetColumn(), -1);
 }
 
 }  // namespace

@@ -27,87 +27,61 @@ ob::OrfFile SmallFile(int version) {
 
 std::string Bytes(int version) { return SmallFile(version).Build(); }
 
-// The alignment flag pads extended-marker items only from version 7 on.
-TEST_F(OrfFileTest, OpensEachSupportedVersion) {
-  for (int v : {5, 8, 9}) {
-    SCOPED_TRACE(v);
-    ob::OrfFile file = SmallFile(v);
+// Each version opens with the fields it keeps: versions 1 to 3 take the
+// fixed tick and no attached data, 1 to 4 recompute stale maxTimes, 1 and 2
+// counted a waveform divider per sweep of all waveform channels (waveform
+// markers kept their own), and the alignment flag pads items from version 7.
+// Before version 6 an invalid date reads as none. The open changes nothing on disk.
+TEST_F(OrfFileTest, EachVersionOpensWithTheFieldsItKeeps) {
+  const struct {
+    int version;
+    double timeBase;
+    int32_t maxTime;
+    uint32_t itemBytes;
+    int date;
+  } cases[] = {{2, 1e-6, 30, 8, 0},
+               {3, 1e-6, 30, 8, 0},
+               {5, 1e-6, 5, 13, 0},
+               {8, 5e-3, 5, 16, -1},
+               {9, 5e-3, 5, 16, -1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.version);
+    ob::OrfFile file = SmallFile(c.version);
+    file.timeBase = 5e-3;
+    file.adcTicks = 2;  // old versions store the divider of 4 as 2 x 2
     file.alignFlags = 1;
-    file.chan(2).kind = 8;
-    file.chan(2).extraBytes = 5;
-    const int f = Open(file.Build(), "v" + std::to_string(v) + ".orf");
+    file.chan(2).kind = 1;  // a second waveform channel
+    file.chan(2).divide = 8;
+    file.chan(4).kind = 6;  // a waveform marker channel
+    file.chan(4).divide = 2;
+    file.chan(5).kind = 8;
+    file.chan(5).extraBytes = 5;
+    const uint8_t badDate[8] = {0, 0, 0, 25, 1, 1, 0xD0, 0x07};  // hour 25 of 2000
+    std::memcpy(file.timeDate, badDate, 8);
+    std::string bytes = file.Build();
+    if (c.version < 4) ob::PutI16(bytes, ob::kHForeignFormat, 1);   // accepted before version 4
+    ob::PutI32(bytes, ob::OrfFile::ChanPos(0) + ob::kCMaxTime, 5);  // stale
+    const int f = Open(bytes, "v" + std::to_string(c.version) + ".orf");
     ASSERT_GE(f, 0);
-    EXPECT_EQ(KelFileVersion(f), v);
+    EXPECT_EQ(KelFileVersion(f), c.version);
+    EXPECT_DOUBLE_EQ(KelGetTimeBase(f), c.timeBase);
     EXPECT_EQ(KelChanDivide(f, 1), 4);
-    EXPECT_EQ(KelFileMaxTime(f), 136);
+    EXPECT_EQ(KelChanDivide(f, 2), 8);
+    EXPECT_EQ(KelChanDivide(f, 4), 2);
+    EXPECT_EQ(KelChanMaxTime(f, 0), c.maxTime);
+    TKelChanInfo info;
+    ASSERT_EQ(KelChanInfo(f, 5, &info), 0);
+    EXPECT_EQ(info.itemBytes, c.itemBytes);
     int32_t times[4];
     EXPECT_EQ(KelGetEventData(f, 0, times, 4, 0, 100, nullptr, nullptr), 3);
-    TKelChanInfo info;
-    ASSERT_EQ(KelChanInfo(f, 2, &info), 0);
-    EXPECT_EQ(info.itemBytes, v >= 7 ? 16u : 13u);
+    uint8_t date[8];
+    EXPECT_EQ(KelTimeDate(f, date, nullptr), c.date);
     Close(f);
+    std::string after;
+    ASSERT_TRUE(testing_support::ReadFileBytes(dir_.File("v" + std::to_string(c.version) + ".orf"),
+                                               &after));
+    EXPECT_EQ(after, bytes);
   }
-}
-
-TEST_F(OrfFileTest, OldVersionsAreUpgradedInMemoryOnly) {
-  ob::OrfFile file = SmallFile(3);
-  file.timeBase = 5e-3;
-  file.adcTicks = 2;  // the divider of 4 is stored as 2 x 2
-  file.chan(5).kind = 8;
-  file.chan(5).extraBytes = 12;
-  file.chan(5).preTrigger = 3;
-  std::string bytes = file.Build();
-  ob::PutI16(bytes, ob::kHForeignFormat, 1);  // accepted before version 4
-  ob::PutI32(bytes, ob::OrfFile::ChanPos(0) + ob::kCMaxTime, 5);  // stale
-  ob::PutI32(bytes, ob::kHMaxTime, 7);
-  const int f = Open(bytes);
-  ASSERT_GE(f, 0);
-  EXPECT_DOUBLE_EQ(KelGetTimeBase(f), 1e-6);
-  EXPECT_EQ(KelChanDivide(f, 1), 4);
-  TKelChanInfo info;
-  ASSERT_EQ(KelChanInfo(f, 5, &info), 0);
-  EXPECT_EQ(info.extraBytes, 0u);
-  EXPECT_EQ(info.preTrigger, 0);
-  EXPECT_EQ(KelChanMaxTime(f, 0), 30);  // recomputed from the last block
-  EXPECT_EQ(KelFileMaxTime(f), 136);
-  Close(f);
-  std::string after;
-  ASSERT_TRUE(testing_support::ReadFileBytes(dir_.File("t.orf"), &after));
-  EXPECT_EQ(after, bytes);
-}
-
-// Versions 1 and 2 counted a waveform channel's divider per sweep of all
-// waveform channels; waveform markers kept their own.
-TEST_F(OrfFileTest, OldDividersScaleOnlyWaveformChannels) {
-  for (int v : {2, 3}) {
-    SCOPED_TRACE(v);
-    ob::OrfFile file = SmallFile(v);
-    file.chan(2).kind = 1;  // a second waveform channel
-    file.chan(2).divide = 6;
-    file.chan(4).kind = 6;  // a waveform marker channel
-    file.chan(4).divide = 3;
-    const int f = Open(file.Build(), "v" + std::to_string(v) + ".orf");
-    ASSERT_GE(f, 0);
-    EXPECT_EQ(KelChanDivide(f, 1), 4);
-    EXPECT_EQ(KelChanDivide(f, 2), 6);
-    EXPECT_EQ(KelChanDivide(f, 4), 3);
-    Close(f);
-  }
-}
-
-TEST_F(OrfFileTest, VersionFiveKeepsItsMaxTimesAndFixesTheDate) {
-  ob::OrfFile file = SmallFile(5);
-  file.adcTicks = 4;
-  const uint8_t badDate[8] = {0, 0, 0, 25, 1, 1, 0xD0, 0x07};  // hour 25 of 2000
-  std::memcpy(file.timeDate, badDate, 8);
-  std::string bytes = file.Build();
-  ob::PutI32(bytes, ob::OrfFile::ChanPos(0) + ob::kCMaxTime, 25);
-  const int f = Open(bytes);
-  ASSERT_GE(f, 0);
-  EXPECT_EQ(KelChanMaxTime(f, 0), 25);  // only versions 1 to 4 recompute
-  EXPECT_EQ(KelChanDivide(f, 1), 4);
-  uint8_t date[8];
-  EXPECT_EQ(KelTimeDate(f, date, nullptr), 0);  // zeroed as invalid
 }
 
 // Damaged file headers are not ORF files; damaged channel headers are

@@ -24,21 +24,16 @@ TEST_F(OrfFileTest, EventsReadForwardAndBackAcrossBlocks) {
   file.AddEvents(0, {40, 50});
   file.AddMarks(5, {{10, {1, 0, 0, 0}, {}}, {20, {2, 0, 0, 0}, {}}, {30, {1, 0, 0, 0}, {}}});
   const int f = Open(file.Build());
+  // Whole reads and searches are checked against written files by the
+  // random-write test; here the ends of ranges on the builder's layout.
   int32_t t[8];
   ASSERT_EQ(KelGetEventData(f, 0, t, 8, 20, 40, nullptr, nullptr), 3);  // inclusive ends
   EXPECT_EQ(t[2], 40);
-  ASSERT_EQ(KelGetEventData(f, 0, t, 2, 21, 1000, nullptr, nullptr), 2);
-  EXPECT_EQ(t[1], 40);
-  EXPECT_EQ(KelGetEventData(f, 0, t, 8, 31, 39, nullptr, nullptr), 0);
-  EXPECT_EQ(KelGetEventData(f, 0, t, 8, 51, 1000, nullptr, nullptr), 0);
   EXPECT_EQ(KelGetEventData(f, 3, t, 8, 0, 1000, nullptr, nullptr), kKelChanOff);
   EXPECT_EQ(KelGetEventData(f, 40, t, 8, 0, 1000, nullptr, nullptr), kKelNoChannel);
-
-  EXPECT_EQ(KelPrevNTime(f, 0, 50, 0, 1, false, nullptr), 40);
-  EXPECT_EQ(KelPrevNTime(f, 0, 50, 0, 3, false, nullptr), 20);   // across blocks
+  EXPECT_EQ(KelPrevNTime(f, 0, 50, 0, 3, false, nullptr), 20);    // across blocks
   EXPECT_EQ(KelPrevNTime(f, 0, 1000, 0, 6, false, nullptr), 10);  // start of the chain
   EXPECT_EQ(KelPrevNTime(f, 0, 45, 15, 5, false, nullptr), -1);   // short before tTo
-  EXPECT_EQ(KelPrevNTime(f, 0, 10, 0, 1, false, nullptr), -1);
   TKelFilter ones = PassAll();
   std::memset(ones.layers[0], 0, 32);
   Allow(&ones, 0, 1, true);
@@ -110,7 +105,8 @@ class WaveTest : public OrfFileTest {
     for (int b : {0, 1, 2}) {
       const int32_t start = b == 2 ? 100 : 20 * b;
       std::vector<float> v(10);
-      for (int i = 0; i < 10; ++i) v[static_cast<size_t>(i)] = static_cast<float>(10 * b + i) * 0.5f;
+      for (int i = 0; i < 10; ++i)
+        v[static_cast<size_t>(i)] = static_cast<float>(10 * b + i) * 0.5f;
       if (kind == 1) file.AddWave(1, start, Ramp(10, b == 2 ? 50 : 10 * b));
       if (kind == 9) file.AddRealWave(1, start, v);
       if (b == 0) file.AddEvents(2, {7});
@@ -123,22 +119,17 @@ TEST_F(WaveTest, ReadsStopAtAGap) {
   const int f = OpenWave(1);
   int16_t s[64];
   int32_t first = -1;
-  ASSERT_EQ(KelGetWaveData(f, 1, s, 64, 0, 1000, &first, nullptr), 20);
+  ASSERT_EQ(KelGetWaveData(f, 1, s, 64, 0, 1000, &first, nullptr), 20);  // across the join
   EXPECT_EQ(s[19], 19);
-  ASSERT_EQ(KelGetWaveData(f, 1, s, 64, 39, 1000, &first, nullptr), 10);
-  EXPECT_EQ(first, 100);
-  EXPECT_EQ(s[0], 50);
   // Between two samples the read starts at the next; tTo on a sample takes it.
   ASSERT_EQ(KelGetWaveData(f, 1, s, 64, 3, 24, &first, nullptr), 11);
   EXPECT_EQ(first, 4);
   EXPECT_EQ(s[10], 12);
-  EXPECT_EQ(KelGetWaveData(f, 1, s, 64, 119, 1000, &first, nullptr), 0);
-  EXPECT_EQ(KelGetWaveData(f, 1, s, 64, 41, 99, &first, nullptr), 0);
-  // Back over contiguous samples: across the join, not across the gap.
+  // Back over contiguous samples: across the join, not across the gap, and
+  // short of n at tTo, the first sample at or after it.
   EXPECT_EQ(KelPrevNTime(f, 1, 23, 0, 3, false, nullptr), 18);
   EXPECT_EQ(KelPrevNTime(f, 1, 104, 0, 5, false, nullptr), 100);
-  EXPECT_EQ(KelPrevNTime(f, 1, 60, 0, 2, false, nullptr), 36);  // from inside the gap
-  EXPECT_EQ(KelPrevNTime(f, 1, 23, 5, 30, false, nullptr), 6);  // short: first at or after tTo
+  EXPECT_EQ(KelPrevNTime(f, 1, 23, 5, 30, false, nullptr), 6);
 }
 
 TEST_F(WaveTest, SamplesAndValuesConvertBothWays) {
@@ -222,7 +213,8 @@ TEST_F(WaveMarkTest, PointsOfSuccessiveMarkersJoinUntilAGap) {
   EXPECT_EQ(s[3], 2211);
   ASSERT_EQ(KelGetWaveData(f, 6, s, 32, 50, 1000, &first, nullptr), 4);
   EXPECT_EQ(first, 100);
-  EXPECT_EQ(KelPrevNTime(f, 6, 30, 0, 1, true, nullptr), kKelBadArg);  // as a waveform: one trace only
+  EXPECT_EQ(KelPrevNTime(f, 6, 30, 0, 1, true, nullptr),
+            kKelBadArg);  // as a waveform: one trace only
 
   const int g = OpenMarks({10, 22, 34, 100}, 1);
   EXPECT_EQ(KelPrevNTime(g, 6, 30, 0, 2, true, nullptr), 25);
