@@ -340,7 +340,9 @@ int32_t FindBlockLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo) {
   const int32_t held = NextHeld(rt, -1, false);
   if (held != orf::kNoBlock) {
     const int k = HeldPosition(rt, held);
-    if (tFrom >= le::GetI32(Held(rt, k).image.data() + orf::kBStart))
+    // From the oldest held block's own start, items of that time may still
+    // end the last block on disk.
+    if (tFrom > le::GetI32(Held(rt, k).image.data() + orf::kBStart))
       return HeldOverlapping(rt, tFrom, tTo);
   }
   const int32_t disk = FindDiskBlock(rec, c, tFrom, tTo);
@@ -348,6 +350,26 @@ int32_t FindBlockLocked(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo) {
 }
 
 namespace {
+
+// Items of one time may run on from one block into the next. A block found
+// for tFrom that starts at tFrom is therefore not always the first holding
+// it: walks back while the block before also ends at tFrom.
+int32_t FirstHolding(TKelFileRec& rec, int c, int32_t addr, int32_t tFrom) {
+  const TKelChanRt& rt = rec.chans[static_cast<size_t>(c)];
+  TKelBlockHead h;
+  int st = ReadHeadChecked(rec, c, addr, &h);
+  if (st != kKelOk) return WalkFailure(st);
+  for (uint32_t visited = 0; h.start == tFrom && orf::IsUsable(h.prev);) {
+    if (++visited > rt.walkLimit) return KEL_CORRUPT_AS(kKelCorrupt, "++visited > rt.walkLimit");
+    TKelBlockHead before;
+    st = ReadHeadChecked(rec, c, h.prev, &before);
+    if (st != kKelOk) return WalkFailure(st);
+    if (before.end < tFrom) break;
+    addr = h.prev;
+    h = before;
+  }
+  return addr;
+}
 
 int32_t FindDiskBlock(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo) {
   const uint8_t* ch = rec.ChanHead(c);
@@ -373,10 +395,11 @@ int32_t FindDiskBlock(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo) {
     k = 0;
   }
   const TLookupEntry ek = table.Entry(k);
-  if (ek.start <= tFrom && tFrom <= ek.end) return ek.addr;
+  if (ek.start <= tFrom && tFrom <= ek.end)
+    return ek.start == tFrom ? FirstHolding(rec, c, ek.addr, tFrom) : ek.addr;
   if (k == 0 && tFrom < ek.start) return ek.addr;
   if (rt.recentAddr != orf::kNoBlock && rt.recentStart <= tFrom && tFrom <= rt.recentEnd)
-    return rt.recentAddr;
+    return rt.recentStart == tFrom ? FirstHolding(rec, c, rt.recentAddr, tFrom) : rt.recentAddr;
 
   uint32_t visited = 0;
   if (k + 1 < table.Used() &&
@@ -399,7 +422,7 @@ int32_t FindDiskBlock(TKelFileRec& rec, int c, int32_t tFrom, int32_t tTo) {
       if (st != kKelOk) return WalkFailure(st);
       if (orf::IsUsable(h.prev)) OfferHead(rt, addr, h);
       if (h.start <= tFrom) {
-        if (h.end >= tFrom) return addr;
+        if (h.end >= tFrom) return h.start == tFrom ? FirstHolding(rec, c, addr, tFrom) : addr;
         const int32_t next = h.next;
         if (!ChainContinues(rt, next)) return 0;
         st = ReadHeadChecked(rec, c, next, &h);

@@ -51,8 +51,8 @@ std::vector<int64_t> RandomTimes(std::mt19937& rng, size_t n, int minStep, int m
   return times;
 }
 
-// Runs of one time only where sameTimes allows.
-Recording RandomRecording(std::mt19937& rng, bool sameTimes, std::vector<Model>* models) {
+// Events and markers with runs of one time, which cross blocks.
+Recording RandomRecording(std::mt19937& rng, std::vector<Model>* models) {
   Recording rec;
   // Long runs of 16-bit samples, of floats, and many short runs whose heads
   // reach far into their blocks; runs end where blocks end (32752 16-bit
@@ -80,9 +80,9 @@ Recording RandomRecording(std::mt19937& rng, bool sameTimes, std::vector<Model>*
     models->push_back(m);
   }
   Model events, markers, levels;
-  events.times = RandomTimes(rng, rng() % 9000, !sameTimes, 3);
+  events.times = RandomTimes(rng, rng() % 9000, 0, 3);
   rec.channels[3] = Events(2, events.times);
-  markers.times = RandomTimes(rng, 4000 + rng() % 1000, !sameTimes, 2);
+  markers.times = RandomTimes(rng, 4000 + rng() % 1000, 0, 2);
   Channel& mark = rec.channels[4];
   mark.kind = 5;
   for (size_t i = 0; i < markers.times.size(); ++i) {
@@ -104,9 +104,7 @@ TEST(IndexModel, RandomCallsAnswerAsTheWrittenRecording) {
     nsv::NsCloseAllFiles();
     std::mt19937 rng(run / 2);
     std::vector<Model> models;
-    // An ORF read from a time whose items begin in one block and go on in
-    // the next skips those in the first, so ORF items here have distinct times.
-    const Recording rec = RandomRecording(rng, !orf, &models);
+    const Recording rec = RandomRecording(rng, &models);
     const std::string path = dir.File(orf ? "model.orf" : "model.orfx");
     ASSERT_TRUE(orf ? recording_test::WriteOrf(rec, path, 9, 2048)
                     : recording_test::WriteOrfx(rec, path));
@@ -253,6 +251,17 @@ TEST_F(LayerTest, EdgesOfIndexTimeAndData) {
   EXPECT_EQ(count, 0u);
   EXPECT_STREQ(nsv::NsLastMessage(),
                "File read error occurred in function GetAnalogData with entity 0d, index 3d");
+
+  // A span whose seconds divide back to just below its last tick still ends
+  // at that tick, so each rule finds the last item.
+  Recording last;
+  last.channels[0] = Events(2, std::vector<int64_t>{100, 500, 510});
+  const uint32_t h2 = Open(last, [](WatchedFile&) {}, "/data/last.orfx");
+  for (int32_t rule : {ns_BEFORE, ns_CLOSEST, ns_AFTER}) {
+    uint32_t index = 0;
+    EXPECT_EQ(ns_GetIndexByTime(h2, 0, 1e6, rule, &index), ns_OK);
+    EXPECT_EQ(index, 2u) << "rule " << rule;
+  }
 }
 
 }  // namespace
