@@ -304,7 +304,8 @@ int FillFileRecord(const char* path, TNsFile& record) {
   for (const auto& entity : record.entities) {
     if (!entity->chunks.empty()) maxTime = std::max(maxTime, entity->chunks.back().lastTime);
   }
-  record.timeSpan = static_cast<double>(std::max<TSTime64>(maxTime, 0)) * record.secsPerTick;
+  record.spanTicks = std::max<TSTime64>(maxTime, 0);
+  record.timeSpan = static_cast<double>(record.spanTicks) * record.secsPerTick;
   return 0;
 }
 

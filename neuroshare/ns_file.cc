@@ -19,6 +19,7 @@ int NsResetFile(TNsFile& record) {
   record.timeDate = {};
   record.appId = {};
   record.timeSpan = 0.0;
+  record.spanTicks = 0;
   // Release the list itself too: a slot that keeps its capacity would hold
   // memory the library can never free once it is unloaded.
   std::vector<std::unique_ptr<TNsEntity>>().swap(record.entities);

@@ -27,6 +27,7 @@ struct TNsFile {
   vslk64::TTimeDate timeDate = {};           // recording date and time
   vslk64::TAppID appId = {};                 // the creating application
   double timeSpan = 0.0;                     // time of the last item, in seconds
+  vslk64::TSTime64 spanTicks = 0;            // the same in ticks
   // The entity catalogue; an entity ID is the position in this list.
   std::vector<std::unique_ptr<TNsEntity>> entities;
 };

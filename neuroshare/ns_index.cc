@@ -94,17 +94,17 @@ int TimeOfIndex(TNsFile& file, const TNsEntity& entity, uint32_t index, TSTime64
 int IndexOfTime(TNsFile& file, const TNsEntity& entity, double seconds, int32_t flag,
                 uint32_t* index) {
   if (index) *index = 0;
-  // Times beyond the file's span are taken as its end; a time that is not a
-  // number stays one and is refused with the negative ones.
-  double t = seconds;
-  if (t > file.timeSpan) t = file.timeSpan;
-  if (!(t >= 0.0)) return ns_BADINDEX;
-  // The floor of the quotient, not the nearest tick: 1.001 s at 1 us ticks is
-  // tick 1000999, since the quotient falls just below 1001000.
-  const double quotient = std::floor(t / file.secsPerTick);
-  const TSTime64 ticks = quotient < static_cast<double>(vslk64::kMaxTime64)
-                             ? static_cast<TSTime64>(quotient)
-                             : vslk64::kMaxTime64;
+  if (!(seconds >= 0.0)) return ns_BADINDEX;  // negative, or not a number
+  // Times at or beyond the file's span are taken as its last tick, kept in
+  // ticks: the span in seconds divided back may fall just below that tick.
+  // Otherwise the floor of the quotient, not the nearest tick: 1.001 s at
+  // 1 us ticks is tick 1000999, since the quotient falls just below 1001000.
+  TSTime64 ticks = file.spanTicks;
+  if (seconds < file.timeSpan) {
+    const double quotient = std::floor(seconds / file.secsPerTick);
+    ticks = quotient < static_cast<double>(vslk64::kMaxTime64) ? static_cast<TSTime64>(quotient)
+                                                               : vslk64::kMaxTime64;
+  }
 
   // The first chunk whose last time is at or after ticks; ticks then lies
   // after the previous chunk's last time.
