@@ -279,8 +279,9 @@ int ReadWaveBlocksLocked(TKelFileRec& rec, int c, CWaveConv& conv, int max, int3
     st = ReadBlockLocked(rec, c, h.next, true);
     if (st != kKelOk) return st;
     h = BufferHead(rt);
-    // Anything but the next sample time is a gap, which ends the run.
-    if (h.itemCount == 0 || h.start != expected) return count;
+    // Anything but the next sample time is a gap, which ends the run; a
+    // block that starts after tTo holds nothing asked for.
+    if (h.itemCount == 0 || h.start != expected || h.start > tTo) return count;
     idx = 0;
   }
 }

@@ -225,7 +225,17 @@ int WriteOut(TKelFileRec& rec, int c, TKelMemBlock& b, bool more) {
     le::PutU16(ch + orf::kCBlockCountHigh, static_cast<uint16_t>(rt.blockCount >> 16));
     b.writtenOnce = true;
     SetWalkLimit(rec, c);
-    rt.lookup.Offer({b.diskAddr, h.prev, h.next, h.start, h.end});
+    // The table's first entry is the chain's first block. A table still empty
+    // (nothing searched since the open) starts from it, as a search would
+    // fill it: offered alone, the new block would stand as the channel's first.
+    bool offer = true;
+    if (rt.lookup.Empty() && rt.blockCount > 1) {
+      const int32_t firstAddr = orf::ChanFirstBlock(ch);
+      TKelBlockHead first;
+      offer = ReadHeadChecked(rec, c, firstAddr, &first) == kKelOk && first.itemCount > 0;
+      if (offer) rt.lookup.Offer({firstAddr, first.prev, first.next, first.start, first.end});
+    }
+    if (offer) rt.lookup.Offer({b.diskAddr, h.prev, h.next, h.start, h.end});
   } else {
     rt.lookup.Refresh(b.diskAddr, h.start, h.end);
   }
@@ -680,6 +690,7 @@ int KelEditMarker(int f, int c, int32_t t, const uint8_t* item, int length) {
   // Its new time must keep it between its neighbours: the items beside it
   // in the block, else the ends of the blocks beside it.
   const int32_t now = le::GetI32(item);
+  bool newest = false;  // the channel's last item, whose time is its maxTime
   if (now != t) {
     int ringPos = -1;
     for (int k = 0; k < rt.memUsed; ++k)
@@ -708,6 +719,7 @@ int KelEditMarker(int f, int c, int32_t t, const uint8_t* item, int length) {
       }
     }
     if (now <= low || now >= high) return 0;
+    newest = high == INT64_MAX;
   }
   uint8_t* at = target.img + kBlockHeadSize + static_cast<size_t>(i) * itemBytes;
   std::memcpy(at, item, static_cast<size_t>(length));
@@ -715,6 +727,11 @@ int KelEditMarker(int f, int c, int32_t t, const uint8_t* item, int length) {
   if (i + 1 == h.itemCount) le::PutI32(target.img + orf::kBEnd, now);
   st = Store(*rec, c, target);
   if (st != kKelOk) return st;
+  if (newest) {
+    le::PutI32(rec->ChanHead(c) + orf::kCMaxTime, now);
+    rt.maxTime = now;
+    if (now > le::GetI32(rec->head + orf::kHMaxTime)) le::PutI32(rec->head + orf::kHMaxTime, now);
+  }
   if (target.addr != orf::kNoBlock) {
     const TKelBlockHead after = DecodeBlockHead(target.img);
     rt.lookup.Refresh(target.addr, after.start, after.end);

@@ -31,6 +31,8 @@ TEST_F(OrfFileTest, EventsReadForwardAndBackAcrossBlocks) {
   EXPECT_EQ(t[2], 40);
   EXPECT_EQ(KelGetEventData(f, 3, t, 8, 0, 1000, nullptr, nullptr), kKelChanOff);
   EXPECT_EQ(KelGetEventData(f, 40, t, 8, 0, 1000, nullptr, nullptr), kKelNoChannel);
+  uint8_t m[8 * 8];
+  EXPECT_EQ(KelGetMarkData(f, 0, m, 8, 0, 1000, nullptr), kKelNoChannel);  // events hold no codes
   EXPECT_EQ(KelPrevNTime(f, 0, 50, 0, 3, false, nullptr), 20);    // across blocks
   EXPECT_EQ(KelPrevNTime(f, 0, 1000, 0, 6, false, nullptr), 10);  // start of the chain
   EXPECT_EQ(KelPrevNTime(f, 0, 45, 15, 5, false, nullptr), -1);   // short before tTo
