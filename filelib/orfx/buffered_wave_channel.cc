@@ -266,18 +266,20 @@ TSTime64 TBufferedWaveChan<Kind, Sample>::PrevNTime(TReadRange& range, const CMa
     // Everything buffered lies at or after tUpto: the disk alone answers.
     return Kind::PrevNTime(range, filter, false);
   }
+  // Where the n-th sample back lies before tFrom: the first sample at or
+  // after tFrom, when it lies before tUpto.
+  const auto firstFrom = [&] {
+    range.nMax = 0;
+    return range.tFrom <= buf.TimeAt(k - 1) ? buf.TimeAt(buf.LowerBound(range.tFrom)) : -1;
+  };
   if (k >= range.nMax) {
     const TSTime64 t = buf.TimeAt(k - range.nMax);
+    if (t < range.tFrom) return firstFrom();
     range.nMax = 0;
-    if (t >= range.tFrom) return t;
-    // The first sample at or after tFrom, when it lies before tUpto.
-    return range.tFrom <= buf.TimeAt(k - 1) ? buf.TimeAt(buf.LowerBound(range.tFrom)) : -1;
+    return t;
   }
   const TSTime64 oldest = buf.OldestTime();
-  if (oldest < range.tFrom) {
-    range.nMax = 0;
-    return -1;
-  }
+  if (oldest < range.tFrom) return firstFrom();
   // Fewer than n samples are buffered before tUpto. With nothing stored
   // before the buffer they are the start of the channel: there is no n-th
   // sample. A gap before the buffer ends the contiguous data at its oldest

@@ -181,6 +181,9 @@ TEST_F(Recording, WaveformSearchesMeetTheChannelStartOrAGap) {
   EXPECT_EQ(f_->WriteWaveS(2, s.data(), 20, 1000), 1200);
   EXPECT_EQ(f_->PrevNTime(2, 1200, 0, 20, nullptr, false), 1000);
   EXPECT_EQ(f_->PrevNTime(2, 1200, 0, 21, nullptr, false), -1);
+  // Short of n with the start before tTo: the first sample at or after tTo,
+  // as on disk.
+  EXPECT_EQ(f_->PrevNTime(2, 1200, 1055, 30, nullptr, false), 1060);
   EXPECT_EQ(f_->WriteWaveS(2, s.data(), 100, 1500), 2500);  // a gap, then more than fits
   EXPECT_EQ(f_->PrevNTime(2, 2500, 0, 90, nullptr, false), 1600);
   EXPECT_EQ(f_->PrevNTime(2, 2500, 0, 101, nullptr, false), 1500);
