@@ -60,6 +60,7 @@ class SaveModel {
     return out;
   }
   void SaveRange(TSTime64 a, TSTime64 b) {
+    if (b <= a) return;  // an empty range changes nothing
     const bool after = At(b), before = At(a - 1);
     switches_.erase(std::lower_bound(switches_.begin(), switches_.end(), a),
                     std::upper_bound(switches_.begin(), switches_.end(), b));
@@ -183,7 +184,7 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
         save.Save(t, on);
         rec.File().Save(kChan, t, on);
       } else {
-        const TSTime64 a = next + pick(20), b = a + 1 + pick(40);
+        const TSTime64 a = next + pick(20), b = pick(8) == 0 ? a - pick(3) : a + 1 + pick(40);
         save.SaveRange(a, b);
         rec.File().SaveRange(kChan, a, b);
       }
