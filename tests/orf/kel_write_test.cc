@@ -699,6 +699,26 @@ TEST_F(Kel32WriteTest, MarkersLevelsAndEdits) {
   EXPECT_EQ(file_.WriteMarkers(0, marks.data(), 1), kErrReadOnly);
 }
 
+// Scale and offset belong to waveform channels, and survive a reopen; an
+// event channel has neither.
+TEST_F(Kel32WriteTest, WaveformsKeepTheirScaleAndOffset) {
+  ASSERT_EQ(file_.SetWaveChan(0, 10, Adc, 0, 0), kOk);
+  ASSERT_EQ(file_.SetEventChan(1, 0, EventA, 0), kOk);
+  for (uint16_t c : {0, 1}) {
+    EXPECT_EQ(file_.SetChanScale(c, 2.5), kOk);
+    EXPECT_EQ(file_.SetChanOffset(c, -1.5), kOk);
+  }
+  Reopen();
+  const double want[2][2] = {{2.5, -1.5}, {1, 0}};
+  for (uint16_t c : {0, 1}) {
+    double scale = 0, offset = 7;
+    file_.GetChanScale(c, &scale);
+    file_.GetChanOffset(c, &offset);
+    EXPECT_EQ(scale, want[c][0]) << "channel " << c;
+    EXPECT_EQ(offset, want[c][1]) << "channel " << c;
+  }
+}
+
 // Every field of the date survives the write and a reopen.
 TEST_F(Kel32WriteTest, TimeDateKeepsEveryField) {
   const TTimeDate set = {1, 2, 3, 4, 5, 6, 2001};
