@@ -272,7 +272,9 @@ TSTime64 TBufferedItemChan<Kind>::PrevNTime(TReadRange& range, const CMarkFilter
                                             bool asWave) {
   if (!range.IsOpen()) return -1;
   Guard b(bufferLock_);
-  if (!buffer_ || buffer_->Empty()) return Kind::PrevNTime(range, filter, asWave);
+  // A search called again after a spent budget is past the buffer already.
+  if (!buffer_ || buffer_->Empty() || range.resumeAt >= 0)
+    return Kind::PrevNTime(range, filter, asWave);
   const CircBuffer& buf = *buffer_;
   bool none = false;
   const CMarkFilter* f = Effective(filter, &none);

@@ -439,20 +439,42 @@ TSTime64 CKel64Chan::PrevNTime(TReadRange& range, const CMarkFilter* filter, boo
                   : block.PrevNTime(range, filter);
   };
   TSTime64 r = -1;
-  if (writeBlock_) {
-    r = search(*writeBlock_);
-    if (!range.IsOpen()) return r;
+  int rc;
+  if (range.resumeAt >= 0) {
+    // Called again after a spent budget: on at the block that was next. Found
+    // by time, it could be the block searched last, whose first items may
+    // share their time with the last of the block before.
+    rc = cursor_.GoTo(static_cast<uint64_t>(range.resumeAt));
+    range.resumeAt = -1;
+    if (rc < 0) return rc;
+  } else {
+    if (writeBlock_) {
+      r = search(*writeBlock_);
+      if (!range.IsOpen()) return r;
+    }
+    if (writeBlock_ && writeBlock_->Items() != 0 && writeBlock_->FilePos() != 0 &&
+        range.tUpto > writeBlock_->FirstTime()) {
+      // The search stepped over a write block that is also the last block on
+      // disk: it goes on at the one before it.
+      if (head_->blocksUsed < 2) return -1;
+      rc = cursor_.GoTo(head_->blocksUsed - 2);
+      if (rc < 0) return rc;
+    } else {
+      rc = cursor_.FindBlock(range.tUpto - 1);
+      if (rc < 0) return rc;
+      if (rc == 1 && cursor_.CurBlock() < 0) return -1;
+    }
   }
-  int rc = cursor_.FindBlock(range.tUpto - 1);
-  if (rc < 0) return rc;
-  if (rc == 1 && cursor_.CurBlock() < 0) return -1;
   for (;;) {
     r = search(*cursor_.Block());
     if (!range.IsOpen()) return r;
-    if (range.nTries > 0 && --range.nTries == 0) return kSearchBudgetSpent;
     rc = cursor_.PrevBlock();
     if (rc < 0) return rc;
     if (rc != 0) return -1;
+    if (range.nTries > 0 && --range.nTries == 0) {
+      range.resumeAt = cursor_.CurBlock();
+      return kSearchBudgetSpent;
+    }
   }
 }
 

@@ -115,9 +115,11 @@ TSTime64 PrevItems(const uint8_t* area, uint32_t items, uint32_t stride, TReadRa
       }
     }
   }
-  // The whole block before tUpto was stepped over: go on before it.
+  // The whole block before tUpto was stepped over: go on before it, where
+  // every item counts, also those sharing this block's first time (a run of
+  // one time may begin in the block before).
   range.nMax -= counted;
-  range.tUpto = TimeAt(area, 0, stride);
+  range.tUpto = TimeAt(area, 0, stride) + 1;
   if (range.tFrom >= range.tUpto) range.nMax = 0;
   return -1;
 }

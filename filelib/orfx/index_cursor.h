@@ -70,6 +70,9 @@ class CIndexCursor {
   // already held, so only the nodes that change are read.
   int NextBlock();
   int PrevBlock();
+  // Makes data block `number` (counted from the channel's first) current:
+  // 0, or negative on error (the cursor is invalid).
+  int GoTo(uint64_t number);
 
   // Loads the data block at pos into the cursor's block object; the cursor
   // stays valid only when pos is the block it is on.
@@ -128,7 +131,6 @@ class CIndexCursor {
   // number of its entries the walk may use.
   int LoadNode(const TShape& shape, uint32_t level, uint64_t pos, uint32_t entryNo,
                uint64_t nodeIndex, uint32_t* n);
-  int GoTo(uint64_t number);
   int LoadBlock(uint64_t pos);
   // Loads the data block of entry e (of n usable) of the level-1 node held
   // and checks that it lies in the slot the entries give it.

@@ -35,6 +35,9 @@ struct TReadRange {
   int32_t nTries = kReadTries;
   uint16_t flags = kFirst;
   const TChanHead* pHead = nullptr;  // the channel's header record, where a block needs it
+  // A backward search that spent its budget: the number of the data block it
+  // searches next, or -1.
+  int64_t resumeAt = -1;
 
   TReadRange() = default;
   TReadRange(TSTime64 from, TSTime64 upto, uint64_t max) : tFrom(from), tUpto(upto), nMax(max) {}

@@ -189,6 +189,28 @@ TEST_F(Recording, WaveformSearchesMeetTheChannelStartOrAGap) {
   EXPECT_EQ(f_->PrevNTime(2, 2500, 0, 101, nullptr, false), 1500);
 }
 
+// A run of one time that crosses blocks counts whole in a backward search,
+// from the write block on into the disk, before and after a commit, and from
+// block to block on disk once the file is closed.
+TEST_F(Recording, BackwardSearchCountsRunsOfOneTimeAcrossBlocks) {
+  std::vector<TSTime64> t(8200);
+  for (size_t i = 0; i < t.size(); ++i) t[i] = 10 * static_cast<TSTime64>(i);
+  for (size_t i = 8187; i <= 8193; ++i) t[i] = 81870;  // a block holds 8190 events
+  ASSERT_EQ(f_->WriteEvents(0, t.data(), t.size()), kOk);
+  for (int pass = 0; pass < 3; ++pass) {
+    std::unique_ptr<CKel64File> closed;
+    if (pass == 2) closed = Reopen();
+    CKel64File& f = pass == 2 ? *closed : *f_;
+    for (uint32_t n = 1; n <= 20; ++n) {
+      EXPECT_EQ(f.PrevNTime(0, kMaxTime64, 0, n, nullptr, false), t[t.size() - n])
+          << "pass " << pass << " n " << n;
+    }
+    if (pass == 0) {
+      ASSERT_EQ(f_->Commit(0), kOk);
+    }
+  }
+}
+
 // Wave marks read as a waveform join records on disk and in the buffer
 // into one stretch, and the point search steps back over both.
 TEST_F(Recording, WaveMarksReadAsOneWaveformAcrossDiskAndBuffer) {
