@@ -1,10 +1,16 @@
-// Reading times, markers, extended markers and levels through the file
-// interface of files laid out by the test builders.
+// Reading channels of files laid out by the test builders, against a model:
+// random events, markers, levels, text marks and 16-bit waveform runs with
+// gaps, in blocks of random fill (enough of them for a two-level index in
+// one seed, stale blocks of an earlier use in another), then random reads,
+// backward searches and level reads, each compared with a brute-force scan
+// of what was laid out. Kind errors and damaged files are tables after it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -19,348 +25,295 @@ namespace {
 using namespace chantest;  // NOLINT
 using testing_support::TempDir;
 
-// Reads every item time of a channel in calls of `step` items, each call
-// continuing after the last time returned, as a scan of a file does.
-std::vector<int64_t> ScanEvents(CKel64File& f, uint16_t chan, int step,
-                                const CMarkFilter* filter = nullptr) {
-  std::vector<int64_t> all;
-  std::vector<TSTime64> buf(static_cast<size_t>(step));
-  TSTime64 from = 0;
-  for (;;) {
-    const int n = f.ReadEvents(chan, buf.data(), step, from, kMaxTime64, filter);
-    EXPECT_GE(n, 0);
-    if (n <= 0) break;
-    all.insert(all.end(), buf.begin(), buf.begin() + n);
-    from = buf[static_cast<size_t>(n) - 1] + 1;
-  }
-  return all;
-}
+enum : uint16_t { kEvents, kMarkers, kLevels, kTexts, kWave, kChans };
+constexpr int64_t kDivide = 10;
 
-// --- Every kind -------------------------------------------------------------------
+struct Laid {
+  int64_t t;
+  uint8_t code;  // markers, levels, text marks; the sample of a waveform
+  int16_t v;
+};
 
-TEST(ChannelRead, EveryKindAnswersTheReadsItsItemsAllow) {
-  ChannelFile file;
-  file.AddChannel(
-      0, Fields(EventA),
-      {orfxtest::EventBlock(0, Times(100, 10, 50)), orfxtest::EventBlock(0, Times(1000, 10, 50))});
-  file.AddChannel(1, Fields(EventB), {orfxtest::EventBlock(1, Times(5, 5, 20))});
-  file.AddChannel(2, Fields(Level),
-                  {orfxtest::MarkerBlock(2, {Mark(100, 1), Mark(200, 0), Mark(300, 1)}),
-                   orfxtest::MarkerBlock(2, {Mark(400, 0), Mark(500, 1)})});
-  file.AddChannel(3, Fields(Marker), {orfxtest::MarkerBlock(3, {Mark(7, 9), Mark(8, 4)})});
-  const ChanFields wm = Fields(WaveMark, 1, 4, 2);
-  const ChanFields rm = Fields(RealMark, 0, 2, 1);
-  const ChanFields tm = Fields(TextMark, 0, 10, 1);
-  std::vector<orfxtest::ExtMarkItem> items(3);
-  for (int i = 0; i < 3; ++i) {
-    items[i].time = 100 * (i + 1);
-    items[i].code[0] = static_cast<uint8_t>(i + 1);
-    items[i].payload = Bytes{static_cast<uint8_t>(0x10 + i), 0x22, 0x33, 0x44};
-  }
-  file.AddChannel(4, wm, {orfxtest::ExtMarkBlock(4, wm.itemSize, items)});
-  file.AddChannel(5, rm, {orfxtest::ExtMarkBlock(5, rm.itemSize, items)});
-  file.AddChannel(6, tm, {orfxtest::ExtMarkBlock(6, tm.itemSize, items)});
-  file.AddChannel(7, Fields(Adc, 10), {orfxtest::AdcBlock(7, {{0, {1, 2, 3}}})});
-  file.AddChannel(8, Fields(RealWave, 10), {orfxtest::RealWaveBlock(8, {{0, {1.f}}})});
-  TempDir dir;
-  auto f = OpenBuilt(file, dir);
+struct Model {
+  std::vector<Laid> items[kChans];
+  size_t blocks[kChans] = {};
+  bool highFirst = false;  // the level before the first change
+};
 
-  struct Case {
-    uint16_t chan;
-    std::vector<int64_t> times;  // empty: the kind has no item times
-    bool markers;
-    bool extMarks;
-    bool wave;  // can be read as a waveform
-  };
-  std::vector<int64_t> chan0 = Times(100, 10, 50);
-  const std::vector<int64_t> chan0b = Times(1000, 10, 50);
-  chan0.insert(chan0.end(), chan0b.begin(), chan0b.end());
-  const std::vector<Case> cases = {
-      {0, chan0, false, false, false},
-      {1, Times(5, 5, 20), false, false, false},
-      {2, Times(100, 100, 5), true, false, false},
-      {3, {7, 8}, true, false, false},
-      {4, {100, 200, 300}, true, true, true},
-      {5, {100, 200, 300}, true, true, false},
-      {6, {100, 200, 300}, true, true, false},
-      {7, {}, false, false, true},
-      {8, {}, false, false, true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.chan);
-    TSTime64 t[200];
-    TMarker m[8];
-    alignas(8) uint8_t items[8 * 64];
-    if (c.times.empty()) {
-      EXPECT_EQ(f->ReadEvents(c.chan, t, 10, 0, kMaxTime64, nullptr), kErrWrongKind);
-    } else {
-      EXPECT_EQ(ScanEvents(*f, c.chan, 7), c.times);
-      EXPECT_EQ(f->ChanMaxTime(c.chan), c.times.back());
-      EXPECT_EQ(f->ReadEvents(c.chan, t, 10, c.times.back() + 1, kMaxTime64, nullptr), 0);
+// Lays out every channel of one seed. `many` gives the events 300 blocks
+// (two index levels), 16 to the waveform; `reused` adds stale blocks after the events' data.
+Model Build(std::mt19937& rng, ChannelFile& file, bool many, bool reused) {
+  const auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+  Model m;
+  for (uint16_t c = 0; c < kChans; ++c) {
+    std::vector<Bytes> images;
+    const size_t blocks = !many ? 1 + pick(c == kWave ? 16 : 30) : c == kEvents ? 300 : 16;
+    // Waveforms start after tick 0: a backward search over samples that
+    // runs out at a channel start of 0 answers 0, not -1 (a fault still open).
+    int64_t t = pick(3) == 0 ? c != kWave ? 0 : 1 : pick(50);
+    for (size_t k = 0; k < blocks; ++k) {
+      std::vector<Laid> laid;
+      if (c == kWave) {
+        // With `many`, one stretch over every block: searches outlast a budget.
+        if (k > 0 && !many && pick(3) == 0) t += 1 + pick(25);
+        std::vector<orfxtest::ShortRun> runs(many ? 1 : 1 + pick(3));
+        for (size_t r = 0; r < runs.size(); ++r) {
+          if (r > 0) t += 1 + pick(25);
+          runs[r].start = t;
+          for (uint32_t i = 0, n = 1 + pick(pick(4) == 0 ? 400 : 40); i < n; ++i) {
+            const int16_t v = static_cast<int16_t>(rng());
+            runs[r].samples.push_back(v);
+            laid.push_back({t, 0, v});
+            t += kDivide;
+          }
+        }
+        images.push_back(orfxtest::AdcBlock(c, runs));
+      } else {
+        // Whole blocks the only-3 filter rejects, 25 in a row among many.
+        const bool quiet = pick(2) == 0 || (k >= 20 && k < 45);
+        for (uint32_t i = 0, n = 1 + pick(20); i < n; ++i) {
+          const uint8_t code = quiet ? 1 : static_cast<uint8_t>(pick(4));  // levels: below
+          laid.push_back({t, code, 0});
+          t += c == kLevels || pick(3) != 0 ? 1 + pick(c == kEvents ? 20 : 100) : 0;
+        }
+        std::vector<int64_t> times;
+        std::vector<orfxtest::MarkerItem> marks;
+        std::vector<orfxtest::ExtMarkItem> texts;
+        for (const Laid& l : laid) {
+          times.push_back(l.t);
+          marks.push_back(Mark(l.t, l.code));
+          texts.push_back({l.t, {l.code}, Bytes{l.code, static_cast<uint8_t>(l.t), 0x44}});
+        }
+        images.push_back(c == kEvents  ? orfxtest::EventBlock(c, times, reused ? 1 : 0)
+                         : c == kTexts ? orfxtest::ExtMarkBlock(c, 24, texts)
+                                       : orfxtest::MarkerBlock(c, marks));
+      }
+      m.items[c].insert(m.items[c].end(), laid.begin(), laid.end());
     }
-    const int markers = f->ReadMarkers(c.chan, m, 8, 0, kMaxTime64, nullptr);
-    EXPECT_EQ(markers,
-              c.markers ? std::min<int>(8, static_cast<int>(c.times.size())) : kErrWrongKind);
-    const int ext =
-        f->ReadExtMarks(c.chan, reinterpret_cast<TExtMark*>(items), 3, 0, kMaxTime64, nullptr);
-    EXPECT_EQ(ext, c.extMarks ? 3 : kErrWrongKind);
-    int16_t s[4];
-    float v[4];
-    const int waveS = f->ReadWaveS(c.chan, s, 4, 0, kMaxTime64, nullptr, nullptr);
-    const int waveF = f->ReadWaveF(c.chan, v, 4, 0, kMaxTime64, nullptr, nullptr);
-    EXPECT_EQ(waveS < 0 ? waveS : kOk, c.wave ? kOk : kErrWrongKind);
-    EXPECT_EQ(waveF, waveS);
-    if (c.chan < 4) {  // no points to step over
-      EXPECT_EQ(f->PrevNTime(c.chan, 1000, 0, 1, nullptr, true), kErrWrongKind);
-    }
-    if (c.extMarks) {
-      const int size = f->ItemSize(c.chan);
-      for (int i = 0; i < 3; ++i) {
-        TSTime64 time;
-        std::memcpy(&time, items + size * i, 8);
-        EXPECT_EQ(time, 100 * (i + 1));
-        EXPECT_EQ(items[size * i + 8], i + 1);      // first code byte
-        EXPECT_EQ(items[size * i + 16], 0x10 + i);  // payload
-        EXPECT_EQ(items[size * i + 19], 0x44);
+    ChanFields f = Fields(c == kEvents    ? EventA
+                          : c == kMarkers ? Marker
+                          : c == kLevels  ? Level
+                          : c == kTexts   ? TextMark
+                                          : Adc,
+                          c == kWave ? kDivide : 0, c == kTexts ? 8 : 0, c == kTexts ? 1 : 0);
+    f.scale = 2.0;
+    f.offset = 1.0;
+    if (c == kLevels) {
+      m.highFirst = pick(2) == 0;
+      f.flags = m.highFirst ? 1 : 0;
+      // Changes alternate from the initial level, seven to a block.
+      for (size_t i = 0; i < m.items[c].size(); ++i)
+        m.items[c][i].code = (i + m.highFirst) % 2 == 0;
+      images.clear();
+      for (size_t i = 0; i < m.items[c].size(); i += 7) {
+        std::vector<orfxtest::MarkerItem> marks;
+        for (size_t j = i; j < std::min(i + 7, m.items[c].size()); ++j)
+          marks.push_back(Mark(m.items[c][j].t, m.items[c][j].code));
+        images.push_back(orfxtest::MarkerBlock(c, marks));
       }
     }
+    m.blocks[c] = images.size();
+    size_t used = SIZE_MAX;
+    if (c == kEvents && reused) {  // stale blocks stamped 0, with later times
+      used = images.size();
+      for (int k = 0; k < 40; ++k)
+        images.push_back(orfxtest::EventBlock(c, Times(m.items[c].back().t + 1 + 100 * k, 3, 20)));
+      f.reuseCount = 1;
+    }
+    file.AddForeignBlocks(1 + pick(3));
+    file.AddChannel(c, f, images, used);
   }
-  std::vector<uint8_t> codes;
-  EXPECT_EQ(MarkerTimes(*f, 3, 100, nullptr, &codes), (std::vector<int64_t>{7, 8}));
-  EXPECT_EQ(codes, (std::vector<uint8_t>{9, 4}));
-  EXPECT_EQ(f->ChanBytes(0), 2 * 65536);
-  EXPECT_EQ(f->MaxTime(true), 1490);
-  EXPECT_FALSE(f->IsModified());
-  EXPECT_EQ(f->GetFreeChan(), 9);
+  return m;
 }
 
-// --- A channel of 300 blocks: a two-level index -----------------------------------
-
-// Block k holds 20 events k * 1000 + 10 * i; every seventh unit of the file
-// belongs to another channel.
-ChannelFile ThreeHundredBlocks(int blocks = 300, size_t used = SIZE_MAX) {
-  ChannelFile file;
-  std::vector<Bytes> images;
-  for (int k = 0; k < blocks; ++k) {
-    const uint16_t stamp =
-        used < static_cast<size_t>(blocks) && static_cast<size_t>(k) < used ? 1 : 0;
-    images.push_back(orfxtest::EventBlock(0, Times(1000 * k, 10, 20), stamp));
-  }
-  file.AddForeignBlocks(3);
-  ChanFields f = Fields(EventA);
-  if (used < static_cast<size_t>(blocks)) f.reuseCount = 1;
-  file.AddChannel(0, f, images, used);
-  return file;
-}
-
-std::vector<int64_t> AllTimes(int blocks) {
-  std::vector<int64_t> t;
-  for (int k = 0; k < blocks; ++k) {
-    for (int i = 0; i < 20; ++i) t.push_back(1000 * k + 10 * i);
-  }
-  return t;
-}
-
-TEST(ChannelRead, TwoLevelIndexIsWalkedForwardAcrossItsLevelOneBoundary) {
-  TempDir dir;
-  auto f = OpenBuilt(ThreeHundredBlocks(), dir);
-  // One call for all 6000 events spends the block budget thirty times.
-  std::vector<TSTime64> all(6100);
-  ASSERT_EQ(f->ReadEvents(0, all.data(), 6100, 0, kMaxTime64, nullptr), 6000);
-  all.resize(6000);
-  EXPECT_EQ(all, AllTimes(300));
-  EXPECT_EQ(ScanEvents(*f, 0, 4000), AllTimes(300));
-
-  // Where a read starts: before the first item, at a block's first item
-  // (block 255 opens the second level-1 block), between blocks, after the
-  // last item; and a read across the level-1 boundary.
-  const struct {
-    TSTime64 from;
-    std::vector<int64_t> want;
-  } starts[] = {
-      {-50, {0, 10, 20}},
-      {255000, {255000, 255010, 255020}},
-      {254195, {255000, 255010, 255020}},
-      {254180, {254180, 254190, 255000}},
-      {299191, {}},
-  };
-  for (const auto& s : starts) {
-    TSTime64 got[3];
-    const int n = f->ReadEvents(0, got, 3, s.from, kMaxTime64, nullptr);
-    EXPECT_EQ(std::vector<int64_t>(got, got + std::max(n, 0)), s.want) << s.from;
-  }
-}
-
-TEST(ChannelRead, BackwardSearchCrossesBlocksAndOutlastsItsBudget) {
-  TempDir dir;
-  auto f = OpenBuilt(ThreeHundredBlocks(), dir);
-  const struct {
-    TSTime64 from, to;
-    uint32_t n;
-    TSTime64 want;
-  } cases[] = {
-      {255001, 0, 1, 255000},
-      {255000, 0, 1, 254190},  // back across the level-1 boundary
-      {255000, 0, 2, 254180},
-      {255005, 0, 241, 243000},  // thirteen blocks: more than one budget
-      {1, 0, 1, 0},
-      {5, 0, 2, -1},  // only one item before 5
-      {255005, 254500, 1, 255000},
-      {255005, 254500, 2, -1},  // the second lies before tTo
-      {kMaxTime64, 0, 1, 299190},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(f->PrevNTime(0, c.from, c.to, c.n, nullptr, false), c.want) << c.from << " " << c.n;
-  }
-
-  // The channel hands back control once its budget of ten blocks is spent;
-  // the same range, asked again, runs to the answer.
-  TKel64File file;
-  ASSERT_EQ(file.Open(dir.File("f.orfx").c_str(), 1, 0), kOk);
-  std::unique_ptr<CKel64Chan> chan = MakeChanFromRecord(&file, 0);
-  TReadRange range(0, 255005, 241);
-  EXPECT_EQ(chan->PrevNTime(range, nullptr, false), kSearchBudgetSpent);
-  EXPECT_EQ(chan->PrevNTime(range, nullptr, false), 243000);
-}
-
-TEST(ChannelRead, ReusedChannelNeverReadsItsStaleBlocks) {
-  // 260 blocks of new data (stamped 1) and 40 stale blocks (stamped 0) still
-  // listed in the index with later times: reading one would be an error.
-  TempDir dir;
-  auto f = OpenBuilt(ThreeHundredBlocks(300, 260), dir);
-  EXPECT_EQ(ScanEvents(*f, 0, 4000), AllTimes(260));
-  TSTime64 t[4];
-  EXPECT_EQ(f->ReadEvents(0, t, 4, 270000, kMaxTime64, nullptr), 0);
-  EXPECT_EQ(f->ReadEvents(0, t, 4, 259185, kMaxTime64, nullptr), 1);
-  EXPECT_EQ(f->PrevNTime(0, kMaxTime64, 0, 1, nullptr, false), 259190);
-  EXPECT_EQ(f->ChanMaxTime(0), 259190);
-  EXPECT_EQ(f->ChanBytes(0), 260 * 65536);
-}
-
-// --- Filters ------------------------------------------------------------------------
-
-CMarkFilter Filter(int mode, std::function<void(CMarkFilter&)> set) {
+// The first code-0 byte of an item must be in `pass` for the filter to
+// let it through (every item passes with no filter).
+CMarkFilter Only(const std::vector<int>& pass) {
   CMarkFilter f;
-  f.SetMode(mode);
-  if (set) set(f);
+  f.SetItem(0, -1, 0);
+  for (int c : pass) f.SetItem(0, c, 1);
   return f;
 }
 
-// Each read applies the filter, and its summaries (everything or nothing
-// passes); how codes match in either mode is the filter's own test's.
-TEST(ChannelRead, FiltersSelectInBothModes) {
-  const std::vector<orfxtest::MarkerItem> marks = {
-      Mark(10, 1),    Mark(20, 3), Mark(30, 1, 3),      Mark(40, 0, 0, 0, 3),
-      Mark(50, 1, 2), Mark(60, 0), Mark(70, 3, 3, 3, 3)};
-  ChannelFile file;
-  file.AddChannel(0, Fields(Marker),
-                  {orfxtest::MarkerBlock(0, {marks.begin(), marks.begin() + 4}),
-                   orfxtest::MarkerBlock(0, {marks.begin() + 4, marks.end()})});
-  const ChanFields tm = Fields(TextMark, 0, 8, 1);
-  std::vector<orfxtest::ExtMarkItem> ext;
-  for (const auto& m : marks) {
-    orfxtest::ExtMarkItem e;
-    e.time = m.time;
-    std::memcpy(e.code, m.code, 4);
-    ext.push_back(e);
-  }
-  file.AddChannel(1, tm, {orfxtest::ExtMarkBlock(1, tm.itemSize, ext)});
-  TempDir dir;
-  auto f = OpenBuilt(file, dir);
-
-  const auto only = [](std::vector<int> codes) {
-    return [codes](CMarkFilter& m) {
-      m.SetItem(0, -1, 0);
-      for (int c : codes) m.SetItem(0, c, 1);
-    };
-  };
-  const std::vector<int64_t> all = {10, 20, 30, 40, 50, 60, 70};
-  const struct {
-    const char* what;
-    CMarkFilter filter;
-    std::vector<int64_t> want;
-  } cases[] = {
-      {"mode 0, every bit set", Filter(0, nullptr), all},
-      {"mode 0, every bit clear", Filter(0, [](CMarkFilter& m) { m.SetItem(-1, -1, 0); }), {}},
-      {"mode 0, layers 0 and 1",
-       Filter(0,
-              [&](CMarkFilter& m) {
-                only({1, 3})(m);
-                m.SetItem(1, -1, 0);
-                m.SetItem(1, 3, 1);
-              }),
-       {30, 70}},
-      {"mode 1, only 3", Filter(1, only({3})), {20, 30, 40, 70}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_EQ(MarkerTimes(*f, 0, 100, &c.filter), c.want);
-    EXPECT_EQ(ScanEvents(*f, 0, 2, &c.filter), c.want);
-    EXPECT_EQ(ScanEvents(*f, 1, 3, &c.filter), c.want);
-    EXPECT_EQ(f->PrevNTime(0, 1000, 0, 1, &c.filter, false), c.want.empty() ? -1 : c.want.back());
-  }
-}
-
-TEST(ChannelRead, FilterThatPassesNothingForManyBlocksStillReachesLaterItems) {
-  // 25 blocks whose markers the filter rejects, then one block it accepts:
-  // the reads hand back control every ten blocks with nothing delivered and
-  // must still move on.
-  ChannelFile file;
-  std::vector<Bytes> blocks;
-  for (int k = 0; k < 26; ++k) {
-    std::vector<orfxtest::MarkerItem> m;
-    for (int i = 0; i < 10; ++i) m.push_back(Mark(1000 * k + 10 * i, k == 25 ? 3 : 1));
-    blocks.push_back(orfxtest::MarkerBlock(0, m));
-  }
-  file.AddChannel(0, Fields(Marker), blocks);
-  TempDir dir;
-  auto f = OpenBuilt(file, dir);
-  CMarkFilter only3;
-  only3.SetItem(0, -1, 0);
-  only3.SetItem(0, 3, 1);
-  EXPECT_EQ(MarkerTimes(*f, 0, 100, &only3), Times(25000, 10, 10));
-  EXPECT_EQ(ScanEvents(*f, 0, 4, &only3), Times(25000, 10, 10));
-  EXPECT_EQ(f->PrevNTime(0, 25000, 0, 1, &only3, false), -1);
-  EXPECT_EQ(f->PrevNTime(0, kMaxTime64, 0, 10, &only3, false), 25000);
-}
-
-// --- Levels ---------------------------------------------------------------------------
-
-TEST(ChannelRead, LevelsReportTheirStateWithAndWithoutAChangeInRange) {
-  const struct {
-    TSTime64 from, upto;
-    uint64_t flags;
-    std::vector<int64_t> times;
-    bool level;
-    TSTime64 firstChange = 100;
-  } cases[] = {
-      {150, 1000, 0, {200, 300, 400, 500, 600}, false},  // first change 200, code 0
-      {250, 1000, 0, {300, 400, 500, 600}, true},        // first change 300, code 1
-      {410, 490, 0, {}, true},                           // last before: 400, code 0
-      {310, 390, 0, {}, false},                          // last before: 300, code 1
-      {550, 590, 1, {}, false},                          // 500 in the second block
-      {0, 50, 0, {}, true},                              // none before: flags bit 0 clear
-      {0, 50, 1, {}, false},
-      {10, 50, 0, {}, false, 0},  // last before: the change at tick 0
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.from);
+TEST(ChannelRead, RandomReadsAndSearchesAnswerAsTheLaidOutItems) {
+  for (uint32_t seed = 1; seed <= 6; ++seed) {
+    SCOPED_TRACE(::testing::Message() << "seed " << seed);
+    std::mt19937 rng(seed);
+    const auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
     ChannelFile file;
-    ChanFields level = Fields(Level);
-    level.flags = c.flags;
-    file.AddChannel(0, level,
-                    {orfxtest::MarkerBlock(
-                         0, {Mark(c.firstChange, 1), Mark(200, 0), Mark(300, 1), Mark(400, 0)}),
-                     orfxtest::MarkerBlock(0, {Mark(500, 1), Mark(600, 0)})});
+    const Model m = Build(rng, file, seed <= 2, seed == 2);
     TempDir dir;
     auto f = OpenBuilt(file, dir);
-    TSTime64 t[10];
-    bool got = !c.level;
-    const int n = f->ReadLevels(0, t, 10, c.from, c.upto, &got);
-    ASSERT_GE(n, 0);
-    EXPECT_EQ(std::vector<int64_t>(t, t + n), c.times);
-    EXPECT_EQ(got, c.level);
+    TSTime64 last = 0;
+    for (uint16_t c = 0; c < kChans; ++c) {
+      last = std::max(last, m.items[c].back().t);
+      EXPECT_EQ(f->ChanMaxTime(c), m.items[c].back().t) << c;
+      EXPECT_EQ(f->ChanBytes(c), static_cast<int64_t>(m.blocks[c]) * 65536) << c;
+    }
+    EXPECT_EQ(f->MaxTime(true), last);
+    const std::vector<CMarkFilter> filters = {Only({3}), Only({0, 2}), Only({})};
+    for (int op = 0; op < 400; ++op) {
+      const uint16_t c = static_cast<uint16_t>(pick(kChans));
+      const std::vector<Laid>& all = m.items[c];
+      const int64_t end = all.back().t + 30;
+      const TSTime64 from =
+          pick(5) == 0 ? -5 : static_cast<TSTime64>(pick(static_cast<uint32_t>(end)));
+      const TSTime64 upto = pick(3) == 0 ? kMaxTime64 : from + 1 + pick(static_cast<uint32_t>(end));
+      const int max = 1 + static_cast<int>(pick(pick(4) == 0 ? 7000 : 30));
+      const CMarkFilter* filter =
+          c == kMarkers || c == kTexts ? (pick(2) ? &filters[pick(3)] : nullptr) : nullptr;
+      const auto passes = [&](const Laid& l) {
+        return !filter || (filter == &filters[0]   ? l.code == 3
+                           : filter == &filters[1] ? l.code == 0 || l.code == 2
+                                                   : false);
+      };
+      SCOPED_TRACE(::testing::Message() << "op " << op << " chan " << c << " [" << from << ", "
+                                        << upto << ") max " << max);
+      if (c == kWave) {
+        // The first sample at or after from, then each one divide on.
+        std::vector<Laid> want;
+        for (const Laid& l : all) {
+          if (l.t < from || l.t >= upto || static_cast<int>(want.size()) == max) continue;
+          if (!want.empty() && l.t != want.back().t + kDivide) break;
+          want.push_back(l);
+        }
+        std::vector<int16_t> s(static_cast<size_t>(max) + 1, 0x5a5a);
+        std::vector<float> v(static_cast<size_t>(max) + 1, -123.0f);
+        TSTime64 first = -7, firstF = -7;
+        ASSERT_EQ(f->ReadWaveS(c, s.data(), max, from, upto, &first, nullptr),
+                  static_cast<int>(want.size()));
+        ASSERT_EQ(f->ReadWaveF(c, v.data(), max, from, upto, &firstF, nullptr),
+                  static_cast<int>(want.size()));
+        EXPECT_EQ(s[static_cast<size_t>(max)], 0x5a5a);  // nothing past max is touched
+        EXPECT_EQ(v[static_cast<size_t>(max)], -123.0f);
+        if (!want.empty()) {
+          EXPECT_EQ(first, want[0].t);
+          EXPECT_EQ(firstF, want[0].t);
+        }
+        for (size_t i = 0; i < want.size(); ++i) {
+          ASSERT_EQ(s[i], want[i].v) << i;
+          ASSERT_NEAR(v[i], want[i].v * 2 / 6553.6 + 1, 1e-5) << i;
+        }
+        std::vector<TSTime64> times;
+        for (const Laid& l : all) times.push_back(l.t);
+        const uint32_t n = 1 + pick(pick(2) ? 8 : 2000);
+        // Not the channel's first sample, where a search short of n answers
+        // that sample (-1 for any other earliest time before it).
+        TSTime64 earliest = pick(3) == 0 ? from - 500 : 0;
+        earliest -= earliest == times[0] ? 1 : 0;
+        EXPECT_EQ(f->PrevNTime(c, upto == kMaxTime64 ? from : upto, earliest, n, nullptr, pick(2)),
+                  WavePrevN(times, upto == kMaxTime64 ? from : upto, earliest, n, kDivide))
+            << "back " << n << " to " << earliest;
+        continue;
+      }
+      std::vector<Laid> want;
+      for (const Laid& l : all) {
+        if (l.t >= from && l.t < upto && passes(l) && static_cast<int>(want.size()) < max)
+          want.push_back(l);
+      }
+      std::vector<TSTime64> times(static_cast<size_t>(max));
+      const int n = c == kLevels ? 0 : f->ReadEvents(c, times.data(), max, from, upto, filter);
+      if (c == kLevels) {
+        // Levels: the changes in range, and the level the first one takes
+        // (the opposite of the level at from).
+        bool level = pick(2);
+        ASSERT_EQ(f->ReadLevels(c, times.data(), max, from, upto, &level),
+                  static_cast<int>(want.size()));
+        bool high = m.highFirst;
+        for (const Laid& l : all) high = l.t < from ? l.code == 1 : high;
+        EXPECT_EQ(level, !high);
+      } else {
+        ASSERT_EQ(n, static_cast<int>(want.size()));
+      }
+      for (size_t i = 0; i < want.size(); ++i) ASSERT_EQ(times[i], want[i].t) << i;
+      if (c == kMarkers || c == kTexts) {
+        std::vector<uint8_t> buf(24 * static_cast<size_t>(max));
+        const int got = c == kMarkers ? f->ReadMarkers(c, reinterpret_cast<TMarker*>(buf.data()),
+                                                       max, from, upto, filter)
+                                      : f->ReadExtMarks(c, reinterpret_cast<TExtMark*>(buf.data()),
+                                                        max, from, upto, filter);
+        ASSERT_EQ(got, static_cast<int>(want.size()));
+        const size_t size = c == kMarkers ? sizeof(TMarker) : 24;
+        for (size_t i = 0; i < want.size(); ++i) {
+          EXPECT_EQ(le::GetI64(&buf[size * i]), want[i].t) << i;
+          EXPECT_EQ(buf[size * i + 8], want[i].code) << i;
+          if (c == kTexts) {
+            EXPECT_EQ(buf[size * i + 16], want[i].code) << i;
+            EXPECT_EQ(buf[size * i + 17], static_cast<uint8_t>(want[i].t)) << i;
+          }
+        }
+      }
+      // Back from upto: the n-th passing item before it, if not before earliest.
+      std::vector<TSTime64> before;
+      const TSTime64 to = upto == kMaxTime64 ? from : upto;
+      for (const Laid& l : all) {
+        if (l.t < to && (c == kLevels || passes(l))) before.push_back(l.t);
+      }
+      const uint32_t back = 1 + pick(pick(4) == 0 ? 3000 : 5);
+      const TSTime64 earliest = pick(3) == 0 ? from - 20 : 0;
+      const TSTime64 answer = before.size() >= back && before[before.size() - back] >= earliest
+                                  ? before[before.size() - back]
+                                  : -1;
+      EXPECT_EQ(f->PrevNTime(c, to, earliest, back, filter, false), answer)
+          << "back " << back << " to " << earliest;
+    }
+    if (seed == 1) {
+      // The channel itself hands back control once a budget of ten blocks
+      // is spent; the same range, asked again, runs to the answer.
+      TKel64File raw;
+      ASSERT_EQ(raw.Open(dir.File("f.orfx").c_str(), 1, 0), kOk);
+      std::unique_ptr<CKel64Chan> chan = MakeChanFromRecord(&raw, kEvents);
+      const std::vector<Laid>& all = m.items[kEvents];
+      const size_t back = all.size() / 300 * 30;  // more than ten blocks hold
+      TReadRange range(0, kMaxTime64, back);
+      EXPECT_EQ(chan->PrevNTime(range, nullptr, false), kSearchBudgetSpent);
+      EXPECT_EQ(chan->PrevNTime(range, nullptr, false), all[all.size() - back].t);
+    }
   }
+}
+
+// Each kind answers the reads its items allow and refuses the others.
+TEST(ChannelRead, EachKindRefusesTheReadsItsItemsDoNotAllow) {
+  ChannelFile file;
+  std::mt19937 rng(9);
+  Build(rng, file, false, false);
+  const ChanFields wm = Fields(WaveMark, 1, 4, 2), rm = Fields(RealMark, 1, 2, 1);
+  orfxtest::ExtMarkItem item;
+  item.time = 100;
+  file.AddChannel(5, wm, {orfxtest::ExtMarkBlock(5, wm.itemSize, {item})});
+  file.AddChannel(6, rm, {orfxtest::ExtMarkBlock(6, rm.itemSize, {item})});
+  file.AddChannel(7, Fields(RealWave, 10), {orfxtest::RealWaveBlock(7, {{0, {1.f}}})});
+  file.AddChannel(8, Fields(EventB), {orfxtest::EventBlock(8, {5})});
+  TempDir dir;
+  auto f = OpenBuilt(file, dir);
+  const struct {
+    uint16_t chan;
+    bool times, markers, extMarks, wave, points;
+  } cases[] = {
+      {kEvents, true, false, false, false, false}, {8, true, false, false, false, false},
+      {kMarkers, true, true, false, false, false}, {kLevels, true, true, false, false, false},
+      {kTexts, true, true, true, false, false},    {5, true, true, true, true, true},
+      {6, true, true, true, false, true},          {kWave, false, false, false, true, true},
+      {7, false, false, false, true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.chan);
+    TSTime64 t[4];
+    alignas(8) uint8_t items[4 * 64];
+    int16_t s[4];
+    float v[4];
+    const auto ok = [](int r, bool allowed) { EXPECT_EQ(r == kErrWrongKind, !allowed) << r; };
+    ok(f->ReadEvents(c.chan, t, 4, 0, kMaxTime64, nullptr), c.times);
+    ok(f->ReadMarkers(c.chan, reinterpret_cast<TMarker*>(items), 4, 0, kMaxTime64, nullptr),
+       c.markers);
+    ok(f->ReadExtMarks(c.chan, reinterpret_cast<TExtMark*>(items), 1, 0, kMaxTime64, nullptr),
+       c.extMarks);
+    ok(f->ReadWaveS(c.chan, s, 4, 0, kMaxTime64, nullptr, nullptr), c.wave);
+    ok(f->ReadWaveF(c.chan, v, 4, 0, kMaxTime64, nullptr, nullptr), c.wave);
+    ok(f->PrevNTime(c.chan, kMaxTime64, 0, 1, nullptr, true), c.points);
+  }
+  EXPECT_FALSE(f->IsModified());
+  EXPECT_EQ(f->GetFreeChan(), 9);
 }
 
 // --- Damaged files -------------------------------------------------------------------

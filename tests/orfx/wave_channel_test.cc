@@ -1,13 +1,12 @@
-// Waveform reading through the file interface: 16-bit and float channels,
-// wave marks read as one trace, the sample conversions and the backward
-// search over samples.
+// Waveform reading through the file interface beyond what the channel model
+// (channel_read_test.cc) covers: float samples converted to 16 bits, and
+// wave marks read as one trace.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "filelib/le.h"
@@ -18,150 +17,6 @@ namespace {
 
 using namespace chantest;  // NOLINT
 using testing_support::TempDir;
-
-constexpr int64_t kDivide = 10;
-
-struct Sample {
-  int64_t t;
-  int16_t v;
-};
-
-orfxtest::ShortRun Run(int64_t start, int n, int first) {
-  orfxtest::ShortRun r;
-  r.start = start;
-  for (int i = 0; i < n; ++i) r.samples.push_back(static_cast<int16_t>(first + i));
-  return r;
-}
-
-// A 16-bit channel (divide 10, scale 2, offset 1) with a gap inside its
-// first block, data running on contiguously across the first block
-// boundary, a gap at the second and contiguous data again across the third:
-//   block 0: 100..1090 (100 samples, the first two at the extremes), 2000..2490
-//   block 1: 2500..3090      block 2: 5000..5290      block 3: 5300..5490
-struct AdcChannel {
-  AdcChannel() {
-    orfxtest::ShortRun a = Run(100, 100, 0);
-    a.samples[0] = 32767;
-    a.samples[1] = -32768;
-    const std::vector<std::vector<orfxtest::ShortRun>> blocks = {{a, Run(2000, 50, 1000)},
-                                                                 {Run(2500, 60, 2000)},
-                                                                 {Run(5000, 30, 3000)},
-                                                                 {Run(5300, 20, 4000)}};
-    std::vector<Bytes> images;
-    for (const auto& runs : blocks) {
-      images.push_back(orfxtest::AdcBlock(0, runs));
-      for (const auto& r : runs) {
-        for (size_t i = 0; i < r.samples.size(); ++i) {
-          samples.push_back({r.start + kDivide * static_cast<int64_t>(i), r.samples[i]});
-          times.push_back(samples.back().t);
-        }
-      }
-    }
-    ChanFields f = Fields(Adc, kDivide);
-    f.scale = 2.0;
-    f.offset = 1.0;
-    file.AddChannel(0, f, images);
-    // Twelve blocks of 100 contiguous samples: more than one block budget.
-    std::vector<Bytes> many;
-    for (int k = 0; k < 12; ++k) many.push_back(orfxtest::AdcBlock(1, {Run(1000 * k, 100, k)}));
-    file.AddChannel(1, Fields(Adc, kDivide), many);
-  }
-
-  // What a read must return: the first sample at or after tFrom, then each
-  // following one while it lies one divide on, before tUpto, up to max.
-  std::vector<Sample> Expect(TSTime64 from, TSTime64 upto, int max) const {
-    std::vector<Sample> out;
-    auto it = std::lower_bound(samples.begin(), samples.end(), from,
-                               [](const Sample& s, TSTime64 t) { return s.t < t; });
-    for (; it != samples.end() && it->t < upto && static_cast<int>(out.size()) < max; ++it) {
-      if (!out.empty() && it->t != out.back().t + kDivide) break;
-      out.push_back(*it);
-    }
-    return out;
-  }
-
-  ChannelFile file;
-  std::vector<Sample> samples;
-  std::vector<TSTime64> times;  // of the samples
-};
-
-TEST(WaveChannel, ShortReadsAndSearchesStopAtGapsAndJoinAcrossBlocks) {
-  AdcChannel adc;
-  TempDir dir;
-  auto f = OpenBuilt(adc.file, dir);
-
-  struct Read {
-    TSTime64 from, upto;
-    int max;
-  };
-  std::vector<Read> reads = {
-      {0, kMaxTime64, 1000},     // stops at the gap inside block 0
-      {101, kMaxTime64, 5},      // from between samples: starts at 110
-      {100, 150, 100},           // tUpto on a sample: 150 is not delivered
-      {1095, kMaxTime64, 1000},  // 2000..3090, across the first block boundary
-      {2400, 2600, 100},        {3095, kMaxTime64, 1000},  // after the gap at the second boundary
-      {5490, kMaxTime64, 10},   {5491, kMaxTime64, 10},   {2000, kMaxTime64, 7},
-  };
-  std::mt19937 rng(7);
-  for (int i = 0; i < 300; ++i) {
-    const TSTime64 from = static_cast<TSTime64>(rng() % 6000);
-    const TSTime64 upto =
-        rng() % 4 == 0 ? kMaxTime64 : from + 1 + static_cast<TSTime64>(rng() % 4000);
-    reads.push_back({from, upto, 1 + static_cast<int>(rng() % 300)});
-  }
-  for (const Read& r : reads) {
-    SCOPED_TRACE(::testing::Message() << r.from << ".." << r.upto << " max " << r.max);
-    const std::vector<Sample> want = adc.Expect(r.from, r.upto, r.max);
-    std::vector<int16_t> s(static_cast<size_t>(r.max) + 1, 0x5a5a);
-    TSTime64 first = -7;
-    ASSERT_EQ(f->ReadWaveS(0, s.data(), r.max, r.from, r.upto, &first, nullptr),
-              static_cast<int>(want.size()));
-    // Floats: the 16-bit samples are staged in the caller's buffer; nothing
-    // past max may be touched.
-    std::vector<float> v(static_cast<size_t>(r.max) + 2, -123.0f);
-    TSTime64 firstF = -7;
-    ASSERT_EQ(f->ReadWaveF(0, v.data(), r.max, r.from, r.upto, &firstF, nullptr),
-              static_cast<int>(want.size()));
-    EXPECT_EQ(v[static_cast<size_t>(r.max)], -123.0f);
-    EXPECT_EQ(s[static_cast<size_t>(r.max)], 0x5a5a);
-    // A search back from the read's end, or from its start down to a time.
-    const uint32_t n = 1 + static_cast<uint32_t>(rng() % (rng() % 2 ? 8 : 200));
-    const TSTime64 before = r.upto == kMaxTime64 ? r.from : r.upto;
-    const TSTime64 earliest = rng() % 3 == 0 ? r.from - 500 : 0;
-    EXPECT_EQ(f->PrevNTime(0, before, earliest, n, nullptr, false),
-              WavePrevN(adc.times, before, earliest, n, kDivide))
-        << before << " back " << n << " to " << earliest;
-    if (want.empty()) continue;
-    EXPECT_EQ(first, want[0].t);
-    EXPECT_EQ(firstF, want[0].t);
-    for (size_t i = 0; i < want.size(); ++i) {
-      ASSERT_EQ(s[i], want[i].v) << i;
-      ASSERT_NEAR(v[i], want[i].v * 2 / 6553.6 + 1, 1e-5) << i;
-    }
-  }
-
-  // The extremes of the sample range, with scale 2 and offset 1.
-  float ends[2];
-  ASSERT_EQ(f->ReadWaveF(0, ends, 2, 100, kMaxTime64, nullptr, nullptr), 2);
-  EXPECT_EQ(ends[0], static_cast<float>(2 * 4.999847412109375 + 1));
-  EXPECT_EQ(ends[1], -9.0f);
-
-  // Twelve blocks in one call, and a search back over eleven.
-  EXPECT_EQ(f->PrevNTime(1, 12000, 0, 1150, nullptr, true), 500);
-  // Continued into block 0, whose samples all lie before the earliest time.
-  EXPECT_EQ(f->PrevNTime(0, 2520, 2495, 10, nullptr, false), 2500);
-  std::vector<int16_t> all(1300);
-  ASSERT_EQ(f->ReadWaveS(1, all.data(), 1300, 0, kMaxTime64, nullptr, nullptr), 1200);
-  EXPECT_EQ(all[1199], 11 + 99);
-  // Floats widened in place over several pieces, the buffer filled to the
-  // last float (an odd count: the samples start half a float in).
-  for (int max : {1300, 1001}) {
-    std::vector<float> allF(static_cast<size_t>(max));
-    const int n = std::min(max, 1200);
-    ASSERT_EQ(f->ReadWaveF(1, allF.data(), max, 0, kMaxTime64, nullptr, nullptr), n);
-    for (int i = 0; i < n; ++i) ASSERT_NEAR(allF[i], (i / 100 + i % 100) / 6553.6, 1e-6) << i;
-  }
-}
 
 TEST(WaveChannel, FloatChannelConvertsWithItsScale) {
   const std::vector<float> values = {4.999847412109375f,           1.0f,  5.0f,  -5.0f, -6.0f,
