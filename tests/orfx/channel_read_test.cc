@@ -50,7 +50,7 @@ Model Build(std::mt19937& rng, ChannelFile& file, bool many, bool reused) {
     const size_t blocks = !many ? 1 + pick(c == kWave ? 16 : 30) : c == kEvents ? 300 : 16;
     // Waveforms start after tick 0: a backward search over samples that
     // runs out at a channel start of 0 answers 0, not -1 (a fault still open).
-    int64_t t = pick(3) == 0 ? c != kWave ? 0 : 1 : pick(50);
+    int64_t t = c == kLevels || pick(3) == 0 ? c != kWave ? 0 : 1 : pick(50);
     for (size_t k = 0; k < blocks; ++k) {
       std::vector<Laid> laid;
       if (c == kWave) {
@@ -156,9 +156,20 @@ TEST(ChannelRead, RandomReadsAndSearchesAnswerAsTheLaidOutItems) {
       const uint16_t c = static_cast<uint16_t>(pick(kChans));
       const std::vector<Laid>& all = m.items[c];
       const int64_t end = all.back().t + 30;
-      const TSTime64 from =
-          pick(5) == 0 ? -5 : static_cast<TSTime64>(pick(static_cast<uint32_t>(end)));
-      const TSTime64 upto = pick(3) == 0 ? kMaxTime64 : from + 1 + pick(static_cast<uint32_t>(end));
+      // Times at, just after or one divide after an item (often one of the
+      // first two), or anywhere.
+      const auto near = [&] {
+        const int64_t t = all[pick(pick(2) ? 2 : static_cast<uint32_t>(all.size()))].t;
+        return pick(2) ? static_cast<TSTime64>(pick(static_cast<uint32_t>(end)))
+                       : t + (pick(3) == 0 ? 1
+                              : pick(2)    ? kDivide
+                                           : 0);
+      };
+      const TSTime64 from = pick(5) == 0 ? -5 : near();
+      const TSTime64 upto = pick(3) == 0 ? kMaxTime64
+                            : pick(2) == 0
+                                ? near()
+                                : from + 1 + pick(pick(2) ? 60 : static_cast<uint32_t>(end));
       const int max = 1 + static_cast<int>(pick(pick(4) == 0 ? 7000 : 30));
       const CMarkFilter* filter =
           c == kMarkers || c == kTexts ? (pick(2) ? &filters[pick(3)] : nullptr) : nullptr;
@@ -199,7 +210,7 @@ TEST(ChannelRead, RandomReadsAndSearchesAnswerAsTheLaidOutItems) {
         const uint32_t n = 1 + pick(pick(2) ? 8 : 2000);
         // Not the channel's first sample, where a search short of n answers
         // that sample (-1 for any other earliest time before it).
-        TSTime64 earliest = pick(3) == 0 ? from - 500 : 0;
+        TSTime64 earliest = pick(3) == 0 ? near() : 0;
         earliest -= earliest == times[0] ? 1 : 0;
         EXPECT_EQ(f->PrevNTime(c, upto == kMaxTime64 ? from : upto, earliest, n, nullptr, pick(2)),
                   WavePrevN(times, upto == kMaxTime64 ? from : upto, earliest, n, kDivide))
@@ -216,11 +227,11 @@ TEST(ChannelRead, RandomReadsAndSearchesAnswerAsTheLaidOutItems) {
       if (c == kLevels) {
         // Levels: the changes in range, and the level the first one takes
         // (the opposite of the level at from).
-        bool level = pick(2);
-        ASSERT_EQ(f->ReadLevels(c, times.data(), max, from, upto, &level),
-                  static_cast<int>(want.size()));
         bool high = m.highFirst;
         for (const Laid& l : all) high = l.t < from ? l.code == 1 : high;
+        bool level = high;  // the wrong answer, unless the read sets it
+        ASSERT_EQ(f->ReadLevels(c, times.data(), max, from, upto, &level),
+                  static_cast<int>(want.size()));
         EXPECT_EQ(level, !high);
       } else {
         ASSERT_EQ(n, static_cast<int>(want.size()));
@@ -250,7 +261,7 @@ TEST(ChannelRead, RandomReadsAndSearchesAnswerAsTheLaidOutItems) {
         if (l.t < to && (c == kLevels || passes(l))) before.push_back(l.t);
       }
       const uint32_t back = 1 + pick(pick(4) == 0 ? 3000 : 5);
-      const TSTime64 earliest = pick(3) == 0 ? from - 20 : 0;
+      const TSTime64 earliest = pick(3) == 0 ? near() : 0;
       const TSTime64 answer = before.size() >= back && before[before.size() - back] >= earliest
                                   ? before[before.size() - back]
                                   : -1;
