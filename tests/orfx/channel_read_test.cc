@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -330,35 +329,20 @@ TEST(ChannelRead, EachKindRefusesTheReadsItsItemsDoNotAllow) {
 // --- Damaged files -------------------------------------------------------------------
 
 TEST(ChannelRead, DamagedBlocksAndIndexBlocksGiveCorrupt) {
+  // 260 blocks of 20 events, k * 1000 + 10 * i; a value of `bytes` bytes put
+  // at `at` in data block `block`, or in level-0 index block `node` (-1: none).
   const struct {
     const char* what;
-    std::function<void(orfxtest::OrfxImage&, const orfxtest::LaidChannel&)> damage;
+    int block, node;
+    uint32_t at, bytes;
+    int64_t value;
   } faults[] = {
-      {"block stamped by an earlier reuse",
-       [](orfxtest::OrfxImage& im, const orfxtest::LaidChannel& c) {
-         le::PutU16(im.At(c.blocks[100] + 10), 7);
-       }},
-      {"block whose times run back into the block before",
-       [](orfxtest::OrfxImage& im, const orfxtest::LaidChannel& c) {
-         le::PutI64(im.At(c.blocks[100] + 16), 99000);
-       }},
-      {"block whose times run on into the next block",
-       [](orfxtest::OrfxImage& im, const orfxtest::LaidChannel& c) {
-         le::PutI64(im.At(c.blocks[99] + 16 + 8 * 19), 100500);
-       }},
-      {"blocks overlapping across a level-1 boundary",
-       [](orfxtest::OrfxImage& im, const orfxtest::LaidChannel& c) {
-         le::PutI64(im.At(c.blocks[254] + 16 + 8 * 19), 255500);
-       }},
-      {"level-1 index block without entries",
-       [](orfxtest::OrfxImage& im, const orfxtest::LaidChannel& c) {
-         le::PutU32(im.At(c.tree.nodes[0][1] + 12), 0);
-       }},
-      {"index entry times that do not match the blocks",
-       [](orfxtest::OrfxImage& im, const orfxtest::LaidChannel& c) {
-         for (uint32_t e = 0; e < 255; ++e)
-           le::PutI64(im.At(c.tree.nodes[0][0] + 16 + 16 * e), 100000LL * e);
-       }},
+      {"block stamped by an earlier reuse", 100, -1, 10, 2, 7},
+      {"block whose times run back into the block before", 100, -1, 16, 8, 99000},
+      {"block whose times run on into the next block", 99, -1, 16 + 8 * 19, 8, 100500},
+      {"blocks overlapping across a level-1 boundary", 254, -1, 16 + 8 * 19, 8, 255500},
+      {"level-1 index block without entries", -1, 1, 12, 4, 0},
+      {"index entry times that do not match the blocks", -1, 0, 16 + 16 * 7, 8, 100000},
   };
   for (const auto& fault : faults) {
     SCOPED_TRACE(fault.what);
@@ -367,7 +351,13 @@ TEST(ChannelRead, DamagedBlocksAndIndexBlocksGiveCorrupt) {
     for (int k = 0; k < 260; ++k)
       images.push_back(orfxtest::EventBlock(0, Times(1000 * k, 10, 20)));
     const orfxtest::LaidChannel laid = file.AddChannel(0, Fields(EventA), images);
-    fault.damage(file.image(), laid);
+    uint8_t* at =
+        file.image().At((fault.block >= 0 ? laid.blocks[static_cast<size_t>(fault.block)]
+                                          : laid.tree.nodes[0][static_cast<size_t>(fault.node)]) +
+                        fault.at);
+    fault.bytes == 2   ? le::PutU16(at, static_cast<uint16_t>(fault.value))
+    : fault.bytes == 4 ? le::PutU32(at, static_cast<uint32_t>(fault.value))
+                       : le::PutI64(at, fault.value);
     TempDir dir;
     auto f = OpenBuilt(file, dir);
     std::vector<TSTime64> t(6000);

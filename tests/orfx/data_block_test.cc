@@ -33,55 +33,51 @@ using chantest::Times;
 
 // --- Checks on blocks read from the file ----------------------------------------
 
-TEST(DataBlockCheckTest, RejectsHeadsThatDoNotBelong) {
+// Each row damages one field of a good block image (`bytes` wide at `at`;
+// 0 leaves the image as built) and expects Validate's answer.
+TEST(DataBlockCheckTest, RejectsHeadsAndRunsThatDoNotBelong) {
   const Bytes events = orfxtest::EventBlock(kChan, Times(0, 1, 5), 2);
-  CEventBlock block(kChan);
-  EXPECT_EQ(kOk, Take(block, events, 2));
-  EXPECT_EQ(kErrCorrupt, Take(block, events, 3));  // a stale block of earlier contents
-  CEventBlock other(kChan + 1);
-  EXPECT_EQ(kErrCorrupt, Take(other, events, 2));
-  Bytes leveled = events;
-  le::PutU64(leveled.data(), 0x10000 + 0x100);  // level 1: an index block, not data
-  EXPECT_EQ(kErrCorrupt, Take(block, leveled, 2));
-  Bytes crowded = events;
-  le::PutU32(crowded.data() + 12, 8191);
-  EXPECT_EQ(kErrCorrupt, Take(block, crowded, 2));
-  Bytes markers = orfxtest::MarkerBlock(kChan, {});
-  le::PutU32(markers.data() + 12, 4096);
+  const Bytes adc = orfxtest::AdcBlock(kChan, {{0, {1, 2, 3}}, {100, {4}}});
+  const uint32_t second = orfxtest::RunOffset(adc, 1, 2);
+  CEventBlock event(kChan), other(kChan + 1);
   CMarkerBlock marker(kChan);
-  EXPECT_EQ(kErrCorrupt, Take(marker, markers));
   CExtMarkBlock ext(kChan, 216);
-  Bytes records = orfxtest::ExtMarkBlock(kChan, 216, {});
-  le::PutU32(records.data() + 12, 304);
-  EXPECT_EQ(kErrCorrupt, Take(ext, records));
-}
-
-TEST(DataBlockCheckTest, RejectsRunsOutsideTheBlockOrTheTickRange) {
-  const Bytes good = orfxtest::AdcBlock(kChan, {{0, {1, 2, 3}}, {100, {4}}});
-  CAdcBlock block(kChan, 10);
-  ASSERT_EQ(kOk, Take(block, good));
-  const uint32_t second = orfxtest::RunOffset(good, 1, 2);
-
-  Bytes b = good;
-  le::PutU32(b.data() + second + 8, (kDataBlockSize - second - 16) / 2 + 1);  // samples past the end
-  EXPECT_EQ(kErrCorrupt, Take(block, b));
-  b = good;
-  le::PutU32(b.data() + second + 8, 0);  // an empty run
-  EXPECT_EQ(kErrCorrupt, Take(block, b));
-  b = good;
-  le::PutU32(b.data() + 12, 3);  // a third run head beyond the data: zero count
-  EXPECT_EQ(kErrCorrupt, Take(block, b));
-  b = good;
-  le::PutU32(b.data() + 12, 5000);  // more runs than could fit
-  EXPECT_EQ(kErrCorrupt, Take(block, b));
-  b = good;
-  le::PutI64(b.data() + second, std::numeric_limits<int64_t>::max() - 5);  // times overflow
-  EXPECT_EQ(kErrCorrupt, Take(block, b));
-  b = good;
-  le::PutI64(b.data() + second, 20);  // starts before the first run ends
-  EXPECT_EQ(kErrCorrupt, Take(block, b));
-  CAdcBlock huge(kChan, std::numeric_limits<int64_t>::max() / 2);
-  EXPECT_EQ(kErrCorrupt, Take(huge, good));
+  CAdcBlock wave(kChan, 10), huge(kChan, std::numeric_limits<int64_t>::max() / 2);
+  const struct {
+    const char* what;
+    CDataBlock& block;
+    Bytes image;
+    uint16_t reuse;
+    uint32_t at, bytes;
+    int64_t value;
+    int want;
+  } cases[] = {
+      {"good events", event, events, 2, 0, 0, 0, kOk},
+      {"a stale block of earlier contents", event, events, 3, 0, 0, 0, kErrCorrupt},
+      {"another channel's block", other, events, 2, 0, 0, 0, kErrCorrupt},
+      {"level 1: an index block", event, events, 2, 0, 8, 0x10000 + 0x100, kErrCorrupt},
+      {"more events than fit", event, events, 2, 12, 4, 8191, kErrCorrupt},
+      {"more markers than fit", marker, orfxtest::MarkerBlock(kChan, {}), 0, 12, 4, 4096,
+       kErrCorrupt},
+      {"more records than fit", ext, orfxtest::ExtMarkBlock(kChan, 216, {}), 0, 12, 4, 304,
+       kErrCorrupt},
+      {"good runs", wave, adc, 0, 0, 0, 0, kOk},
+      {"samples past the end", wave, adc, 0, second + 8, 4, (kDataBlockSize - second - 16) / 2 + 1,
+       kErrCorrupt},
+      {"an empty run", wave, adc, 0, second + 8, 4, 0, kErrCorrupt},
+      {"a third run head beyond the data", wave, adc, 0, 12, 4, 3, kErrCorrupt},
+      {"more runs than could fit", wave, adc, 0, 12, 4, 5000, kErrCorrupt},
+      {"times overflow", wave, adc, 0, second, 8, std::numeric_limits<int64_t>::max() - 5,
+       kErrCorrupt},
+      {"a run starting before the first ends", wave, adc, 0, second, 8, 20, kErrCorrupt},
+      {"a divide whose times overflow", huge, adc, 0, 0, 0, 0, kErrCorrupt},
+  };
+  for (const auto& c : cases) {
+    Bytes b = c.image;
+    if (c.bytes == 4) le::PutU32(b.data() + c.at, static_cast<uint32_t>(c.value));
+    if (c.bytes == 8) le::PutI64(b.data() + c.at, c.value);
+    EXPECT_EQ(Take(c.block, b, c.reuse), c.want) << c.what;
+  }
 }
 
 TEST(DataBlockCheckTest, LoadChecksPositionAndEmptiesRejectedBlocks) {
@@ -91,9 +87,9 @@ TEST(DataBlockCheckTest, LoadChecksPositionAndEmptiesRejectedBlocks) {
   orfxtest::MemBlockIo io(&image);
   CEventBlock block(kChan);
 
-  EXPECT_EQ(kErrCorrupt, LoadDataBlock(io, block, pos + 4096, 1));  // off the grid
+  EXPECT_EQ(kErrCorrupt, LoadDataBlock(io, block, pos + 4096, 1));            // off the grid
   EXPECT_EQ(kErrCorrupt, LoadDataBlock(io, block, pos + kDataBlockSize, 1));  // past the end
-  EXPECT_EQ(kErrCorrupt, LoadDataBlock(io, block, 0, 1));  // the header block
+  EXPECT_EQ(kErrCorrupt, LoadDataBlock(io, block, 0, 1));                     // the header block
   EXPECT_EQ(0, io.reads);
 
   ASSERT_EQ(kOk, LoadDataBlock(io, block, pos, 1));
