@@ -24,8 +24,12 @@ namespace {
 using namespace chantest;  // NOLINT
 using testing_support::TempDir;
 
-enum : uint16_t { kEvents, kMarkers, kLevels, kTexts, kWave, kChans };
+enum : uint16_t { kEvents, kMarkers, kLevels, kTexts, kWave, kWaveMarks, kChans };
 constexpr int64_t kDivide = 10;
+// Wave marks: records of 4 points of 2 traces, 5 ticks apart; a record
+// 20 ticks after the one before continues its trace.
+constexpr int64_t kMarkDivide = 5;
+int16_t Point(int64_t t, int trace) { return static_cast<int16_t>(3 * t + 1000 * trace); }
 
 struct Laid {
   int64_t t;
@@ -49,7 +53,8 @@ Model Build(std::mt19937& rng, ChannelFile& file, bool many, bool reused) {
     const size_t blocks = !many ? 1 + pick(c == kWave ? 16 : 30) : c == kEvents ? 300 : 16;
     // Waveforms start after tick 0: a backward search over samples that
     // runs out at a channel start of 0 answers 0, not -1 (a fault still open).
-    int64_t t = c == kLevels || pick(3) == 0 ? c != kWave ? 0 : 1 : pick(50);
+    const bool points = c == kWave || c == kWaveMarks;
+    int64_t t = c == kLevels || pick(3) == 0 ? points ? 1 : 0 : pick(50);
     for (size_t k = 0; k < blocks; ++k) {
       std::vector<Laid> laid;
       if (c == kWave) {
@@ -73,7 +78,10 @@ Model Build(std::mt19937& rng, ChannelFile& file, bool many, bool reused) {
         for (uint32_t i = 0, n = 1 + pick(20); i < n; ++i) {
           const uint8_t code = quiet ? 1 : static_cast<uint8_t>(pick(4));  // levels: below
           laid.push_back({t, code, 0});
-          t += c == kLevels || pick(3) != 0 ? 1 + pick(c == kEvents ? 20 : 100) : 0;
+          if (c == kWaveMarks)
+            t += pick(2) ? 4 * kMarkDivide : 21 + pick(30);
+          else
+            t += c == kLevels || pick(3) != 0 ? 1 + pick(c == kEvents ? 20 : 100) : 0;
         }
         std::vector<int64_t> times;
         std::vector<orfxtest::MarkerItem> marks;
@@ -81,20 +89,39 @@ Model Build(std::mt19937& rng, ChannelFile& file, bool many, bool reused) {
         for (const Laid& l : laid) {
           times.push_back(l.t);
           marks.push_back(Mark(l.t, l.code));
-          texts.push_back({l.t, {l.code}, Bytes{l.code, static_cast<uint8_t>(l.t), 0x44}});
+          std::vector<std::vector<int16_t>> traces(2);
+          for (int p = 0; p < 4; ++p) {
+            for (int tr = 0; tr < 2; ++tr) traces[tr].push_back(Point(l.t + kMarkDivide * p, tr));
+          }
+          texts.push_back({l.t,
+                           {l.code},
+                           c == kTexts ? Bytes{l.code, static_cast<uint8_t>(l.t), 0x44}
+                                       : orfxtest::WaveMarkPayload(traces)});
         }
         images.push_back(c == kEvents  ? orfxtest::EventBlock(c, times, reused ? 1 : 0)
                          : c == kTexts ? orfxtest::ExtMarkBlock(c, 24, texts)
-                                       : orfxtest::MarkerBlock(c, marks));
+                         : c == kWaveMarks
+                             ? orfxtest::ExtMarkBlock(c, Fields(WaveMark, 0, 4, 2).itemSize, texts)
+                             : orfxtest::MarkerBlock(c, marks));
       }
+      if (c == kWaveMarks) laid.back().v = 1;  // the last record of its block
       m.items[c].insert(m.items[c].end(), laid.begin(), laid.end());
     }
     ChanFields f = Fields(c == kEvents    ? EventA
                           : c == kMarkers ? Marker
                           : c == kLevels  ? Level
                           : c == kTexts   ? TextMark
-                                          : Adc,
-                          c == kWave ? kDivide : 0, c == kTexts ? 8 : 0, c == kTexts ? 1 : 0);
+                          : c == kWave    ? Adc
+                                          : WaveMark,
+                          c == kWave        ? kDivide
+                          : c == kWaveMarks ? kMarkDivide
+                                            : 0,
+                          c == kTexts       ? 8
+                          : c == kWaveMarks ? 4
+                                            : 0,
+                          c == kTexts       ? 1
+                          : c == kWaveMarks ? 2
+                                            : 0);
     f.scale = 2.0;
     f.offset = 1.0;
     if (c == kLevels) {
@@ -150,7 +177,8 @@ TEST(ChannelRead, RandomReadsAndSearchesAnswerAsTheLaidOutItems) {
       EXPECT_EQ(f->ChanBytes(c), static_cast<int64_t>(m.blocks[c]) * 65536) << c;
     }
     EXPECT_EQ(f->MaxTime(true), last);
-    const std::vector<CMarkFilter> filters = {Only({3}), Only({0, 2}), Only({})};
+    std::vector<CMarkFilter> filters = {Only({3}), Only({0, 2}), Only({}), CMarkFilter()};
+    filters[3].SetColumn(1);  // passes every item; wave marks read as trace 1
     for (int op = 0; op < 400; ++op) {
       const uint16_t c = static_cast<uint16_t>(pick(kChans));
       const std::vector<Laid>& all = m.items[c];
@@ -164,35 +192,51 @@ TEST(ChannelRead, RandomReadsAndSearchesAnswerAsTheLaidOutItems) {
                               : pick(2)    ? kDivide
                                            : 0);
       };
-      const TSTime64 from = pick(5) == 0 ? -5 : near();
+      TSTime64 from = pick(5) == 0 ? -5 : near();
+      // A read of wave marks from inside the points of the last record of a
+      // block (after its time) skips them for the next block's: a fault still
+      // open, kept away from by starting at the record.
+      for (const Laid& l : c == kWaveMarks ? all : std::vector<Laid>()) {
+        if (l.v == 1 && l.t < from && from < l.t + 4 * kMarkDivide) from = l.t;
+      }
       const TSTime64 upto = pick(3) == 0 ? kMaxTime64
                             : pick(2) == 0
                                 ? near()
                                 : from + 1 + pick(pick(2) ? 60 : static_cast<uint32_t>(end));
       const int max = 1 + static_cast<int>(pick(pick(4) == 0 ? 7000 : 30));
       const CMarkFilter* filter =
-          c == kMarkers || c == kTexts ? (pick(2) ? &filters[pick(3)] : nullptr) : nullptr;
+          c == kMarkers || c >= kTexts ? (pick(2) ? &filters[pick(4)] : nullptr) : nullptr;
       const auto passes = [&](const Laid& l) {
-        return !filter || (filter == &filters[0]   ? l.code == 3
-                           : filter == &filters[1] ? l.code == 0 || l.code == 2
-                                                   : false);
+        return !filter || filter == &filters[3] ||
+               (filter == &filters[0]   ? l.code == 3
+                : filter == &filters[1] ? l.code == 0 || l.code == 2
+                                        : false);
       };
       SCOPED_TRACE(::testing::Message() << "op " << op << " chan " << c << " [" << from << ", "
                                         << upto << ") max " << max);
-      if (c == kWave) {
+      if (c == kWave || c == kWaveMarks) {
+        // The samples, or the points of the records the filter passes.
+        std::vector<Laid> points = c == kWave ? all : std::vector<Laid>();
+        const int64_t divide = c == kWave ? kDivide : kMarkDivide;
+        for (const Laid& l : c == kWaveMarks ? all : std::vector<Laid>()) {
+          for (int p = 0; p < 4 && passes(l); ++p) {
+            const int64_t t = l.t + kMarkDivide * p;
+            points.push_back({t, 0, Point(t, filter == &filters[3] ? 1 : 0)});
+          }
+        }
         // The first sample at or after from, then each one divide on.
         std::vector<Laid> want;
-        for (const Laid& l : all) {
+        for (const Laid& l : points) {
           if (l.t < from || l.t >= upto || static_cast<int>(want.size()) == max) continue;
-          if (!want.empty() && l.t != want.back().t + kDivide) break;
+          if (!want.empty() && l.t != want.back().t + divide) break;
           want.push_back(l);
         }
         std::vector<int16_t> s(static_cast<size_t>(max) + 1, 0x5a5a);
         std::vector<float> v(static_cast<size_t>(max) + 1, -123.0f);
         TSTime64 first = -7, firstF = -7;
-        ASSERT_EQ(f->ReadWaveS(c, s.data(), max, from, upto, &first, nullptr),
+        ASSERT_EQ(f->ReadWaveS(c, s.data(), max, from, upto, &first, filter),
                   static_cast<int>(want.size()));
-        ASSERT_EQ(f->ReadWaveF(c, v.data(), max, from, upto, &firstF, nullptr),
+        ASSERT_EQ(f->ReadWaveF(c, v.data(), max, from, upto, &firstF, filter),
                   static_cast<int>(want.size()));
         EXPECT_EQ(s[static_cast<size_t>(max)], 0x5a5a);  // nothing past max is touched
         EXPECT_EQ(v[static_cast<size_t>(max)], -123.0f);
@@ -204,17 +248,24 @@ TEST(ChannelRead, RandomReadsAndSearchesAnswerAsTheLaidOutItems) {
           ASSERT_EQ(s[i], want[i].v) << i;
           ASSERT_NEAR(v[i], want[i].v * 2 / 6553.6 + 1, 1e-5) << i;
         }
+        // The search is over every record's points (how a filter acts on
+        // it is left open).
         std::vector<TSTime64> times;
-        for (const Laid& l : all) times.push_back(l.t);
+        for (const Laid& l : all) {
+          for (int p = 0; p < (c == kWave ? 1 : 4); ++p) times.push_back(l.t + kMarkDivide * p);
+        }
         const uint32_t n = 1 + pick(pick(2) ? 8 : 2000);
         // Not the channel's first sample, where a search short of n answers
         // that sample (-1 for any other earliest time before it).
         TSTime64 earliest = pick(3) == 0 ? near() : 0;
-        earliest -= earliest == times[0] ? 1 : 0;
-        EXPECT_EQ(f->PrevNTime(c, upto == kMaxTime64 ? from : upto, earliest, n, nullptr, pick(2)),
-                  WavePrevN(times, upto == kMaxTime64 ? from : upto, earliest, n, kDivide))
+        earliest -= !times.empty() && earliest == times[0] ? 1 : 0;
+        // Over samples either way; over wave marks' points, not records.
+        const bool overPoints = c == kWaveMarks || pick(2);
+        EXPECT_EQ(
+            f->PrevNTime(c, upto == kMaxTime64 ? from : upto, earliest, n, nullptr, overPoints),
+            WavePrevN(times, upto == kMaxTime64 ? from : upto, earliest, n, divide))
             << "back " << n << " to " << earliest;
-        continue;
+        if (c == kWave) continue;
       }
       std::vector<Laid> want;
       for (const Laid& l : all) {
@@ -236,20 +287,23 @@ TEST(ChannelRead, RandomReadsAndSearchesAnswerAsTheLaidOutItems) {
         ASSERT_EQ(n, static_cast<int>(want.size()));
       }
       for (size_t i = 0; i < want.size(); ++i) ASSERT_EQ(times[i], want[i].t) << i;
-      if (c == kMarkers || c == kTexts) {
-        std::vector<uint8_t> buf(24 * static_cast<size_t>(max));
+      if (c == kMarkers || c >= kTexts) {
+        std::vector<uint8_t> buf(32 * static_cast<size_t>(max));
         const int got = c == kMarkers ? f->ReadMarkers(c, reinterpret_cast<TMarker*>(buf.data()),
                                                        max, from, upto, filter)
                                       : f->ReadExtMarks(c, reinterpret_cast<TExtMark*>(buf.data()),
                                                         max, from, upto, filter);
         ASSERT_EQ(got, static_cast<int>(want.size()));
-        const size_t size = c == kMarkers ? sizeof(TMarker) : 24;
+        const size_t size = c == kMarkers ? sizeof(TMarker) : static_cast<size_t>(f->ItemSize(c));
         for (size_t i = 0; i < want.size(); ++i) {
           EXPECT_EQ(le::GetI64(&buf[size * i]), want[i].t) << i;
           EXPECT_EQ(buf[size * i + 8], want[i].code) << i;
           if (c == kTexts) {
             EXPECT_EQ(buf[size * i + 16], want[i].code) << i;
             EXPECT_EQ(buf[size * i + 17], static_cast<uint8_t>(want[i].t)) << i;
+          }
+          if (c == kWaveMarks) {
+            EXPECT_EQ(le::GetI16(&buf[size * i + 18]), Point(want[i].t, 1));
           }
         }
       }
@@ -287,10 +341,9 @@ TEST(ChannelRead, EachKindRefusesTheReadsItsItemsDoNotAllow) {
   ChannelFile file;
   std::mt19937 rng(9);
   Build(rng, file, false, false);
-  const ChanFields wm = Fields(WaveMark, 1, 4, 2), rm = Fields(RealMark, 1, 2, 1);
+  const ChanFields rm = Fields(RealMark, 1, 2, 1);
   orfxtest::ExtMarkItem item;
   item.time = 100;
-  file.AddChannel(5, wm, {orfxtest::ExtMarkBlock(5, wm.itemSize, {item})});
   file.AddChannel(6, rm, {orfxtest::ExtMarkBlock(6, rm.itemSize, {item})});
   file.AddChannel(7, Fields(RealWave, 10), {orfxtest::RealWaveBlock(7, {{0, {1.f}}})});
   file.AddChannel(8, Fields(EventB), {orfxtest::EventBlock(8, {5})});
@@ -302,7 +355,7 @@ TEST(ChannelRead, EachKindRefusesTheReadsItsItemsDoNotAllow) {
   } cases[] = {
       {kEvents, true, false, false, false, false}, {8, true, false, false, false, false},
       {kMarkers, true, true, false, false, false}, {kLevels, true, true, false, false, false},
-      {kTexts, true, true, true, false, false},    {5, true, true, true, true, true},
+      {kTexts, true, true, true, false, false},    {kWaveMarks, true, true, true, true, true},
       {6, true, true, true, false, true},          {kWave, false, false, false, true, true},
       {7, false, false, false, true, true},
   };
@@ -323,7 +376,7 @@ TEST(ChannelRead, EachKindRefusesTheReadsItsItemsDoNotAllow) {
     ok(f->PrevNTime(c.chan, kMaxTime64, 0, 1, nullptr, true), c.points);
   }
   EXPECT_FALSE(f->IsModified());
-  EXPECT_EQ(f->GetFreeChan(), 9);
+  EXPECT_EQ(f->GetFreeChan(), 9);  // the lowest unused slot
 }
 
 // --- Damaged files -------------------------------------------------------------------
