@@ -99,14 +99,14 @@ std::vector<Item> Visible(const std::vector<Item>& all, TSTime64 from, TSTime64 
   return want;
 }
 
-// The items from the first place where a and b differ.
-std::string Show(const std::vector<Item>& v, const std::vector<Item>& other = {}) {
-  size_t from = 0;
-  while (from < v.size() && from < other.size() && v[from] == other[from]) ++from;
-  from = from > 3 ? from - 3 : 0;
-  std::string s = "(" + std::to_string(v.size()) + " items, from " + std::to_string(from) + ") ";
-  for (size_t i = from; i < v.size() && i < from + 40; ++i) {
-    s += std::to_string(v[i].time) + ":" + std::to_string(v[i].value) + (v[i].saved ? "" : "u") +
+// The items of v from just before the first place where v and other differ.
+std::string Show(const std::vector<Item>& v, const std::vector<Item>& other) {
+  const size_t at = static_cast<size_t>(
+      std::mismatch(v.begin(), v.begin() + std::min(v.size(), other.size()), other.begin()).first -
+      v.begin());
+  std::string s = "(" + std::to_string(v.size()) + " items) ";
+  for (size_t i = at > 3 ? at - 3 : 0; i < v.size() && i < at + 37; ++i) {
+    s += std::to_string(i) + "@" + std::to_string(v[i].time) + ":" + std::to_string(v[i].value) +
          " ";
   }
   return s;

@@ -42,13 +42,7 @@ inline std::vector<int64_t> Times(int64_t first, int64_t step, int n) {
 
 inline orfxtest::MarkerItem Mark(int64_t t, uint8_t c0, uint8_t c1 = 0, uint8_t c2 = 0,
                                  uint8_t c3 = 0) {
-  orfxtest::MarkerItem m;
-  m.time = t;
-  m.code[0] = c0;
-  m.code[1] = c1;
-  m.code[2] = c2;
-  m.code[3] = c3;
-  return m;
+  return orfxtest::MarkerItem{t, {c0, c1, c2, c3}};
 }
 
 // Writes the file and opens it read-only, as the Neuroshare layer does.
