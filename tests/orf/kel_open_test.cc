@@ -13,8 +13,8 @@ namespace ob = orf_builder;
 
 // A small file of the given version: an event channel, a waveform channel
 // with one block, and a level channel.
-ob::OrfFile SmallFile(int version) {
-  ob::OrfFile file(version, 32);
+ob::OrfFile SmallFile(int version, uint16_t extraBytes = 0) {
+  ob::OrfFile file(version, 32, extraBytes);
   file.chan(0).kind = 2;
   file.chan(1).kind = 1;
   file.chan(1).divide = 4;
@@ -184,14 +184,24 @@ TEST_F(OrfFileTest, FinalLevelComesFromTheLastBlock) {
   }
 }
 
-TEST_F(OrfFileTest, CountedStringsStopAtTheirLimits) {
-  ob::OrfFile file = SmallFile(8);
+// Counted strings stop at their field and the caller's buffer, a valid
+// date reads as stored, extra data reads within its area.
+TEST_F(OrfFileTest, HeaderAccessorsStayWithinTheirFields) {
+  const uint8_t good[8] = {99, 59, 59, 23, 31, 12, 0x34, 0x08};  // 2100
+  const uint8_t bad[8] = {0, 0, 0, 0, 1, 13, 0xD0, 0x07};        // month 13
+  const uint8_t early[8] = {0, 0, 0, 0, 1, 1, 0xBB, 0x07};       // 1979
+  EXPECT_EQ(KelDateValidity(good), 1);
+  EXPECT_EQ(KelDateValidity(bad), -1);
+  EXPECT_EQ(KelDateValidity(early), -1);
+  ob::OrfFile file = SmallFile(8, 1024);
   file.chan(1).title = "123456789";
   file.chan(1).comment = std::string(71, 'c');
   file.fileComment[4] = std::string(79, 'f');
+  std::memcpy(file.timeDate, good, 8);
+  file.extraData = {1, 2, 3, 4, 5};
   std::string bytes = file.Build();
   bytes[static_cast<size_t>(ob::kHFileComment)] = static_cast<char>(200);
-  const int f = Open(bytes);
+  const int f = Open(bytes, "x.orf");
   char buf[256];
   EXPECT_EQ(KelGetChanTitle(f, 1, buf, 4), 3);
   EXPECT_STREQ(buf, "123");
@@ -199,33 +209,15 @@ TEST_F(OrfFileTest, CountedStringsStopAtTheirLimits) {
   EXPECT_EQ(KelGetFileComment(f, 0, buf, sizeof buf), 79);  // length byte 200
   EXPECT_EQ(KelGetFileComment(f, 5, buf, sizeof buf), kKelBadArg);
   EXPECT_EQ(KelGetChanTitle(f, 32, buf, sizeof buf), kKelNoChannel);
-}
-
-TEST_F(OrfFileTest, TimeDateValidity) {
-  const uint8_t good[8] = {99, 59, 59, 23, 31, 12, 0x34, 0x08};  // 2100
-  const uint8_t bad[8] = {0, 0, 0, 0, 1, 13, 0xD0, 0x07};        // month 13
-  const uint8_t early[8] = {0, 0, 0, 0, 1, 1, 0xBB, 0x07};       // 1979
-  EXPECT_EQ(KelDateValidity(good), 1);
-  EXPECT_EQ(KelDateValidity(bad), -1);
-  EXPECT_EQ(KelDateValidity(early), -1);
-  ob::OrfFile file = SmallFile(8);
-  std::memcpy(file.timeDate, good, 8);
-  const int f = Open(file.Build());
-  uint8_t got[8];
-  EXPECT_EQ(KelTimeDate(f, got, nullptr), 1);
-  EXPECT_EQ(std::memcmp(got, good, 8), 0);
-}
-
-TEST_F(OrfFileTest, ExtraDataReadsWithinItsArea) {
-  ob::OrfFile file(8, 32, 1024);
-  file.extraData = {1, 2, 3, 4, 5};
-  const int f = Open(file.Build(), "x.orf");
-  uint8_t buf[4] = {};
-  EXPECT_EQ(KelGetExtraData(f, buf, 3, 2), 0);
-  EXPECT_EQ(buf[2], 5);
-  EXPECT_EQ(KelGetExtraData(f, buf, 4, 1021), kKelExtraRange);
-  EXPECT_EQ(KelGetExtraData(f, buf, 4, 1020), 0);
-  EXPECT_EQ(KelGetExtraData(Open(Bytes(8), "y.orf"), buf, 1, 0), kKelExtraRange);
+  uint8_t date[8];
+  EXPECT_EQ(KelTimeDate(f, date, nullptr), 1);
+  EXPECT_EQ(std::memcmp(date, good, 8), 0);
+  uint8_t extra[4] = {};
+  EXPECT_EQ(KelGetExtraData(f, extra, 3, 2), 0);
+  EXPECT_EQ(extra[2], 5);
+  EXPECT_EQ(KelGetExtraData(f, extra, 4, 1021), kKelExtraRange);
+  EXPECT_EQ(KelGetExtraData(f, extra, 4, 1020), 0);
+  EXPECT_EQ(KelGetExtraData(Open(Bytes(8), "y.orf"), extra, 1, 0), kKelExtraRange);
 }
 
 TEST_F(OrfFileTest, LargeFilesEndAtTheirSavedTables) {
