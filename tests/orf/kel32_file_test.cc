@@ -15,9 +15,8 @@ namespace ob = orf_builder;
 
 class Kel32Test : public OrfFileTest {
  protected:
-  // Channels: 0 waveform (divide 2, blocks [0, 198], [200, 398], gap,
-  // [1000, 1198]), 1 events, 2 level (initial level 1), 3 markers, 4
-  // waveform markers with 10 attached bytes, 6 text
+  // Channels: 0 waveform (divide 2, [0, 198]), 1 events, 2 level (initial
+  // level 1), 3 markers, 4 waveform markers with 10 attached bytes, 6 text
   // markers with 8 characters.
   std::unique_ptr<CKel64File> OpenSample() {
     ob::OrfFile file(8, 40);
@@ -25,19 +24,15 @@ class Kel32Test : public OrfFileTest {
     file.tickMultiplier = 3;
     file.chan(0).kind = 1;
     file.chan(0).divide = 2;
-    file.chan(0).scale = 3.0f;
-    file.chan(0).offset = -1.0f;
     file.chan(0).units = "mV";
     file.AddWave(0, 0, Ramp(100, 0));
     file.chan(1).kind = 2;
     file.AddEvents(1, {5, 15, 25});
-    file.AddWave(0, 200, Ramp(100, 100));
     file.chan(2).kind = 4;
     file.chan(2).initLevel = 1;
     file.AddEvents(2, {10, 20, 30, 40});
     file.chan(3).kind = 5;
     file.AddMarks(3, {{7, {1, 2, 3, 4}, {}}, {9, {5, 6, 7, 8}, {}}});
-    file.AddWave(0, 1000, Ramp(100, 500));
     file.chan(4).kind = 6;
     file.chan(4).extraBytes = 10;
     file.chan(4).preTrigger = 2;
@@ -65,22 +60,13 @@ TEST_F(Kel32Test, OpenAndCloseReportCommonCodes) {
   EXPECT_EQ(k->Close(), 0);
 }
 
-TEST_F(Kel32Test, ChannelPropertiesAndTextsConvert) {
+// Item sizes, ranges, values and waveform reads are compared with the same
+// recordings in the other format by the Neuroshare tests; here what those
+// recordings leave out: the tick multiplier, texts' field sizes and cuts,
+// and times beyond the format.
+TEST_F(Kel32Test, TimeBaseTextsAndTimesBeyondTheFormat) {
   std::unique_ptr<CKel64File> k = OpenSample();
   EXPECT_DOUBLE_EQ(k->GetTimeBase(), 3e-5);  // time base x tick multiplier
-  EXPECT_EQ(k->MaxTime(true), 1198);
-  double a, b;
-  EXPECT_EQ(k->GetChanYRange(0, &a, &b), 0);  // the 16-bit range scaled
-  EXPECT_EQ(a, -16.0);
-  EXPECT_EQ(b, 14.0);
-  // Items widen to the common records.
-  const int sizes[][2] = {{0, 2}, {1, 8}, {2, 16}, {3, 16}, {4, 32}, {6, 24}, {9, 0}, {40, kErrNoChannel}};
-  for (const auto& s : sizes) EXPECT_EQ(k->ItemSize(s[0]), s[1]) << "channel " << s[0];
-  uint64_t rows = 0, cols = 0;
-  EXPECT_EQ(k->GetExtMarkInfo(4, &rows, &cols), 2);
-  EXPECT_EQ(rows, 5u);
-  EXPECT_EQ(cols, 1u);
-  // Texts report the size of their field.
   char buf[100];
   EXPECT_EQ(k->GetFileComment(0, sizeof buf, buf), 80);
   EXPECT_STREQ(buf, "first");
@@ -91,33 +77,14 @@ TEST_F(Kel32Test, ChannelPropertiesAndTextsConvert) {
   EXPECT_STREQ(buf, "mV");
   EXPECT_EQ(k->GetChanComment(1, sizeof buf, buf), 72);
   EXPECT_EQ(k->GetChanComment(40, sizeof buf, buf), kErrNoChannel);
-}
-
-TEST_F(Kel32Test, WaveformRangesAreHalfOpen) {
-  std::unique_ptr<CKel64File> k = OpenSample();
-  std::vector<int16_t> s(400);
+  int16_t s[4];
   TSTime64 first = -1;
-  EXPECT_EQ(k->ReadWaveS(0, s.data(), 400, 0, kMaxTime64, &first, nullptr), 200);
-  EXPECT_EQ(k->ReadWaveS(0, s.data(), 400, 399, kMaxTime64, &first, nullptr), 100);
-  EXPECT_EQ(first, 1000);
-  EXPECT_EQ(k->ReadWaveS(0, s.data(), 400, 10, 20, &first, nullptr), 5);  // 20 excluded
-  EXPECT_EQ(s[4], 9);
-  EXPECT_EQ(k->ReadWaveS(0, s.data(), 400, TSTime64(1) << 31, kMaxTime64, &first, nullptr), 0);
-  EXPECT_EQ(k->ReadWaveS(0, s.data(), 400, 20, 20, &first, nullptr), 0);
-  EXPECT_EQ(k->ReadWaveS(1, s.data(), 400, 0, 100, &first, nullptr), kErrNoChannel);
-  std::vector<float> v(400);
-  EXPECT_EQ(k->ReadWaveF(0, v.data(), 400, -50, 3, &first, nullptr), 2);
-  EXPECT_EQ(first, 0);
-  EXPECT_FLOAT_EQ(v[1], static_cast<float>(3.0f * static_cast<float>(1.0 / 6553.6) - 1.0));
-  EXPECT_EQ(k->PrevNTime(0, 1000, 0, 1, nullptr, false), 398);
+  EXPECT_EQ(k->ReadWaveS(0, s, 4, TSTime64(1) << 31, kMaxTime64, &first, nullptr), 0);
   EXPECT_EQ(k->PrevNTime(0, TSTime64(1) << 31, 0, 1, nullptr, false), kErrOutOfRange);
 }
 
 TEST_F(Kel32Test, EventsMarkersAndLevelsWiden) {
   std::unique_ptr<CKel64File> k = OpenSample();
-  TSTime64 t[8];
-  ASSERT_EQ(k->ReadEvents(1, t, 8, 5, 25, nullptr), 2);
-  EXPECT_EQ(t[1], 15);
   TMarker m[8];
   std::memset(m, 0xAB, sizeof m);
   ASSERT_EQ(k->ReadMarkers(3, m, 8, 0, 100, nullptr), 2);
@@ -138,6 +105,7 @@ TEST_F(Kel32Test, EventsMarkersAndLevelsWiden) {
   ASSERT_EQ(k->ReadMarkers(2, m, 8, 0, 100, &low), 2);
   EXPECT_EQ(m[1].time, 40);
   bool level = false;
+  TSTime64 t[8];
   ASSERT_EQ(k->ReadLevels(2, t, 8, 15, 100, &level), 3);
   EXPECT_FALSE(level);
   EXPECT_EQ(k->ReadLevels(2, t, 8, 50, 100, &level), 0);
