@@ -220,22 +220,5 @@ TEST_F(OrfFileTest, HeaderAccessorsStayWithinTheirFields) {
   EXPECT_EQ(KelGetExtraData(Open(Bytes(8), "y.orf"), extra, 1, 0), kKelExtraRange);
 }
 
-TEST_F(OrfFileTest, LargeFilesEndAtTheirSavedTables) {
-  ob::OrfFile file(9, 32);
-  file.chan(0).kind = 2;
-  ob::SavedTable t;
-  t.chan = 0;
-  t.capacity = 64;
-  for (int i = 0; i < 64; ++i) t.blocks.push_back(file.AddEvents(0, {10 * i, 10 * i + 1}));
-  file.SaveTable(t);
-  std::string bytes = file.Build();
-  const int32_t lookupAddr = ob::GetI32(bytes, ob::kHLookupAddr);
-  ASSERT_GT(lookupAddr, 0);
-  EXPECT_EQ(KelFileBytes(Open(bytes, "a.orf")), int64_t{lookupAddr} * 512);
-  // Saved tables said to lie at or beyond the end do not move it.
-  ob::PutI32(bytes, ob::kHLookupAddr, static_cast<int32_t>(bytes.size() / 512));
-  EXPECT_EQ(KelFileBytes(Open(bytes, "b.orf")), static_cast<int64_t>(bytes.size()));
-}
-
 }  // namespace
 }  // namespace orf_test
