@@ -144,44 +144,38 @@ TEST_F(OrfWriteTest, ChannelBlockSizesFollowTheRule) {
 // version reads back with the fields it keeps. (Items of every kind are read
 // back by the library writer test and the random-write test below.)
 TEST_F(OrfWriteTest, FilesAreSavedAsTheVersionTheirContentsNeed) {
+  enum Make { kEvents, kWave, kRealWave, kWaveMarks, kTextMarks, kAligned };
   const struct {
     const char* what;
     int chans;
     bool setTimeBase;
-    std::function<void(int f)> make;
-    int version;
+    Make make;
+    int arg, version;
   } cases[] = {
-      {"events only", 32, true, [](int f) { KelSetEventChan(f, 0, 0, 512, "", "", 10, EventA); },
-       3},
-      {"events, no time base set", 32, false,
-       [](int f) { KelSetEventChan(f, 0, 0, 512, "", "", 10, EventA); }, 3},
-      {"waveform", 32, true, [](int f) { KelSetWaveChan(f, 0, 0, 100, 512, "", "", 1, 0, "V"); },
-       3},
-      {"float waveform", 32, true,
-       [](int f) { KelSetRealWaveChan(f, 0, 0, 100, 512, "", "", 1, 0, "V"); }, 6},
-      {"300 slots", 300, true, [](int f) { KelSetEventChan(f, 0, 0, 512, "", "", 10, EventA); }, 8},
-      {"40 slots", 40, true, [](int f) { KelSetEventChan(f, 0, 0, 512, "", "", 10, EventA); }, 6},
-      {"wave marks, 2 traces", 32, true,
-       [](int f) { KelSetAdcMarkChan(f, 0, 0, 10, 512, "", "", 1, 0, "V", 1, 8, 2, 2); }, 6},
-      {"wave marks, 1 trace", 32, true,
-       [](int f) { KelSetAdcMarkChan(f, 0, 0, 10, 512, "", "", 1, 0, "V", 1, 8, 2, 1); }, 4},
-      {"text marks", 32, true, [](int f) { KelSetTextMarkChan(f, 0, 0, 512, "", "", 1, "", 12); },
-       5},
-      {"divide beyond 16 bits", 32, true,
-       [](int f) { KelSetWaveChan(f, 0, 0, 70000, 512, "", "", 1, 0, "V"); }, 6},
-      {"aligned items", 32, true,
-       [](int f) {
-         KelSetAlignExt(f);
-         KelSetEventChan(f, 0, 0, 512, "", "", 10, EventA);
-       },
-       7},
+      {"events only", 32, true, kEvents, 0, 3},
+      {"events, no time base set", 32, false, kEvents, 0, 3},
+      {"waveform", 32, true, kWave, 100, 3},
+      {"float waveform", 32, true, kRealWave, 0, 6},
+      {"300 slots", 300, true, kEvents, 0, 8},
+      {"40 slots", 40, true, kEvents, 0, 6},
+      {"wave marks, 2 traces", 32, true, kWaveMarks, 2, 6},
+      {"wave marks, 1 trace", 32, true, kWaveMarks, 1, 4},
+      {"text marks", 32, true, kTextMarks, 0, 5},
+      {"divide beyond 16 bits", 32, true, kWave, 70000, 6},
+      {"aligned items", 32, true, kAligned, 0, 7},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     int f = Create(c.chans);
     ASSERT_GE(f, 0);
     if (c.setTimeBase) KelSetTimeBase(f, 1e-6);
-    c.make(f);
+    if (c.make == kAligned) KelSetAlignExt(f);
+    if (c.make == kEvents || c.make == kAligned) KelSetEventChan(f, 0, 0, 512, "", "", 10, EventA);
+    if (c.make == kWave) KelSetWaveChan(f, 0, 0, c.arg, 512, "", "", 1, 0, "V");
+    if (c.make == kRealWave) KelSetRealWaveChan(f, 0, 0, 100, 512, "", "", 1, 0, "V");
+    if (c.make == kWaveMarks)
+      KelSetAdcMarkChan(f, 0, 0, 10, 512, "", "", 1, 0, "V", 1, 8, 2, c.arg);
+    if (c.make == kTextMarks) KelSetTextMarkChan(f, 0, 0, 512, "", "", 1, "", 12);
     const int kind = KelChanKind(f, 0);
     const int32_t divide = KelChanDivide(f, 0);
     f = Reopen(f);
