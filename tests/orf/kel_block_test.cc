@@ -35,49 +35,61 @@ std::vector<int> Chan0Blocks(const ob::OrfFile& file, const std::string& bytes, 
   return blocks;
 }
 
-TEST_F(OrfFileTest, BlockChecksCatchCorruptHeaders) {
-  ob::OrfFile file = EventChain(8, 3, 1024);
+// Damaged block headers, chains that loop forward or back and a file whose
+// links are incomplete end the read or search that meets them with a
+// status; a block without items passes whatever its other fields hold.
+TEST_F(OrfFileTest, DamagedBlocksAndChainsEndReadsWithAStatus) {
+  const int n = 20;
+  ob::OrfFile file = EventChain(8, n);
   file.chan(2).kind = 1;
   file.chan(2).divide = 3;
   const int wave = file.AddWave(2, 0, Ramp(10, 0));
   const std::string good = file.Build();
-  const int64_t b = file.BlockPos(2);  // channel 0's second block
-  struct Case {
+  const std::vector<int> blocks = Chan0Blocks(file, good, n);
+  auto pos = [&](int k) { return file.BlockPos(blocks[static_cast<size_t>(k)]); };
+  auto addr = [&](int k) { return file.BlockAddr(blocks[static_cast<size_t>(k)]); };
+  enum Read { kEvents, kWave, kBack };
+  const struct {
     const char* name;
     int64_t pos;
     int32_t value;
-    bool u16, wave;
+    int width;  // bytes written at pos
+    Read read;
+    int status;
+  } cases[] = {
+      {"another channel", pos(1) + ob::kBChanField, 6, 2, kEvents, kKelCorrupt},
+      {"start after end", pos(1) + ob::kBStart, 1000, 4, kEvents, kKelCorrupt},
+      {"negative start", pos(1) + ob::kBStart, -1, 4, kEvents, kKelCorrupt},
+      {"more items than fit", pos(1) + ob::kBItemCount, 124, 2, kEvents, kKelCorrupt},
+      {"previous block beyond the file", pos(1) + ob::kBPrev, 1 << 28, 4, kEvents, kKelCorrupt},
+      {"waveform end not start + 9 x 3", file.BlockPos(wave) + ob::kBEnd, 28, 4, kWave,
+       kKelCorrupt},
+      {"next loops back", pos(3) + ob::kBNext, addr(1), 4, kEvents, kKelCorrupt},
+      {"own successor", pos(7) + ob::kBNext, addr(7), 4, kEvents, kKelCorrupt},
+      {"prev loops forward", pos(15) + ob::kBPrev, addr(18), 4, kBack, kKelCorrupt},
+      {"links incomplete", ob::kHLinksComplete, 0, 2, kEvents, kKelNoLinks},
+      {"links incomplete, waveform", ob::kHLinksComplete, 0, 2, kWave, kKelNoLinks},
+      {"links incomplete, search", ob::kHLinksComplete, 0, 2, kBack, kKelNoLinks},
+      {"a block without items", pos(1) + ob::kBItemCount, 0, 2, kEvents, 2 * n - 2},
   };
-  const Case cases[] = {
-      {"another channel", b + ob::kBChanField, 6, true, false},
-      {"start after end", b + ob::kBStart, 1000, false, false},
-      {"negative start", b + ob::kBStart, -1, false, false},
-      {"more items than fit", b + ob::kBItemCount, 252, true, false},
-      {"previous block beyond the file", b + ob::kBPrev, 1 << 28, false, false},
-      {"waveform end not start + 9 x 3", file.BlockPos(wave) + ob::kBEnd, 28, false, true},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::string bytes = good;
-    if (c.u16) {
-      ob::PutU16(bytes, c.pos, static_cast<uint16_t>(c.value));
-    } else {
-      ob::PutI32(bytes, c.pos, c.value);
-    }
+    if (c.width == 2) ob::PutU16(bytes, c.pos, static_cast<uint16_t>(c.value));
+    if (c.width == 4) ob::PutI32(bytes, c.pos, c.value);
+    if (c.status > 0) ob::PutU16(bytes, pos(1) + ob::kBChanField, 77);
     const int f = Open(bytes);
-    int32_t times[8];
+    int32_t times[100];
     int16_t samples[16];
-    EXPECT_EQ(c.wave ? KelGetWaveData(f, 2, samples, 16, 0, 100, nullptr, nullptr)
-                     : KelGetEventData(f, 0, times, 8, 0, 100, nullptr, nullptr),
-              kKelCorrupt);
+    EXPECT_EQ(c.read == kEvents ? KelGetEventData(f, 0, times, 100, 0, 1000, nullptr, nullptr)
+              : c.read == kWave ? KelGetWaveData(f, 2, samples, 16, 0, 100, nullptr, nullptr)
+                                : KelPrevNTime(f, 0, 195, 0, 100, false, nullptr),
+              c.status);
+    if (c.read == kBack && c.status == kKelCorrupt) {  // the walk back from the last block
+      EXPECT_EQ(KelFindBlock(f, 0, 142, 142), kKelCorrupt);
+    }
     Close(f);
   }
-  // A block without items passes whatever its other fields hold.
-  std::string bytes = good;
-  ob::PutU16(bytes, b + ob::kBItemCount, 0);
-  ob::PutU16(bytes, b + ob::kBChanField, 77);
-  int32_t times[8];
-  EXPECT_EQ(KelGetEventData(Open(bytes), 0, times, 8, 0, 100, nullptr, nullptr), 4);
 }
 
 TEST_F(OrfFileTest, BlockAddressesAreChecked) {
@@ -119,52 +131,6 @@ TEST_F(OrfFileTest, FindBlockAgreesWithTheChainAsTheTableThins) {
     ASSERT_EQ(KelLookupControl(f, 0, w), 0);
     EXPECT_EQ(w[2] >= 2, n > 2048);  // stride
     EXPECT_EQ(KelFindBlock(f, 0, 50, 40), 0);
-    Close(f);
-  }
-}
-
-TEST_F(OrfFileTest, IncompleteLinksRefuseEveryRead) {
-  ob::OrfFile file = EventChain(9, 5);
-  file.linksComplete = 0;
-  file.chan(2).kind = 1;
-  file.AddWave(2, 0, Ramp(5, 0));
-  const int f = Open(file.Build());
-  int32_t times[4];
-  int16_t samples[4];
-  EXPECT_EQ(KelGetEventData(f, 0, times, 4, 0, 100, nullptr, nullptr), kKelNoLinks);
-  EXPECT_EQ(KelGetWaveData(f, 2, samples, 4, 0, 100, nullptr, nullptr), kKelNoLinks);
-  EXPECT_EQ(KelPrevNTime(f, 0, 30, 0, 1, false, nullptr), kKelNoLinks);
-}
-
-// Chains that loop, forward or back, end every walk with a corrupt status.
-TEST_F(OrfFileTest, CyclesInChainsEndWalks) {
-  const int n = 20;
-  ob::OrfFile file = EventChain(8, n);
-  const std::string good = file.Build();
-  const std::vector<int> blocks = Chan0Blocks(file, good, n);
-  auto pos = [&](int k) { return file.BlockPos(blocks[static_cast<size_t>(k)]); };
-  auto addr = [&](int k) { return file.BlockAddr(blocks[static_cast<size_t>(k)]); };
-  struct Case {
-    const char* name;
-    int64_t pos;
-    int32_t value;
-    bool back;
-  };
-  const Case cases[] = {{"next loops back", pos(3) + ob::kBNext, addr(1), false},
-                        {"own successor", pos(7) + ob::kBNext, addr(7), false},
-                        {"prev loops forward", pos(15) + ob::kBPrev, addr(18), true}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string bytes = good;
-    ob::PutI32(bytes, c.pos, c.value);
-    const int f = Open(bytes);
-    int32_t times[100];
-    if (c.back) {
-      EXPECT_EQ(KelFindBlock(f, 0, 142, 142), kKelCorrupt);  // walks back from the last block
-      EXPECT_EQ(KelPrevNTime(f, 0, 195, 0, 100, false, nullptr), kKelCorrupt);
-    } else {
-      EXPECT_EQ(KelGetEventData(f, 0, times, 100, 0, 1000, nullptr, nullptr), kKelCorrupt);
-    }
     Close(f);
   }
 }
