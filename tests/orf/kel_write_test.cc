@@ -554,6 +554,7 @@ TEST_F(Kel32WriteTest, CreatedFilesAlignItemsAndRefuseWhatTheyCannotHold) {
   EXPECT_EQ(other.GetExtraDataSize(), 1024u);
 }
 
+// Times from 2^31 on stop a write, and LatestTime refuses them.
 TEST_F(Kel32WriteTest, TimesBeyondThirtyOneBitsStopTheWrite) {
   ASSERT_EQ(file_.SetEventChan(0, 10, EventA, 0), kOk);
   const TSTime64 big = TSTime64(1) << 31;
@@ -566,10 +567,29 @@ TEST_F(Kel32WriteTest, TimesBeyondThirtyOneBitsStopTheWrite) {
   // No sample may pass 0x7FFFFFFE: from 0x7FFFFF00 in steps of 10, 26 fit.
   EXPECT_EQ(file_.WriteWaveS(1, s.data(), 100, 0x7FFFFF00), TSTime64{0x7FFFFF00} + 26 * 10);
   EXPECT_EQ(file_.WriteWaveS(1, s.data(), 1, big), kErrOutOfRange);
+  // The codes of LatestTime: each refusal says why.
+  const struct {
+    int chan;
+    TSTime64 t;
+    int want;
+  } latest[] = {
+      {0, 100, kOk},
+      {-1, 200, kOk},  // every channel
+      {0, -1, kOk},
+      {2, 100, kErrNoChannel},  // an unused slot
+      {40, 100, kErrNoChannel},
+      {0, 0x7FFFFFFF, kOk},  // the last tick the format holds
+      {0, big, kErrOutOfRange},
+  };
+  for (const auto& c : latest)
+    EXPECT_EQ(file_.LatestTime(c.chan, c.t), c.want) << c.chan << " " << c.t;
   Reopen();
   std::vector<TSTime64> got(8);
   EXPECT_EQ(file_.ReadEvents(0, got.data(), 8, 0, kMaxTime64, nullptr), 3);
   EXPECT_EQ(got[2], big - 1);
+  EXPECT_EQ(file_.LatestTime(0, 100), kErrReadOnly);
+  TKel32File closed;
+  EXPECT_EQ(closed.LatestTime(0, 100), kErrNoFile);
 }
 
 TEST_F(Kel32WriteTest, TextsAreCutBeforeAHalfCharacter) {
@@ -705,30 +725,6 @@ TEST_F(Kel32WriteTest, ScaleOffsetAndDateSurviveAReopen) {
   TTimeDate got = {};
   ASSERT_EQ(file_.TimeDate(&got, nullptr), 1);  // a date is stored
   EXPECT_EQ(std::memcmp(&got, &set, sizeof got), 0) << int(got.min) << " " << got.year;
-}
-
-// The codes of LatestTime: each refusal says why.
-TEST_F(Kel32WriteTest, LatestTimeCodes) {
-  ASSERT_EQ(file_.SetEventChan(0, 10, EventA, 0), kOk);
-  const struct {
-    int chan;
-    TSTime64 t;
-    int want;
-  } cases[] = {
-      {0, 100, kOk},
-      {-1, 200, kOk},  // every channel
-      {0, -1, kOk},
-      {1, 100, kErrNoChannel},  // an unused slot
-      {40, 100, kErrNoChannel},
-      {0, 0x7FFFFFFF, kOk},  // the last tick the format holds
-      {0, TSTime64(1) << 31, kErrOutOfRange},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(file_.LatestTime(c.chan, c.t), c.want) << c.chan << " " << c.t;
-  Reopen();
-  EXPECT_EQ(file_.LatestTime(0, 100), kErrReadOnly);
-  TKel32File closed;
-  EXPECT_EQ(closed.LatestTime(0, 100), kErrNoFile);
 }
 
 }  // namespace
