@@ -31,7 +31,8 @@ std::string Bytes(int version) { return SmallFile(version).Build(); }
 // fixed tick and no attached data, 1 to 4 recompute stale maxTimes, 1 and 2
 // counted a waveform divider per sweep of all waveform channels (waveform
 // markers kept their own), and the alignment flag pads items from version 7.
-// Before version 6 an invalid date reads as none. The open changes nothing on disk.
+// Before version 6 an invalid date reads as none. Final levels come from the
+// last block, or the initial level. The open changes nothing on disk.
 TEST_F(OrfFileTest, EachVersionOpensWithTheFieldsItKeeps) {
   const struct {
     int version;
@@ -56,11 +57,17 @@ TEST_F(OrfFileTest, EachVersionOpensWithTheFieldsItKeeps) {
     file.chan(4).divide = 2;
     file.chan(5).kind = 8;
     file.chan(5).extraBytes = 5;
+    file.chan(3).initLevel = 1;
+    file.AddEvents(3, {25});  // three changes in two blocks: low at the end
+    file.chan(6).kind = 4;    // no blocks: its initial level
+    file.chan(6).initLevel = 1;
     const uint8_t badDate[8] = {0, 0, 0, 25, 1, 1, 0xD0, 0x07};  // hour 25 of 2000
     std::memcpy(file.timeDate, badDate, 8);
     std::string bytes = file.Build();
     if (c.version < 4) ob::PutI16(bytes, ob::kHForeignFormat, 1);   // accepted before version 4
     ob::PutI32(bytes, ob::OrfFile::ChanPos(0) + ob::kCMaxTime, 5);  // stale
+    for (int c : {3, 6})                                            // stale final levels
+      bytes[static_cast<size_t>(ob::OrfFile::ChanPos(c) + ob::kCFinalLevel)] = c == 3 ? 1 : 0;
     const int f = Open(bytes, "v" + std::to_string(c.version) + ".orf");
     ASSERT_GE(f, 0);
     EXPECT_EQ(KelFileVersion(f), c.version);
@@ -72,6 +79,10 @@ TEST_F(OrfFileTest, EachVersionOpensWithTheFieldsItKeeps) {
     TKelChanInfo info;
     ASSERT_EQ(KelChanInfo(f, 5, &info), 0);
     EXPECT_EQ(info.itemBytes, c.itemBytes);
+    for (int ch : {3, 6}) {
+      ASSERT_EQ(KelChanInfo(f, ch, &info), 0);
+      EXPECT_EQ(info.finalLevel, ch == 3 ? 0 : 1) << "channel " << ch;
+    }
     int32_t times[4];
     EXPECT_EQ(KelGetEventData(f, 0, times, 4, 0, 100, nullptr, nullptr), 3);
     uint8_t date[8];
@@ -162,26 +173,6 @@ TEST_F(OrfFileTest, SlotsRunOutAt256AndAreReused) {
   EXPECT_EQ(KelCloseFile(100), 0);
   EXPECT_EQ(KelOpenFile(path.c_str(), kKelOpenReadOnly), 100);
   for (int f = 0; f < 256; ++f) EXPECT_EQ(KelCloseFile(f), 0);
-}
-
-TEST_F(OrfFileTest, FinalLevelComesFromTheLastBlock) {
-  ob::OrfFile file(8, 32);
-  for (int c : {2, 3, 4}) {
-    file.chan(c).kind = 4;
-    file.chan(c).initLevel = 1;
-  }
-  file.AddEvents(2, {1, 2, 3});
-  file.AddEvents(2, {7, 8, 9, 10, 11});  // eight changes in all: back to the start
-  file.AddEvents(3, {4});
-  std::string bytes = file.Build();
-  for (int c : {2, 3, 4})  // stale final levels
-    bytes[static_cast<size_t>(ob::OrfFile::ChanPos(c) + ob::kCFinalLevel)] = 0;
-  const int f = Open(bytes);
-  TKelChanInfo info;
-  for (int c : {2, 3, 4}) {  // channel 4 has no blocks
-    ASSERT_EQ(KelChanInfo(f, c, &info), 0);
-    EXPECT_EQ(info.finalLevel, c == 3 ? 0 : 1) << "channel " << c;
-  }
 }
 
 // Counted strings stop at their field and the caller's buffer, a valid
