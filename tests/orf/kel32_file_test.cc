@@ -60,11 +60,12 @@ TEST_F(Kel32Test, OpenAndCloseReportCommonCodes) {
   EXPECT_EQ(k->Close(), 0);
 }
 
-// Item sizes, ranges, values and waveform reads are compared with the same
-// recordings in the other format by the Neuroshare tests; here what those
-// recordings leave out: the tick multiplier, texts' field sizes and cuts,
-// and times beyond the format.
-TEST_F(Kel32Test, TimeBaseTextsAndTimesBeyondTheFormat) {
+// Item sizes, ranges, values, event and waveform reads are compared with the
+// same recordings in the other format by the Neuroshare tests; here what
+// those recordings leave out: the tick multiplier, texts' field sizes and
+// cuts, times beyond the format, markers' padding and filters, level
+// channels read as markers, and extended markers' records.
+TEST_F(Kel32Test, ConversionsTheRecordingsLeaveOut) {
   std::unique_ptr<CKel64File> k = OpenSample();
   EXPECT_DOUBLE_EQ(k->GetTimeBase(), 3e-5);  // time base x tick multiplier
   char buf[100];
@@ -77,14 +78,11 @@ TEST_F(Kel32Test, TimeBaseTextsAndTimesBeyondTheFormat) {
   EXPECT_STREQ(buf, "mV");
   EXPECT_EQ(k->GetChanComment(1, sizeof buf, buf), 72);
   EXPECT_EQ(k->GetChanComment(40, sizeof buf, buf), kErrNoChannel);
-  int16_t s[4];
+  int16_t s[8];
   TSTime64 first = -1;
-  EXPECT_EQ(k->ReadWaveS(0, s, 4, TSTime64(1) << 31, kMaxTime64, &first, nullptr), 0);
+  EXPECT_EQ(k->ReadWaveS(0, s, 8, TSTime64(1) << 31, kMaxTime64, &first, nullptr), 0);
   EXPECT_EQ(k->PrevNTime(0, TSTime64(1) << 31, 0, 1, nullptr, false), kErrOutOfRange);
-}
 
-TEST_F(Kel32Test, EventsMarkersAndLevelsWiden) {
-  std::unique_ptr<CKel64File> k = OpenSample();
   TMarker m[8];
   std::memset(m, 0xAB, sizeof m);
   ASSERT_EQ(k->ReadMarkers(3, m, 8, 0, 100, nullptr), 2);
@@ -110,26 +108,21 @@ TEST_F(Kel32Test, EventsMarkersAndLevelsWiden) {
   EXPECT_FALSE(level);
   EXPECT_EQ(k->ReadLevels(2, t, 8, 50, 100, &level), 0);
   EXPECT_TRUE(level);  // four changes: back to the initial level
-}
 
-TEST_F(Kel32Test, ExtendedMarkersWidenAtTheItemSize) {
-  std::unique_ptr<CKel64File> k = OpenSample();
   const size_t size = static_cast<size_t>(k->ItemSize(6));
-  std::vector<uint8_t> buf(3 * size, 0xCD);
-  TExtMark* items = reinterpret_cast<TExtMark*>(buf.data());
+  std::vector<uint8_t> rec(3 * size, 0xCD);
+  TExtMark* items = reinterpret_cast<TExtMark*>(rec.data());
   ASSERT_EQ(k->ReadExtMarks(6, items, 3, 0, 100, nullptr), 2);
   TMarker second;
-  std::memcpy(&second, buf.data() + size, sizeof second);
+  std::memcpy(&second, rec.data() + size, sizeof second);
   EXPECT_EQ(second.time, 61);
   EXPECT_EQ(second.code[0], 2);
-  EXPECT_EQ(buf[size + 16], 'y');
-  EXPECT_EQ(buf[size + 23], 0);
-  EXPECT_EQ(buf[2 * size], 0xCD);  // nothing beyond the count
+  EXPECT_EQ(rec[size + 16], 'y');
+  EXPECT_EQ(rec[size + 23], 0);
+  EXPECT_EQ(rec[2 * size], 0xCD);  // nothing beyond the count
   ASSERT_EQ(k->ReadExtMarks(4, items, 3, 0, 100, nullptr), 1);
-  EXPECT_EQ(buf[25], 10);
-  EXPECT_EQ(buf[26], 0);
-  int16_t s[8];
-  TSTime64 first;
+  EXPECT_EQ(rec[25], 10);
+  EXPECT_EQ(rec[26], 0);
   EXPECT_EQ(k->ReadWaveS(4, s, 8, 0, 100, &first, nullptr), 5);  // a waveform marker as a waveform
   EXPECT_EQ(first, 50);
   EXPECT_EQ(s[0], 0x0201);
