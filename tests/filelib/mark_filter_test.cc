@@ -50,6 +50,8 @@ TEST(MarkFilter, RandomChangesMatchAModel) {
   for (int run = 0; run < 40; ++run) {
     CMarkFilter f;
     FilterModel m;
+    ASSERT_EQ(f.LayerCount(), 4);
+    int column = -1;
     for (int op = 0; op < 60; ++op) {
       const int what = static_cast<int>(rng() % 10);
       // Often every layer or every item at once, sometimes one out of range.
@@ -67,6 +69,10 @@ TEST(MarkFilter, RandomChangesMatchAModel) {
       } else if (what < 8) {
         m.mode = rng() % 8 == 0 ? 5 : static_cast<int>(rng() % 2);
         f.SetMode(m.mode);
+        // A column below -1 is ignored.
+        const int set = static_cast<int>(rng() % 8) - 4;
+        f.SetColumn(set);
+        if (set >= -1) column = set;
       } else {
         // Whole masks copy to and from layers 0 to 3 only.
         uint8_t mask[32];
@@ -77,6 +83,11 @@ TEST(MarkFilter, RandomChangesMatchAModel) {
           m.allowed[layer][c] = (mask[c >> 3] >> (c & 7)) & 1;
       }
       ASSERT_EQ(f.Summary(), m.Summary()) << "op " << op;
+      ASSERT_EQ(f.GetColumn(), column);
+      uint8_t mask[32];
+      ASSERT_EQ(f.GetMask(layer, mask), layer >= 0 && layer < 4 ? 0 : -1) << layer;
+      for (int c = 0; layer >= 0 && layer < 4 && c < 256; ++c)
+        ASSERT_EQ((mask[c >> 3] >> (c & 7)) & 1, m.allowed[layer][c]) << layer << " " << c;
       for (int k = 0; k < 20; ++k) {
         uint8_t code[4];
         for (uint8_t& b : code) b = rng() % 4 == 0 ? 0 : static_cast<uint8_t>(rng() % 12);
@@ -84,22 +95,10 @@ TEST(MarkFilter, RandomChangesMatchAModel) {
       }
       CMarkFilter copy(f);
       ASSERT_TRUE(copy == f);
+      copy.SetItem(static_cast<int>(rng() % 4), static_cast<int>(rng() % 256), 2);
+      ASSERT_FALSE(copy == f);
     }
   }
-}
-
-TEST(MarkFilter, FreshFilterColumnAndCopies) {
-  CMarkFilter f;
-  EXPECT_EQ(f.LayerCount(), 4);
-  EXPECT_EQ(f.GetColumn(), -1);
-  f.SetColumn(2);
-  f.SetColumn(-5);  // below -1: ignored
-  EXPECT_EQ(f.GetColumn(), 2);
-  uint8_t out[32];
-  EXPECT_EQ(f.GetMask(5, out), -1);
-  CMarkFilter copy(f);
-  copy.SetItem(1, 1, 0);
-  EXPECT_FALSE(copy == f);
 }
 
 }  // namespace

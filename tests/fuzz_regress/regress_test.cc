@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "filelib/kel64_file.h"
 #include "fuzz/image_code.h"
 #include "fuzz/targets.h"
 #include "tests/support/memory_files.h"
@@ -72,6 +73,81 @@ TEST(FuzzRegress, EveryInputPassesItsTarget) {
   }
 }
 
+// Damaged ORF files: the 32-bit reader target's seeds (files of every kind)
+// with random bytes changed, mostly in the file and channel headers, else in
+// some block's head, each read through the target by read calls on every
+// channel over three ranges. Statuses only: no failed check, crash, hang or
+// write (and under the sanitizers no read outside a buffer).
+TEST(FuzzRegress, DamagedOrfFilesPassTheReaderTarget) {
+  const std::string root = std::string(NSV_FUZZ_REGRESS_DIR) + "/../../fuzz/corpus/kel32_read/";
+  const nsv_fuzz::Target target = nsv_fuzz::FindTarget("kel32_read");
+  ASSERT_NE(target, nullptr);
+  std::mt19937 rng(32);
+  int opened = 0;
+  for (const char* seed : {"v6-builder", "v8-one-of-each", "v9-two-of-each"}) {
+    SCOPED_TRACE(seed);
+    const std::vector<uint8_t> input = ReadInput(root + seed);
+    ASSERT_GT(input.size(), 2u);
+    const size_t coded = 2 + static_cast<size_t>(input[0] | input[1] << 8);
+    std::vector<nsv_fuzz::Piece> pieces;
+    nsv_fuzz::DecodeImage(input.data() + coded, input.size() - coded, &pieces);
+    std::vector<uint8_t> good;
+    for (const nsv_fuzz::Piece& p : pieces) {
+      if (p.bytes != nullptr) {
+        good.insert(good.end(), p.bytes, p.bytes + p.size);
+      } else {
+        good.insert(good.end(), p.size, 0);
+      }
+    }
+    const size_t headers = 512 + 32 * 140;
+    ASSERT_GT(good.size(), headers + 1024);
+    for (int round = 0; round < 150; ++round) {
+      std::vector<uint8_t> image = good;
+      for (int changes = 1 + static_cast<int>(rng() % 6); changes > 0; --changes) {
+        size_t at = rng() % headers;
+        if (rng() % 2) {
+          const size_t block = headers + (rng() % ((good.size() - headers) / 512 - 1)) * 512;
+          at = (block + 511) / 512 * 512 + rng() % 20;
+        }
+        if (at < image.size()) image[at] = static_cast<uint8_t>(rng() % 3 == 0 ? 0xFF : rng());
+      }
+      testing_support::MemoryFiles files;
+      files.Put("/d.orf", image);
+      {
+        platform::ScopedFileSystem scoped(&files);
+        opened += vslk64::NewKel32File()->Open("/d.orf", 1, 0) == 0;
+      }
+      // Three read calls (the target's operations 0 to 11), each on channels
+      // 0 to 11, max 16, from 0 to the largest time, 2500 to 7000 and 11000
+      // to 11001: a script of 36 calls, its length first, then the image.
+      const std::vector<uint8_t> imageCode = nsv_fuzz::EncodeImage(image);
+      for (int run = 0; run < 3; ++run) {
+        std::vector<uint8_t> in = {0, 0};
+        auto u32 = [&in](uint32_t v) {
+          for (int k = 0; k < 4; ++k) in.push_back(static_cast<uint8_t>(v >> (8 * k)));
+        };
+        const uint8_t op = static_cast<uint8_t>(rng() % 12);
+        for (uint32_t chan = 0; chan < 12; ++chan) {
+          for (const uint32_t from : {0u, 2500u, 11000u}) {
+            in.push_back(op);
+            u32(chan);
+            u32(16);
+            in.push_back(from == 0 ? 0 : 4);  // time 0, or one of four bytes
+            if (from != 0) u32(from);
+            in.push_back(from == 0 ? 2 : 4);  // the largest time, or one of four bytes
+            if (from != 0) u32(from == 2500 ? 7000 : 11001);
+          }
+        }
+        in[0] = static_cast<uint8_t>(in.size() - 2);
+        in[1] = static_cast<uint8_t>((in.size() - 2) >> 8);
+        in.insert(in.end(), imageCode.begin(), imageCode.end());
+        target(in.data(), in.size());
+      }
+    }
+  }
+  EXPECT_GT(opened, 30);  // most damage leaves a file that opens and is read
+}
+
 // Images of literal bytes, escape bytes and zero runs of every length class
 // survive coding, and the decoded pieces read back as the image at any
 // position and length.
@@ -81,9 +157,15 @@ TEST(ImageCode, CodedImagesReadBackAsTheImage) {
     std::vector<uint8_t> image;
     while (image.size() < 20000) {
       switch (rng() % 4) {
-        case 0: image.insert(image.end(), rng() % 300, 0); break;
-        case 1: image.push_back(nsv_fuzz::kEscape); break;
-        default: image.push_back(static_cast<uint8_t>(rng())); break;
+        case 0:
+          image.insert(image.end(), rng() % 300, 0);
+          break;
+        case 1:
+          image.push_back(nsv_fuzz::kEscape);
+          break;
+        default:
+          image.push_back(static_cast<uint8_t>(rng()));
+          break;
       }
     }
     const std::vector<uint8_t> coded = nsv_fuzz::EncodeImage(image);
@@ -91,9 +173,9 @@ TEST(ImageCode, CodedImagesReadBackAsTheImage) {
     nsv_fuzz::DecodeImage(coded.data(), coded.size(), &pieces);
     testing_support::MemoryFiles files;
     files.PutView("/image", pieces);
-    std::unique_ptr<platform::File> file = files.Open(
-        "/image", platform::Access::kRead, platform::Disposition::kOpenExisting,
-        platform::Share::kReaders);
+    std::unique_ptr<platform::File> file =
+        files.Open("/image", platform::Access::kRead, platform::Disposition::kOpenExisting,
+                   platform::Share::kReaders);
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(file->Length(), static_cast<int64_t>(image.size()));
     for (int read = 0; read < 20; ++read) {
@@ -116,8 +198,8 @@ TEST(ImageCode, AnyInputDecodesWithinTheBound) {
     std::vector<uint8_t> coded;
     uint64_t size;
   } cases[] = {
-      {{1, nsv_fuzz::kEscape}, 2},                  // the escape itself
-      {{nsv_fuzz::kEscape, 0x85}, 5},               // the count's last byte missing
+      {{1, nsv_fuzz::kEscape}, 2},     // the escape itself
+      {{nsv_fuzz::kEscape, 0x85}, 5},  // the count's last byte missing
       {{nsv_fuzz::kEscape, 0xff, 0xff, 0xff, 0xff, 0x7f, 9}, nsv_fuzz::kMaxImageBytes},
       // A count takes five bytes at most; what follows is literal.
       {{nsv_fuzz::kEscape, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01, 7}, 4},

@@ -13,8 +13,8 @@ namespace ob = orf_builder;
 
 // A small file of the given version: an event channel, a waveform channel
 // with one block, and a level channel.
-ob::OrfFile SmallFile(int version) {
-  ob::OrfFile file(version, 32);
+ob::OrfFile SmallFile(int version, uint16_t extraBytes = 0) {
+  ob::OrfFile file(version, 32, extraBytes);
   file.chan(0).kind = 2;
   file.chan(1).kind = 1;
   file.chan(1).divide = 4;
@@ -31,7 +31,8 @@ std::string Bytes(int version) { return SmallFile(version).Build(); }
 // fixed tick and no attached data, 1 to 4 recompute stale maxTimes, 1 and 2
 // counted a waveform divider per sweep of all waveform channels (waveform
 // markers kept their own), and the alignment flag pads items from version 7.
-// Before version 6 an invalid date reads as none. The open changes nothing on disk.
+// Before version 6 an invalid date reads as none. Final levels come from the
+// last block, or the initial level. The open changes nothing on disk.
 TEST_F(OrfFileTest, EachVersionOpensWithTheFieldsItKeeps) {
   const struct {
     int version;
@@ -56,11 +57,17 @@ TEST_F(OrfFileTest, EachVersionOpensWithTheFieldsItKeeps) {
     file.chan(4).divide = 2;
     file.chan(5).kind = 8;
     file.chan(5).extraBytes = 5;
+    file.chan(3).initLevel = 1;
+    file.AddEvents(3, {25});  // three changes in two blocks: low at the end
+    file.chan(6).kind = 4;    // no blocks: its initial level
+    file.chan(6).initLevel = 1;
     const uint8_t badDate[8] = {0, 0, 0, 25, 1, 1, 0xD0, 0x07};  // hour 25 of 2000
     std::memcpy(file.timeDate, badDate, 8);
     std::string bytes = file.Build();
     if (c.version < 4) ob::PutI16(bytes, ob::kHForeignFormat, 1);   // accepted before version 4
     ob::PutI32(bytes, ob::OrfFile::ChanPos(0) + ob::kCMaxTime, 5);  // stale
+    for (int c : {3, 6})                                            // stale final levels
+      bytes[static_cast<size_t>(ob::OrfFile::ChanPos(c) + ob::kCFinalLevel)] = c == 3 ? 1 : 0;
     const int f = Open(bytes, "v" + std::to_string(c.version) + ".orf");
     ASSERT_GE(f, 0);
     EXPECT_EQ(KelFileVersion(f), c.version);
@@ -72,6 +79,10 @@ TEST_F(OrfFileTest, EachVersionOpensWithTheFieldsItKeeps) {
     TKelChanInfo info;
     ASSERT_EQ(KelChanInfo(f, 5, &info), 0);
     EXPECT_EQ(info.itemBytes, c.itemBytes);
+    for (int ch : {3, 6}) {
+      ASSERT_EQ(KelChanInfo(f, ch, &info), 0);
+      EXPECT_EQ(info.finalLevel, ch == 3 ? 0 : 1) << "channel " << ch;
+    }
     int32_t times[4];
     EXPECT_EQ(KelGetEventData(f, 0, times, 4, 0, 100, nullptr, nullptr), 3);
     uint8_t date[8];
@@ -164,34 +175,24 @@ TEST_F(OrfFileTest, SlotsRunOutAt256AndAreReused) {
   for (int f = 0; f < 256; ++f) EXPECT_EQ(KelCloseFile(f), 0);
 }
 
-TEST_F(OrfFileTest, FinalLevelComesFromTheLastBlock) {
-  ob::OrfFile file(8, 32);
-  for (int c : {2, 3, 4}) {
-    file.chan(c).kind = 4;
-    file.chan(c).initLevel = 1;
-  }
-  file.AddEvents(2, {1, 2, 3});
-  file.AddEvents(2, {7, 8, 9, 10, 11});  // eight changes in all: back to the start
-  file.AddEvents(3, {4});
-  std::string bytes = file.Build();
-  for (int c : {2, 3, 4})  // stale final levels
-    bytes[static_cast<size_t>(ob::OrfFile::ChanPos(c) + ob::kCFinalLevel)] = 0;
-  const int f = Open(bytes);
-  TKelChanInfo info;
-  for (int c : {2, 3, 4}) {  // channel 4 has no blocks
-    ASSERT_EQ(KelChanInfo(f, c, &info), 0);
-    EXPECT_EQ(info.finalLevel, c == 3 ? 0 : 1) << "channel " << c;
-  }
-}
-
-TEST_F(OrfFileTest, CountedStringsStopAtTheirLimits) {
-  ob::OrfFile file = SmallFile(8);
+// Counted strings stop at their field and the caller's buffer, a valid
+// date reads as stored, extra data reads within its area.
+TEST_F(OrfFileTest, HeaderAccessorsStayWithinTheirFields) {
+  const uint8_t good[8] = {99, 59, 59, 23, 31, 12, 0x34, 0x08};  // 2100
+  const uint8_t bad[8] = {0, 0, 0, 0, 1, 13, 0xD0, 0x07};        // month 13
+  const uint8_t early[8] = {0, 0, 0, 0, 1, 1, 0xBB, 0x07};       // 1979
+  EXPECT_EQ(KelDateValidity(good), 1);
+  EXPECT_EQ(KelDateValidity(bad), -1);
+  EXPECT_EQ(KelDateValidity(early), -1);
+  ob::OrfFile file = SmallFile(8, 1024);
   file.chan(1).title = "123456789";
   file.chan(1).comment = std::string(71, 'c');
   file.fileComment[4] = std::string(79, 'f');
+  std::memcpy(file.timeDate, good, 8);
+  file.extraData = {1, 2, 3, 4, 5};
   std::string bytes = file.Build();
   bytes[static_cast<size_t>(ob::kHFileComment)] = static_cast<char>(200);
-  const int f = Open(bytes);
+  const int f = Open(bytes, "x.orf");
   char buf[256];
   EXPECT_EQ(KelGetChanTitle(f, 1, buf, 4), 3);
   EXPECT_STREQ(buf, "123");
@@ -199,50 +200,15 @@ TEST_F(OrfFileTest, CountedStringsStopAtTheirLimits) {
   EXPECT_EQ(KelGetFileComment(f, 0, buf, sizeof buf), 79);  // length byte 200
   EXPECT_EQ(KelGetFileComment(f, 5, buf, sizeof buf), kKelBadArg);
   EXPECT_EQ(KelGetChanTitle(f, 32, buf, sizeof buf), kKelNoChannel);
-}
-
-TEST_F(OrfFileTest, TimeDateValidity) {
-  const uint8_t good[8] = {99, 59, 59, 23, 31, 12, 0x34, 0x08};  // 2100
-  const uint8_t bad[8] = {0, 0, 0, 0, 1, 13, 0xD0, 0x07};        // month 13
-  const uint8_t early[8] = {0, 0, 0, 0, 1, 1, 0xBB, 0x07};       // 1979
-  EXPECT_EQ(KelDateValidity(good), 1);
-  EXPECT_EQ(KelDateValidity(bad), -1);
-  EXPECT_EQ(KelDateValidity(early), -1);
-  ob::OrfFile file = SmallFile(8);
-  std::memcpy(file.timeDate, good, 8);
-  const int f = Open(file.Build());
-  uint8_t got[8];
-  EXPECT_EQ(KelTimeDate(f, got, nullptr), 1);
-  EXPECT_EQ(std::memcmp(got, good, 8), 0);
-}
-
-TEST_F(OrfFileTest, ExtraDataReadsWithinItsArea) {
-  ob::OrfFile file(8, 32, 1024);
-  file.extraData = {1, 2, 3, 4, 5};
-  const int f = Open(file.Build(), "x.orf");
-  uint8_t buf[4] = {};
-  EXPECT_EQ(KelGetExtraData(f, buf, 3, 2), 0);
-  EXPECT_EQ(buf[2], 5);
-  EXPECT_EQ(KelGetExtraData(f, buf, 4, 1021), kKelExtraRange);
-  EXPECT_EQ(KelGetExtraData(f, buf, 4, 1020), 0);
-  EXPECT_EQ(KelGetExtraData(Open(Bytes(8), "y.orf"), buf, 1, 0), kKelExtraRange);
-}
-
-TEST_F(OrfFileTest, LargeFilesEndAtTheirSavedTables) {
-  ob::OrfFile file(9, 32);
-  file.chan(0).kind = 2;
-  ob::SavedTable t;
-  t.chan = 0;
-  t.capacity = 64;
-  for (int i = 0; i < 64; ++i) t.blocks.push_back(file.AddEvents(0, {10 * i, 10 * i + 1}));
-  file.SaveTable(t);
-  std::string bytes = file.Build();
-  const int32_t lookupAddr = ob::GetI32(bytes, ob::kHLookupAddr);
-  ASSERT_GT(lookupAddr, 0);
-  EXPECT_EQ(KelFileBytes(Open(bytes, "a.orf")), int64_t{lookupAddr} * 512);
-  // Saved tables said to lie at or beyond the end do not move it.
-  ob::PutI32(bytes, ob::kHLookupAddr, static_cast<int32_t>(bytes.size() / 512));
-  EXPECT_EQ(KelFileBytes(Open(bytes, "b.orf")), static_cast<int64_t>(bytes.size()));
+  uint8_t date[8];
+  EXPECT_EQ(KelTimeDate(f, date, nullptr), 1);
+  EXPECT_EQ(std::memcmp(date, good, 8), 0);
+  uint8_t extra[4] = {};
+  EXPECT_EQ(KelGetExtraData(f, extra, 3, 2), 0);
+  EXPECT_EQ(extra[2], 5);
+  EXPECT_EQ(KelGetExtraData(f, extra, 4, 1021), kKelExtraRange);
+  EXPECT_EQ(KelGetExtraData(f, extra, 4, 1020), 0);
+  EXPECT_EQ(KelGetExtraData(Open(Bytes(8), "y.orf"), extra, 1, 0), kKelExtraRange);
 }
 
 }  // namespace

@@ -12,34 +12,46 @@ namespace {
 using namespace vslk64;
 namespace ob = orf_builder;
 
-// Event channel 0 in two blocks with another channel's block between them;
-// markers on channel 5.
-TEST_F(OrfFileTest, EventsReadForwardAndBackAcrossBlocks) {
+// Events on channel 0 and markers on channel 2, each in two blocks. Reads
+// and searches are checked against written files by the random-write test;
+// here status codes, a search short of n before tTo, and filters.
+TEST_F(OrfFileTest, EventsAndMarkersReadThroughTheFilter) {
   ob::OrfFile file(8, 32);
   file.chan(0).kind = 3;
-  file.chan(1).kind = 2;
-  file.chan(5).kind = 5;
+  file.chan(2).kind = 5;
   file.AddEvents(0, {10, 20, 30});
-  file.AddEvents(1, {11});
+  file.AddMarks(2, {{10, {3, 0, 0, 0}, {}}, {20, {1, 3, 0, 0}, {}}, {30, {0, 0, 0, 3}, {}}});
   file.AddEvents(0, {40, 50});
-  file.AddMarks(5, {{10, {1, 0, 0, 0}, {}}, {20, {2, 0, 0, 0}, {}}, {30, {1, 0, 0, 0}, {}}});
+  file.AddMarks(2, {{40, {1, 2, 0, 0}, {}}, {50, {3, 9, 0, 0}, {}}});
   const int f = Open(file.Build());
-  // Whole reads and searches are checked against written files by the
-  // random-write test; here the ends of ranges on the builder's layout.
   int32_t t[8];
-  ASSERT_EQ(KelGetEventData(f, 0, t, 8, 20, 40, nullptr, nullptr), 3);  // inclusive ends
-  EXPECT_EQ(t[2], 40);
   EXPECT_EQ(KelGetEventData(f, 3, t, 8, 0, 1000, nullptr, nullptr), kKelChanOff);
   EXPECT_EQ(KelGetEventData(f, 40, t, 8, 0, 1000, nullptr, nullptr), kKelNoChannel);
   uint8_t m[8 * 8];
   EXPECT_EQ(KelGetMarkData(f, 0, m, 8, 0, 1000, nullptr), kKelNoChannel);  // events hold no codes
-  EXPECT_EQ(KelPrevNTime(f, 0, 50, 0, 3, false, nullptr), 20);    // across blocks
-  EXPECT_EQ(KelPrevNTime(f, 0, 1000, 0, 6, false, nullptr), 10);  // start of the chain
-  EXPECT_EQ(KelPrevNTime(f, 0, 45, 15, 5, false, nullptr), -1);   // short before tTo
-  TKelFilter ones = PassAll();
+  EXPECT_EQ(KelPrevNTime(f, 0, 45, 15, 5, false, nullptr), -1);
+  auto time = [&](int i) { return ob::GetI32(std::string(reinterpret_cast<char*>(m), 64), 8 * i); };
+  ASSERT_EQ(KelGetMarkData(f, 2, m, 8, 0, 100, nullptr), 5);
+  EXPECT_EQ(time(4), 50);
+  EXPECT_EQ(m[37], 9);
+
+  TKelFilter ones = PassAll();  // code byte 0 is 1
   std::memset(ones.layers[0], 0, 32);
   Allow(&ones, 0, 1, true);
-  EXPECT_EQ(KelPrevNTime(f, 5, 100, 0, 2, false, &ones), 10);
+  EXPECT_EQ(KelPrevNTime(f, 2, 45, 0, 1, false, &ones), 40);
+  TKelFilter any = PassAll(kKelFilterAnyCode);  // some code byte is 3
+  std::memset(any.layers[0], 0, 32);
+  Allow(&any, 0, 3, true);
+  ASSERT_EQ(KelGetMarkData(f, 2, m, 8, 0, 100, &any), 4);
+  ASSERT_EQ(KelGetEventData(f, 2, t, 8, 0, 100, nullptr, &any), 4);
+  EXPECT_EQ(t[3], 50);
+
+  TKelFilter all = PassAll();
+  Allow(&all, 1, 0, false);  // code byte 1 must not be 0
+  ASSERT_EQ(KelGetMarkData(f, 2, m, 8, 0, 100, &all), 3);
+  EXPECT_EQ(time(0), 20);
+  ASSERT_EQ(KelGetMarkData(f, 2, m, 1, 25, 100, &all), 1);  // max counts passing items
+  EXPECT_EQ(time(0), 40);
 }
 
 TEST_F(OrfFileTest, LevelBeforeTheFirstChangeReturned) {
@@ -64,109 +76,53 @@ TEST_F(OrfFileTest, LevelBeforeTheFirstChangeReturned) {
   }
 }
 
-TEST_F(OrfFileTest, MarkersPassTheFilterInBothModes) {
+// Waveforms of three blocks 2 ticks apart with a gap: [0, 18], [20, 38],
+// [100, 118]; channel 1 of 16-bit samples ramping from 0, 10 and 50 (scale
+// 2, offset 1), channel 3 of floats from 0, 5 and 10 in steps of 0.5 (scale
+// 0.5, offset 1). Channel 4 has scale 0; channel 5 holds floats no sample
+// can stand for.
+TEST_F(OrfFileTest, SamplesAndValuesConvertBothWays) {
   ob::OrfFile file(8, 32);
-  file.chan(2).kind = 5;
-  file.AddMarks(2, {{10, {3, 0, 0, 0}, {}}, {20, {1, 3, 0, 0}, {}}, {30, {0, 0, 0, 3}, {}}});
-  file.AddMarks(2, {{40, {1, 2, 0, 0}, {}}, {50, {3, 9, 0, 0}, {}}});
-  const int f = Open(file.Build());
-  uint8_t m[8 * 8];
-  auto time = [&](int i) { return ob::GetI32(std::string(reinterpret_cast<char*>(m), 64), 8 * i); };
-  ASSERT_EQ(KelGetMarkData(f, 2, m, 8, 0, 100, nullptr), 5);
-  EXPECT_EQ(time(4), 50);
-  EXPECT_EQ(m[37], 9);
-
-  TKelFilter any = PassAll(kKelFilterAnyCode);  // some code byte is 3
-  std::memset(any.layers[0], 0, 32);
-  Allow(&any, 0, 3, true);
-  ASSERT_EQ(KelGetMarkData(f, 2, m, 8, 0, 100, &any), 4);
-  int32_t t[8];
-  ASSERT_EQ(KelGetEventData(f, 2, t, 8, 0, 100, nullptr, &any), 4);
-  EXPECT_EQ(t[3], 50);
-
-  TKelFilter all = PassAll();
-  Allow(&all, 1, 0, false);  // code byte 1 must not be 0
-  ASSERT_EQ(KelGetMarkData(f, 2, m, 8, 0, 100, &all), 3);
-  EXPECT_EQ(time(0), 20);
-  ASSERT_EQ(KelGetMarkData(f, 2, m, 1, 25, 100, &all), 1);  // max counts passing items
-  EXPECT_EQ(time(0), 40);
-}
-
-// A waveform of three blocks 2 ticks apart with one missing interval:
-// [0, 18], [20, 38], gap, [100, 118]; 16-bit samples ramp from 0, 10 and 50,
-// float values from 0, 5 and 10 in steps of 0.5.
-class WaveTest : public OrfFileTest {
- protected:
-  int OpenWave(int kind, float scale = 1.0f, float offset = 0.0f) {
-    ob::OrfFile file(8, 32);
-    file.chan(1).kind = kind;
-    file.chan(1).divide = 2;
-    file.chan(1).scale = scale;
-    file.chan(1).offset = offset;
-    file.chan(2).kind = 2;
-    for (int b : {0, 1, 2}) {
-      const int32_t start = b == 2 ? 100 : 20 * b;
-      std::vector<float> v(10);
-      for (int i = 0; i < 10; ++i)
-        v[static_cast<size_t>(i)] = static_cast<float>(10 * b + i) * 0.5f;
-      if (kind == 1) file.AddWave(1, start, Ramp(10, b == 2 ? 50 : 10 * b));
-      if (kind == 9) file.AddRealWave(1, start, v);
-      if (b == 0) file.AddEvents(2, {7});
-    }
-    return Open(file.Build(), "w" + std::to_string(kind) + ".orf");
+  for (int c : {1, 3}) {
+    file.chan(c).kind = c == 1 ? 1 : 9;
+    file.chan(c).divide = 2;
+    file.chan(c).scale = c == 1 ? 2.0f : 0.5f;
+    file.chan(c).offset = 1.0f;
   }
-};
-
-TEST_F(WaveTest, ReadsStopAtAGap) {
-  const int f = OpenWave(1);
-  int16_t s[64];
-  int32_t first = -1;
-  ASSERT_EQ(KelGetWaveData(f, 1, s, 64, 0, 1000, &first, nullptr), 20);  // across the join
-  EXPECT_EQ(s[19], 19);
-  // Between two samples the read starts at the next; tTo on a sample takes it.
-  ASSERT_EQ(KelGetWaveData(f, 1, s, 64, 3, 24, &first, nullptr), 11);
-  EXPECT_EQ(first, 4);
-  EXPECT_EQ(s[10], 12);
-  // Back over contiguous samples: across the join, not across the gap, and
-  // short of n at tTo, the first sample at or after it.
-  EXPECT_EQ(KelPrevNTime(f, 1, 23, 0, 3, false, nullptr), 18);
-  EXPECT_EQ(KelPrevNTime(f, 1, 104, 0, 5, false, nullptr), 100);
-  EXPECT_EQ(KelPrevNTime(f, 1, 23, 5, 30, false, nullptr), 6);
-}
-
-TEST_F(WaveTest, SamplesAndValuesConvertBothWays) {
+  for (int b : {0, 1, 2}) {
+    const int32_t start = b == 2 ? 100 : 20 * b;
+    std::vector<float> v(10);
+    for (int i = 0; i < 10; ++i) v[static_cast<size_t>(i)] = static_cast<float>(10 * b + i) * 0.5f;
+    file.AddWave(1, start, Ramp(10, b == 2 ? 50 : 10 * b));
+    file.AddRealWave(3, start, v);
+  }
+  file.chan(4).kind = file.chan(5).kind = 9;
+  file.chan(4).scale = 0.0f;
+  file.AddRealWave(4, 0, {1.0f, -3.0f});
+  file.AddRealWave(5, 0, {std::nanf(""), -1e9f});
+  const int f = Open(file.Build());
   float v[32];
   int16_t s[32];
   int32_t first;
-  const int f = OpenWave(1, 2.0f, 1.0f);
   ASSERT_EQ(KelGetRealWaveData(f, 1, v, 8, 10, 1000, nullptr, nullptr), 8);
   const double factor = static_cast<double>(2.0f * static_cast<float>(1.0 / 6553.6));
   EXPECT_EQ(v[7], static_cast<float>(12 * factor + 1.0));
+  // Runs and gaps are read back by the random-write test; a backward search
+  // short of n at tTo gives the first sample at or after it.
+  EXPECT_EQ(KelPrevNTime(f, 1, 23, 5, 30, false, nullptr), 6);
 
-  const int g = OpenWave(9, 0.5f, 1.0f);
-  ASSERT_EQ(KelGetRealWaveData(g, 1, v, 32, 1, 1000, &first, nullptr), 19);
+  ASSERT_EQ(KelGetRealWaveData(f, 3, v, 32, 1, 1000, &first, nullptr), 19);
   EXPECT_EQ(first, 2);
   EXPECT_EQ(v[18], 9.5f);
-  ASSERT_EQ(KelGetWaveData(g, 1, s, 32, 0, 4, &first, nullptr), 3);
+  ASSERT_EQ(KelGetWaveData(f, 3, s, 32, 0, 4, &first, nullptr), 3);
   // (v - 1) x 6553.6 / 0.5, rounded down after adding a half.
   EXPECT_EQ(s[0], -13107);
   EXPECT_EQ(s[1], static_cast<int16_t>(std::floor((0.5 - 1.0) * 13107.2 + 0.5)));
-  ASSERT_EQ(KelGetWaveData(g, 1, s, 32, 100, 1000, &first, nullptr), 10);
+  ASSERT_EQ(KelGetWaveData(f, 3, s, 32, 100, 1000, &first, nullptr), 10);
   EXPECT_EQ(s[9], 32767);  // 14.5 is beyond the 16-bit range
-}
-
-TEST_F(OrfFileTest, FloatToSampleHandlesZeroScaleAndNan) {
-  ob::OrfFile file(8, 32);
-  file.chan(0).kind = 9;
-  file.chan(0).scale = 0.0f;
-  file.chan(1).kind = 9;
-  file.AddRealWave(0, 0, {1.0f, -3.0f});
-  file.AddRealWave(1, 0, {std::nanf(""), -1e9f});
-  const int f = Open(file.Build());
-  int16_t s[2];
-  ASSERT_EQ(KelGetWaveData(f, 0, s, 2, 0, 10, nullptr, nullptr), 2);
+  ASSERT_EQ(KelGetWaveData(f, 4, s, 2, 0, 10, nullptr, nullptr), 2);
   EXPECT_EQ(s[1], 0);
-  ASSERT_EQ(KelGetWaveData(f, 1, s, 2, 0, 10, nullptr, nullptr), 2);
+  ASSERT_EQ(KelGetWaveData(f, 5, s, 2, 0, 10, nullptr, nullptr), 2);
   EXPECT_EQ(s[0], 0);
   EXPECT_EQ(s[1], -32768);
 }

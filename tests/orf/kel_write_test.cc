@@ -144,44 +144,38 @@ TEST_F(OrfWriteTest, ChannelBlockSizesFollowTheRule) {
 // version reads back with the fields it keeps. (Items of every kind are read
 // back by the library writer test and the random-write test below.)
 TEST_F(OrfWriteTest, FilesAreSavedAsTheVersionTheirContentsNeed) {
+  enum Make { kEvents, kWave, kRealWave, kWaveMarks, kTextMarks, kAligned };
   const struct {
     const char* what;
     int chans;
     bool setTimeBase;
-    std::function<void(int f)> make;
-    int version;
+    Make make;
+    int arg, version;
   } cases[] = {
-      {"events only", 32, true, [](int f) { KelSetEventChan(f, 0, 0, 512, "", "", 10, EventA); },
-       3},
-      {"events, no time base set", 32, false,
-       [](int f) { KelSetEventChan(f, 0, 0, 512, "", "", 10, EventA); }, 3},
-      {"waveform", 32, true, [](int f) { KelSetWaveChan(f, 0, 0, 100, 512, "", "", 1, 0, "V"); },
-       3},
-      {"float waveform", 32, true,
-       [](int f) { KelSetRealWaveChan(f, 0, 0, 100, 512, "", "", 1, 0, "V"); }, 6},
-      {"300 slots", 300, true, [](int f) { KelSetEventChan(f, 0, 0, 512, "", "", 10, EventA); }, 8},
-      {"40 slots", 40, true, [](int f) { KelSetEventChan(f, 0, 0, 512, "", "", 10, EventA); }, 6},
-      {"wave marks, 2 traces", 32, true,
-       [](int f) { KelSetAdcMarkChan(f, 0, 0, 10, 512, "", "", 1, 0, "V", 1, 8, 2, 2); }, 6},
-      {"wave marks, 1 trace", 32, true,
-       [](int f) { KelSetAdcMarkChan(f, 0, 0, 10, 512, "", "", 1, 0, "V", 1, 8, 2, 1); }, 4},
-      {"text marks", 32, true, [](int f) { KelSetTextMarkChan(f, 0, 0, 512, "", "", 1, "", 12); },
-       5},
-      {"divide beyond 16 bits", 32, true,
-       [](int f) { KelSetWaveChan(f, 0, 0, 70000, 512, "", "", 1, 0, "V"); }, 6},
-      {"aligned items", 32, true,
-       [](int f) {
-         KelSetAlignExt(f);
-         KelSetEventChan(f, 0, 0, 512, "", "", 10, EventA);
-       },
-       7},
+      {"events only", 32, true, kEvents, 0, 3},
+      {"events, no time base set", 32, false, kEvents, 0, 3},
+      {"waveform", 32, true, kWave, 100, 3},
+      {"float waveform", 32, true, kRealWave, 0, 6},
+      {"300 slots", 300, true, kEvents, 0, 8},
+      {"40 slots", 40, true, kEvents, 0, 6},
+      {"wave marks, 2 traces", 32, true, kWaveMarks, 2, 6},
+      {"wave marks, 1 trace", 32, true, kWaveMarks, 1, 4},
+      {"text marks", 32, true, kTextMarks, 0, 5},
+      {"divide beyond 16 bits", 32, true, kWave, 70000, 6},
+      {"aligned items", 32, true, kAligned, 0, 7},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     int f = Create(c.chans);
     ASSERT_GE(f, 0);
     if (c.setTimeBase) KelSetTimeBase(f, 1e-6);
-    c.make(f);
+    if (c.make == kAligned) KelSetAlignExt(f);
+    if (c.make == kEvents || c.make == kAligned) KelSetEventChan(f, 0, 0, 512, "", "", 10, EventA);
+    if (c.make == kWave) KelSetWaveChan(f, 0, 0, c.arg, 512, "", "", 1, 0, "V");
+    if (c.make == kRealWave) KelSetRealWaveChan(f, 0, 0, 100, 512, "", "", 1, 0, "V");
+    if (c.make == kWaveMarks)
+      KelSetAdcMarkChan(f, 0, 0, 10, 512, "", "", 1, 0, "V", 1, 8, 2, c.arg);
+    if (c.make == kTextMarks) KelSetTextMarkChan(f, 0, 0, 512, "", "", 1, "", 12);
     const int kind = KelChanKind(f, 0);
     const int32_t divide = KelChanDivide(f, 0);
     f = Reopen(f);
@@ -294,6 +288,7 @@ TEST_F(OrfWriteTest, RandomWritesReadBackAsWritten) {
     DefineChannels(f);
     ASSERT_EQ(KelSetBuffering(f, -1, static_cast<uint64_t>(pick(1, 4)) * 512), 0);
     Written w;
+    uint32_t eventBlockBytes = 512;
     for (int op = 0; op < 120; ++op) {
       SCOPED_TRACE("op " + std::to_string(op));
       const int what = pick(0, 99);
@@ -357,10 +352,27 @@ TEST_F(OrfWriteTest, RandomWritesReadBackAsWritten) {
         f = Reopen(f, kKelOpenReadWrite);
         ASSERT_GE(f, 0);
       } else if (what < 90) {
-        // A deleted channel made again reuses its blocks for new data.
+        // A deleted channel's blocks join those it kept for reuse. Made again
+        // with a larger block size it drops them; with the same size it fills
+        // them before the file grows.
+        ASSERT_EQ(KelCommit(f, true, false), 0);
+        TKelChanInfo info;
+        ASSERT_EQ(KelChanInfo(f, 0, &info), 0);
+        const uint32_t own = info.blockCount, reusable = own + info.deletedCount;
         ASSERT_EQ(KelChanDelete(f, 0), 0);
-        ASSERT_EQ(KelSetEventChan(f, 0, 0, 512, "", "", 1, EventA), 0);
-        w.events.clear();
+        ASSERT_EQ(KelChanInfo(f, 0, &info), 0);
+        EXPECT_EQ(info.deletedCount, reusable);
+        const uint32_t blockBytes = pick(0, 3) == 0 ? 1024 : 512;
+        ASSERT_EQ(KelSetEventChan(f, 0, 0, blockBytes, "", "", 1, EventA), 0);
+        ASSERT_EQ(KelChanInfo(f, 0, &info), 0);
+        EXPECT_TRUE(blockBytes <= eventBlockBytes ||
+                    (info.deletedCount == 0 && info.nextDeleted == -1));
+        w.events = Times(0, 123 * static_cast<int>(std::min(own, 2u)), 2);
+        const int64_t size = KelFileBytes(f);
+        ASSERT_EQ(KelWriteEvents(f, 0, w.events.data(), static_cast<int>(w.events.size())), 0);
+        ASSERT_EQ(KelCommit(f, true, false), 0);
+        EXPECT_TRUE(blockBytes != eventBlockBytes || KelFileBytes(f) == size) << size;
+        eventBlockBytes = blockBytes;
       } else if (what < 91) {
         ASSERT_EQ(KelEmptyFile(f), 0);
         EXPECT_EQ(KelFileBytes(f), 8192);  // the header areas, to the next 4 KiB page
@@ -428,35 +440,6 @@ TEST_F(OrfWriteTest, WritingCallsRefuseReadOnlyFilesAndBadArguments) {
   EXPECT_EQ(KelCreateFile(dir_.File("x.orf").c_str(), 452, 0, false), kKelNoChannel);
   // 65025 bytes round to 65536, which the 16-bit size cannot hold.
   EXPECT_EQ(KelCreateFile(dir_.File("x.orf").c_str(), 32, 65025, false), kKelBadArg);
-}
-
-TEST_F(OrfWriteTest, DeletedChannelsBlocksAreReusedBySlot) {
-  int f = Create();
-  ASSERT_GE(f, 0);
-  ASSERT_EQ(KelSetEventChan(f, 3, 0, 512, "", "", 1, EventA), 0);  // 123 per block
-  const std::vector<int32_t> first = Times(0, 1230, 2);
-  ASSERT_EQ(KelWriteEvents(f, 3, first.data(), 1230), 0);
-  ASSERT_EQ(KelCommit(f, true, false), 0);
-  const int64_t size = KelFileBytes(f);
-  ASSERT_EQ(KelChanDelete(f, 3), 0);
-  TKelChanInfo info;
-  ASSERT_EQ(KelChanInfo(f, 3, &info), 0);
-  EXPECT_EQ(info.deletedCount, 10u);
-  ASSERT_EQ(KelSetEventChan(f, 3, 0, 512, "", "", 1, EventB), 0);
-  const std::vector<int32_t> second = Times(7, 1100, 5);
-  ASSERT_EQ(KelWriteEvents(f, 3, second.data(), 1100), 0);
-  f = Reopen(f);
-  EXPECT_EQ(KelFileBytes(f), size);  // no new space: the old blocks took the data
-  EXPECT_EQ(ReadAllEvents(f, 3), second);
-  ASSERT_EQ(KelChanInfo(f, 3, &info), 0);
-  EXPECT_EQ(info.deletedCount, 1u);
-  // A larger block size drops the reusable chain.
-  f = Reopen(f, kKelOpenReadWrite);
-  ASSERT_EQ(KelChanDelete(f, 3), 0);
-  ASSERT_EQ(KelSetEventChan(f, 3, 0, 1024, "", "", 1, EventA), 0);
-  ASSERT_EQ(KelChanInfo(f, 3, &info), 0);
-  EXPECT_EQ(info.deletedCount, 0u);
-  EXPECT_EQ(info.nextDeleted, -1);
 }
 
 // Version-9 files save the lookup tables of long channels, and the next
@@ -571,6 +554,7 @@ TEST_F(Kel32WriteTest, CreatedFilesAlignItemsAndRefuseWhatTheyCannotHold) {
   EXPECT_EQ(other.GetExtraDataSize(), 1024u);
 }
 
+// Times from 2^31 on stop a write, and LatestTime refuses them.
 TEST_F(Kel32WriteTest, TimesBeyondThirtyOneBitsStopTheWrite) {
   ASSERT_EQ(file_.SetEventChan(0, 10, EventA, 0), kOk);
   const TSTime64 big = TSTime64(1) << 31;
@@ -583,10 +567,29 @@ TEST_F(Kel32WriteTest, TimesBeyondThirtyOneBitsStopTheWrite) {
   // No sample may pass 0x7FFFFFFE: from 0x7FFFFF00 in steps of 10, 26 fit.
   EXPECT_EQ(file_.WriteWaveS(1, s.data(), 100, 0x7FFFFF00), TSTime64{0x7FFFFF00} + 26 * 10);
   EXPECT_EQ(file_.WriteWaveS(1, s.data(), 1, big), kErrOutOfRange);
+  // The codes of LatestTime: each refusal says why.
+  const struct {
+    int chan;
+    TSTime64 t;
+    int want;
+  } latest[] = {
+      {0, 100, kOk},
+      {-1, 200, kOk},  // every channel
+      {0, -1, kOk},
+      {2, 100, kErrNoChannel},  // an unused slot
+      {40, 100, kErrNoChannel},
+      {0, 0x7FFFFFFF, kOk},  // the last tick the format holds
+      {0, big, kErrOutOfRange},
+  };
+  for (const auto& c : latest)
+    EXPECT_EQ(file_.LatestTime(c.chan, c.t), c.want) << c.chan << " " << c.t;
   Reopen();
   std::vector<TSTime64> got(8);
   EXPECT_EQ(file_.ReadEvents(0, got.data(), 8, 0, kMaxTime64, nullptr), 3);
   EXPECT_EQ(got[2], big - 1);
+  EXPECT_EQ(file_.LatestTime(0, 100), kErrReadOnly);
+  TKel32File closed;
+  EXPECT_EQ(closed.LatestTime(0, 100), kErrNoFile);
 }
 
 TEST_F(Kel32WriteTest, TextsAreCutBeforeAHalfCharacter) {
@@ -699,15 +702,17 @@ TEST_F(Kel32WriteTest, MarkersLevelsAndEdits) {
   EXPECT_EQ(file_.WriteMarkers(0, marks.data(), 1), kErrReadOnly);
 }
 
-// Scale and offset belong to waveform channels, and survive a reopen; an
-// event channel has neither.
-TEST_F(Kel32WriteTest, WaveformsKeepTheirScaleAndOffset) {
+// Scale and offset belong to waveform channels (an event channel has
+// neither), and every field of the date: all survive a reopen.
+TEST_F(Kel32WriteTest, ScaleOffsetAndDateSurviveAReopen) {
   ASSERT_EQ(file_.SetWaveChan(0, 10, Adc, 0, 0), kOk);
   ASSERT_EQ(file_.SetEventChan(1, 0, EventA, 0), kOk);
   for (uint16_t c : {0, 1}) {
     EXPECT_EQ(file_.SetChanScale(c, 2.5), kOk);
     EXPECT_EQ(file_.SetChanOffset(c, -1.5), kOk);
   }
+  const TTimeDate set = {1, 2, 3, 4, 5, 6, 2001};
+  ASSERT_EQ(file_.TimeDate(nullptr, &set), kOk);
   Reopen();
   const double want[2][2] = {{2.5, -1.5}, {1, 0}};
   for (uint16_t c : {0, 1}) {
@@ -717,42 +722,9 @@ TEST_F(Kel32WriteTest, WaveformsKeepTheirScaleAndOffset) {
     EXPECT_EQ(scale, want[c][0]) << "channel " << c;
     EXPECT_EQ(offset, want[c][1]) << "channel " << c;
   }
-}
-
-// Every field of the date survives the write and a reopen.
-TEST_F(Kel32WriteTest, TimeDateKeepsEveryField) {
-  const TTimeDate set = {1, 2, 3, 4, 5, 6, 2001};
-  ASSERT_EQ(file_.TimeDate(nullptr, &set), kOk);
-  Reopen();
   TTimeDate got = {};
   ASSERT_EQ(file_.TimeDate(&got, nullptr), 1);  // a date is stored
-  EXPECT_EQ(std::memcmp(&got, &set, sizeof got), 0)
-      << int(got.hun) << " " << int(got.sec) << " " << int(got.min) << " " << int(got.hour) << " "
-      << int(got.day) << " " << int(got.mon) << " " << got.year;
-}
-
-// The codes of LatestTime: each refusal says why.
-TEST_F(Kel32WriteTest, LatestTimeCodes) {
-  ASSERT_EQ(file_.SetEventChan(0, 10, EventA, 0), kOk);
-  const struct {
-    int chan;
-    TSTime64 t;
-    int want;
-  } cases[] = {
-      {0, 100, kOk},
-      {-1, 200, kOk},  // every channel
-      {0, -1, kOk},
-      {1, 100, kErrNoChannel},  // an unused slot
-      {40, 100, kErrNoChannel},
-      {0, 0x7FFFFFFF, kOk},  // the last tick the format holds
-      {0, TSTime64(1) << 31, kErrOutOfRange},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(file_.LatestTime(c.chan, c.t), c.want) << c.chan << " " << c.t;
-  Reopen();
-  EXPECT_EQ(file_.LatestTime(0, 100), kErrReadOnly);
-  TKel32File closed;
-  EXPECT_EQ(closed.LatestTime(0, 100), kErrNoFile);
+  EXPECT_EQ(std::memcmp(&got, &set, sizeof got), 0) << int(got.min) << " " << got.year;
 }
 
 }  // namespace

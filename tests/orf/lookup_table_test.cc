@@ -77,38 +77,38 @@ TEST(Lookup, ThinningAroundAGap) {
   }
 }
 
+// Walks from either side of a gap: a block that continues the entry before
+// it or leads into the entry after it is taken (merged into an inner entry
+// while the stride's run lasts, never into the first or last), others are
+// ignored, and the gap closes when the two sides meet.
 TEST(Lookup, WalksFromEitherSideFillTheGap) {
-  CKelLookup fwd;
-  fwd.Offer(ChainBlock(0, 6));
-  fwd.Offer(ChainBlock(5, 6));
-  EXPECT_EQ(fwd.GapIndex(), 0);
-  for (int i = 1; i < 5; ++i) fwd.Offer(ChainBlock(i, 6));
-  EXPECT_EQ(Addrs(fwd), (std::vector<int32_t>{1000, 1010, 1020, 1030, 1040, 1050}));
-  EXPECT_EQ(fwd.GapIndex(), -1);
-  fwd.Offer(ChainBlock(2, 6));  // already known: ignored
-  EXPECT_EQ(fwd.Used(), 6);
-
-  CKelLookup back;
-  for (int i : {0, 9, 8, 7}) back.Offer(ChainBlock(i, 10));  // each leads into the next entry
-  EXPECT_EQ(Addrs(back), (std::vector<int32_t>{1000, 1070, 1080, 1090}));
-  EXPECT_EQ(back.GapIndex(), 0);
-  back.Offer(ChainBlock(3, 10));  // neither continues entry 0 nor leads into entry 1
-  EXPECT_EQ(back.Used(), 4);
-}
-
-TEST(Lookup, MergingNeverReplacesTheFirstOrLastEntry) {
-  const int n = 10;
-  auto entry = [](const TLookupBlock& b) { return TLookupEntry{b.addr, b.start, b.end}; };
-  CKelLookup t;
-  const int32_t words[7] = {32, 2, 2, 0, 0, 0, 0};  // stride 2, gap after entry 0
-  ASSERT_TRUE(t.Load(words, {entry(ChainBlock(0, n)), entry(ChainBlock(9, n))}));
-  t.Offer(ChainBlock(1, n));  // continues entry 0: inserted, entry 0 stays
-  t.Offer(ChainBlock(8, n));  // leads into the last entry: inserted, the last stays
-  EXPECT_EQ(Addrs(t), (std::vector<int32_t>{1000, 1010, 1080, 1090}));
-  t.Offer(ChainBlock(7, n));  // an inner entry takes the block's place
-  EXPECT_EQ(Addrs(t), (std::vector<int32_t>{1000, 1010, 1070, 1090}));
-  t.Offer(ChainBlock(6, n));  // the stride's second block gets an entry
-  EXPECT_EQ(Addrs(t), (std::vector<int32_t>{1000, 1010, 1060, 1070, 1090}));
+  const struct {
+    bool loaded;  // entries 0 and 9 loaded with stride 2, else nothing
+    int n;        // blocks in the chain
+    std::vector<int> offers;
+    std::vector<int32_t> addrs;
+    int32_t gap;
+  } cases[] = {
+      {false, 6, {0, 5}, {1000, 1050}, 0},
+      {false, 6, {0, 5, 1, 2, 3, 4}, {1000, 1010, 1020, 1030, 1040, 1050}, -1},
+      {false, 6, {0, 5, 1, 2, 3, 4, 2}, {1000, 1010, 1020, 1030, 1040, 1050}, -1},
+      {false, 10, {0, 9, 8, 7}, {1000, 1070, 1080, 1090}, 0},
+      {false, 10, {0, 9, 8, 7, 3}, {1000, 1070, 1080, 1090}, 0},
+      {true, 10, {1, 8}, {1000, 1010, 1080, 1090}, 1},
+      {true, 10, {1, 8, 7}, {1000, 1010, 1070, 1090}, 1},
+      {true, 10, {1, 8, 7, 6}, {1000, 1010, 1060, 1070, 1090}, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.offers));
+    CKelLookup t;
+    if (c.loaded) {
+      const int32_t words[7] = {32, 2, 2, 0, 0, 0, 0};
+      ASSERT_TRUE(t.Load(words, {{1000, 0, 50}, {1090, 900, 950}}));
+    }
+    for (int i : c.offers) t.Offer(ChainBlock(i, c.n));
+    EXPECT_EQ(Addrs(t), c.addrs);
+    EXPECT_EQ(t.GapIndex(), c.gap);
+  }
 }
 
 TEST(Lookup, SavedControlWordsAreValidatedAndSummed) {
@@ -125,7 +125,7 @@ TEST(Lookup, SavedControlWordsAreValidatedAndSummed) {
   EXPECT_FALSE(valid(128, 64, 3, -1, 64));   // stride
   EXPECT_FALSE(valid(128, 64, 1, 64, 64));   // gap beyond the entries
   EXPECT_FALSE(valid(128, 64, 1, -2, 64));
-  EXPECT_FALSE(valid(128, 70, 1, -1, 69));   // more entries than blocks
+  EXPECT_FALSE(valid(128, 70, 1, -1, 69));  // more entries than blocks
   // A run counter is below the stride (each is reset on reaching it).
   for (int k = 4; k < 7; ++k) {
     int32_t w[7] = {128, 64, 8, -1, 0, 0, 0};

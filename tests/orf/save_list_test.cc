@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -38,7 +40,7 @@ class SaveModel {
   }
 
   void SetSave(int32_t t, bool save) {
-    Drop(t, INT32_MAX);
+    switches_.erase(switches_.lower_bound(t), switches_.end());
     if (t <= maxTime_) {
       Mark(t, INT32_MAX, save);
       saving_ = save;
@@ -48,8 +50,9 @@ class SaveModel {
   }
 
   void SaveRange(int32_t from, int32_t to) {
-    const bool atEnd = FlagAt(to);
-    Drop(from, to);
+    auto at = switches_.upper_bound(to);
+    const bool atEnd = at == switches_.begin() ? saving_ : std::prev(at)->second;
+    switches_.erase(switches_.lower_bound(from), at);
     Mark(from, to, true);
     if (to > maxTime_) {
       if (from > maxTime_) {
@@ -61,7 +64,13 @@ class SaveModel {
     }
   }
 
-  void Latest(int32_t t) { Apply(t); }
+  // A latest time applies the switches up to it.
+  void Apply(int32_t t) {
+    while (!switches_.empty() && switches_.begin()->first <= t) {
+      saving_ = switches_.begin()->second;
+      switches_.erase(switches_.begin());
+    }
+  }
 
   // Commit writes the held blocks with items to store; older held blocks
   // can then no longer join the chain and leave memory.
@@ -70,7 +79,7 @@ class SaveModel {
     bool any = false;
     for (size_t k = 0; k < held_.size(); ++k) {
       Block& b = blocks_[held_[k]];
-      if (Any(b)) b.onDisk = true;
+      b.onDisk = b.onDisk || Any(b);
       if (b.onDisk) {
         last = k;
         any = true;
@@ -103,10 +112,6 @@ class SaveModel {
     bool onDisk = false;
     bool kept = false;  // once out of memory: whether it reached the disk
   };
-  struct Switch {
-    int32_t time;
-    bool save;
-  };
 
   static bool Any(const Block& b) {
     return std::find(b.store.begin(), b.store.end(), true) != b.store.end();
@@ -118,52 +123,26 @@ class SaveModel {
     b.kept = b.onDisk || Any(b);
     held_.erase(held_.begin());
   }
-
   void Mark(int32_t from, int32_t to, bool save) {
-    for (size_t b : held_) {
-      Block& blk = blocks_[b];
-      for (size_t i = 0; i < blk.times.size(); ++i)
-        if (blk.times[i] >= from && blk.times[i] <= to) blk.store[i] = save;
-    }
-  }
-  void Apply(int32_t t) {
-    while (!switches_.empty() && switches_.front().time <= t) {
-      saving_ = switches_.front().save;
-      switches_.erase(switches_.begin());
-    }
-  }
-  bool FlagAt(int32_t t) const {
-    bool flag = saving_;
-    for (const Switch& s : switches_)
-      if (s.time <= t) flag = s.save;
-    return flag;
-  }
-  void Drop(int32_t from, int32_t to) {
-    switches_.erase(std::remove_if(switches_.begin(), switches_.end(),
-                                   [&](const Switch& s) { return s.time >= from && s.time <= to; }),
-                    switches_.end());
+    for (size_t b : held_)
+      for (size_t i = 0; i < blocks_[b].times.size(); ++i)
+        if (blocks_[b].times[i] >= from && blocks_[b].times[i] <= to) blocks_[b].store[i] = save;
   }
   // A switch is held only where it changes the flag; past 8 the earliest
   // one takes effect at once.
   void Add(int32_t t, bool save) {
-    Drop(t, t);
-    size_t at = 0;
-    while (at < switches_.size() && switches_[at].time < t) ++at;
-    const bool before = at == 0 ? saving_ : switches_[at - 1].save;
-    if (before == save) return;
-    switches_.insert(switches_.begin() + static_cast<long>(at), {t, save});
-    if (at + 1 < switches_.size() && switches_[at + 1].save == save)
-      switches_.erase(switches_.begin() + static_cast<long>(at + 1));
-    while (switches_.size() > 8) {
-      saving_ = switches_.front().save;
-      switches_.erase(switches_.begin());
-    }
+    switches_.erase(t);
+    const auto next = switches_.upper_bound(t);
+    if ((next == switches_.begin() ? saving_ : std::prev(next)->second) == save) return;
+    if (next != switches_.end() && next->second == save) switches_.erase(next);
+    switches_[t] = save;
+    while (switches_.size() > 8) Apply(switches_.begin()->first);
   }
 
   int ring_;
   std::vector<Block> blocks_;
   std::vector<size_t> held_;  // blocks in memory, oldest first
-  std::vector<Switch> switches_;
+  std::map<int32_t, bool> switches_;
   bool saving_ = true;
   int32_t maxTime_ = -1;
 };
@@ -205,7 +184,7 @@ TEST(OrfSaveList, OnlyBlocksHoldingItemsToStoreReachTheDisk) {
       } else if (what < 85) {
         const int32_t t = now + pick(0, 50);
         ASSERT_EQ(KelLatestTime(f, 5, t), 0);
-        model.Latest(t);
+        model.Apply(t);
       } else if (what < 90) {
         ASSERT_EQ(KelCommit(f, true, false), 0);
         model.Commit();
