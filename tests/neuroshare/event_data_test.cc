@@ -189,23 +189,6 @@ TEST_F(ItemEntities, SegmentsGiveTheirTracesAsFarAsTheBufferHolds) {
   EXPECT_EQ(ns_GetSegmentData(handle_, kTwoTraces, 2, &t, data, 512, &count, &unit), ns_BADINDEX);
 }
 
-TEST_F(ItemEntities, NeuralUnitsGiveTheTimesOfTheirCode) {
-  ns_NEURALINFO info;  // every code byte but a 0 after the first names a unit
-  ASSERT_EQ(ns_GetNeuralInfo(handle_, kUnit40, &info, sizeof info), ns_OK);
-  EXPECT_EQ(info.dwSourceUnitID, 40u);
-
-  double times[4] = {-1, -1, -1, -1};
-  ASSERT_EQ(ns_GetNeuralData(handle_, kUnit3, 0, 2, times), ns_OK);
-  EXPECT_DOUBLE_EQ(times[0], 3000e-6);
-  EXPECT_DOUBLE_EQ(times[1], 4000e-6);
-  ASSERT_EQ(ns_GetNeuralData(handle_, kUnit3, 1, 4, times), ns_OK);
-  EXPECT_DOUBLE_EQ(times[0], 4000e-6);
-  EXPECT_EQ(times[1], 4000e-6) << "left from the call before";
-  EXPECT_EQ(times[2], -1) << "only the remaining times are written";
-
-  EXPECT_EQ(ns_GetNeuralData(handle_, kUnit5, 1, 1, times), ns_BADINDEX) << "past the end";
-}
-
 // Each call that takes an entity refuses entities of another type, with its
 // own name in the message.
 TEST_F(ItemEntities, EntityCallsRefuseOtherTypes) {
@@ -255,6 +238,8 @@ TEST_F(ItemEntities, EntityCallsRefuseOtherTypes) {
   }
 }
 
+// A unit's times from any index, across the layer's chunks; only the times
+// the unit has are written.
 TEST_F(LayerTest, NeuralDataRunsAcrossChunks) {
   std::vector<ExtMarker> items;
   for (int i = 0; i < 9000; ++i) items.push_back(Ext(10 * i, {static_cast<uint8_t>(i % 2)}));
@@ -268,6 +253,10 @@ TEST_F(LayerTest, NeuralDataRunsAcrossChunks) {
   ASSERT_EQ(ns_GetNeuralData(h, 2, 3995, 10, times.data()), ns_OK);
   for (int k = 0; k < 10; ++k) EXPECT_DOUBLE_EQ(times[k], (2 * (3995 + k) + 1) * 10e-6) << k;
   EXPECT_EQ(file_->TotalReads(), 2) << "one read per chunk";
+  times.assign(10, -1);
+  ASSERT_EQ(ns_GetNeuralData(h, 2, 4498, 10, times.data()), ns_OK);
+  EXPECT_EQ(times, (std::vector<double>{89970 * 1e-6, 89990 * 1e-6, -1, -1, -1, -1, -1, -1, -1, -1}));
+  EXPECT_EQ(ns_GetNeuralData(h, 2, 4500, 1, times.data()), ns_BADINDEX) << "past the end";
 }
 
 TEST_F(LayerTest, AnItemSizeThatDoesNotFitTheChannelIsARefusedRead) {

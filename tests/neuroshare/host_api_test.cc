@@ -79,32 +79,6 @@ TEST_F(Host, LibraryInfoWritesItsFieldsAndNoOtherByte) {
   }
 }
 
-TEST_F(Host, LastErrorMessageCopiesAtMostTheBufferAndSurvivesSuccess) {
-  EXPECT_EQ(api_.CloseFile(9), ns_BADFILE);
-  EXPECT_EQ(Message(), "Bad file handle (9d) passed to function CloseFile");
-
-  ns_LIBRARYINFO info;
-  ASSERT_EQ(api_.GetLibraryInfo(&info, sizeof info), ns_OK);
-  EXPECT_EQ(Message(), "Bad file handle (9d) passed to function CloseFile")
-      << "a success does not clear the message";
-
-  char text[300];
-  std::memset(text, 'x', sizeof text);
-  ASSERT_EQ(api_.GetLastErrorMsg(text, 10), ns_OK);
-  EXPECT_STREQ(text, "Bad file ");
-  EXPECT_EQ(text[10], 'x') << "nothing is written past the given size";
-
-  ASSERT_EQ(api_.GetLastErrorMsg(text, 1), ns_OK);
-  EXPECT_STREQ(text, "");
-
-  EXPECT_EQ(api_.GetLastErrorMsg(text, 0), ns_LIBERROR);
-  EXPECT_EQ(Message(), "GetLastErrorMessage was given zero byte size area for results");
-  EXPECT_EQ(api_.GetLastErrorMsg(nullptr, 10), ns_LIBERROR);
-  EXPECT_EQ(Message(),
-            "GetLastErrorMessage does not have write access to 10d bytes provided "
-            "for results");
-}
-
 // Each export that checks a result area does so before it looks at the
 // handle: with a bad area and a bad handle the area is reported; with a good
 // area the handle is.
@@ -159,54 +133,74 @@ TEST_F(Host, ResultAreaIsCheckedBeforeTheHandle) {
   }
 }
 
-TEST_F(Host, ElementCountsDoNotWrapAndCallsWithoutAnAreaCheckOnlyTheHandle) {
-  // 2^29 doubles are 2^32 bytes: refused as unwritable, not taken for zero.
-  uint32_t n;
-  EXPECT_EQ(api_.GetAnalogData(1, 0, 0, 1u << 29, &n, nullptr), ns_LIBERROR);
-  EXPECT_EQ(Message(),
-            "GetAnalogData does not have write access to 4294967296d bytes provided for results");
-  double t;
-  EXPECT_EQ(api_.GetEventData(3, 0, 0, &t, kUnwritable, 0, &n), ns_BADFILE)
-      << "a data size of 0 skips the check";
-  EXPECT_EQ(api_.GetSegmentData(4, 0, 0, &t, nullptr, 64, &n, &n), ns_BADFILE);
-  EXPECT_EQ(Message(), "Bad file handle (4d) passed to function GetSegmentData");
-  EXPECT_EQ(api_.GetIndexByTime(0, 0, 1.5, 0, &n), ns_BADFILE);
-  EXPECT_EQ(Message(), "Bad file handle (0d) passed to function GetIndexByTime");
-  for (uint32_t handle : {0u, 1u, 64u, 65u, UINT32_MAX}) {
-    EXPECT_EQ(api_.CloseFile(handle), ns_BADFILE) << handle;
-    EXPECT_EQ(Message(),
-              "Bad file handle (" + std::to_string(handle) + "d) passed to function CloseFile");
-  }
-}
-
-// A path that cannot be opened is a file error naming the path (a missing
-// file's is nsinfo_test.cc's); a file that is not a recording is a type
-// error; neither leaves a handle.
-TEST_F(Host, OpenFailuresNameThePath) {
+// Error answers in order, each with the message it leaves: a success does
+// not clear the message; element counts do not wrap; calls without an area
+// check only the handle; a path that cannot be opened is a file error naming
+// the path (a missing file's is nsinfo_test.cc's), a file that is not a
+// recording a type error, and neither leaves a handle.
+TEST_F(Host, ErrorAnswersLeaveTheirMessages) {
   testing_support::TempDir dir;
   const std::string junk = dir.File("junk.ORF");
   ASSERT_TRUE(testing_support::WriteFileBytes(junk, "not a recording\n", 16));
+  ns_LIBRARYINFO info;
+  char text[300];
+  uint32_t n;
+  double t;
+  const auto open = [](const char* path) {
+    uint32_t fileId = 77;
+    const ns_RESULT r = api_.OpenFile(path, &fileId);
+    EXPECT_EQ(fileId, 0u) << (path ? path : "null");
+    return r;
+  };
   struct Case {
-    const char* path;
+    std::function<ns_RESULT()> call;
     ns_RESULT result;
     std::string message;
   };
-  const Case cases[] = {
+  std::vector<Case> cases = {
+      {[] { return api_.CloseFile(9); }, ns_BADFILE,
+       "Bad file handle (9d) passed to function CloseFile"},
+      {[&] { return api_.GetLibraryInfo(&info, sizeof info); }, ns_OK,
+       "Bad file handle (9d) passed to function CloseFile"},
+      {[&] { return api_.GetLastErrorMsg(text, 0); }, ns_LIBERROR,
+       "GetLastErrorMessage was given zero byte size area for results"},
+      {[] { return api_.GetLastErrorMsg(nullptr, 10); }, ns_LIBERROR,
+       "GetLastErrorMessage does not have write access to 10d bytes provided for results"},
+      // 2^29 doubles are 2^32 bytes: refused as unwritable, not taken for zero.
+      {[&] { return api_.GetAnalogData(1, 0, 0, 1u << 29, &n, nullptr); }, ns_LIBERROR,
+       "GetAnalogData does not have write access to 4294967296d bytes provided for results"},
+      {[&] { return api_.GetEventData(3, 0, 0, &t, kUnwritable, 0, &n); }, ns_BADFILE,
+       "Bad file handle (3d) passed to function GetEventData"},
+      {[&] { return api_.GetSegmentData(4, 0, 0, &t, nullptr, 64, &n, &n); }, ns_BADFILE,
+       "Bad file handle (4d) passed to function GetSegmentData"},
+      {[&] { return api_.GetIndexByTime(0, 0, 1.5, 0, &n); }, ns_BADFILE,
+       "Bad file handle (0d) passed to function GetIndexByTime"},
       // Exactly ".orf" is too short to be taken for the older format.
-      {".orf", ns_FILEERROR, "File read error occurred in function .orf with entity 0d, index 0d"},
-      {nullptr, ns_FILEERROR,
+      {[&] { return open(".orf"); }, ns_FILEERROR,
+       "File read error occurred in function .orf with entity 0d, index 0d"},
+      {[&] { return open(nullptr); }, ns_FILEERROR,
        "File read error occurred in function OpenFile with entity 0d, index 0d"},
-      {junk.c_str(), ns_TYPEERROR,
+      {[&] { return open(junk.c_str()); }, ns_TYPEERROR,
        "Bad file " + junk + " found (not of correct type) in function nsOpenFile"},
+      {[] { return api_.OpenFile("/no/such/file.orfx", nullptr); }, ns_LIBERROR,
+       "OpenFile was given a null pointer for the file handle"},
   };
-  for (const Case& c : cases) {
-    uint32_t fileId = 77;
-    EXPECT_EQ(api_.OpenFile(c.path, &fileId), c.result) << c.message;
-    EXPECT_EQ(fileId, 0u);
-    EXPECT_EQ(Message(), c.message);
+  for (uint32_t handle : {0u, 1u, 64u, 65u, UINT32_MAX}) {
+    cases.push_back(
+        {[handle] { return api_.CloseFile(handle); }, ns_BADFILE,
+         "Bad file handle (" + std::to_string(handle) + "d) passed to function CloseFile"});
   }
-  EXPECT_EQ(api_.OpenFile("/no/such/file.orfx", nullptr), ns_LIBERROR);
-  EXPECT_EQ(Message(), "OpenFile was given a null pointer for the file handle");
+  for (size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_EQ(cases[i].call(), cases[i].result) << "case " << i;
+    EXPECT_EQ(Message(), cases[i].message) << "case " << i;
+  }
+  // The message is copied as far as the buffer holds, and nothing past it.
+  std::memset(text, 'x', sizeof text);
+  ASSERT_EQ(api_.GetLastErrorMsg(text, 10), ns_OK);
+  EXPECT_STREQ(text, "Bad file ");
+  EXPECT_EQ(text[10], 'x');
+  ASSERT_EQ(api_.GetLastErrorMsg(text, 1), ns_OK);
+  EXPECT_STREQ(text, "");
 }
 
 // Calls from several threads each complete as if alone: the message a thread
