@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -189,55 +188,6 @@ TEST_F(ItemEntities, SegmentsGiveTheirTracesAsFarAsTheBufferHolds) {
   EXPECT_EQ(ns_GetSegmentData(handle_, kTwoTraces, 2, &t, data, 512, &count, &unit), ns_BADINDEX);
 }
 
-// Each call that takes an entity refuses entities of another type, with its
-// own name in the message.
-TEST_F(ItemEntities, EntityCallsRefuseOtherTypes) {
-  ns_ENTITYINFO entity;
-  ns_EVENTINFO event;
-  ns_SEGMENTINFO segment;
-  ns_SEGSOURCEINFO source;
-  ns_NEURALINFO neural;
-  ns_ANALOGINFO analog;
-  double values[64];
-  double t;
-  uint32_t n;
-  struct Case {
-    const char* op;
-    uint32_t wrongEntity;
-    std::function<ns_RESULT(uint32_t h, uint32_t e)> call;
-  };
-  const Case cases[] = {
-      {"GetEntityInfo", 12,
-       [&](auto h, auto e) { return ns_GetEntityInfo(h, e, &entity, sizeof entity); }},
-      {"GetEventInfo", kUnit3,
-       [&](auto h, auto e) { return ns_GetEventInfo(h, e, &event, sizeof event); }},
-      {"GetEventData", kTwoTraces,
-       [&](auto h, auto e) { return ns_GetEventData(h, e, 0, &t, values, sizeof values, &n); }},
-      {"GetSegmentInfo", kMarkers,
-       [&](auto h, auto e) { return ns_GetSegmentInfo(h, e, &segment, sizeof segment); }},
-      {"GetSegmentSourceInfo", kUnit5,
-       [&](auto h, auto e) { return ns_GetSegmentSourceInfo(h, e, 0, &source, sizeof source); }},
-      {"GetSegmentData", kTexts,
-       [&](auto h, auto e) { return ns_GetSegmentData(h, e, 0, &t, values, 64, &n, &n); }},
-      {"GetNeuralInfo", kOneTrace,
-       [&](auto h, auto e) { return ns_GetNeuralInfo(h, e, &neural, sizeof neural); }},
-      {"GetNeuralData", kEvents,
-       [&](auto h, auto e) { return ns_GetNeuralData(h, e, 0, 1, values); }},
-      {"GetAnalogInfo", kReals,
-       [&](auto h, auto e) { return ns_GetAnalogInfo(h, e, &analog, sizeof analog); }},
-      {"GetAnalogData", kLevel,
-       [&](auto h, auto e) { return ns_GetAnalogData(h, e, 0, 4, &n, values); }},
-      {"GetTimeByIndex", 99, [&](auto h, auto e) { return ns_GetTimeByIndex(h, e, 0, &t); }},
-      {"GetIndexByTime", 12,
-       [&](auto h, auto e) { return ns_GetIndexByTime(h, e, 0.0, ns_CLOSEST, &n); }},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(c.call(handle_, c.wrongEntity), ns_BADENTITY) << c.op;
-    EXPECT_EQ(std::string(NsLastMessage()), "Bad entity number (" + std::to_string(c.wrongEntity) +
-                                                "d) passed to function " + c.op);
-  }
-}
-
 // A unit's times from any index, across the layer's chunks; only the times
 // the unit has are written.
 TEST_F(LayerTest, NeuralDataRunsAcrossChunks) {
@@ -255,7 +205,8 @@ TEST_F(LayerTest, NeuralDataRunsAcrossChunks) {
   EXPECT_EQ(file_->TotalReads(), 2) << "one read per chunk";
   times.assign(10, -1);
   ASSERT_EQ(ns_GetNeuralData(h, 2, 4498, 10, times.data()), ns_OK);
-  EXPECT_EQ(times, (std::vector<double>{89970 * 1e-6, 89990 * 1e-6, -1, -1, -1, -1, -1, -1, -1, -1}));
+  EXPECT_EQ(times,
+            (std::vector<double>{89970 * 1e-6, 89990 * 1e-6, -1, -1, -1, -1, -1, -1, -1, -1}));
   EXPECT_EQ(ns_GetNeuralData(h, 2, 4500, 1, times.data()), ns_BADINDEX) << "past the end";
 }
 

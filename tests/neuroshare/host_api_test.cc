@@ -79,58 +79,102 @@ TEST_F(Host, LibraryInfoWritesItsFieldsAndNoOtherByte) {
   }
 }
 
-// Each export that checks a result area does so before it looks at the
-// handle: with a bad area and a bad handle the area is reported; with a good
-// area the handle is.
-TEST_F(Host, ResultAreaIsCheckedBeforeTheHandle) {
+// Each export checks its result area first, then the handle, then the
+// entity: with a bad area and a bad handle the area is reported, with a good
+// area the handle; on an open file each call that takes an entity refuses
+// every entity of another type (calls on any entity: the one past the last),
+// with its own name in the message.
+TEST_F(Host, ArgumentsAreCheckedAreaFirstThenHandleThenEntity) {
+  testing_support::TempDir dir;
+  const std::string path = dir.File("demo.orfx");
+  ASSERT_TRUE(recording_test::WriteOrfx(recording_test::DemoRecording(), path));
+  uint32_t file = 0;
+  ASSERT_EQ(api_.OpenFile(path.c_str(), &file), ns_OK);
+  std::vector<uint32_t> types;  // of each entity
+  for (ns_ENTITYINFO info; api_.GetEntityInfo(file, types.size(), &info, sizeof info) == ns_OK;)
+    types.push_back(info.dwEntityType);
+  // Entity types as the API numbers them; calls on any entity, or on none.
+  enum : uint32_t { kEvent = 1, kAnalog, kSegment, kNeural, kAny = 99, kNone };
   struct Case {
     const char* op;
-    uint32_t size;  // the record's size; 0: an area checked for access or emptiness
-    std::function<ns_RESULT(bool goodArea)> call;
+    uint32_t type;  // of the entities it takes
+    uint32_t size;  // the record's size; 0: an area checked for access or emptiness, or none
+    std::function<ns_RESULT(uint32_t h, uint32_t e, bool goodArea)> call;
     const char* areaMessage = nullptr;  // when size is 0
   };
-  ns_FILEINFO file;
+  ns_FILEINFO fileInfo;
   ns_ENTITYINFO entity;
   ns_EVENTINFO event;
   ns_SEGMENTINFO segment;
   ns_SEGSOURCEINFO source;
   ns_NEURALINFO neural;
   ns_ANALOGINFO analog;
-  double t, values[4];
+  double t, values[64];
   uint32_t n;
-  char data[16];
   auto* noArea = static_cast<double*>(kUnwritable);
   const Case cases[] = {
-      {"GetFileInfo", 404, [&](bool ok) { return api_.GetFileInfo(0, &file, ok ? 404 : 403); }},
-      {"GetEntityInfo", 40, [&](bool ok) { return api_.GetEntityInfo(0, 0, &entity, 40 - !ok); }},
-      {"GetEventInfo", 140, [&](bool ok) { return api_.GetEventInfo(0, 0, &event, 140 - !ok); }},
-      {"GetSegmentInfo", 52,
-       [&](bool ok) { return api_.GetSegmentInfo(0, 0, &segment, 52 - !ok); }},
-      {"GetSegmentSourceInfo", 248,
-       [&](bool ok) { return api_.GetSegmentSourceInfo(0, 0, 0, &source, 248 - !ok); }},
-      {"GetNeuralInfo", 136, [&](bool ok) { return api_.GetNeuralInfo(0, 0, &neural, 136 - !ok); }},
-      {"GetAnalogInfo", 264, [&](bool ok) { return api_.GetAnalogInfo(0, 0, &analog, 264 - !ok); }},
-      {"GetEventData", 0,
-       [&](bool ok) { return api_.GetEventData(0, 0, 0, &t, ok ? data : kUnwritable, 16, &n); },
+      {"GetFileInfo", kNone, 404,
+       [&](auto h, auto, bool ok) { return api_.GetFileInfo(h, &fileInfo, ok ? 404 : 403); }},
+      {"GetEntityInfo", kAny, 40,
+       [&](auto h, auto e, bool ok) { return api_.GetEntityInfo(h, e, &entity, 40 - !ok); }},
+      {"GetEventInfo", kEvent, 140,
+       [&](auto h, auto e, bool ok) { return api_.GetEventInfo(h, e, &event, 140 - !ok); }},
+      {"GetSegmentInfo", kSegment, 52,
+       [&](auto h, auto e, bool ok) { return api_.GetSegmentInfo(h, e, &segment, 52 - !ok); }},
+      {"GetSegmentSourceInfo", kSegment, 248,
+       [&](auto h, auto e, bool ok) {
+         return api_.GetSegmentSourceInfo(h, e, 0, &source, 248 - !ok);
+       }},
+      {"GetNeuralInfo", kNeural, 136,
+       [&](auto h, auto e, bool ok) { return api_.GetNeuralInfo(h, e, &neural, 136 - !ok); }},
+      {"GetAnalogInfo", kAnalog, 264,
+       [&](auto h, auto e, bool ok) { return api_.GetAnalogInfo(h, e, &analog, 264 - !ok); }},
+      {"GetEventData", kEvent, 0,
+       [&](auto h, auto e, bool ok) {
+         return api_.GetEventData(h, e, 0, &t, ok ? values : kUnwritable, 16, &n);
+       },
        "GetEventData does not have write access to 16d bytes provided for results"},
-      {"GetSegmentData", 0,
-       [&](bool ok) { return api_.GetSegmentData(0, 0, 0, &t, ok ? values : noArea, 16, &n, &n); },
+      {"GetSegmentData", kSegment, 0,
+       [&](auto h, auto e, bool ok) {
+         return api_.GetSegmentData(h, e, 0, &t, ok ? values : noArea, 16, &n, &n);
+       },
        "GetSegmentData does not have write access to 16d bytes provided for results"},
-      {"GetNeuralData", 0, [&](bool ok) { return api_.GetNeuralData(0, 0, 0, ok ? 4 : 0, values); },
+      {"GetNeuralData", kNeural, 0,
+       [&](auto h, auto e, bool ok) { return api_.GetNeuralData(h, e, 0, ok ? 4 : 0, values); },
        "GetNeuralData was given zero byte size area for results"},
-      {"GetAnalogData", 0,
-       [&](bool ok) { return api_.GetAnalogData(0, 0, 0, ok ? 4 : 0, &n, values); },
+      {"GetAnalogData", kAnalog, 0,
+       [&](auto h, auto e, bool ok) { return api_.GetAnalogData(h, e, 0, ok ? 4 : 0, &n, values); },
        "GetAnalogData was given zero byte size area for results"},
+      {"GetTimeByIndex", kAny, 0,
+       [&](auto h, auto e, bool) { return api_.GetTimeByIndex(h, e, 0, &t); }},
+      {"GetIndexByTime", kAny, 0,
+       [&](auto h, auto e, bool) { return api_.GetIndexByTime(h, e, 0.0, 0, &n); }},
+  };
+  const auto badEntity = [](const Case& c, uint32_t e) {
+    return "Bad entity number (" + std::to_string(e) + "d) passed to function " + c.op;
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(c.call(false), ns_LIBERROR) << c.op;
-    EXPECT_EQ(Message(), c.size == 0
-                             ? c.areaMessage
-                             : std::string(c.op) + " was given " + std::to_string(c.size - 1) +
-                                   "d bytes for results, requires " + std::to_string(c.size) + "d");
-    EXPECT_EQ(c.call(true), ns_BADFILE) << c.op;
+    SCOPED_TRACE(c.op);
+    if (c.size != 0 || c.areaMessage != nullptr) {
+      EXPECT_EQ(c.call(0, 0, false), ns_LIBERROR);
+      EXPECT_EQ(Message(),
+                c.size == 0 ? c.areaMessage
+                            : std::string(c.op) + " was given " + std::to_string(c.size - 1) +
+                                  "d bytes for results, requires " + std::to_string(c.size) + "d");
+    }
+    EXPECT_EQ(c.call(0, 0, true), ns_BADFILE);
     EXPECT_EQ(Message(), std::string("Bad file handle (0d) passed to function ") + c.op);
+    if (c.type == kAny) {
+      EXPECT_EQ(c.call(file, types.size(), true), ns_BADENTITY);
+      EXPECT_EQ(Message(), badEntity(c, types.size()));
+    }
+    for (uint32_t e = 0; e < types.size(); ++e) {
+      if (types[e] == c.type || c.type == kAny || c.type == kNone) continue;
+      EXPECT_EQ(c.call(file, e, true), ns_BADENTITY) << e;
+      EXPECT_EQ(Message(), badEntity(c, e));
+    }
   }
+  EXPECT_EQ(api_.CloseFile(file), ns_OK);
 }
 
 // Error answers in order, each with the message it leaves: a success does
