@@ -41,6 +41,7 @@ struct Expected {
   uint32_t type;
   uint32_t count;
   std::vector<Item> items;
+  uint32_t source = 0, unit = 0;  // neural entities: their segment entity and code
 };
 
 std::vector<Expected> ExpectedEntities(const Recording& rec) {
@@ -78,9 +79,10 @@ std::vector<Expected> ExpectedEntities(const Recording& rec) {
       }
     }
     out.push_back(e);
+    const uint32_t source = static_cast<uint32_t>(out.size() - 1);
     for (auto& unit : units) {
       const uint32_t n = static_cast<uint32_t>(unit.second.items.size());
-      out.push_back(Expected{ch.title, ns_ENTITY_NEURALEVENT, n, unit.second.items});
+      out.push_back(Expected{ch.title, ns_ENTITY_NEURALEVENT, n, unit.second.items, source, unit.first});
     }
   }
   return out;
@@ -150,9 +152,12 @@ void ExpectSameEntity(const Pair& files, uint32_t e, const Expected& want) {
       }
       break;
     default:
-      files.Same<ns_NEURALINFO>("neural info", [e](uint32_t f, ns_NEURALINFO* r) {
+      const ns_NEURALINFO unit = files.Same<ns_NEURALINFO>("neural info", [e](uint32_t f, ns_NEURALINFO* r) {
         return ns_GetNeuralInfo(f, e, r, sizeof *r);
       }, ns_OK);
+      EXPECT_EQ(want.source, unit.dwSourceEntityID);
+      EXPECT_EQ(want.unit, unit.dwSourceUnitID);
+      EXPECT_EQ(want.label, unit.szProbeInfo);
   }
   // Every item (waveforms: stretch after stretch), then the index past the last.
   for (uint32_t k = 0, i = 0; k <= want.items.size(); ++k) {
