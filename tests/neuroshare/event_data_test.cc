@@ -45,7 +45,6 @@ class ItemEntities : public LayerTest {
     ExtMarker real = Ext(1000, {});
     real.values = {1.5f, -2.0f};
     rec.channels[3] = ExtMarks(7, 2, 1, {real});
-    rec.channels[3].comment = "force,torque";
     ExtMarker text = Ext(2000, {});
     text.text = "hello";
     rec.channels[4] = ExtMarks(8, 8, 1, {text});
@@ -69,29 +68,6 @@ class ItemEntities : public LayerTest {
 
   uint32_t handle_ = 0;
 };
-
-TEST_F(ItemEntities, EventInfoDescribesTheDataOfEachKind) {
-  struct Want {
-    uint32_t entity;
-    uint32_t type;
-    uint32_t length;
-  };
-  const Want want[] = {{kEvents, ns_EVENT_BYTE, 0},
-                       {kLevel, ns_EVENT_BYTE, 1},
-                       {kMarkers, ns_EVENT_DWORD, 4},
-                       {kReals, ns_EVENT_CSV, 26},
-                       {kTexts, ns_EVENT_TEXT, 8}};
-  for (const Want& w : want) {
-    ns_EVENTINFO info;
-    ASSERT_EQ(ns_GetEventInfo(handle_, w.entity, &info, sizeof info), ns_OK);
-    EXPECT_EQ(info.dwEventType, w.type) << w.entity;
-    EXPECT_EQ(info.dwMinDataLength, w.length) << w.entity;
-    EXPECT_EQ(info.dwMaxDataLength, w.length) << w.entity;
-    if (w.entity == kReals) {
-      EXPECT_STREQ(info.szCSVDesc, "force,torque");
-    }
-  }
-}
 
 // Each kind's data cut to the area given (the rest of the area cleared,
 // nothing past it written), the size returned, and the item's time. Without

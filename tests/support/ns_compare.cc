@@ -42,6 +42,7 @@ struct Expected {
   uint32_t count;
   std::vector<Item> items;
   uint32_t source = 0, unit = 0;  // neural entities: their segment entity and code
+  const recording_test::Channel* channel = nullptr;  // the rest: their channel
 };
 
 std::vector<Expected> ExpectedEntities(const Recording& rec) {
@@ -50,7 +51,7 @@ std::vector<Expected> ExpectedEntities(const Recording& rec) {
     const recording_test::Channel& ch = entry.second;
     const bool wave = ch.kind == 1 || ch.kind == 9;
     Expected e{ch.title, wave ? ns_ENTITY_ANALOG : ch.kind == 6 ? ns_ENTITY_SEGMENT : ns_ENTITY_EVENT,
-               static_cast<uint32_t>(recording_test::ItemCount(ch)), {}};
+               static_cast<uint32_t>(recording_test::ItemCount(ch)), {}, 0, 0, &ch};
     int64_t next = -1;  // where a run continues the stretch before it
     for (const recording_test::WaveRun& run : ch.runs) {
       if (run.start != next) e.items.push_back({run.start * 1e-6, "", {}, 0});
@@ -132,10 +133,21 @@ void ExpectSameEntity(const Pair& files, uint32_t e, const Expected& want) {
   uint32_t eventType = 0, sources = 0;
   switch (want.type) {
     case ns_ENTITY_EVENT:
-      eventType = files.Same<ns_EVENTINFO>("event info", [e](uint32_t f, ns_EVENTINFO* r) {
+    {
+      const ns_EVENTINFO event = files.Same<ns_EVENTINFO>("event info", [e](uint32_t f, ns_EVENTINFO* r) {
         return ns_GetEventInfo(f, e, r, sizeof *r);
-      }, ns_OK).dwEventType;
+      }, ns_OK);
+      // Levels give a byte, markers their four codes, real markers up to 13
+      // characters a value, text markers their characters; events nothing.
+      const int kind = want.channel->kind;
+      const uint32_t rows = want.channel->rows;
+      eventType = event.dwEventType;
+      EXPECT_EQ(kind == 5 ? ns_EVENT_DWORD : kind == 7 ? ns_EVENT_CSV : kind == 8 ? ns_EVENT_TEXT : ns_EVENT_BYTE, eventType);
+      EXPECT_EQ(kind == 4 ? 1 : kind == 5 ? 4 : kind == 7 ? 13 * rows : kind == 8 ? rows : 0, event.dwMinDataLength);
+      EXPECT_EQ(event.dwMinDataLength, event.dwMaxDataLength);
+      EXPECT_EQ(want.channel->comment, event.szCSVDesc);
       break;
+    }
     case ns_ENTITY_ANALOG:
       files.Same<ns_ANALOGINFO>("analog info", [e](uint32_t f, ns_ANALOGINFO* r) {
         return ns_GetAnalogInfo(f, e, r, sizeof *r);
