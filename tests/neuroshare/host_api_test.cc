@@ -67,13 +67,10 @@ TEST_F(Host, LibraryInfoWritesItsFieldsAndNoOtherByte) {
   EXPECT_EQ(Message(), "GetLibraryInfo was given 1191d bytes for results, requires 1192d");
   for (size_t i = 0; i < sizeof info; ++i) ASSERT_EQ(bytes[i], 0xA5) << "byte " << i;
 
+  // Its texts are nsinfo_test.cc's; here, that only the two descriptions
+  // the library has are written.
   ASSERT_EQ(api_.GetLibraryInfo(&info, sizeof info), ns_OK);
-  EXPECT_STREQ(info.szCreator, "Varsel Ltd");
-  EXPECT_EQ(info.dwMaxFiles, 64u);
   EXPECT_EQ(info.dwFileDescCount, 2u);
-  EXPECT_STREQ(info.FileDesc[0].szExtension, "orfx");
-  EXPECT_EQ(std::string(info.FileDesc[0].szMacCodes, 8), "ONDXORFX");
-  EXPECT_STREQ(info.FileDesc[1].szDescription, "Ondrix ORF file");
   for (size_t i = offsetof(ns_LIBRARYINFO, FileDesc[2]); i < sizeof info; ++i) {
     ASSERT_EQ(bytes[i], 0xA5) << "byte " << i << " of the host's FileDesc[2..15] was written";
   }
@@ -217,8 +214,6 @@ TEST_F(Host, ErrorAnswersLeaveTheirMessages) {
        "Bad file handle (3d) passed to function GetEventData"},
       {[&] { return api_.GetSegmentData(4, 0, 0, &t, nullptr, 64, &n, &n); }, ns_BADFILE,
        "Bad file handle (4d) passed to function GetSegmentData"},
-      {[&] { return api_.GetIndexByTime(0, 0, 1.5, 0, &n); }, ns_BADFILE,
-       "Bad file handle (0d) passed to function GetIndexByTime"},
       // Exactly ".orf" is too short to be taken for the older format.
       {[&] { return open(".orf"); }, ns_FILEERROR,
        "File read error occurred in function .orf with entity 0d, index 0d"},
