@@ -149,20 +149,40 @@ void ExpectSameEntity(const Pair& files, uint32_t e, const Expected& want) {
       break;
     }
     case ns_ENTITY_ANALOG:
-      files.Same<ns_ANALOGINFO>("analog info", [e](uint32_t f, ns_ANALOGINFO* r) {
+    {
+      const ns_ANALOGINFO analog = files.Same<ns_ANALOGINFO>("analog info", [e](uint32_t f, ns_ANALOGINFO* r) {
         return ns_GetAnalogInfo(f, e, r, sizeof *r);
       }, ns_OK);
+      const recording_test::Channel& ch = *want.channel;
+      EXPECT_NEAR(1e6 / ch.divide, analog.dSampleRate, 1e-6);  // ticks of 1 us
+      EXPECT_EQ((std::vector<double>{ch.yLow, ch.yHigh, ch.scale / 6553.6}),
+                (std::vector<double>{analog.dMinVal, analog.dMaxVal, analog.dResolution}));
+      EXPECT_EQ((std::vector<std::string>{ch.units, ch.comment}),
+                (std::vector<std::string>{analog.szUnits, analog.szProbeInfo}));
       break;
+    }
     case ns_ENTITY_SEGMENT:
-      sources = files.Same<ns_SEGMENTINFO>("segment info", [e](uint32_t f, ns_SEGMENTINFO* r) {
+    {
+      const recording_test::Channel& ch = *want.channel;
+      const ns_SEGMENTINFO seg = files.Same<ns_SEGMENTINFO>("segment info", [e](uint32_t f, ns_SEGMENTINFO* r) {
         return ns_GetSegmentInfo(f, e, r, sizeof *r);
-      }, ns_OK).dwSourceCount;
+      }, ns_OK);
+      sources = seg.dwSourceCount;
+      EXPECT_EQ((std::vector<uint32_t>{ch.cols, ch.rows, ch.rows}),
+                (std::vector<uint32_t>{sources, seg.dwMinSampleCount, seg.dwMaxSampleCount}));
+      EXPECT_NEAR(1e6 / ch.divide, seg.dSampleRate, 1e-6);
+      EXPECT_EQ(ch.units, seg.szUnits);
       for (uint32_t s = 0; s <= sources; ++s) {
-        files.Same<ns_SEGSOURCEINFO>("source " + std::to_string(s), [e, s](uint32_t f, ns_SEGSOURCEINFO* r) {
+        const ns_SEGSOURCEINFO source = files.Same<ns_SEGSOURCEINFO>("source " + std::to_string(s), [e, s](uint32_t f, ns_SEGSOURCEINFO* r) {
           return ns_GetSegmentSourceInfo(f, e, s, r, sizeof *r);
         }, s < sources ? ns_OK : ns_BADSOURCE);
+        if (s == sources) break;
+        EXPECT_EQ((std::vector<double>{ch.yLow, ch.yHigh, ch.scale / 6553.6}),
+                  (std::vector<double>{source.dMinVal, source.dMaxVal, source.dResolution}));
+        EXPECT_EQ(ch.comment, source.szProbeInfo);
       }
       break;
+    }
     default:
       const ns_NEURALINFO unit = files.Same<ns_NEURALINFO>("neural info", [e](uint32_t f, ns_NEURALINFO* r) {
         return ns_GetNeuralInfo(f, e, r, sizeof *r);
@@ -202,6 +222,13 @@ void ExpectSameRecordings(const Recording& rec, const std::string& firstPath,
   const std::vector<Expected> entities = ExpectedEntities(rec);
   EXPECT_EQ(entities.size(), info.dwEntityCount);
   EXPECT_EQ(rec.comments[0], info.szFileComment);
+  EXPECT_EQ(rec.appId, info.szAppName);
+  const recording_test::TimeDate& d = rec.timeDate;
+  EXPECT_EQ((std::vector<uint32_t>{d.year, d.mon, d.day, d.hour, d.min, d.sec, d.hun * 10u}),
+            (std::vector<uint32_t>{info.dwTime_Year, info.dwTime_Month, info.dwTime_Day, info.dwTime_Hour,
+                                   info.dwTime_Min, info.dwTime_Sec, info.dwTime_MilliSec}));
+  const double tick = info.dTimeStampResolution;
+  EXPECT_EQ(rec.timeBase, tick);
   EXPECT_DOUBLE_EQ(9.9999, info.dTimeSpan);
   for (uint32_t e = 0; e < entities.size() && e < info.dwEntityCount; ++e) {
     ExpectSameEntity(files, e, entities[e]);
