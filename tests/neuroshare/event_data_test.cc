@@ -19,17 +19,13 @@ using nsv::NsLastMessage;
 
 // Entities of the recording below.
 enum : uint32_t {
-  kEvents,     // EventA at 100, 200, 200, 300
-  kLevel,      // Level starting low, changes at 100, 200, 300
-  kMarkers,    // codes (1,2,3,4) at 100, (9,0,0,0) and (8,0,0,0) both at 500
-  kReals,      // RealMark, 2 values: (1.5, -2) at 1000
-  kTexts,      // TextMark, 8 characters: "hello" at 2000
-  kTwoTraces,  // WaveMark, 32 points of 2 traces; codes (3,5,0,40) and (3,0,0,0)
-  kUnit3,
-  kUnit5,
-  kUnit40,
-  kOneTrace,  // WaveMark, 4 points of 1 trace
-  kUnit1,
+  kEvents,        // EventA at 100, 200, 200, 300
+  kLevel,         // Level starting low, changes at 100, 200, 300
+  kMarkers,       // codes (1,2,3,4) at 100, (9,0,0,0) and (8,0,0,0) both at 500
+  kReals,         // RealMark, 2 values: (1.5, -2) at 1000
+  kTexts,         // TextMark, 8 characters: "hello" at 2000
+  kTwoTraces,     // WaveMark, 32 points of 2 traces; codes (3,5,0,40) and (3,0,0,0)
+  kOneTrace = 9,  // WaveMark, 4 points of 1 trace, after the units 3, 5 and 40
 };
 
 class ItemEntities : public LayerTest {
@@ -128,7 +124,8 @@ TEST_F(ItemEntities, EventDataOfEachKindFillsTheAreaAsFarAsItFits) {
 }
 
 // Segments with one and two traces: data trace after trace as far as the
-// buffer holds. (Their descriptions are record_layout_test.cc's.)
+// buffer holds. (Whole traces and their descriptions are the comparer's,
+// tests/support/ns_compare.cc.)
 TEST_F(ItemEntities, SegmentsGiveTheirTracesAsFarAsTheBufferHolds) {
   ns_SEGSOURCEINFO source;
   EXPECT_EQ(ns_GetSegmentSourceInfo(handle_, kTwoTraces, 2, &source, sizeof source), ns_BADSOURCE);
@@ -142,11 +139,8 @@ TEST_F(ItemEntities, SegmentsGiveTheirTracesAsFarAsTheBufferHolds) {
   uint32_t count = 0;
   uint32_t unit = 0;
   ASSERT_EQ(ns_GetSegmentData(handle_, kTwoTraces, 0, &t, data, 512, &count, &unit), ns_OK);
-  EXPECT_DOUBLE_EQ(t, 3000e-6);
-  EXPECT_EQ(count, 32u);
   EXPECT_EQ(unit, 0x28u) << "bits 3 and 5; codes 0 and 40 set none";
-  EXPECT_EQ(data[63], 131.5);
-  EXPECT_EQ(data[64], -99);
+  EXPECT_EQ(data[64], -99) << "nothing past the traces";
 
   ASSERT_EQ(ns_GetSegmentData(handle_, kTwoTraces, 1, &t, data, 264, &count, &unit), ns_OK);
   EXPECT_EQ(count, 16u) << "264 bytes hold 16 points of each trace";

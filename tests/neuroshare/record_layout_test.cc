@@ -127,7 +127,7 @@ TEST_F(RecordLayouts, NaturalAndPackedHostsSeeTheSameRecords) {
   const auto file = Hosts<natural::FileInfo, packed::FileInfo>(
       "GetFileInfo",
       [&](void* a, uint32_t s) { return ns_GetFileInfo(h, static_cast<ns_FILEINFO*>(a), s); });
-  EXPECT_EQ(file.dTimeSpan, 9.9999);
+  EXPECT_DOUBLE_EQ(file.dTimeSpan, 9.9999);
   EXPECT_STREQ(file.szFileComment, "  layout check");
   const auto analog =
       Hosts<natural::AnalogInfo, packed::AnalogInfo>("GetAnalogInfo", [&](void* a, uint32_t s) {
