@@ -203,10 +203,6 @@ void ExpectSameEntity(const Pair& files, uint32_t e, const Expected& want) {
     EXPECT_EQ(want.items[k], b) << "item " << i;
     i += want.type == ns_ENTITY_ANALOG ? static_cast<uint32_t>(b.values.size()) : 1;
   }
-  for (uint32_t i = 0; i <= n; ++i) {
-    files.Same<double>("time of index " + std::to_string(i),
-                       [e, i](uint32_t f, double* t) { return ns_GetTimeByIndex(f, e, i, t); }, i < n ? ns_OK : ns_BADINDEX);
-  }
 }
 
 }  // namespace

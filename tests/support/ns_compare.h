@@ -41,9 +41,9 @@ class Pair {
 };
 
 // Opens both files, compares the file information, every entity the
-// recording describes (labels, types, items, samples, item times by index;
-// index by time is the index model's) and the entity past the last, and
-// closes them.
+// recording describes (records, labels, types, items and their times,
+// samples; the conversions between index and time are the index model's)
+// and the entity past the last, and closes them.
 void ExpectSameRecordings(const recording_test::Recording& rec, const std::string& firstPath,
                           const std::string& secondPath);
 
