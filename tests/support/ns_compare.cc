@@ -35,6 +35,11 @@ std::ostream& operator<<(std::ostream& os, const Item& item) {
   return os << '}';
 }
 
+// The value a 16-bit sample of a channel stands for.
+double Scaled(const recording_test::Channel& ch, int16_t s) {
+  return s * (ch.scale * 0.000152587890625) + ch.offset;
+}
+
 // What an entity should be, from the recording.
 struct Expected {
   std::string label;
@@ -50,20 +55,22 @@ std::vector<Expected> ExpectedEntities(const Recording& rec) {
   for (const auto& entry : rec.channels) {
     const recording_test::Channel& ch = entry.second;
     const bool wave = ch.kind == 1 || ch.kind == 9;
-    Expected e{ch.title, wave ? ns_ENTITY_ANALOG : ch.kind == 6 ? ns_ENTITY_SEGMENT : ns_ENTITY_EVENT,
-               static_cast<uint32_t>(recording_test::ItemCount(ch)), {}, 0, 0, &ch};
+    const uint32_t type = ch.kind == 6 ? ns_ENTITY_SEGMENT : ns_ENTITY_EVENT;
+    const uint32_t count = static_cast<uint32_t>(recording_test::ItemCount(ch));
+    Expected e{ch.title, wave ? ns_ENTITY_ANALOG : type, count, {}, 0, 0, &ch};
     int64_t next = -1;  // where a run continues the stretch before it
     for (const recording_test::WaveRun& run : ch.runs) {
       if (run.start != next) e.items.push_back({run.start * 1e-6, "", {}, 0});
       for (uint64_t i = 0; i < run.Size(); ++i) {
         e.items.back().values.push_back(
-            ch.kind == 9 ? run.Float(i)
-                         : static_cast<float>(run.Short(i) * (ch.scale * 0.000152587890625) + ch.offset));
+            ch.kind == 9 ? run.Float(i) : static_cast<float>(Scaled(ch, run.Short(i))));
       }
       next = run.start + static_cast<int64_t>(run.Size()) * ch.divide;
     }
     for (const int64_t t : ch.times) e.items.push_back({t * 1e-6, "", {}, 0});
-    for (const auto& m : ch.markers) e.items.push_back({m.time * 1e-6, std::string(1, static_cast<char>(m.code[0])), {}, 0});
+    for (const auto& m : ch.markers) {
+      e.items.push_back({m.time * 1e-6, std::string(1, static_cast<char>(m.code[0])), {}, 0});
+    }
     // One neural entity per code value the spikes carry, in code order.
     std::map<uint8_t, Expected> units;
     for (const auto& m : ch.extMarks) {
@@ -83,7 +90,8 @@ std::vector<Expected> ExpectedEntities(const Recording& rec) {
     const uint32_t source = static_cast<uint32_t>(out.size() - 1);
     for (auto& unit : units) {
       const uint32_t n = static_cast<uint32_t>(unit.second.items.size());
-      out.push_back(Expected{ch.title, ns_ENTITY_NEURALEVENT, n, unit.second.items, source, unit.first});
+      out.push_back(
+          Expected{ch.title, ns_ENTITY_NEURALEVENT, n, unit.second.items, source, unit.first});
     }
   }
   return out;
@@ -122,74 +130,91 @@ ns_RESULT Read(uint32_t file, uint32_t e, uint32_t type, uint32_t eventType, uin
   }
 }
 
+// The information records of an entity (sources: of source s).
+ns_RESULT Get(uint32_t f, uint32_t e, uint32_t, ns_ENTITYINFO* r) {
+  return ns_GetEntityInfo(f, e, r, sizeof *r);
+}
+ns_RESULT Get(uint32_t f, uint32_t e, uint32_t, ns_EVENTINFO* r) {
+  return ns_GetEventInfo(f, e, r, sizeof *r);
+}
+ns_RESULT Get(uint32_t f, uint32_t e, uint32_t, ns_ANALOGINFO* r) {
+  return ns_GetAnalogInfo(f, e, r, sizeof *r);
+}
+ns_RESULT Get(uint32_t f, uint32_t e, uint32_t, ns_SEGMENTINFO* r) {
+  return ns_GetSegmentInfo(f, e, r, sizeof *r);
+}
+ns_RESULT Get(uint32_t f, uint32_t e, uint32_t s, ns_SEGSOURCEINFO* r) {
+  return ns_GetSegmentSourceInfo(f, e, s, r, sizeof *r);
+}
+ns_RESULT Get(uint32_t f, uint32_t e, uint32_t, ns_NEURALINFO* r) {
+  return ns_GetNeuralInfo(f, e, r, sizeof *r);
+}
+
+// A record of entity e, the same in both files, with the result `want`.
+template <class T>
+T Info(const Pair& files, uint32_t e, ns_RESULT want = ns_OK, uint32_t s = 0) {
+  return files.Same<T>(
+      "information", [e, s](uint32_t f, T* r) { return Get(f, e, s, r); }, want);
+}
+
+// The event type and data length of each kind of event channel: levels give
+// a byte, markers their four codes, real markers up to 13 characters a
+// value, text markers their characters; events nothing.
+uint32_t EventType(int kind) {
+  return kind == 5   ? ns_EVENT_DWORD
+         : kind == 7 ? ns_EVENT_CSV
+         : kind == 8 ? ns_EVENT_TEXT
+                     : ns_EVENT_BYTE;
+}
+uint32_t EventLength(int kind, uint32_t rows) {
+  return kind == 4 ? 1 : kind == 5 ? 4 : kind == 7 ? 13 * rows : kind == 8 ? rows : 0;
+}
+
 void ExpectSameEntity(const Pair& files, uint32_t e, const Expected& want) {
   SCOPED_TRACE("entity " + std::to_string(e) + " \"" + want.label + "\"");
   const uint32_t n = want.count;
-  const ns_ENTITYINFO info = files.Same<ns_ENTITYINFO>(
-      "entity info", [e](uint32_t f, ns_ENTITYINFO* r) { return ns_GetEntityInfo(f, e, r, sizeof *r); }, ns_OK);
+  const ns_ENTITYINFO info = Info<ns_ENTITYINFO>(files, e);
   EXPECT_EQ(want.label, info.szEntityLabel);
   EXPECT_EQ(want.type, info.dwEntityType);
   EXPECT_EQ(n, info.dwItemCount);
+  using Values = std::vector<double>;
+  using Texts = std::vector<std::string>;
   uint32_t eventType = 0, sources = 0;
-  switch (want.type) {
-    case ns_ENTITY_EVENT:
-    {
-      const ns_EVENTINFO event = files.Same<ns_EVENTINFO>("event info", [e](uint32_t f, ns_EVENTINFO* r) {
-        return ns_GetEventInfo(f, e, r, sizeof *r);
-      }, ns_OK);
-      // Levels give a byte, markers their four codes, real markers up to 13
-      // characters a value, text markers their characters; events nothing.
-      const int kind = want.channel->kind;
-      const uint32_t rows = want.channel->rows;
-      eventType = event.dwEventType;
-      EXPECT_EQ(kind == 5 ? ns_EVENT_DWORD : kind == 7 ? ns_EVENT_CSV : kind == 8 ? ns_EVENT_TEXT : ns_EVENT_BYTE, eventType);
-      EXPECT_EQ(kind == 4 ? 1 : kind == 5 ? 4 : kind == 7 ? 13 * rows : kind == 8 ? rows : 0, event.dwMinDataLength);
-      EXPECT_EQ(event.dwMinDataLength, event.dwMaxDataLength);
-      EXPECT_EQ(want.channel->comment, event.szCSVDesc);
-      break;
+  if (want.type == ns_ENTITY_NEURALEVENT) {
+    const ns_NEURALINFO unit = Info<ns_NEURALINFO>(files, e);
+    EXPECT_EQ((std::vector<uint32_t>{want.source, want.unit}),
+              (std::vector<uint32_t>{unit.dwSourceEntityID, unit.dwSourceUnitID}));
+    EXPECT_EQ(want.label, unit.szProbeInfo);
+  } else if (want.type == ns_ENTITY_EVENT) {
+    const ns_EVENTINFO event = Info<ns_EVENTINFO>(files, e);
+    const recording_test::Channel& ch = *want.channel;
+    eventType = event.dwEventType;
+    EXPECT_EQ(EventType(ch.kind), eventType);
+    EXPECT_EQ((std::vector<uint32_t>(2, EventLength(ch.kind, ch.rows))),
+              (std::vector<uint32_t>{event.dwMinDataLength, event.dwMaxDataLength}));
+    EXPECT_EQ(ch.comment, event.szCSVDesc);
+  } else if (want.type == ns_ENTITY_ANALOG) {
+    const ns_ANALOGINFO analog = Info<ns_ANALOGINFO>(files, e);
+    const recording_test::Channel& ch = *want.channel;
+    EXPECT_NEAR(1e6 / ch.divide, analog.dSampleRate, 1e-6);  // ticks of 1 us
+    EXPECT_EQ((Values{ch.yLow, ch.yHigh, ch.scale / 6553.6}),
+              (Values{analog.dMinVal, analog.dMaxVal, analog.dResolution}));
+    EXPECT_EQ((Texts{ch.units, ch.comment}), (Texts{analog.szUnits, analog.szProbeInfo}));
+  } else {
+    const ns_SEGMENTINFO seg = Info<ns_SEGMENTINFO>(files, e);
+    const recording_test::Channel& ch = *want.channel;
+    sources = seg.dwSourceCount;
+    EXPECT_EQ((std::vector<uint32_t>{ch.cols, ch.rows, ch.rows}),
+              (std::vector<uint32_t>{sources, seg.dwMinSampleCount, seg.dwMaxSampleCount}));
+    EXPECT_NEAR(1e6 / ch.divide, seg.dSampleRate, 1e-6);
+    EXPECT_EQ(ch.units, seg.szUnits);
+    for (uint32_t s = 0; s < sources; ++s) {
+      const ns_SEGSOURCEINFO source = Info<ns_SEGSOURCEINFO>(files, e, ns_OK, s);
+      EXPECT_EQ((Values{ch.yLow, ch.yHigh, ch.scale / 6553.6}),
+                (Values{source.dMinVal, source.dMaxVal, source.dResolution}));
+      EXPECT_EQ(ch.comment, source.szProbeInfo);
     }
-    case ns_ENTITY_ANALOG:
-    {
-      const ns_ANALOGINFO analog = files.Same<ns_ANALOGINFO>("analog info", [e](uint32_t f, ns_ANALOGINFO* r) {
-        return ns_GetAnalogInfo(f, e, r, sizeof *r);
-      }, ns_OK);
-      const recording_test::Channel& ch = *want.channel;
-      EXPECT_NEAR(1e6 / ch.divide, analog.dSampleRate, 1e-6);  // ticks of 1 us
-      EXPECT_EQ((std::vector<double>{ch.yLow, ch.yHigh, ch.scale / 6553.6}),
-                (std::vector<double>{analog.dMinVal, analog.dMaxVal, analog.dResolution}));
-      EXPECT_EQ((std::vector<std::string>{ch.units, ch.comment}),
-                (std::vector<std::string>{analog.szUnits, analog.szProbeInfo}));
-      break;
-    }
-    case ns_ENTITY_SEGMENT:
-    {
-      const recording_test::Channel& ch = *want.channel;
-      const ns_SEGMENTINFO seg = files.Same<ns_SEGMENTINFO>("segment info", [e](uint32_t f, ns_SEGMENTINFO* r) {
-        return ns_GetSegmentInfo(f, e, r, sizeof *r);
-      }, ns_OK);
-      sources = seg.dwSourceCount;
-      EXPECT_EQ((std::vector<uint32_t>{ch.cols, ch.rows, ch.rows}),
-                (std::vector<uint32_t>{sources, seg.dwMinSampleCount, seg.dwMaxSampleCount}));
-      EXPECT_NEAR(1e6 / ch.divide, seg.dSampleRate, 1e-6);
-      EXPECT_EQ(ch.units, seg.szUnits);
-      for (uint32_t s = 0; s <= sources; ++s) {
-        const ns_SEGSOURCEINFO source = files.Same<ns_SEGSOURCEINFO>("source " + std::to_string(s), [e, s](uint32_t f, ns_SEGSOURCEINFO* r) {
-          return ns_GetSegmentSourceInfo(f, e, s, r, sizeof *r);
-        }, s < sources ? ns_OK : ns_BADSOURCE);
-        if (s == sources) break;
-        EXPECT_EQ((std::vector<double>{ch.yLow, ch.yHigh, ch.scale / 6553.6}),
-                  (std::vector<double>{source.dMinVal, source.dMaxVal, source.dResolution}));
-        EXPECT_EQ(ch.comment, source.szProbeInfo);
-      }
-      break;
-    }
-    default:
-      const ns_NEURALINFO unit = files.Same<ns_NEURALINFO>("neural info", [e](uint32_t f, ns_NEURALINFO* r) {
-        return ns_GetNeuralInfo(f, e, r, sizeof *r);
-      }, ns_OK);
-      EXPECT_EQ(want.source, unit.dwSourceEntityID);
-      EXPECT_EQ(want.unit, unit.dwSourceUnitID);
-      EXPECT_EQ(want.label, unit.szProbeInfo);
+    Info<ns_SEGSOURCEINFO>(files, e, ns_BADSOURCE, sources);
   }
   // Every item (waveforms: stretch after stretch), then the index past the last.
   for (uint32_t k = 0, i = 0; k <= want.items.size(); ++k) {
@@ -214,24 +239,24 @@ void ExpectSameRecordings(const Recording& rec, const std::string& firstPath,
   ASSERT_EQ(ns_OK, ns_OpenFile(secondPath.c_str(), &second));
   const Pair files(first, second);
   const ns_FILEINFO info = files.Same<ns_FILEINFO>(
-      "file info", [](uint32_t f, ns_FILEINFO* r) { return ns_GetFileInfo(f, r, sizeof *r); }, ns_OK);
+      "file information",
+      [](uint32_t f, ns_FILEINFO* r) { return ns_GetFileInfo(f, r, sizeof *r); }, ns_OK);
   const std::vector<Expected> entities = ExpectedEntities(rec);
   EXPECT_EQ(entities.size(), info.dwEntityCount);
   EXPECT_EQ(rec.comments[0], info.szFileComment);
   EXPECT_EQ(rec.appId, info.szAppName);
   const recording_test::TimeDate& d = rec.timeDate;
-  EXPECT_EQ((std::vector<uint32_t>{d.year, d.mon, d.day, d.hour, d.min, d.sec, d.hun * 10u}),
-            (std::vector<uint32_t>{info.dwTime_Year, info.dwTime_Month, info.dwTime_Day, info.dwTime_Hour,
-                                   info.dwTime_Min, info.dwTime_Sec, info.dwTime_MilliSec}));
+  EXPECT_EQ(
+      (std::vector<uint32_t>{d.year, d.mon, d.day, d.hour, d.min, d.sec, d.hun * 10u}),
+      (std::vector<uint32_t>{info.dwTime_Year, info.dwTime_Month, info.dwTime_Day, info.dwTime_Hour,
+                             info.dwTime_Min, info.dwTime_Sec, info.dwTime_MilliSec}));
   const double tick = info.dTimeStampResolution;
   EXPECT_EQ(rec.timeBase, tick);
   EXPECT_DOUBLE_EQ(9.9999, info.dTimeSpan);
   for (uint32_t e = 0; e < entities.size() && e < info.dwEntityCount; ++e) {
     ExpectSameEntity(files, e, entities[e]);
   }
-  files.Same<ns_ENTITYINFO>("entity past the last", [&](uint32_t f, ns_ENTITYINFO* r) {
-    return ns_GetEntityInfo(f, info.dwEntityCount, r, sizeof *r);
-  }, ns_BADENTITY);
+  Info<ns_ENTITYINFO>(files, info.dwEntityCount, ns_BADENTITY);
   EXPECT_EQ(ns_OK, ns_CloseFile(first));
   EXPECT_EQ(ns_OK, ns_CloseFile(second));
 }
