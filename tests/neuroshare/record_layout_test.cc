@@ -8,13 +8,10 @@
 #include <cstddef>
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "neuroshare/ns_api.h"
-#include "neuroshare/ns_errors.h"
-#include "neuroshare/ns_file_table.h"
 #include "tests/neuroshare/watched_file.h"
 
 namespace {
