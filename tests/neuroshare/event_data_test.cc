@@ -1,6 +1,8 @@
-// The item-based entities through the exports: event information and data
-// of every event kind, segments with one and two traces, neural units, and
-// how each call meets bad indices, sources, entities and item sizes.
+// The item-based entities through the exports: event data of every event
+// kind cut to the area given, segments with one and two traces cut to the
+// buffer, a unit's times across chunks, and item sizes that do not fit.
+// (Whole items and every record against the recording are the comparer's,
+// tests/support/ns_compare.cc; wrong entity types are host_api_test.cc's.)
 #include <gtest/gtest.h>
 
 #include <cstring>

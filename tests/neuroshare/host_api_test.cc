@@ -1,8 +1,9 @@
 // The built library loaded as a host loads it (dlopen or LoadLibrary), every export
 // looked up by its plain name, and the records declared on the host's side.
-// The argument checks are exercised with bad and free handles. What the
-// recordings read as is checked by library_writer_test.cc, which compares
-// every entity with the recording written.
+// The argument checks are exercised with bad and free handles and with
+// entities of the wrong type. What the recordings read as is checked by
+// library_writer_test.cc, which compares every entity with the recording
+// written.
 #include <gtest/gtest.h>
 
 #include <cstdint>
