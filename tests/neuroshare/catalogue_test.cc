@@ -47,6 +47,8 @@ class Catalogue : public nsv_test::LayerTest {
   }
 };
 
+// (Each neural entity's segment entity and code are checked against the
+// recording by the comparer, tests/support/ns_compare.cc.)
 TEST_F(Catalogue, ListsChannelsInOrderWithEachWaveMarksUnitsAfterIt) {
   Recording rec;
   rec.channels[0] = Wave(1, 10);
@@ -80,19 +82,7 @@ TEST_F(Catalogue, ListsChannelsInOrderWithEachWaveMarksUnitsAfterIt) {
     EXPECT_EQ(info.szEntityLabel[31], 0) << "the label is zero-filled";
     EXPECT_EQ(info.dwItemCount, want[id].items) << id;
   }
-  ns_FILEINFO file;
-  ASSERT_EQ(ns_GetFileInfo(h, &file, sizeof file), ns_OK);
-  EXPECT_EQ(file.dwEntityCount, 8u);
 
-  // Units 0, 3 and 7, in that order, each naming its segment entity.
-  const uint32_t codes[] = {0, 3, 7};
-  for (uint32_t k = 0; k < 3; ++k) {
-    ns_NEURALINFO unit;
-    ASSERT_EQ(ns_GetNeuralInfo(h, 2 + k, &unit, sizeof unit), ns_OK);
-    EXPECT_EQ(unit.dwSourceEntityID, 1u);
-    EXPECT_EQ(unit.dwSourceUnitID, codes[k]);
-    EXPECT_STREQ(unit.szProbeInfo, "spikes");
-  }
   double t;
   EXPECT_EQ(ns_GetTimeByIndex(h, 5, 0, &t), ns_BADINDEX) << "an entity without items";
 }
@@ -187,55 +177,19 @@ TEST_F(Catalogue, UnreadableChannelFailsTheOpenButAnUnreadableUnitDoesNot) {
   EXPECT_EQ(Entity(h, 2).dwItemCount, 0u);
 }
 
-// How many reads the cache saves is the budget test's (below);
-// here, which file owns it and what drops it.
-TEST_F(Catalogue, ReadCacheIsDroppedOnAReadErrorAndWhenItsFileCloses) {
-  Recording rec;
-  rec.channels[0] = Events(2, Every(10, 9000));
-  const uint32_t h = Open(rec);
-  ASSERT_NE(h, 0u);
-  WatchedFile* file = file_;
-  TNsFile& record = *NsFindFile(h);
-  const TNsEntity& entity = *record.entities[0];
-
-  TSTime64 t;
-  ASSERT_EQ(TimeOfIndex(record, entity, 4005, t), 0);
-  EXPECT_EQ(t, 40050);
-  EXPECT_EQ(NsReadCacheOwner(), file);
-  uint32_t index;
-  ASSERT_EQ(IndexOfTime(record, entity, 0.0400449, ns_AFTER, &index), 0);
-  EXPECT_EQ(index, 4005u);
-
-  // A chunk that no longer reads back as it was indexed is a read error,
-  // and leaves nothing cached.
-  file->short_[0] = true;
-  double seconds;
-  EXPECT_EQ(ns_GetTimeByIndex(h, 0, 8600, &seconds), ns_FILEERROR);
-  EXPECT_STREQ(NsLastMessage(),
-               "File read error occurred in function GetTimeByIndex with entity 0d, index 8600d");
-  EXPECT_EQ(NsReadCacheOwner(), nullptr);
-
-  file->short_[0] = false;
-  ASSERT_EQ(TimeOfIndex(record, entity, 1, t), 0);
-  EXPECT_EQ(NsReadCacheOwner(), file);
-  ASSERT_EQ(ns_CloseFile(h), ns_OK);
-  EXPECT_EQ(NsReadCacheOwner(), nullptr);
-}
-
 // The item-time cache against a model: chunks used are read once while
-// their bytes fit the budget, and the least recently used go first.
-TEST_F(Catalogue, ReadCacheKeepsChunksWhileTheirBytesFitAndDropsTheLeastRecentlyUsed) {
-  std::vector<int64_t> times(4000 * 6);
-  for (size_t i = 0; i < times.size(); ++i) times[i] = 10 * static_cast<int64_t>(i);
+// their bytes fit the budget, and the least recently used go first. A chunk
+// that no longer reads back as it was indexed is a read error and leaves
+// nothing cached; closing its file drops the cache too.
+TEST_F(Catalogue, ReadCacheKeepsChunksWhileTheirBytesFitAndIsDroppedOnErrorsAndClose) {
   Recording rec;
-  rec.channels[0] = Events(2, times);
+  rec.channels[0] = Events(2, Every(10, 4000 * 6));
   const uint32_t h = Open(rec);
   ASSERT_NE(h, 0u);
   TNsFile& record = *NsFindFile(h);
   const TNsEntity& entity = *record.entities[0];
   ASSERT_EQ(entity.chunks.size(), 6u);
   constexpr size_t kChunkBytes = 4000 * sizeof(TSTime64);
-
   struct Case {
     size_t budgetChunks;
     std::vector<int> touches;  // chunk numbers, in order
@@ -265,11 +219,26 @@ TEST_F(Catalogue, ReadCacheKeepsChunksWhileTheirBytesFitAndDropsTheLeastRecently
       ASSERT_EQ(TimeOfIndex(record, entity, 4000 * k + 17, t), 0);
       EXPECT_EQ(t, 10 * (4000 * k + 17));
       EXPECT_LE(NsReadCacheBytes(), c.budgetChunks * kChunkBytes);
+      EXPECT_EQ(NsReadCacheOwner(), file_);
     }
     EXPECT_EQ(file_->TotalReads(), expectedReads) << "budget of " << c.budgetChunks << " chunks";
   }
   NsSetReadCacheBudget(kNsReadCacheBytes);
+  uint32_t index;
+  ASSERT_EQ(IndexOfTime(record, entity, 0.0400449, ns_AFTER, &index), 0);
+  EXPECT_EQ(index, 4005u);
+
+  file_->short_[0] = true;
+  double seconds;
+  EXPECT_EQ(ns_GetTimeByIndex(h, 0, 8600, &seconds), ns_FILEERROR);
+  EXPECT_STREQ(NsLastMessage(),
+               "File read error occurred in function GetTimeByIndex with entity 0d, index 8600d");
+  EXPECT_EQ(NsReadCacheOwner(), nullptr);
+  file_->short_[0] = false;
+  ASSERT_EQ(ns_GetTimeByIndex(h, 0, 1, &seconds), ns_OK);
+  EXPECT_EQ(NsReadCacheOwner(), file_);
   ASSERT_EQ(ns_CloseFile(h), ns_OK);
+  EXPECT_EQ(NsReadCacheOwner(), nullptr);
   EXPECT_EQ(NsReadCacheBytes(), 0u);
 }
 

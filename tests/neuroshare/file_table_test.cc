@@ -2,8 +2,8 @@
 // file objects that were never opened, registered directly.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <memory>
+#include <vector>
 
 #include "neuroshare/ns_api.h"
 #include "neuroshare/ns_errors.h"
@@ -30,59 +30,47 @@ TNsFile MakeRecord(const std::shared_ptr<FileProbe>& probe, int closeResult = 0)
   return record;
 }
 
-uint32_t Register(const std::shared_ptr<FileProbe>& probe) {
-  TNsFile record = MakeRecord(probe);
-  return NsRegisterFile(record);
-}
-
 class FileTable : public ::testing::Test {
  protected:
   void SetUp() override { NsCloseAllFiles(); }
   void TearDown() override { NsCloseAllFiles(); }
 };
 
-TEST_F(FileTable, RegistersInTheLowestFreeSlotAndReusesAFreedOne) {
-  auto a = std::make_shared<FileProbe>(), b = std::make_shared<FileProbe>();
-  TNsFile record = MakeRecord(a);
-  EXPECT_EQ(NsRegisterFile(record), 1u);
-  EXPECT_EQ(record.file, nullptr) << "the slot owns the file object now";
-  EXPECT_EQ(Register(b), 2u);
+// Slots are taken lowest first; the 65th file is closed and destroyed, not
+// lost; a freed slot is reused; unload closes every file exactly once.
+TEST_F(FileTable, FillsTheLowestFreeSlotsAndClosesWhatItCannotHold) {
+  std::vector<std::shared_ptr<FileProbe>> open;
+  for (uint32_t i = 0; i <= kNsMaxFiles; ++i) {
+    open.push_back(std::make_shared<FileProbe>());
+    TNsFile record = MakeRecord(open.back());
+    if (i < kNsMaxFiles) {
+      ASSERT_EQ(NsRegisterFile(record), i + 1);
+      EXPECT_EQ(record.file, nullptr) << "the slot owns the file object now";
+      continue;
+    }
+    EXPECT_EQ(NsRegisterFile(record), 0u);
+    EXPECT_NE(record.file, nullptr) << "a refused record stays with the caller";
+    uint32_t fileId = 0;
+    EXPECT_EQ(NsRegisterOpenedFile(record, &fileId), ns_LIBERROR);
+    EXPECT_EQ(fileId, 0u);
+    EXPECT_STREQ(NsLastMessage(), "Too many open files (limit 64) in function OpenFile");
+  }
+  EXPECT_EQ(open.back()->closeCalls, 1);
+  EXPECT_TRUE(open.back()->destroyed);
   EXPECT_EQ(ns_CloseFile(1), ns_OK);
-  EXPECT_EQ(a->closeCalls, 1);
-  EXPECT_TRUE(a->destroyed);
+  EXPECT_TRUE(open[0]->destroyed);
   EXPECT_EQ(NsFindFile(1), nullptr);
-  EXPECT_EQ(Register(std::make_shared<FileProbe>()), 1u);
-  EXPECT_NE(NsFindFile(2), nullptr);
-  EXPECT_FALSE(b->destroyed);
-}
-
-TEST_F(FileTable, SixtyFifthFileIsClosedAndDestroyedInsteadOfLost) {
-  std::array<std::shared_ptr<FileProbe>, kNsMaxFiles> open;
-  for (uint32_t i = 0; i < kNsMaxFiles; ++i) {
-    open[i] = std::make_shared<FileProbe>();
-    ASSERT_EQ(Register(open[i]), i + 1);
-  }
-  auto extra = std::make_shared<FileProbe>();
-  TNsFile record = MakeRecord(extra);
-  EXPECT_EQ(NsRegisterFile(record), 0u);
-  EXPECT_NE(record.file, nullptr) << "a refused record stays with the caller";
-  uint32_t fileId = 0;
-  EXPECT_EQ(NsRegisterOpenedFile(record, &fileId), ns_LIBERROR);
-  EXPECT_EQ(fileId, 0u);
-  EXPECT_EQ(extra->closeCalls, 1);
-  EXPECT_TRUE(extra->destroyed);
-  EXPECT_STREQ(NsLastMessage(), "Too many open files (limit 64) in function OpenFile");
-
-  // Unload closes and destroys every open file exactly once.
+  EXPECT_FALSE(open[1]->destroyed);
+  TNsFile record = MakeRecord(open[0] = std::make_shared<FileProbe>());
+  EXPECT_EQ(NsRegisterFile(record), 1u);
   NsCloseAllFiles();
-  for (const auto& probe : open) {
-    EXPECT_EQ(probe->closeCalls, 1);
-    EXPECT_TRUE(probe->destroyed);
-  }
+  for (const auto& probe : open) EXPECT_TRUE(probe->closeCalls == 1 && probe->destroyed);
   EXPECT_EQ(NsFindFile(kNsMaxFiles), nullptr);
 }
 
-TEST_F(FileTable, AFailingCloseIsReportedAndFreesTheSlotAllTheSame) {
+// A failing close is reported and frees the slot all the same; a file
+// without entities is closed and not registered.
+TEST_F(FileTable, FailingClosesAndEmptyFilesLeaveNoSlot) {
   auto probe = std::make_shared<FileProbe>();
   TNsFile record = MakeRecord(probe, vslk64::kErrWrite);
   ASSERT_EQ(NsRegisterFile(record), 1u);
@@ -93,17 +81,14 @@ TEST_F(FileTable, AFailingCloseIsReportedAndFreesTheSlotAllTheSame) {
   EXPECT_EQ(ns_CloseFile(1), ns_BADFILE);
   EXPECT_EQ(probe->closeCalls, 1);
 
-  auto other = std::make_shared<FileProbe>();
-  record = MakeRecord(other, vslk64::kErrRead);
+  record = MakeRecord(probe = std::make_shared<FileProbe>(), vslk64::kErrRead);
   EXPECT_EQ(NsResetFile(record), vslk64::kErrRead);
   EXPECT_TRUE(record.entities.empty());
   EXPECT_EQ(NsResetFile(record), 0) << "nothing left to close";
-  EXPECT_EQ(other->closeCalls, 1);
-}
+  EXPECT_EQ(probe->closeCalls, 1);
 
-TEST_F(FileTable, FileWithoutEntitiesIsClosedAndNotRegistered) {
-  auto probe = std::make_shared<FileProbe>();
   uint32_t fileId = 0;
+  probe = std::make_shared<FileProbe>();
   EXPECT_EQ(NsAdoptFile("/data/empty.orfx", std::make_unique<WatchedFile>(probe), &fileId),
             ns_FILEERROR);
   EXPECT_EQ(fileId, 0u);

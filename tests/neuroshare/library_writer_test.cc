@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -116,19 +117,16 @@ TEST(Converter, FailuresLeaveNoOutput) {
 TEST(LibraryWriter, RefusedRecordingsFail) {
   TempDir dir;
   const std::string path = dir.File("bad.orfx");
-  Recording unordered = recording_test::DemoRecording();
-  std::swap(unordered.channels[3].times[2], unordered.channels[3].times[3]);
-  EXPECT_FALSE(demo::WriteRecording(unordered, path));
-  Recording slot = recording_test::DemoRecording();
-  slot.channels[40] = slot.channels[3];  // 32 slots
-  EXPECT_FALSE(demo::WriteRecording(slot, path));
-  Recording shape = recording_test::DemoRecording();
-  shape.channels[7].extMarks[0].text = std::string(41, 'x');  // 40 characters
-  EXPECT_FALSE(demo::WriteRecording(shape, path));
-  Recording flat = recording_test::DemoRecording();
-  flat.channels[0].yLow = flat.channels[0].yHigh;
-  EXPECT_FALSE(demo::WriteRecording(flat, path));
-  EXPECT_TRUE(demo::WriteRecording(recording_test::DemoRecording(), path));
+  const std::function<void(Recording&)> breaks[] = {
+      [](Recording& r) { std::swap(r.channels[3].times[2], r.channels[3].times[3]); },
+      [](Recording& r) { r.channels[40] = r.channels[3]; },                         // 32 slots
+      [](Recording& r) { r.channels[7].extMarks[0].text = std::string(41, 'x'); },  // 40 characters
+      [](Recording& r) { r.channels[0].yLow = r.channels[0].yHigh; }, nullptr};
+  for (const auto& spoil : breaks) {
+    Recording rec = recording_test::DemoRecording();
+    if (spoil) spoil(rec);
+    EXPECT_EQ(demo::WriteRecording(rec, path), spoil == nullptr);
+  }
 }
 
 }  // namespace

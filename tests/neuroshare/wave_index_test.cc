@@ -44,21 +44,15 @@ int64_t OrfxBlockOf(const std::vector<uint8_t>& bytes, uint16_t chan, int n) {
   return -1;
 }
 
-// The bytes of a file, as unsigned bytes.
-std::vector<uint8_t> Slurp(const std::string& path) {
-  std::string bytes;
-  EXPECT_TRUE(testing_support::ReadFileBytes(path, &bytes));
-  return std::vector<uint8_t>(bytes.begin(), bytes.end());
-}
+// Files in memory (nsv_test::LayerTest's), opened through ns_OpenFile.
+class WaveIndexDamage : public nsv_test::LayerTest {};
 
-TEST(WaveIndexDamage, DamagedRunHeadsFailTheOpen) {
-  testing_support::TempDir dir;
+TEST_F(WaveIndexDamage, DamagedRunHeadsFailTheOpen) {
   recording_test::Recording rec;
   rec.channels[0] = Runs({32752, 32752, 32752, 10}, 0);
   rec.channels[1] = Runs(std::vector<size_t>(1500, 3), 1);
-  const std::string good = dir.File("good.orfx");
-  ASSERT_TRUE(recording_test::WriteOrfx(rec, good));
-  const std::vector<uint8_t> bytes = Slurp(good);
+  ASSERT_TRUE(recording_test::WriteOrfx(rec, "/good.orfx"));
+  const std::vector<uint8_t> bytes = *files_.Get("/good.orfx");
 
   struct Damage {
     const char* what;
@@ -81,22 +75,22 @@ TEST(WaveIndexDamage, DamagedRunHeadsFailTheOpen) {
     const int64_t pos = OrfxBlockOf(copy, d.chan, d.block);
     ASSERT_GE(pos, 0);
     vslk64::le::PutU32(copy.data() + pos + d.at, d.value);
-    const std::string path = dir.File("bad.orfx");
-    ASSERT_TRUE(testing_support::WriteFileBytes(path, copy.data(), copy.size()));
-
+    files_.Put("/bad.orfx", copy);
     uint32_t h = 0;
-    EXPECT_EQ(ns_OpenFile(path.c_str(), &h), ns_FILEERROR);
+    EXPECT_EQ(ns_OpenFile("/bad.orfx", &h), ns_FILEERROR);
     EXPECT_EQ(h, 0u);
   }
 }
 
-TEST(WaveIndexDamage, DamagedOrfBlockHeadersFailTheOpen) {
-  testing_support::TempDir dir;
+TEST_F(WaveIndexDamage, DamagedOrfBlockHeadersFailTheOpen) {
   recording_test::Recording rec;
   rec.channels[0] = Runs({20000}, 0);
-  const std::string good = dir.File("good.orf");
-  ASSERT_TRUE(recording_test::WriteOrf(rec, good, 9, 1024));
-  const std::vector<uint8_t> bytes = Slurp(good);
+  // The ORF builder writes through the real file system.
+  testing_support::TempDir dir;
+  std::string image;
+  ASSERT_TRUE(recording_test::WriteOrf(rec, dir.File("good.orf"), 9, 1024));
+  ASSERT_TRUE(testing_support::ReadFileBytes(dir.File("good.orf"), &image));
+  const std::vector<uint8_t> bytes(image.begin(), image.end());
   // Every 1024-byte block of channel 0 after the header: damage the end
   // time of one in the middle of the chain (start above end).
   int seen = 0;
@@ -113,10 +107,9 @@ TEST(WaveIndexDamage, DamagedOrfBlockHeadersFailTheOpen) {
   ASSERT_GE(victim, 0);
   std::vector<uint8_t> copy = bytes;
   vslk64::le::PutI32(copy.data() + victim + 12, vslk64::le::GetI32(copy.data() + victim + 8) - 1);
-  const std::string path = dir.File("bad.orf");
-  ASSERT_TRUE(testing_support::WriteFileBytes(path, copy.data(), copy.size()));
+  files_.Put("/bad.orf", copy);
   uint32_t h = 0;
-  EXPECT_EQ(ns_OpenFile(path.c_str(), &h), ns_FILEERROR);
+  EXPECT_EQ(ns_OpenFile("/bad.orf", &h), ns_FILEERROR);
 }
 
 }  // namespace

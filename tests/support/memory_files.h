@@ -28,9 +28,6 @@ class MemoryFiles : public platform::FileSystem {
   using Bytes = std::vector<uint8_t>;
 
   // Puts (or replaces) a file with these bytes.
-  void Put(const std::string& path, const uint8_t* data, size_t size) {
-    files_[path] = std::make_shared<Bytes>(data, data + size);
-  }
   void Put(const std::string& path, const Bytes& bytes) {
     files_[path] = std::make_shared<Bytes>(bytes);
   }
@@ -45,24 +42,17 @@ class MemoryFiles : public platform::FileSystem {
   // zeros that need no memory at all): the pieces one after the other. Only
   // read-only opens succeed; the bytes must outlive the file system.
   void PutView(const std::string& path, const std::vector<Piece>& pieces) {
-    View& view = views_[path];
-    view.pieces = pieces;
-    view.starts.clear();
-    view.size = 0;
+    View& view = views_[path] = View{pieces, {}, 0};
     for (const Piece& piece : pieces) {
       view.starts.push_back(view.size);
       view.size += piece.size;
     }
-  }
-  void PutView(const std::string& path, const uint8_t* data, size_t size) {
-    PutView(path, std::vector<Piece>{{data, size}});
   }
   // The file's bytes, or null when there is no such file (or it is a view).
   const Bytes* Get(const std::string& path) const {
     auto it = files_.find(path);
     return it == files_.end() ? nullptr : it->second.get();
   }
-  void Remove(const std::string& path) { files_.erase(path); }
 
   // Write or truncate calls made through read-only handles, and attempts to
   // open a view for writing.
@@ -77,7 +67,7 @@ class MemoryFiles : public platform::FileSystem {
         ++readOnlyWrites;  // an attempt to write to a file handed over read-only
         return nullptr;
       }
-      return std::make_unique<ViewFile>(view->second, &readOnlyWrites);
+      return std::make_unique<MemoryFile>(nullptr, &view->second, false, &readOnlyWrites);
     }
     std::shared_ptr<Bytes>& bytes = files_[path];
     if (disposition == platform::Disposition::kCreateAlways) {
@@ -87,7 +77,7 @@ class MemoryFiles : public platform::FileSystem {
       files_.erase(path);
       return nullptr;
     }
-    return std::make_unique<MemoryFile>(bytes, access == platform::Access::kReadWrite,
+    return std::make_unique<MemoryFile>(bytes, nullptr, access == platform::Access::kReadWrite,
                                         &readOnlyWrites);
   }
   bool Exists(const char* path) override {
@@ -106,93 +96,69 @@ class MemoryFiles : public platform::FileSystem {
     uint64_t size = 0;
   };
 
-  // Reads from count pieces starting at starts (in the file), size bytes in
-  // all: a view's pieces, or a file's bytes as one piece.
-  static platform::IoResult ReadFrom(const Piece* pieces, const uint64_t* starts, size_t count,
-                                     uint64_t size, void* buf, uint32_t n, int64_t pos) {
-    if (pos < 0) return {platform::IoStatus::kFailed, 0};
-    if (static_cast<uint64_t>(pos) >= size) return {platform::IoStatus::kOk, 0};
-    const uint32_t got =
-        static_cast<uint32_t>(std::min<uint64_t>(n, size - static_cast<uint64_t>(pos)));
-    // The last piece starting at or before pos, then on through the pieces.
-    const uint64_t* after = std::upper_bound(starts, starts + count, static_cast<uint64_t>(pos));
-    size_t i = static_cast<size_t>(after - starts) - 1;
-    uint8_t* out = static_cast<uint8_t*>(buf);
-    uint64_t at = static_cast<uint64_t>(pos);
-    for (uint32_t done = 0; done < got; ++i) {
-      const Piece& piece = pieces[i];
-      const uint64_t skip = at - starts[i];
-      const uint32_t take =
-          static_cast<uint32_t>(std::min<uint64_t>(got - done, piece.size - skip));
-      if (piece.bytes != nullptr) {
-        std::memcpy(out + done, piece.bytes + skip, take);
-      } else {
-        std::memset(out + done, 0, take);
-      }
-      done += take;
-      at += take;
-    }
-    return {platform::IoStatus::kOk, got};
-  }
-
-  class ViewFile : public platform::File {
-   public:
-    ViewFile(const View& view, int* refusedWrites) : view_(view), refusedWrites_(refusedWrites) {}
-    platform::IoResult ReadAt(void* buf, uint32_t n, int64_t pos) override {
-      return ReadFrom(view_.pieces.data(), view_.starts.data(), view_.pieces.size(), view_.size,
-                      buf, n, pos);
-    }
-    platform::IoResult WriteAt(const void*, uint32_t, int64_t) override {
-      ++*refusedWrites_;
-      return {platform::IoStatus::kFailed, 0};
-    }
-    int64_t Length() override { return static_cast<int64_t>(view_.size); }
-    bool Flush() override { return true; }
-    bool Truncate(int64_t) override {
-      ++*refusedWrites_;
-      return false;
-    }
-
-   private:
-    const View& view_;
-    int* refusedWrites_;
-  };
-
+  // A file's bytes (read as one piece) or a view; opened read-only it
+  // refuses writes and truncation, counting them.
   class MemoryFile : public platform::File {
    public:
-    MemoryFile(std::shared_ptr<Bytes> bytes, bool writable, int* refusedWrites)
-        : bytes_(std::move(bytes)), writable_(writable), refusedWrites_(refusedWrites) {}
+    MemoryFile(std::shared_ptr<Bytes> bytes, const View* view, bool writable, int* refusedWrites)
+        : bytes_(std::move(bytes)),
+          view_(view),
+          writable_(writable),
+          refusedWrites_(refusedWrites) {}
 
     platform::IoResult ReadAt(void* buf, uint32_t n, int64_t pos) override {
-      const Piece whole{bytes_->data(), bytes_->size()};
-      const uint64_t start = 0;
-      return ReadFrom(&whole, &start, 1, whole.size, buf, n, pos);
+      if (pos < 0) return {platform::IoStatus::kFailed, 0};
+      const Piece whole{bytes_ ? bytes_->data() : nullptr, bytes_ ? bytes_->size() : 0};
+      const uint64_t zero = 0;
+      const Piece* pieces = view_ ? view_->pieces.data() : &whole;
+      const uint64_t* starts = view_ ? view_->starts.data() : &zero;
+      const size_t count = view_ ? view_->pieces.size() : 1;
+      const uint64_t size = view_ ? view_->size : whole.size;
+      if (static_cast<uint64_t>(pos) >= size) return {platform::IoStatus::kOk, 0};
+      const uint32_t got =
+          static_cast<uint32_t>(std::min<uint64_t>(n, size - static_cast<uint64_t>(pos)));
+      // The last piece starting at or before pos, then on through the pieces.
+      uint64_t at = static_cast<uint64_t>(pos);
+      size_t i = static_cast<size_t>(std::upper_bound(starts, starts + count, at) - starts) - 1;
+      uint8_t* out = static_cast<uint8_t*>(buf);
+      for (uint32_t done = 0, take = 0; done < got; ++i, done += take, at += take) {
+        const Piece& piece = pieces[i];
+        const uint64_t skip = at - starts[i];
+        take = static_cast<uint32_t>(std::min<uint64_t>(got - done, piece.size - skip));
+        if (piece.bytes != nullptr) {
+          std::memcpy(out + done, piece.bytes + skip, take);
+        } else {
+          std::memset(out + done, 0, take);
+        }
+      }
+      return {platform::IoStatus::kOk, got};
     }
     platform::IoResult WriteAt(const void* buf, uint32_t n, int64_t pos) override {
-      if (!writable_) {
-        ++*refusedWrites_;
-        return {platform::IoStatus::kFailed, 0};
-      }
+      if (!writable_) return Refused(platform::IoResult{platform::IoStatus::kFailed, 0});
       if (pos < 0 || pos > kMaxFileBytes - n) return {platform::IoStatus::kFailed, 0};
       const size_t end = static_cast<size_t>(pos) + n;
       if (end > bytes_->size()) bytes_->resize(end);
       if (n != 0) std::memcpy(bytes_->data() + pos, buf, n);
       return {platform::IoStatus::kOk, n};
     }
-    int64_t Length() override { return static_cast<int64_t>(bytes_->size()); }
+    int64_t Length() override { return static_cast<int64_t>(view_ ? view_->size : bytes_->size()); }
     bool Flush() override { return true; }
     bool Truncate(int64_t length) override {
-      if (!writable_) {
-        ++*refusedWrites_;
-        return false;
-      }
+      if (!writable_) return Refused(false);
       if (length < 0 || length > kMaxFileBytes) return false;
       bytes_->resize(static_cast<size_t>(length));
       return true;
     }
 
    private:
+    template <class T>
+    T Refused(T result) {
+      ++*refusedWrites_;
+      return result;
+    }
+
     std::shared_ptr<Bytes> bytes_;
+    const View* view_;
     bool writable_;
     int* refusedWrites_;
   };

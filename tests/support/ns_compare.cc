@@ -1,222 +1,232 @@
 #include "tests/support/ns_compare.h"
 
-#include <cstdio>
+#include <cmath>
 #include <map>
+#include <ostream>
 
 namespace ns_compare {
 namespace {
 
 using recording_test::Recording;
 
-// The probe times of an entity: its item times, times just after and
-// before them, and times outside the data.
-std::vector<double> Probes(const Pair& files, uint32_t entity, uint32_t items, double span) {
-  std::vector<double> out = {-1.0, 0.0, span, span + 1.0};
-  const uint32_t step = items > 2000 ? items / 997 : 1;
-  for (uint32_t i = 0; i < items; i += step) {
-    double t = 0;
-    if (ns_GetTimeByIndex(files.second(), entity, i, &t) != ns_OK) break;
-    for (const double d : {0.0, 37e-6, -51e-6, 49e-6, 50e-6}) out.push_back(t + d);
+// One item of an entity as read or as written: an event's time and text
+// (a marker's first code), a waveform stretch's first time and its samples
+// up to the gap, a segment's time, unit bits and traces (source after
+// source), a neural item's time.
+struct Item {
+  double time = 0;
+  std::string text;
+  std::vector<double> values;
+  uint32_t unit = 0;
+};
+
+bool operator==(const Item& a, const Item& b) {
+  bool same = std::fabs(a.time - b.time) < 1e-12 && a.text == b.text && a.unit == b.unit &&
+              a.values.size() == b.values.size();
+  for (size_t k = 0; same && k < a.values.size(); ++k) {
+    same = std::fabs(a.values[k] - b.values[k]) < 1e-9;
   }
-  return out;
+  return same;
 }
 
-// What an entity should be, from the recording: its label, type and items,
-// and the times (ticks) and, for waveforms, the values of its items.
+std::ostream& operator<<(std::ostream& os, const Item& item) {
+  os << "{time " << item.time << ", \"" << item.text << "\", unit " << item.unit << ", values";
+  for (double v : item.values) os << ' ' << v;
+  return os << '}';
+}
+
+// The value a 16-bit sample of a channel stands for.
+double Scaled(const recording_test::Channel& ch, int16_t s) {
+  return s * (ch.scale * 0.000152587890625) + ch.offset;
+}
+
+// What an entity should be, from the recording.
 struct Expected {
   std::string label;
   uint32_t type;
-  std::vector<int64_t> times;         // item times; for waveforms each stretch's start
-  std::vector<std::vector<double>> stretches;  // waveforms: values up to each gap
   uint32_t count;
-  // Payloads: text markers' texts, markers' first codes; segments' traces
-  // (source by source) and unit bits.
-  std::vector<std::string> texts;
-  std::vector<int> codes;
-  std::vector<std::vector<double>> traces;
-  std::vector<uint32_t> units;
+  std::vector<Item> items;
+  uint32_t source = 0, unit = 0;  // neural entities: their segment entity and code
+  const recording_test::Channel* channel = nullptr;  // the rest: their channel
 };
 
 std::vector<Expected> ExpectedEntities(const Recording& rec) {
   std::vector<Expected> out;
   for (const auto& entry : rec.channels) {
     const recording_test::Channel& ch = entry.second;
-    Expected e{ch.title, ns_ENTITY_EVENT, {}, {}, static_cast<uint32_t>(recording_test::ItemCount(ch)), {}, {}, {}, {}};
-    switch (ch.kind) {
-      case 1:
-      case 9:
-        e.type = ns_ENTITY_ANALOG;
-        for (const recording_test::WaveRun& run : ch.runs) {
-          if (e.stretches.empty() || e.times.back() + static_cast<int64_t>(e.stretches.back().size()) * ch.divide != run.start) {
-            e.times.push_back(run.start);
-            e.stretches.emplace_back();
-          }
-          for (uint64_t i = 0; i < run.Size(); ++i) {
-            e.stretches.back().push_back(
-                ch.kind == 9 ? run.Float(i)
-                             : static_cast<float>(run.Short(i) * (ch.scale * 0.000152587890625) + ch.offset));
-          }
-        }
-        break;
-      case 2: case 3: case 4: e.times = ch.times; break;
-      case 5:
-        for (const auto& m : ch.markers) {
-          e.times.push_back(m.time);
-          e.codes.push_back(m.code[0]);
-        }
-        break;
-      default:
-        for (const auto& m : ch.extMarks) {
-          e.times.push_back(m.time);
-          if (ch.kind == 8) e.texts.push_back(m.text);
-          if (ch.kind != 6) continue;
-          e.units.push_back(1u << m.code[0]);
-          e.traces.emplace_back();
-          for (uint32_t c = 0; c < ch.cols; ++c) {
-            for (uint32_t p = 0; p < ch.rows; ++p) {
-              e.traces.back().push_back(m.wave[p * ch.cols + c] * ch.scale / 6553.6 + ch.offset);
-            }
-          }
-        }
-        break;
+    const bool wave = ch.kind == 1 || ch.kind == 9;
+    const uint32_t type = ch.kind == 6 ? ns_ENTITY_SEGMENT : ns_ENTITY_EVENT;
+    const uint32_t count = static_cast<uint32_t>(recording_test::ItemCount(ch));
+    Expected e{ch.title, wave ? ns_ENTITY_ANALOG : type, count, {}, 0, 0, &ch};
+    int64_t next = -1;  // where a run continues the stretch before it
+    for (const recording_test::WaveRun& run : ch.runs) {
+      if (run.start != next) e.items.push_back({run.start * 1e-6, "", {}, 0});
+      for (uint64_t i = 0; i < run.Size(); ++i) {
+        e.items.back().values.push_back(
+            ch.kind == 9 ? run.Float(i) : static_cast<float>(Scaled(ch, run.Short(i))));
+      }
+      next = run.start + static_cast<int64_t>(run.Size()) * ch.divide;
     }
-    if (ch.kind == 6) e.type = ns_ENTITY_SEGMENT;
-    out.push_back(e);
-    if (ch.kind != 6) continue;
+    for (const int64_t t : ch.times) e.items.push_back({t * 1e-6, "", {}, 0});
+    for (const auto& m : ch.markers) {
+      e.items.push_back({m.time * 1e-6, std::string(1, static_cast<char>(m.code[0])), {}, 0});
+    }
     // One neural entity per code value the spikes carry, in code order.
-    std::map<uint8_t, std::vector<int64_t>> units;
+    std::map<uint8_t, Expected> units;
     for (const auto& m : ch.extMarks) {
+      e.items.push_back({m.time * 1e-6, ch.kind == 8 ? m.text : "", {}, 0});
+      if (ch.kind != 6) continue;
+      e.items.back().unit = 1u << m.code[0];
+      for (uint32_t c = 0; c < ch.cols; ++c) {
+        for (uint32_t p = 0; p < ch.rows; ++p) {
+          e.items.back().values.push_back(m.wave[p * ch.cols + c] * ch.scale / 6553.6 + ch.offset);
+        }
+      }
       for (int k = 0; k < 4; ++k) {
-        if (k == 0 || m.code[k] != 0) units[m.code[k]].push_back(m.time);
+        if (k == 0 || m.code[k] != 0) units[m.code[k]].items.push_back({m.time * 1e-6, "", {}, 0});
       }
     }
-    for (const auto& unit : units) {
-      out.push_back(Expected{ch.title, ns_ENTITY_NEURALEVENT, unit.second, {}, static_cast<uint32_t>(unit.second.size()), {}, {}, {}, {}});
+    out.push_back(e);
+    const uint32_t source = static_cast<uint32_t>(out.size() - 1);
+    for (auto& unit : units) {
+      const uint32_t n = static_cast<uint32_t>(unit.second.items.size());
+      out.push_back(
+          Expected{ch.title, ns_ENTITY_NEURALEVENT, n, unit.second.items, source, unit.first});
     }
   }
   return out;
 }
 
-void ExpectSameEntity(const Pair& files, uint32_t e, const Expected& want, double span) {
-  const std::string at = "entity " + std::to_string(e) + " \"" + want.label + "\"";
-  SCOPED_TRACE(at);
+// Item i of an entity of the given type (a waveform's stretch from sample i
+// of n), as a file answers; eventType and sources from its information.
+ns_RESULT Read(uint32_t file, uint32_t e, uint32_t type, uint32_t eventType, uint32_t sources,
+               uint32_t i, uint32_t n, Item* item) {
+  double values[256];
+  char* data = reinterpret_cast<char*>(values);
+  uint32_t got = 0;
+  ns_RESULT r = ns_OK;
+  switch (type) {
+    case ns_ENTITY_EVENT:
+      std::memset(values, 0, sizeof values);
+      r = ns_GetEventData(file, e, i, &item->time, data, sizeof values, &got);
+      if (eventType == ns_EVENT_TEXT) item->text = data;
+      if (eventType == ns_EVENT_DWORD) item->text.assign(data, 1);
+      return r;
+    case ns_ENTITY_ANALOG:
+      item->values.resize(i < n ? n - i : 1);
+      r = ns_GetTimeByIndex(file, e, i, &item->time);
+      if (ns_GetAnalogData(file, e, i, static_cast<uint32_t>(item->values.size()), &got,
+                           item->values.data()) != r) {
+        ADD_FAILURE() << "time and data of sample " << i << " answer differently";
+      }
+      item->values.resize(got);
+      return r;
+    case ns_ENTITY_SEGMENT:
+      r = ns_GetSegmentData(file, e, i, &item->time, values, sizeof values, &got, &item->unit);
+      item->values.assign(values, values + (r == ns_OK ? got * sources : 0));
+      return r;
+    default:
+      return ns_GetNeuralData(file, e, i, 1, &item->time);
+  }
+}
+
+// The information records of an entity (sources: of source s).
+ns_RESULT Get(uint32_t f, uint32_t e, uint32_t, ns_ENTITYINFO* r) {
+  return ns_GetEntityInfo(f, e, r, sizeof *r);
+}
+ns_RESULT Get(uint32_t f, uint32_t e, uint32_t, ns_EVENTINFO* r) {
+  return ns_GetEventInfo(f, e, r, sizeof *r);
+}
+ns_RESULT Get(uint32_t f, uint32_t e, uint32_t, ns_ANALOGINFO* r) {
+  return ns_GetAnalogInfo(f, e, r, sizeof *r);
+}
+ns_RESULT Get(uint32_t f, uint32_t e, uint32_t, ns_SEGMENTINFO* r) {
+  return ns_GetSegmentInfo(f, e, r, sizeof *r);
+}
+ns_RESULT Get(uint32_t f, uint32_t e, uint32_t s, ns_SEGSOURCEINFO* r) {
+  return ns_GetSegmentSourceInfo(f, e, s, r, sizeof *r);
+}
+ns_RESULT Get(uint32_t f, uint32_t e, uint32_t, ns_NEURALINFO* r) {
+  return ns_GetNeuralInfo(f, e, r, sizeof *r);
+}
+
+// A record of entity e, the same in both files, with the result `want`.
+template <class T>
+T Info(const Pair& files, uint32_t e, ns_RESULT want = ns_OK, uint32_t s = 0) {
+  return files.Same<T>(
+      "information", [e, s](uint32_t f, T* r) { return Get(f, e, s, r); }, want);
+}
+
+// The event type and data length of each kind of event channel: levels give
+// a byte, markers their four codes, real markers up to 13 characters a
+// value, text markers their characters; events nothing.
+uint32_t EventType(int kind) {
+  return kind == 5   ? ns_EVENT_DWORD
+         : kind == 7 ? ns_EVENT_CSV
+         : kind == 8 ? ns_EVENT_TEXT
+                     : ns_EVENT_BYTE;
+}
+uint32_t EventLength(int kind, uint32_t rows) {
+  return kind == 4 ? 1 : kind == 5 ? 4 : kind == 7 ? 13 * rows : kind == 8 ? rows : 0;
+}
+
+void ExpectSameEntity(const Pair& files, uint32_t e, const Expected& want) {
+  SCOPED_TRACE("entity " + std::to_string(e) + " \"" + want.label + "\"");
   const uint32_t n = want.count;
-  const ns_ENTITYINFO info = files.Same<ns_ENTITYINFO>(
-      at + " info", [e](uint32_t f, ns_ENTITYINFO* r) { return ns_GetEntityInfo(f, e, r, sizeof *r); }, ns_OK);
+  const ns_ENTITYINFO info = Info<ns_ENTITYINFO>(files, e);
   EXPECT_EQ(want.label, info.szEntityLabel);
   EXPECT_EQ(want.type, info.dwEntityType);
   EXPECT_EQ(n, info.dwItemCount);
-  const auto itemResult = [n](uint32_t i) { return i < n ? ns_OK : ns_BADINDEX; };
-
-  switch (want.type) {
-    case ns_ENTITY_EVENT: {
-      files.Same<ns_EVENTINFO>(at + " event info", [e](uint32_t f, ns_EVENTINFO* r) {
-        return ns_GetEventInfo(f, e, r, sizeof *r);
-      }, ns_OK);
-      struct Item {
-        double time;
-        uint32_t size;
-        char data[64];
-      };
-      // A buffer that holds every item, and one that cuts texts and codes.
-      for (uint32_t i = 0; i <= n; ++i) {
-        files.Same<Item>(at + " item " + std::to_string(i) + " into 4 bytes", [e, i](uint32_t f, Item* r) {
-          return ns_GetEventData(f, e, i, &r->time, r->data, 4, &r->size);
-        }, itemResult(i));
-        const Item item = files.Same<Item>(at + " item " + std::to_string(i), [e, i](uint32_t f, Item* r) {
-          return ns_GetEventData(f, e, i, &r->time, r->data, sizeof r->data, &r->size);
-        }, itemResult(i));
-        if (i < n) {
-          EXPECT_DOUBLE_EQ(want.times[i] * 1e-6, item.time) << "item " << i;
-          if (!want.texts.empty()) {
-            EXPECT_EQ(want.texts[i], std::string(item.data)) << "item " << i;
-          }
-          if (!want.codes.empty()) {
-            EXPECT_EQ(want.codes[i], static_cast<uint8_t>(item.data[0])) << "item " << i;
-          }
-        }
-      }
-      break;
+  using Values = std::vector<double>;
+  using Texts = std::vector<std::string>;
+  uint32_t eventType = 0, sources = 0;
+  if (want.type == ns_ENTITY_NEURALEVENT) {
+    const ns_NEURALINFO unit = Info<ns_NEURALINFO>(files, e);
+    EXPECT_EQ((std::vector<uint32_t>{want.source, want.unit}),
+              (std::vector<uint32_t>{unit.dwSourceEntityID, unit.dwSourceUnitID}));
+    EXPECT_EQ(want.label, unit.szProbeInfo);
+  } else if (want.type == ns_ENTITY_EVENT) {
+    const ns_EVENTINFO event = Info<ns_EVENTINFO>(files, e);
+    const recording_test::Channel& ch = *want.channel;
+    eventType = event.dwEventType;
+    EXPECT_EQ(EventType(ch.kind), eventType);
+    EXPECT_EQ((std::vector<uint32_t>(2, EventLength(ch.kind, ch.rows))),
+              (std::vector<uint32_t>{event.dwMinDataLength, event.dwMaxDataLength}));
+    EXPECT_EQ(ch.comment, event.szCSVDesc);
+  } else if (want.type == ns_ENTITY_ANALOG) {
+    const ns_ANALOGINFO analog = Info<ns_ANALOGINFO>(files, e);
+    const recording_test::Channel& ch = *want.channel;
+    EXPECT_NEAR(1e6 / ch.divide, analog.dSampleRate, 1e-6);  // ticks of 1 us
+    EXPECT_EQ((Values{ch.yLow, ch.yHigh, ch.scale / 6553.6}),
+              (Values{analog.dMinVal, analog.dMaxVal, analog.dResolution}));
+    EXPECT_EQ((Texts{ch.units, ch.comment}), (Texts{analog.szUnits, analog.szProbeInfo}));
+  } else {
+    const ns_SEGMENTINFO seg = Info<ns_SEGMENTINFO>(files, e);
+    const recording_test::Channel& ch = *want.channel;
+    sources = seg.dwSourceCount;
+    EXPECT_EQ((std::vector<uint32_t>{ch.cols, ch.rows, ch.rows}),
+              (std::vector<uint32_t>{sources, seg.dwMinSampleCount, seg.dwMaxSampleCount}));
+    EXPECT_NEAR(1e6 / ch.divide, seg.dSampleRate, 1e-6);
+    EXPECT_EQ(ch.units, seg.szUnits);
+    for (uint32_t s = 0; s < sources; ++s) {
+      const ns_SEGSOURCEINFO source = Info<ns_SEGSOURCEINFO>(files, e, ns_OK, s);
+      EXPECT_EQ((Values{ch.yLow, ch.yHigh, ch.scale / 6553.6}),
+                (Values{source.dMinVal, source.dMaxVal, source.dResolution}));
+      EXPECT_EQ(ch.comment, source.szProbeInfo);
     }
-    case ns_ENTITY_ANALOG: {
-      files.Same<ns_ANALOGINFO>(at + " analog info", [e](uint32_t f, ns_ANALOGINFO* r) {
-        return ns_GetAnalogInfo(f, e, r, sizeof *r);
-      }, ns_OK);
-      // Whole stretches up to each gap, then from the sample after it.
-      uint32_t from = 0;
-      for (const std::vector<double>& stretch : want.stretches) {
-        std::vector<double> a(n - from), b(n - from);
-        uint32_t ca = 0, cb = 0;
-        ASSERT_EQ(ns_OK, ns_GetAnalogData(files.first(), e, from, n - from, &ca, a.data()));
-        ASSERT_EQ(ns_OK, ns_GetAnalogData(files.second(), e, from, n - from, &cb, b.data()));
-        ASSERT_EQ(stretch.size(), ca) << "samples from index " << from;
-        ASSERT_EQ(stretch.size(), cb) << "samples from index " << from;
-        for (uint32_t i = 0; i < cb; ++i) {
-          ASSERT_EQ(stretch[i], a[i]) << "first file's sample " << from + i;
-          ASSERT_EQ(stretch[i], b[i]) << "second file's sample " << from + i;
-        }
-        from += cb;
-      }
-      break;
-    }
-    case ns_ENTITY_SEGMENT: {
-      const ns_SEGMENTINFO seg = files.Same<ns_SEGMENTINFO>(
-          at + " segment info", [e](uint32_t f, ns_SEGMENTINFO* r) { return ns_GetSegmentInfo(f, e, r, sizeof *r); },
-          ns_OK);
-      for (uint32_t s = 0; s <= seg.dwSourceCount; ++s) {
-        files.Same<ns_SEGSOURCEINFO>(at + " source " + std::to_string(s), [e, s](uint32_t f, ns_SEGSOURCEINFO* r) {
-          return ns_GetSegmentSourceInfo(f, e, s, r, sizeof *r);
-        }, s < seg.dwSourceCount ? ns_OK : ns_BADSOURCE);
-      }
-      struct Item {
-        double time;
-        uint32_t samples, unit;
-        double data[256];
-      };
-      // Whole traces, and a buffer for half of each.
-      for (uint32_t i = 0; i <= n; ++i) {
-        const uint32_t half = seg.dwMaxSampleCount / 2 * seg.dwSourceCount * sizeof(double);
-        files.Same<Item>(at + " item " + std::to_string(i) + " half", [e, i, half](uint32_t f, Item* r) {
-          return ns_GetSegmentData(f, e, i, &r->time, r->data, half, &r->samples, &r->unit);
-        }, itemResult(i));
-        const Item item = files.Same<Item>(at + " item " + std::to_string(i), [e, i](uint32_t f, Item* r) {
-          return ns_GetSegmentData(f, e, i, &r->time, r->data, sizeof r->data, &r->samples, &r->unit);
-        }, itemResult(i));
-        if (i < n) {
-          EXPECT_DOUBLE_EQ(want.times[i] * 1e-6, item.time) << "item " << i;
-          EXPECT_EQ(want.units[i], item.unit) << "item " << i;
-          const std::vector<double>& trace = want.traces[i];
-          ASSERT_EQ(trace.size(), static_cast<size_t>(item.samples) * seg.dwSourceCount) << "item " << i;
-          for (size_t k = 0; k < trace.size(); ++k) ASSERT_NEAR(trace[k], item.data[k], 1e-9) << "item " << i;
-        }
-      }
-      break;
-    }
-    case ns_ENTITY_NEURALEVENT: {
-      files.Same<ns_NEURALINFO>(at + " neural info", [e](uint32_t f, ns_NEURALINFO* r) {
-        return ns_GetNeuralInfo(f, e, r, sizeof *r);
-      }, ns_OK);
-      std::vector<double> a(n + 1, -1.0), b(n + 1, -1.0);
-      EXPECT_EQ(ns_OK, ns_GetNeuralData(files.first(), e, 0, n + 1, a.data()));
-      EXPECT_EQ(ns_OK, ns_GetNeuralData(files.second(), e, 0, n + 1, b.data()));
-      EXPECT_EQ(a, b);
-      for (uint32_t i = 0; i < n; ++i) EXPECT_DOUBLE_EQ(want.times[i] * 1e-6, b[i]) << "item " << i;
-      break;
-    }
+    Info<ns_SEGSOURCEINFO>(files, e, ns_BADSOURCE, sources);
   }
-
-  for (uint32_t i = 0; i <= n; ++i) {
-    files.Same<double>(at + " time of index " + std::to_string(i),
-                       [e, i](uint32_t f, double* t) { return ns_GetTimeByIndex(f, e, i, t); }, itemResult(i));
-  }
-  for (const double t : Probes(files, e, n, span)) {
-    for (const int32_t rule : {ns_BEFORE, ns_CLOSEST, ns_AFTER}) {
-      char what[96];
-      std::snprintf(what, sizeof what, " index of time %.9f, rule %d", t, rule);
-      files.Same<uint32_t>(at + what, [e, t, rule](uint32_t f, uint32_t* index) {
-        return ns_GetIndexByTime(f, e, t, rule, index);
-      });
-    }
+  // Every item (waveforms: stretch after stretch), then the index past the last.
+  for (uint32_t k = 0, i = 0; k <= want.items.size(); ++k) {
+    Item a, b;
+    const ns_RESULT ra = Read(files.first(), e, want.type, eventType, sources, i, n, &a);
+    const ns_RESULT rb = Read(files.second(), e, want.type, eventType, sources, i, n, &b);
+    EXPECT_EQ(ra, rb) << "item " << i;
+    EXPECT_EQ(a, b) << "item " << i;
+    EXPECT_EQ(k < want.items.size() ? ns_OK : ns_BADINDEX, rb) << "item " << i;
+    if (k == want.items.size()) break;
+    EXPECT_EQ(want.items[k], b) << "item " << i;
+    i += want.type == ns_ENTITY_ANALOG ? static_cast<uint32_t>(b.values.size()) : 1;
   }
 }
 
@@ -229,17 +239,24 @@ void ExpectSameRecordings(const Recording& rec, const std::string& firstPath,
   ASSERT_EQ(ns_OK, ns_OpenFile(secondPath.c_str(), &second));
   const Pair files(first, second);
   const ns_FILEINFO info = files.Same<ns_FILEINFO>(
-      "file info", [](uint32_t f, ns_FILEINFO* r) { return ns_GetFileInfo(f, r, sizeof *r); }, ns_OK);
+      "file information",
+      [](uint32_t f, ns_FILEINFO* r) { return ns_GetFileInfo(f, r, sizeof *r); }, ns_OK);
   const std::vector<Expected> entities = ExpectedEntities(rec);
   EXPECT_EQ(entities.size(), info.dwEntityCount);
   EXPECT_EQ(rec.comments[0], info.szFileComment);
+  EXPECT_EQ(rec.appId, info.szAppName);
+  const recording_test::TimeDate& d = rec.timeDate;
+  EXPECT_EQ(
+      (std::vector<uint32_t>{d.year, d.mon, d.day, d.hour, d.min, d.sec, d.hun * 10u}),
+      (std::vector<uint32_t>{info.dwTime_Year, info.dwTime_Month, info.dwTime_Day, info.dwTime_Hour,
+                             info.dwTime_Min, info.dwTime_Sec, info.dwTime_MilliSec}));
+  const double tick = info.dTimeStampResolution;
+  EXPECT_EQ(rec.timeBase, tick);
   EXPECT_DOUBLE_EQ(9.9999, info.dTimeSpan);
   for (uint32_t e = 0; e < entities.size() && e < info.dwEntityCount; ++e) {
-    ExpectSameEntity(files, e, entities[e], info.dTimeSpan);
+    ExpectSameEntity(files, e, entities[e]);
   }
-  files.Same<ns_ENTITYINFO>("entity past the last", [&](uint32_t f, ns_ENTITYINFO* r) {
-    return ns_GetEntityInfo(f, info.dwEntityCount, r, sizeof *r);
-  }, ns_BADENTITY);
+  Info<ns_ENTITYINFO>(files, info.dwEntityCount, ns_BADENTITY);
   EXPECT_EQ(ns_OK, ns_CloseFile(first));
   EXPECT_EQ(ns_OK, ns_CloseFile(second));
 }
