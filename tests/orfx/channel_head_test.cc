@@ -53,9 +53,9 @@ TEST(ChanHead, OpenMakesAChannelPerUsableRecord) {
       {Kind(RealMark, 0, 3, 2), RealMark, 40, 0},
       {Kind(TextMark, 7, 10, 3), TextMark, 32, 0},  // one column, no interval
       {Kind(RealWave, 4), RealWave, 4, 4},
-      {Kind(10), ChanOff, 0, 1},                  // no such kind
-      {Kind(Adc), ChanOff, 0, 1},                 // no sample interval
-      {Kind(WaveMark, 5, 0, 1), ChanOff, 0, 1},   // no points
+      {Kind(10), ChanOff, 0, 1},                      // no such kind
+      {Kind(Adc), ChanOff, 0, 1},                     // no sample interval
+      {Kind(WaveMark, 5, 0, 1), ChanOff, 0, 1},       // no points
       {Kind(RealMark, 0, 10000, 10), ChanOff, 0, 1},  // an item larger than a block
       {deleted, ChanOff, 0, 1},
   };

@@ -12,11 +12,13 @@
 #include "filelib/le.h"
 #include "platform/file.h"
 #include "tests/builder/orfx/orfx_file_builder.h"
+#include "tests/orfx/file_seam.h"
 #include "tests/support/temp_dir.h"
 
 namespace vslk64 {
 namespace {
 
+using chantest::SeamFiles;
 using orfx_test::OrfxFileBuilder;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
@@ -37,52 +39,6 @@ std::string FileBytes(const std::string& path) {
   EXPECT_TRUE(ReadFileBytes(path, &s));
   return s;
 }
-
-// A file system that passes everything to the real one, except that it can
-// refuse opens for writing and make reads or writes of the files it opened
-// fail.
-class SeamFiles : public platform::FileSystem {
- public:
-  bool refuseWriters = false;
-  std::atomic<bool> failReads{false};
-  std::atomic<bool> failWrites{false};
-
-  std::unique_ptr<platform::File> Open(const char* path, platform::Access access,
-                                       platform::Disposition d, platform::Share share) override {
-    if (refuseWriters && access == platform::Access::kReadWrite) return nullptr;
-    auto inner = platform::NativeFiles().Open(path, access, d, share);
-    if (!inner) return nullptr;
-    return std::make_unique<SeamFile>(std::move(inner), &failReads, &failWrites);
-  }
-  bool Exists(const char* path) override { return platform::NativeFiles().Exists(path); }
-  bool CreationTime(const char* path, platform::LocalTime* out) override {
-    return platform::NativeFiles().CreationTime(path, out);
-  }
-
- private:
-  class SeamFile : public platform::File {
-   public:
-    SeamFile(std::unique_ptr<platform::File> inner, std::atomic<bool>* failReads,
-             std::atomic<bool>* failWrites)
-        : inner_(std::move(inner)), fail_(failReads), failWrites_(failWrites) {}
-    platform::IoResult ReadAt(void* buf, uint32_t n, int64_t pos) override {
-      if (*fail_) return {platform::IoStatus::kFailed, 0};
-      return inner_->ReadAt(buf, n, pos);
-    }
-    platform::IoResult WriteAt(const void* buf, uint32_t n, int64_t pos) override {
-      if (*failWrites_) return {platform::IoStatus::kFailed, 0};
-      return inner_->WriteAt(buf, n, pos);
-    }
-    int64_t Length() override { return inner_->Length(); }
-    bool Flush() override { return inner_->Flush(); }
-    bool Truncate(int64_t length) override { return inner_->Truncate(length); }
-
-   private:
-    std::unique_ptr<platform::File> inner_;
-    std::atomic<bool>* fail_;
-    std::atomic<bool>* failWrites_;
-  };
-};
 
 TEST(Kel64Open, AnswersTheHeaderOperationsAndCloses) {
   TempDir dir;
@@ -166,34 +122,6 @@ TEST(Kel64Open, ModeMinusOneFallsBackToReadingOnly) {
   TKel64File modeTwo;
   EXPECT_EQ(modeTwo.Open(path.c_str(), 2, 0), kOk);
   EXPECT_FALSE(modeTwo.CanWrite());
-}
-
-// A channel whose blocks cannot be written makes the commit fail, even when
-// the header itself has nothing to write; the data reach the file once the
-// writes succeed again.
-TEST(Kel64Open, CommitReportsAChannelThatFailedToWrite) {
-  TempDir dir;
-  const std::string path = dir.File("w.orfx");
-  SeamFiles files;
-  platform::ScopedFileSystem seam(&files);
-  TKel64File f;
-  ASSERT_EQ(f.Create(path.c_str(), 4, 0), kOk);
-  ASSERT_EQ(f.SetEventChan(1, 100.0, EventA, 0), kOk);
-  const TSTime64 first[] = {10, 20};
-  ASSERT_EQ(f.WriteEvents(1, first, 2), kOk);
-  ASSERT_EQ(f.Commit(0), kOk);
-  const TSTime64 more[] = {30};
-  ASSERT_EQ(f.WriteEvents(1, more, 1), kOk);
-  files.failWrites = true;
-  EXPECT_EQ(f.Commit(0), kErrWrite);
-  EXPECT_EQ(f.Commit(2), kOk);  // channels skipped: nothing else to write
-  files.failWrites = false;
-  ASSERT_EQ(f.Commit(0), kOk);
-  ASSERT_EQ(f.Close(), kOk);
-  ASSERT_EQ(f.Open(path.c_str(), 1, 0), kOk);
-  TSTime64 got[4] = {};
-  EXPECT_EQ(f.ReadEvents(1, got, 4, 0, kMaxTime64, nullptr), 3);
-  EXPECT_EQ(got[2], 30);
 }
 
 TEST(Kel64Open, FailedReadsAreReadErrors) {

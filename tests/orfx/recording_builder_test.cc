@@ -1,6 +1,6 @@
 // The test-only 64-bit recording writer, read back through the common file
 // interface: blocks filled to capacity (the reader's capacity checks meet
-// their boundaries), and what the writers refuse. The demo recording itself
+// their boundaries). The demo recording itself
 // is checked in both formats through the exports by the format parity test.
 #include <gtest/gtest.h>
 
@@ -133,29 +133,6 @@ TEST(OrfxRecordingWriter, FillsEachBlockToCapacity) {
     EXPECT_EQ(want, got);
     EXPECT_EQ(stretches, reads);
   }
-}
-
-TEST(RecordingWriters, RefuseWhatNoWriterStores) {
-  TempDir dir;
-  const std::string path = dir.File("refused");
-  Recording unordered;
-  unordered.channels[0] = Make(2, 3);
-  std::swap(unordered.channels[0].times[0], unordered.channels[0].times[2]);
-  Recording beyondSlots;
-  beyondSlots.channels[32] = Make(2, 3);
-  Recording overlapping;
-  overlapping.channels[0] = Make(1, 2, 0, 0, 10);
-  overlapping.channels[0].runs[1].start = overlapping.channels[0].runs[0].start + 90;
-  for (const Recording* rec : {&unordered, &beyondSlots, &overlapping}) {
-    EXPECT_FALSE(recording_test::WriteOrfx(*rec, path));
-    EXPECT_FALSE(recording_test::WriteOrf(*rec, path));
-  }
-  // ORF times are 32-bit.
-  Recording late;
-  late.channels[0] = Make(2, 1);
-  late.channels[0].times[0] = TSTime64{1} << 31;
-  EXPECT_TRUE(recording_test::WriteOrfx(late, path));
-  EXPECT_FALSE(recording_test::WriteOrf(late, path));
 }
 
 }  // namespace
