@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "filelib/orfx/chan_head.h"
@@ -272,33 +271,6 @@ TEST(ChanHead, ReadOnlyFilesRefuseWritesAndAnswerUndeleteQueries) {
   EXPECT_EQ(ro.ChanUndelete(0, 0), 0);
   EXPECT_EQ(ro.ChanUndelete(32, 0), kErrNoChannel);
   EXPECT_EQ(ro.Close(), kOk);
-}
-
-TEST(ChanHead, ConcurrentPropertyCallsDoNotBlockEachOther) {
-  TempDir dir;
-  OrfxFileBuilder b;
-  for (uint32_t c = 0; c < 4; ++c) b.SetChannel(c, Kind(Marker));
-  const std::string path = Built(b, dir);
-  TKel64File file;
-  ASSERT_EQ(file.Open(path.c_str(), 1, 0), kOk);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&file, t] {
-      char buf[32];
-      for (int i = 0; i < 2000; ++i) {
-        const uint16_t c = static_cast<uint16_t>((t + i) % 4);
-        file.SetChanTitle(c, i % 2 ? "odd" : "even");
-        file.GetChanTitle(c, sizeof buf, buf);
-        file.SetFileComment(t, "comment");
-        file.GetTimeBase();
-        file.IsModified();
-        file.MaxTime(true);
-      }
-    });
-  }
-  for (auto& th : threads) th.join();
-  char buf[32];
-  EXPECT_GT(file.GetChanTitle(0, sizeof buf, buf), 1);
 }
 
 }  // namespace
