@@ -251,27 +251,5 @@ TEST(ChanHead, MalformedStringTablesFailTheOpen) {
   EXPECT_EQ(file.Open(path.c_str(), 1, 0), kOk);
 }
 
-TEST(ChanHead, ReadOnlyFilesRefuseWritesAndAnswerUndeleteQueries) {
-  TempDir dir;
-  OrfxFileBuilder b;
-  b.SetChannel(0, Kind(EventA));
-  ChanFields deleted = Kind(ChanOff);
-  deleted.delKind = Marker;
-  b.SetChannel(4, deleted);
-  const std::string path = Built(b, dir);
-  const TSTime64 t = 5;
-  TKel64File ro;
-  ASSERT_EQ(ro.Open(path.c_str(), 1, 0), kOk);
-  EXPECT_EQ(ro.WriteEvents(0, &t, 1), kErrReadOnly);
-  TMarker m{};
-  EXPECT_EQ(ro.EditMarker(0, t, &m, 12), kErrReadOnly);
-  EXPECT_EQ(ro.SetEventChan(1, 10, EventA, 0), kErrReadOnly);
-  EXPECT_EQ(ro.ChanDelete(0), kErrReadOnly);
-  EXPECT_EQ(ro.ChanUndelete(4, 0), Marker);  // a query: the kind it had
-  EXPECT_EQ(ro.ChanUndelete(0, 0), 0);
-  EXPECT_EQ(ro.ChanUndelete(32, 0), kErrNoChannel);
-  EXPECT_EQ(ro.Close(), kOk);
-}
-
 }  // namespace
 }  // namespace vslk64

@@ -61,6 +61,10 @@ TEST(Create, LaysOutSlotsAndRefusesBadArguments) {
   }
 }
 
+constexpr TMarker kNoMarker{};
+constexpr int16_t kNoSample = 0;
+
+// Making channels, and writing items of a kind the channel does not hold.
 TEST(Create, ChannelCreationChecks) {
   TempDir dir;
   std::unique_ptr<CKel64File> f = NewKel64File();
@@ -102,64 +106,23 @@ TEST(Create, ChannelCreationChecks) {
        [](CKel64File& f) { return f.SetWaveChan(1, 10, EventA, 0, 0); }},
       {"wave", kOk, [](CKel64File& f) { return f.SetWaveChan(1, 10, Adc, 0, 7); }},
       {"level via event", kOk, [](CKel64File& f) { return f.SetEventChan(2, 10, Level, 0); }},
+      {"marker", kOk, [](CKel64File& f) { return f.SetMarkerChan(3, 10, Marker, 0); }},
+      {"markers to events", kErrWrongKind,
+       [](CKel64File& f) { return f.WriteMarkers(0, &kNoMarker, 1); }},
+      {"samples to events", kErrWrongKind,
+       [](CKel64File& f) { return static_cast<int>(f.WriteWaveS(0, &kNoSample, 1, 10)); }},
+      {"events to markers, not levels", kErrWrongKind,
+       [](CKel64File& f) { return f.WriteEvents(3, &kNoMarker.time, 1); }},
+      {"events to levels", kOk, [](CKel64File& f) { return f.WriteEvents(2, &kNoMarker.time, 1); }},
   };
   for (const Case& c : cases) EXPECT_EQ(c.make(*f), c.result) << c.what;
   EXPECT_EQ(f->ChanKind(0), EventA);
   EXPECT_EQ(f->PhyChan(0), 3);
   EXPECT_EQ(f->ChanKind(2), Level);
   EXPECT_DOUBLE_EQ(f->IdealRate(1, -1), 100000.0);  // 1 / (1e-6 * 10)
-  EXPECT_EQ(f->ChanKind(3), ChanOff);
+  EXPECT_EQ(f->ChanKind(4), ChanOff);
 }
 
-// Wave marks round trip byte for byte (the other kinds round trip in the
-// buffered model); writes of the wrong kind are refused.
-TEST(Write, WaveMarksRoundTripAndWrongKindsAreRefused) {
-  TempDir dir;
-  const std::string path = dir.File("kinds.orfx");
-  const std::vector<TSTime64> events = {5, 9, 5000};
-  constexpr uint64_t kRows = 5, kCols = 2;
-  constexpr size_t kItem = 40;  // a 16-byte head and 10 shorts, padded
-  std::vector<uint8_t> marks(3 * kItem, 0);
-  for (int i = 0; i < 3; ++i) {
-    uint8_t* p = &marks[i * kItem];
-    const TSTime64 t = 1000 + i * 100;
-    std::memcpy(p, &t, sizeof t);
-    p[8] = static_cast<uint8_t>(i);
-    for (size_t k = 16; k < 36; ++k) p[k] = static_cast<uint8_t>(i * 31 + k);
-  }
-  const int16_t shorts[1] = {0};
-  const TMarker marker{};
-  {
-    std::unique_ptr<CKel64File> f = NewKel64File();
-    ASSERT_EQ(f->Create(path.c_str(), 32, 0), kOk);
-    ASSERT_EQ(f->SetEventChan(0, 10, EventA, 0), kOk);
-    ASSERT_EQ(f->SetMarkerChan(1, 10, Marker, 0), kOk);
-    ASSERT_EQ(f->SetExtMarkChan(2, 10, WaveMark, kRows, kCols, 0, 4, 2), kOk);
-    EXPECT_EQ(f->WriteEvents(0, events.data(), events.size()), kOk);
-    EXPECT_EQ(f->ChanBytes(0), 3 * 8);  // the write block's items count before a commit
-    EXPECT_EQ(f->WriteExtMarks(2, reinterpret_cast<const TExtMark*>(marks.data()), 3), kOk);
-    EXPECT_EQ(f->WriteMarkers(0, &marker, 1), kErrWrongKind);
-    EXPECT_EQ(f->WriteWaveS(0, shorts, 1, 10000), kErrWrongKind);
-    EXPECT_EQ(f->WriteEvents(1, events.data(), 1), kErrWrongKind);  // markers, not levels
-    EXPECT_EQ(f->WriteEvents(9, events.data(), 1), kErrNoChannel);
-    EXPECT_TRUE(f->IsModified());
-    EXPECT_EQ(f->Commit(0), kOk);
-    EXPECT_FALSE(f->IsModified());
-    EXPECT_EQ(f->Close(), kOk);
-  }
-  std::unique_ptr<CKel64File> f = Reopen(path);
-  std::vector<uint8_t> got(10 * kItem);
-  ASSERT_EQ(f->ReadExtMarks(2, reinterpret_cast<TExtMark*>(got.data()), 10, 0, kMaxTime64, nullptr),
-            3);
-  EXPECT_EQ(0, std::memcmp(got.data(), marks.data(), marks.size()));
-  uint64_t rows = 0, cols = 0;
-  EXPECT_EQ(f->GetExtMarkInfo(2, &rows, &cols), 2);
-  EXPECT_EQ(rows, kRows);
-  EXPECT_EQ(cols, kCols);
-  EXPECT_EQ(f->MaxTime(false), 5000);  // the last event
-}
-
-// Item times out of order are the equal-times test's.
 TEST(Write, SampleTimesStayInTheTickRange) {
   TempDir dir;
   std::unique_ptr<CKel64File> f = NewKel64File();
