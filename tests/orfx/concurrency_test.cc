@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <memory>
 #include <random>
 #include <thread>
+#include <memory>
 #include <vector>
 
 #include "filelib/status.h"
@@ -27,8 +27,7 @@ ChannelFile MixedFile() {
     orfxtest::ShortRun a{100000 * k, std::vector<int16_t>(3000 + 500 * (k % 3))};
     for (size_t i = 0; i < a.samples.size(); ++i) a.samples[i] = static_cast<int16_t>(k * 7 + i);
     // Every fourth block continues the one before; the others leave a gap.
-    if (k % 4 == 1)
-      a.start = 100000 * (k - 1) + 2 * static_cast<int64_t>(3000 + 500 * ((k - 1) % 3));
+    if (k % 4 == 1) a.start = 100000 * (k - 1) + 2 * static_cast<int64_t>(3000 + 500 * ((k - 1) % 3));
     adc.push_back(orfxtest::AdcBlock(0, {a}));
     orfxtest::FloatRun r{10000 * k, std::vector<float>(2000, static_cast<float>(k) / 3)};
     real.push_back(orfxtest::RealWaveBlock(1, {r}));
@@ -47,8 +46,7 @@ ChannelFile MixedFile() {
       orfxtest::ExtMarkItem e;
       e.time = 10000 * k + 32 * i;
       e.code[0] = static_cast<uint8_t>(i % 3);
-      std::vector<std::vector<int16_t>> traces(
-          2, std::vector<int16_t>(16, static_cast<int16_t>(i + k)));
+      std::vector<std::vector<int16_t>> traces(2, std::vector<int16_t>(16, static_cast<int16_t>(i + k)));
       e.payload = orfxtest::WaveMarkPayload(traces);
       items.push_back(e);
     }
@@ -88,8 +86,7 @@ std::vector<int64_t> ReadAll(CKel64File& f, uint16_t chan) {
       const TSTime64 t = static_cast<TSTime64>(rng() % static_cast<uint64_t>(end + 1));
       const int n = f.ReadWaveF(chan, v.data(), 777, t, kMaxTime64, &first, nullptr);
       log.push_back(n);
-      for (int k = 0; k < n; ++k)
-        log.push_back(static_cast<int64_t>(v[static_cast<size_t>(k)] * 1000));
+      for (int k = 0; k < n; ++k) log.push_back(static_cast<int64_t>(v[static_cast<size_t>(k)] * 1000));
       log.push_back(f.PrevNTime(chan, t, 0, 1 + static_cast<uint32_t>(rng() % 5000), nullptr,
                                 kind == WaveMark));
     }
@@ -117,8 +114,7 @@ std::vector<int64_t> ReadAll(CKel64File& f, uint16_t chan) {
           log.push_back(m[static_cast<size_t>(k)].time * 256 + m[static_cast<size_t>(k)].code[0]);
         }
       }
-      log.push_back(
-          f.PrevNTime(chan, at, 0, 1 + static_cast<uint32_t>(rng() % 3000), nullptr, false));
+      log.push_back(f.PrevNTime(chan, at, 0, 1 + static_cast<uint32_t>(rng() % 3000), nullptr, false));
     }
   }
   return log;
@@ -149,8 +145,7 @@ TEST(Concurrency, FourThreadsReadAllChannelsAsOneDoes) {
         f->GetChanTitle(static_cast<uint16_t>(t), sizeof title, title);
         f->SetFileComment(t, "comment");
         f->MaxTime(true);
-        const uint16_t c =
-            static_cast<uint16_t>(round < kChans ? (t + round) % kChans : round % kChans);
+        const uint16_t c = static_cast<uint16_t>(round < kChans ? (t + round) % kChans : round % kChans);
         if (ReadAll(*f, c) != want[c]) ++mismatches;
       }
     });
@@ -218,8 +213,8 @@ TEST(Concurrency, ReadersOfABufferedChannelSeePrefixesOfTheWrites) {
         }
         if (n < 0 || (last && n != kEvents)) ++faults;
         TSTime64 first = -1;
-        const int m =
-            f->ReadWaveS(1, wave.data(), kSamples + 1, 4 * r, kMaxTime64, &first, nullptr);
+        const int m = f->ReadWaveS(1, wave.data(), kSamples + 1, 4 * r, kMaxTime64, &first,
+                                   nullptr);
         for (int i = 0; i < m; ++i) {
           if (wave[i] != sample(r + i)) {
             ++faults;

@@ -88,16 +88,11 @@ TEST(TimeDate, Validity) {
   EXPECT_EQ(TimeDateValidity(good), 1);
   EXPECT_EQ(TimeDateValidity(first), 1);
   const std::vector<std::function<void(TTimeDate&)>> faults = {
-      [](TTimeDate& t) { t.hun = 100; },
-      [](TTimeDate& t) { t.sec = 60; },
-      [](TTimeDate& t) { t.min = 60; },
-      [](TTimeDate& t) { t.hour = 24; },
-      [](TTimeDate& t) { t.day = 0; },
-      [](TTimeDate& t) { t.day = 32; },
-      [](TTimeDate& t) { t.mon = 0; },
-      [](TTimeDate& t) { t.mon = 13; },
-      [](TTimeDate& t) { t.year = 1979; },
-      [](TTimeDate& t) { t.year = 2201; },
+      [](TTimeDate& t) { t.hun = 100; },   [](TTimeDate& t) { t.sec = 60; },
+      [](TTimeDate& t) { t.min = 60; },    [](TTimeDate& t) { t.hour = 24; },
+      [](TTimeDate& t) { t.day = 0; },     [](TTimeDate& t) { t.day = 32; },
+      [](TTimeDate& t) { t.mon = 0; },     [](TTimeDate& t) { t.mon = 13; },
+      [](TTimeDate& t) { t.year = 1979; }, [](TTimeDate& t) { t.year = 2201; },
       [](TTimeDate& t) { t = TTimeDate{}, t.hun = 5; },
   };
   for (size_t i = 0; i < faults.size(); ++i) {

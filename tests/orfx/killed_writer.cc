@@ -38,8 +38,7 @@ int main(int argc, char** argv) {
   }
   f->SetBuffering(1, 1000 * 8, 0.0);
   f->SetBuffering(2, 3000 * 2, 0.0);
-  if (f->WriteEvents(0, times.data(), first) != kOk ||
-      f->WriteEvents(1, times.data(), first) != kOk ||
+  if (f->WriteEvents(0, times.data(), first) != kOk || f->WriteEvents(1, times.data(), first) != kOk ||
       f->WriteWaveS(2, samples.data(), samplesCommitted, 0) != 5 * 40000 || f->Commit(1) != kOk ||
       f->WriteEvents(0, times.data() + first, rest) != kOk ||
       f->WriteEvents(1, times.data() + first, rest) != kOk ||
