@@ -24,8 +24,9 @@ uint32_t Word(const std::vector<uint8_t>& bytes, size_t i) { return le::GetU32(&
 
 // Random Replace and Release calls against a map of identifier to text and
 // holder count: texts are shared, the lowest free identifier is taken, a
-// holder naming a free identifier (from a damaged file) holds nothing, and the table reads back the
-// same after Serialise and Parse.
+// holder naming a free identifier (from a damaged file) holds nothing, and
+// the table reads back the same after Serialise and Parse and goes on from
+// there as before.
 TEST(StringTable, RandomCallsAnswerAsAModel) {
   std::map<uint32_t, std::pair<std::string, uint32_t>> model;
   const char* texts[] = {"", "mV", "V", "Input", "a longer text", "\xC2\xB5V"};
@@ -76,6 +77,7 @@ TEST(StringTable, RandomCallsAnswerAsAModel) {
       ASSERT_TRUE(back.Parse(image.data(), image.size() / 4));
       EXPECT_FALSE(back.Dirty());
       expectModel(back);
+      t = back;  // the calls go on with the parsed table (its free identifiers)
     }
     if (HasFailure()) return;
   }
