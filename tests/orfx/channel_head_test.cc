@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "filelib/orfx/chan_head.h"
@@ -53,9 +52,9 @@ TEST(ChanHead, OpenMakesAChannelPerUsableRecord) {
       {Kind(RealMark, 0, 3, 2), RealMark, 40, 0},
       {Kind(TextMark, 7, 10, 3), TextMark, 32, 0},  // one column, no interval
       {Kind(RealWave, 4), RealWave, 4, 4},
-      {Kind(10), ChanOff, 0, 1},                  // no such kind
-      {Kind(Adc), ChanOff, 0, 1},                 // no sample interval
-      {Kind(WaveMark, 5, 0, 1), ChanOff, 0, 1},   // no points
+      {Kind(10), ChanOff, 0, 1},                      // no such kind
+      {Kind(Adc), ChanOff, 0, 1},                     // no sample interval
+      {Kind(WaveMark, 5, 0, 1), ChanOff, 0, 1},       // no points
       {Kind(RealMark, 0, 10000, 10), ChanOff, 0, 1},  // an item larger than a block
       {deleted, ChanOff, 0, 1},
   };
@@ -250,55 +249,6 @@ TEST(ChanHead, MalformedStringTablesFailTheOpen) {
   const std::string path = Built(b, dir);
   TKel64File file;
   EXPECT_EQ(file.Open(path.c_str(), 1, 0), kOk);
-}
-
-TEST(ChanHead, ReadOnlyFilesRefuseWritesAndAnswerUndeleteQueries) {
-  TempDir dir;
-  OrfxFileBuilder b;
-  b.SetChannel(0, Kind(EventA));
-  ChanFields deleted = Kind(ChanOff);
-  deleted.delKind = Marker;
-  b.SetChannel(4, deleted);
-  const std::string path = Built(b, dir);
-  const TSTime64 t = 5;
-  TKel64File ro;
-  ASSERT_EQ(ro.Open(path.c_str(), 1, 0), kOk);
-  EXPECT_EQ(ro.WriteEvents(0, &t, 1), kErrReadOnly);
-  TMarker m{};
-  EXPECT_EQ(ro.EditMarker(0, t, &m, 12), kErrReadOnly);
-  EXPECT_EQ(ro.SetEventChan(1, 10, EventA, 0), kErrReadOnly);
-  EXPECT_EQ(ro.ChanDelete(0), kErrReadOnly);
-  EXPECT_EQ(ro.ChanUndelete(4, 0), Marker);  // a query: the kind it had
-  EXPECT_EQ(ro.ChanUndelete(0, 0), 0);
-  EXPECT_EQ(ro.ChanUndelete(32, 0), kErrNoChannel);
-  EXPECT_EQ(ro.Close(), kOk);
-}
-
-TEST(ChanHead, ConcurrentPropertyCallsDoNotBlockEachOther) {
-  TempDir dir;
-  OrfxFileBuilder b;
-  for (uint32_t c = 0; c < 4; ++c) b.SetChannel(c, Kind(Marker));
-  const std::string path = Built(b, dir);
-  TKel64File file;
-  ASSERT_EQ(file.Open(path.c_str(), 1, 0), kOk);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&file, t] {
-      char buf[32];
-      for (int i = 0; i < 2000; ++i) {
-        const uint16_t c = static_cast<uint16_t>((t + i) % 4);
-        file.SetChanTitle(c, i % 2 ? "odd" : "even");
-        file.GetChanTitle(c, sizeof buf, buf);
-        file.SetFileComment(t, "comment");
-        file.GetTimeBase();
-        file.IsModified();
-        file.MaxTime(true);
-      }
-    });
-  }
-  for (auto& th : threads) th.join();
-  char buf[32];
-  EXPECT_GT(file.GetChanTitle(0, sizeof buf, buf), 1);
 }
 
 }  // namespace

@@ -137,7 +137,14 @@ TEST(Concurrency, FourThreadsReadAllChannelsAsOneDoes) {
     threads.emplace_back([&, t] {
       // Each thread visits the channels in its own order, so that at times
       // all four read one channel and at times four different ones.
+      // The channels' properties change meanwhile (a read-only file keeps
+      // them for the session): no lock may wait on a reader.
       for (int round = 0; round < 2 * kChans; ++round) {
+        char title[32];
+        f->SetChanTitle(static_cast<uint16_t>(round % kChans), round % 2 ? "odd" : "even");
+        f->GetChanTitle(static_cast<uint16_t>(t), sizeof title, title);
+        f->SetFileComment(t, "comment");
+        f->MaxTime(true);
         const uint16_t c = static_cast<uint16_t>(round < kChans ? (t + round) % kChans : round % kChans);
         if (ReadAll(*f, c) != want[c]) ++mismatches;
       }

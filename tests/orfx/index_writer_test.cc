@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "filelib/le.h"
@@ -100,26 +103,59 @@ std::vector<int64_t> Firsts(int n, int64_t base = 0) {
   return t;
 }
 
-TEST(IndexWriterTest, BlocksWrittenAreReadBackInOrderFromMemoryAndFromDisk) {
-  for (int n : {1, 255, 256, 300}) {
-    SCOPED_TRACE(n);
+// Random batches of blocks against a model of where they go: reopens (the
+// path dropped, so it is rebuilt from the file), empties (the blocks taken
+// again in index order, with the reuse stamp, and new ones past them, new
+// data earlier or later than the stale entries), and reads that fail, also
+// half-way through a step onto the next reused block, after which the path
+// must be rebuilt from the file, not stepped along again. Every walk, from
+// the write path or from the file, finds the blocks of the current fill in
+// order, and a search for any time finds the first block ending at or after it.
+TEST(IndexWriterTest, RandomWritesReopensAndEmptiesAsAModel) {
+  for (uint32_t seed : {1u, 2u, 3u}) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
     Channel ch;
-    ASSERT_EQ(kOk, ch.Write(n));
-    EXPECT_TRUE(ch.headChanged);
-    EXPECT_EQ(static_cast<uint64_t>(n), ch.head.blocksUsed);
-    EXPECT_EQ(1000 * (n - 1) + 90, ch.head.lastTime);
-    EXPECT_EQ(CIndexCursor::LevelsFor(n), ch.path.size());
-    // The newest level-1 block is still only in memory: the cursor takes it
-    // from the write path.
-    EXPECT_EQ(Firsts(n), ch.ReadAll(ch.cursor));
-    EXPECT_EQ(0, ch.cursor.FindBlock(1000 * (n - 1)));
-    EXPECT_EQ(n - 1, ch.cursor.CurBlock());
-    EXPECT_EQ(1, ch.cursor.FindBlock(1000 * n));
-    EXPECT_EQ(n - 1, ch.cursor.CurBlock());
-
-    ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
-    CIndexCursor fresh(kChan, &ch.head, &ch.io);
-    EXPECT_EQ(Firsts(n), ch.ReadAll(fresh));
+    std::vector<uint64_t> owned;  // the channel's blocks in index order
+    int64_t base = 0;
+    for (int step = 0; step < 30; ++step) {
+      SCOPED_TRACE("step " + std::to_string(step));
+      const uint32_t op = rng() % 10;
+      const int n = 1 + static_cast<int>(rng() % (rng() % 2 ? 5 : 300));
+      if (op < 5 && ch.written + n <= 600) {
+        ASSERT_EQ(kOk, ch.Write(n, base));
+      } else if (op < 7) {
+        ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
+        ch.path.clear();
+        ch.cursor.Invalidate();
+      } else if (op < 9) {
+        ch.io.failReads = true;
+        const int rc = ch.Write(n, base);
+        ch.io.failReads = false;
+        EXPECT_TRUE(rc == kOk || rc == kErrRead) << rc;
+      } else {
+        ch.Empty();
+        base = rng() % 2 ? 0 : 5000000;
+      }
+      for (size_t k = 0; k < ch.pos.size(); ++k) {
+        if (k == owned.size()) owned.push_back(ch.pos[k]);
+        EXPECT_EQ(owned[k], ch.pos[k]) << k;
+        EXPECT_EQ(ch.head.reuseCount, le::GetU16(ch.image.At(ch.pos[k]) + kHeadChanReuseAt));
+      }
+      EXPECT_EQ(static_cast<uint64_t>(ch.written), ch.head.blocksUsed);
+      EXPECT_EQ(Firsts(ch.written, base), ch.ReadAll(ch.cursor));
+      for (int probe = 0; probe < 5 && ch.written > 0; ++probe) {
+        const int64_t t = base - 500 + static_cast<int64_t>(rng() % (1000 * ch.written + 1000));
+        int want = 0;
+        while (want < ch.written && base + 1000 * want + 90 < t) ++want;
+        EXPECT_EQ(want == ch.written ? 1 : 0, ch.cursor.FindBlock(t)) << t;
+        EXPECT_EQ(std::min(want, ch.written - 1), ch.cursor.CurBlock()) << t;
+      }
+      ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
+      CIndexCursor fresh(kChan, &ch.head, &ch.io);
+      EXPECT_EQ(Firsts(ch.written, base), ch.ReadAll(fresh));
+      if (HasFailure()) return;
+    }
   }
 }
 
@@ -160,67 +196,6 @@ TEST(IndexWriterTest, AnEntryNotAfterTheLastOrOffTheTopIsRefusedAndChangesNothin
     EXPECT_EQ(size, ch.image.bytes().size());
     EXPECT_EQ(Firsts(n), ch.ReadAll(ch.cursor));
   }
-}
-
-TEST(IndexWriterTest, AppendingAfterReopenContinuesTheTreeOnDisk) {
-  Channel ch;
-  ASSERT_EQ(kOk, ch.Write(300));
-  ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
-  const uint64_t root = ch.head.rootIndex;
-  ch.path.clear();  // a channel of a file opened again holds no path
-  ch.cursor.Invalidate();
-  ASSERT_EQ(kOk, ch.Write(211));
-  EXPECT_EQ(root, ch.head.rootIndex);
-  ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
-  CIndexCursor fresh(kChan, &ch.head, &ch.io);
-  EXPECT_EQ(Firsts(511), ch.ReadAll(fresh));
-}
-
-TEST(IndexWriterTest, AnEmptiedChannelReusesItsBlocksInIndexOrder) {
-  Channel ch;
-  ASSERT_EQ(kOk, ch.Write(300, 1000000));
-  const std::vector<uint64_t> old = ch.pos;
-  ch.Empty();
-  const size_t size = ch.image.bytes().size();
-
-  // New data earlier than the old: stale entries would be found first by
-  // time if the cursor did not stop at the current data.
-  ASSERT_EQ(kOk, ch.Write(10));
-  EXPECT_EQ(size, ch.image.bytes().size());
-  EXPECT_EQ(std::vector<uint64_t>(old.begin(), old.begin() + 10), ch.pos);
-  for (uint64_t at : ch.pos) EXPECT_EQ(1, le::GetU16(ch.image.At(at) + kHeadChanReuseAt));
-  EXPECT_EQ(10u, ch.head.blocksUsed);
-  EXPECT_EQ(300u, ch.head.blocksAlloc);
-  EXPECT_EQ(Firsts(10), ch.ReadAll(ch.cursor));
-  EXPECT_EQ(1, ch.cursor.FindBlock(1000000 + 299000));
-  EXPECT_EQ(9, ch.cursor.CurBlock());
-  EXPECT_EQ(1, ch.cursor.NextBlock());
-
-  // Reopened: the path is rebuilt from the file on the next old block.
-  ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
-  ch.path.clear();
-  ASSERT_EQ(kOk, ch.Write(1));
-  EXPECT_EQ(old[10], ch.pos[10]);
-
-  // Past the old blocks (and across a level-1 boundary) new ones are taken.
-  ASSERT_EQ(kOk, ch.Write(289));
-  EXPECT_EQ(old, ch.pos);
-  EXPECT_EQ(0u, ch.head.blocksAlloc);
-  EXPECT_EQ(size, ch.image.bytes().size());
-  ASSERT_EQ(kOk, ch.Write(5));
-  EXPECT_GE(ch.pos[300], size);
-  EXPECT_EQ(Firsts(305), ch.ReadAll(ch.cursor));
-  ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
-  CIndexCursor fresh(kChan, &ch.head, &ch.io);
-  EXPECT_EQ(Firsts(305), ch.ReadAll(fresh));
-
-  // Emptied again: the stamp moves on, and the last fill's blocks are stale.
-  ch.Empty();
-  ASSERT_EQ(kOk, ch.Write(3, 9000000));
-  EXPECT_EQ(2, ch.head.reuseCount);
-  EXPECT_EQ(Firsts(3, 9000000), ch.ReadAll(ch.cursor));
-  EXPECT_EQ(1, ch.cursor.FindBlock(9999999));
-  EXPECT_EQ(2, ch.cursor.CurBlock());
 }
 
 TEST(IndexWriterTest, ADamagedTreeIsReportedWhenThePathIsLoaded) {
@@ -268,25 +243,6 @@ TEST(IndexWriterTest, AFailedWriteKeepsTheBlockDirtyInItsPlace) {
   EXPECT_EQ(1u, ch.head.blocksUsed);
   EXPECT_EQ(1u, ch.path[0].block.Items());
   EXPECT_EQ(kErrReadOnly, ch.writer.WriteAllLevels());
-}
-
-// A step onto the next old block that fails half-way (the level above has
-// moved on, the next node could not be read) leaves the path held but not
-// on the last block written: the next write must rebuild it from the file,
-// not step along it again.
-TEST(IndexWriterTest, AReusedBlockAfterAFailedStepIsListedWhereTheFileSays) {
-  Channel ch;
-  ASSERT_EQ(kOk, ch.Write(300, 1000000));
-  const std::vector<uint64_t> old = ch.pos;
-  ch.Empty();
-  ASSERT_EQ(kOk, ch.Write(kIndexEntries));  // the next old block starts the second node
-  ch.io.failReads = true;
-  EXPECT_EQ(kErrRead, ch.Write(1));
-  EXPECT_EQ(kIndexEntries, ch.head.blocksUsed);
-  ch.io.failReads = false;
-  ASSERT_EQ(kOk, ch.Write(300 - kIndexEntries));
-  EXPECT_EQ(old, ch.pos);
-  EXPECT_EQ(Firsts(300), ch.ReadAll(ch.cursor));
 }
 
 TEST(IndexWriterTest, MissingEntryNumbersAreRestored) {

@@ -2,7 +2,8 @@
 // item times or samples, driven through items of one shape (a time and a
 // 32-bit value: the codes of markers, the first payload word of extended
 // markers, a sample). Shared by the tests that write and read back items
-// of every kind alike.
+// of every kind alike, in one channel of a file of its own or in several
+// channels of one file.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,7 +25,9 @@ struct Item {
   bool saved;
 };
 
-inline bool operator==(const Item& a, const Item& b) { return a.time == b.time && a.value == b.value; }
+inline bool operator==(const Item& a, const Item& b) {
+  return a.time == b.time && a.value == b.value;
+}
 
 // One kind of channel: how it is made, written and read.
 struct Kind {
@@ -33,31 +36,125 @@ struct Kind {
   bool wave;
 };
 
+constexpr TSTime64 kWaveDivide = 3;  // of the waveform channels made here
+
+inline int ItemSize(TDataKind kind) {
+  switch (kind) {
+    case EventA:
+      return 8;
+    case Marker:
+      return 16;
+    case TextMark:
+      return 24;
+    case Adc:
+      return 2;
+    default:
+      return 4;
+  }
+}
+
+// Makes channel `chan` of the kind (text marks of 8 characters, waveforms
+// sampled every kWaveDivide ticks); returns the status.
+inline int MakeChannel(CKel64File& f, uint16_t chan, TDataKind kind) {
+  switch (kind) {
+    case EventA:
+      return f.SetEventChan(chan, 100, EventA, 0);
+    case Marker:
+      return f.SetMarkerChan(chan, 100, Marker, 0);
+    case TextMark:
+      return f.SetTextMarkChan(chan, 100, 8, 0);
+    default:
+      return f.SetWaveChan(chan, kWaveDivide, kind, 0, 0);
+  }
+}
+
+// Appends items (or samples from their first time); returns the status
+// (for samples: the time after the last).
+inline TSTime64 WriteItems(CKel64File& f, uint16_t chan, const Kind& k,
+                           const std::vector<Item>& items) {
+  const size_t n = items.size();
+  if (k.wave) {
+    std::vector<int16_t> s(n);
+    std::vector<float> fl(n);
+    for (size_t i = 0; i < n; ++i) {
+      s[i] = static_cast<int16_t>(items[i].value);
+      fl[i] = static_cast<float>(items[i].value);
+    }
+    return k.kind == Adc ? f.WriteWaveS(chan, s.data(), n, items[0].time)
+                         : f.WriteWaveF(chan, fl.data(), n, items[0].time);
+  }
+  const size_t size = static_cast<size_t>(ItemSize(k.kind));
+  std::vector<uint8_t> bytes(n * size, 0);
+  for (size_t i = 0; i < n; ++i) {
+    std::memcpy(&bytes[i * size], &items[i].time, 8);
+    if (size > 8) std::memcpy(&bytes[i * size + 8], &items[i].value, 4);
+  }
+  switch (k.kind) {
+    case EventA:
+      return f.WriteEvents(chan, reinterpret_cast<TSTime64*>(bytes.data()), n);
+    case Marker:
+      return f.WriteMarkers(chan, reinterpret_cast<TMarker*>(bytes.data()), n);
+    default:
+      return f.WriteExtMarks(chan, reinterpret_cast<TExtMark*>(bytes.data()), n);
+  }
+}
+
+// Everything in [from, upto), at most max items (samples: every stretch).
+inline std::vector<Item> ReadItems(CKel64File& f, uint16_t chan, const Kind& k, TSTime64 from,
+                                   TSTime64 upto, int max) {
+  std::vector<Item> out;
+  if (k.wave) {
+    std::vector<float> floats(static_cast<size_t>(max));
+    std::vector<int16_t> shorts(static_cast<size_t>(max));
+    for (;;) {
+      TSTime64 first = -1;
+      const int n = k.kind == Adc
+                        ? f.ReadWaveS(chan, shorts.data(), max, from, upto, &first, nullptr)
+                        : f.ReadWaveF(chan, floats.data(), max, from, upto, &first, nullptr);
+      EXPECT_GE(n, 0);
+      if (n <= 0) return out;
+      for (int i = 0; i < n; ++i) {
+        const int32_t v = k.kind == Adc ? shorts[i] : static_cast<int32_t>(floats[i]);
+        out.push_back({first + i * kWaveDivide, static_cast<uint32_t>(v), true});
+      }
+      from = first + n * kWaveDivide;
+    }
+  }
+  const size_t size = static_cast<size_t>(ItemSize(k.kind));
+  std::vector<uint8_t> bytes(static_cast<size_t>(max) * size);
+  int n;
+  switch (k.kind) {
+    case EventA:
+      n = f.ReadEvents(chan, reinterpret_cast<TSTime64*>(bytes.data()), max, from, upto, nullptr);
+      break;
+    case Marker:
+      n = f.ReadMarkers(chan, reinterpret_cast<TMarker*>(bytes.data()), max, from, upto, nullptr);
+      break;
+    default:
+      n = f.ReadExtMarks(chan, reinterpret_cast<TExtMark*>(bytes.data()), max, from, upto, nullptr);
+      break;
+  }
+  EXPECT_GE(n, 0);
+  for (int i = 0; i < n; ++i) {
+    Item it{0, 0, true};
+    std::memcpy(&it.time, &bytes[i * size], 8);
+    if (size > 8) std::memcpy(&it.value, &bytes[i * size + 8], 4);
+    out.push_back(it);
+  }
+  return out;
+}
+
+// One channel, kChan, of a file of its own.
 class Recorder {
  public:
   Recorder(const Kind& k, const std::string& path) : k_(k), path_(path) {}
 
-  int ItemSize() const {
-    switch (k_.kind) {
-      case EventA: return 8;
-      case Marker: return 16;
-      case TextMark: return 24;
-      case Adc: return 2;
-      default: return 4;
-    }
-  }
+  int ItemSize() const { return chantest::ItemSize(k_.kind); }
 
   void Create(uint64_t capacity) {
     f_ = NewKel64File();
     ASSERT_EQ(f_->Create(path_.c_str(), 32, 0), kOk);
-    int r = kErrBadArg;
-    switch (k_.kind) {
-      case EventA: r = f_->SetEventChan(kChan, 100, EventA, 0); break;
-      case Marker: r = f_->SetMarkerChan(kChan, 100, Marker, 0); break;
-      case TextMark: r = f_->SetTextMarkChan(kChan, 100, 8, 0); break;
-      default: r = f_->SetWaveChan(kChan, kDivide, k_.kind, 0, 0); break;
-    }
-    ASSERT_EQ(r, kOk);
+    ASSERT_EQ(MakeChannel(*f_, kChan, k_.kind), kOk);
     Resize(capacity);
   }
   void Resize(uint64_t capacity) {
@@ -66,77 +163,11 @@ class Recorder {
   }
 
   // Appends items (or samples from their first time); returns the status.
-  TSTime64 Write(const std::vector<Item>& items) {
-    const size_t n = items.size();
-    if (k_.wave) {
-      std::vector<int16_t> s(n);
-      std::vector<float> fl(n);
-      for (size_t i = 0; i < n; ++i) {
-        s[i] = static_cast<int16_t>(items[i].value);
-        fl[i] = static_cast<float>(items[i].value);
-      }
-      return k_.kind == Adc ? f_->WriteWaveS(kChan, s.data(), n, items[0].time)
-                            : f_->WriteWaveF(kChan, fl.data(), n, items[0].time);
-    }
-    const size_t size = static_cast<size_t>(ItemSize());
-    std::vector<uint8_t> bytes(n * size, 0);
-    for (size_t i = 0; i < n; ++i) {
-      std::memcpy(&bytes[i * size], &items[i].time, 8);
-      if (size > 8) std::memcpy(&bytes[i * size + 8], &items[i].value, 4);
-    }
-    switch (k_.kind) {
-      case EventA: return f_->WriteEvents(kChan, reinterpret_cast<TSTime64*>(bytes.data()), n);
-      case Marker: return f_->WriteMarkers(kChan, reinterpret_cast<TMarker*>(bytes.data()), n);
-      default: return f_->WriteExtMarks(kChan, reinterpret_cast<TExtMark*>(bytes.data()), n);
-    }
-  }
+  TSTime64 Write(const std::vector<Item>& items) { return WriteItems(*f_, kChan, k_, items); }
 
   // Everything in [from, upto), at most max items (samples: every stretch).
   std::vector<Item> Read(CKel64File& f, TSTime64 from, TSTime64 upto, int max) {
-    std::vector<Item> out;
-    if (k_.wave) {
-      std::vector<float> floats(static_cast<size_t>(max));
-      std::vector<int16_t> shorts(static_cast<size_t>(max));
-      for (;;) {
-        TSTime64 first = -1;
-        const int n = k_.kind == Adc ? f.ReadWaveS(kChan, shorts.data(), max, from, upto, &first,
-                                                   nullptr)
-                                     : f.ReadWaveF(kChan, floats.data(), max, from, upto, &first,
-                                                   nullptr);
-        EXPECT_GE(n, 0);
-        if (n <= 0) return out;
-        for (int i = 0; i < n; ++i) {
-          const int32_t v = k_.kind == Adc ? shorts[i] : static_cast<int32_t>(floats[i]);
-          out.push_back({first + i * kDivide, static_cast<uint32_t>(v), true});
-        }
-        from = first + n * kDivide;
-      }
-    }
-    const size_t size = static_cast<size_t>(ItemSize());
-    std::vector<uint8_t> bytes(static_cast<size_t>(max) * size);
-    int n;
-    switch (k_.kind) {
-      case EventA:
-        n = f.ReadEvents(kChan, reinterpret_cast<TSTime64*>(bytes.data()), max, from, upto,
-                         nullptr);
-        break;
-      case Marker:
-        n = f.ReadMarkers(kChan, reinterpret_cast<TMarker*>(bytes.data()), max, from, upto,
-                          nullptr);
-        break;
-      default:
-        n = f.ReadExtMarks(kChan, reinterpret_cast<TExtMark*>(bytes.data()), max, from, upto,
-                           nullptr);
-        break;
-    }
-    EXPECT_GE(n, 0);
-    for (int i = 0; i < n; ++i) {
-      Item it{0, 0, true};
-      std::memcpy(&it.time, &bytes[i * size], 8);
-      if (size > 8) std::memcpy(&it.value, &bytes[i * size + 8], 4);
-      out.push_back(it);
-    }
-    return out;
+    return ReadItems(f, kChan, k_, from, upto, max);
   }
 
   CKel64File& File() { return *f_; }
@@ -146,7 +177,7 @@ class Recorder {
   }
 
   static constexpr uint16_t kChan = 3;
-  static constexpr TSTime64 kDivide = 3;  // of the waveform kinds
+  static constexpr TSTime64 kDivide = kWaveDivide;
 
  private:
   Kind k_;

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <map>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "filelib/le.h"
@@ -18,70 +22,83 @@ std::vector<uint8_t> Words(const std::vector<uint32_t>& words) {
 
 uint32_t Word(const std::vector<uint8_t>& bytes, size_t i) { return le::GetU32(&bytes[4 * i]); }
 
-TEST(StringTable, HoldersShareATextUntilOneChangesIt) {
+// Random Replace and Release calls against a map of identifier to text and
+// holder count: texts are shared, the lowest free identifier is taken, a
+// holder naming a free identifier (from a damaged file) holds nothing, and
+// the table reads back the same after Serialise and Parse and goes on from
+// there as before.
+TEST(StringTable, RandomCallsAnswerAsAModel) {
+  std::map<uint32_t, std::pair<std::string, uint32_t>> model;
+  const char* texts[] = {"", "mV", "V", "Input", "a longer text", "\xC2\xB5V"};
+  const auto expectModel = [&](const CStringTable& t) {
+    EXPECT_EQ(t.Entries(), model.size());
+    for (uint32_t id = 0; id < 12; ++id) {
+      const auto it = model.find(id);
+      EXPECT_EQ(t.Lookup(id), it == model.end() ? "" : it->second.first) << id;
+      EXPECT_EQ(t.RefCount(id), it == model.end() ? 0u : it->second.second) << id;
+    }
+    // Word 1 names the highest identifier in use.
+    EXPECT_EQ(Word(t.Serialise(), 1), model.empty() ? 0u : model.rbegin()->first);
+  };
+  const auto release = [&](uint32_t id) {
+    const auto it = model.find(id);
+    if (it != model.end() && --it->second.second == 0) model.erase(it);
+  };
+  std::mt19937 rng(7);
   CStringTable t;
-  uint32_t units0 = t.Replace("mV", 0);
-  const uint32_t units1 = t.Replace("mV", 0);
-  EXPECT_EQ(units0, units1);
-  EXPECT_EQ(t.RefCount(units0), 2u);
-  EXPECT_EQ(t.Entries(), 1u);
-  units0 = t.Replace("V", units0);
-  EXPECT_NE(units0, units1);
-  EXPECT_EQ(t.RefCount(units1), 1u);
-  EXPECT_EQ(t.Lookup(units1), "mV");
-  EXPECT_EQ(t.Lookup(units0), "V");
-  // The empty text is identifier 0 and releases what was held.
-  EXPECT_EQ(t.Replace("", units0), 0u);
-  EXPECT_EQ(t.RefCount(units0), 0u);
-  EXPECT_EQ(t.Lookup(0), "");
-  EXPECT_EQ(t.Lookup(99), "");
+  for (int step = 0; step < 3000; ++step) {
+    SCOPED_TRACE(step);
+    const uint32_t id = static_cast<uint32_t>(rng() % 12);
+    if (rng() % 3 == 0) {
+      t.Release(id);
+      release(id);
+    } else {
+      // The new text is placed before the old holding is let go.
+      const std::string text = texts[rng() % 6];
+      const bool held = model.count(id) != 0;
+      uint32_t want = 0;
+      if (!text.empty()) {
+        for (const auto& e : model) want = e.second.first == text ? e.first : want;
+        if (want == 0) {
+          while (model.count(++want)) {
+          }
+          model[want] = {text, 0};
+        }
+        ++model[want].second;
+      }
+      if (held) release(id);
+      EXPECT_EQ(t.Replace(text, id), want);
+    }
+    expectModel(t);
+    if (step % 50 == 0) {
+      const std::vector<uint8_t> image = t.Serialise();
+      CStringTable back;
+      back.Replace("stale", 0);
+      ASSERT_TRUE(back.Parse(image.data(), image.size() / 4));
+      EXPECT_FALSE(back.Dirty());
+      expectModel(back);
+      t = back;  // the calls go on with the parsed table (its free identifiers)
+    }
+    if (HasFailure()) return;
+  }
 }
 
-TEST(StringTable, IdentifiersStayDense) {
-  CStringTable t;
-  for (const char* s : {"a", "b", "c", "d", "e"}) t.Replace(s, 0);
-  t.Release(2);
-  t.Release(4);
-  t.Release(5);  // the highest: 4 above the next highest in use (3) goes too
-  EXPECT_EQ(Word(t.Serialise(), 1), 3u);
-  EXPECT_EQ(t.Replace("f", 0), 2u);  // the lowest free identifier
-  EXPECT_EQ(t.Replace("g", 0), 4u);  // none free: one past the highest
-  // A holder from a damaged file that names a free identifier holds no
-  // reference: a new text taking that identifier keeps its own.
-  t.Release(3);
-  EXPECT_EQ(t.Replace("h", 3), 3u);
-  EXPECT_EQ(t.RefCount(3), 1u);
-  EXPECT_EQ(t.Lookup(3), "h");
-  // Releasing the last entry empties the table.
-  CStringTable one;
-  one.Release(one.Replace("x", 0));
-  EXPECT_EQ(one.Entries(), 0u);
-  EXPECT_EQ(one.Serialise(), Words({2, 0}));
-}
-
-TEST(StringTable, SerialisedFormAndParseBack) {
+// The words on disk: W, N, then per identifier its holder count and its
+// text padded to whole words (a free identifier: a zero count alone).
+TEST(StringTable, SerialisedForm) {
   CStringTable t;
   t.Replace("ab", 0);
   t.Replace("ab", 0);
   t.Replace("xx", 0);
   t.Replace("abcdefg", 0);
   t.Release(2);
-  const std::vector<uint8_t> image = t.Serialise();
   std::vector<uint8_t> want = Words({8, 3, 2, 0, 0, 1, 0, 0});
   std::memcpy(&want[12], "ab", 2);
   std::memcpy(&want[24], "abcdefg", 7);
-  EXPECT_EQ(image, want);
-
-  CStringTable back;
-  back.Replace("stale", 0);
-  ASSERT_TRUE(back.Parse(image.data(), image.size() / 4));
-  EXPECT_FALSE(back.Dirty());
-  EXPECT_EQ(back.Entries(), 2u);
-  EXPECT_EQ(back.RefCount(1), 2u);
-  EXPECT_EQ(back.RefCount(2), 0u);
-  EXPECT_EQ(back.Lookup(3), "abcdefg");
-  EXPECT_EQ(back.Replace("new", 0), 2u);
-  EXPECT_EQ(back.Replace("ab", 0), 1u);
+  EXPECT_EQ(t.Serialise(), want);
+  CStringTable one;
+  one.Release(one.Replace("x", 0));
+  EXPECT_EQ(one.Serialise(), Words({2, 0}));
 }
 
 TEST(StringTable, ParseRefusesMalformedTables) {
@@ -108,27 +125,27 @@ TEST(StringTable, ParseRefusesMalformedTables) {
   EXPECT_EQ(t.Lookup(1), "a");
 }
 
+// The answer is the room the whole text needs; the copy stops before a
+// character that does not fit. Stray continuation bytes belong to no
+// character and are cut like ASCII.
 TEST(CopyTextOut, NeverSplitsAUtf8Character) {
-  char buf[8];
-  const std::string eAcute = "ab\xC3\xA9";
-  EXPECT_EQ(CopyTextOut(eAcute, buf, 4), 5);
-  EXPECT_STREQ(buf, "ab");
-  EXPECT_EQ(CopyTextOut(eAcute, buf, 5), 5);
-  EXPECT_EQ(std::string(buf), eAcute);
-
-  const std::string euro = "a\xE2\x82\xAC";  // three-byte character
-  EXPECT_EQ(CopyTextOut(euro, buf, 4), 5);
-  EXPECT_STREQ(buf, "a");
-  const std::string face = "\xF0\x9F\x98\x80";  // four-byte character
-  EXPECT_EQ(CopyTextOut(face, buf, 4), 5);
-  EXPECT_STREQ(buf, "");
-  EXPECT_EQ(CopyTextOut(face + "z", buf, 5), 6);
-  EXPECT_EQ(std::string(buf), face);
-
-  // Stray continuation bytes belong to no character and are cut like ASCII.
-  const std::string stray = "a\x80\x80\x80\x80";
-  EXPECT_EQ(CopyTextOut(stray, buf, 4), 6);
-  EXPECT_EQ(std::string(buf), "a\x80\x80");
+  const struct {
+    std::string text;
+    int room;
+    std::string copied;
+  } cases[] = {
+      {"ab\xC3\xA9", 4, "ab"},
+      {"ab\xC3\xA9", 5, "ab\xC3\xA9"},
+      {"a\xE2\x82\xAC", 4, "a"},
+      {"\xF0\x9F\x98\x80", 4, ""},
+      {"\xF0\x9F\x98\x80z", 5, "\xF0\x9F\x98\x80"},
+      {"a\x80\x80\x80\x80", 4, "a\x80\x80"},
+  };
+  for (const auto& c : cases) {
+    char buf[8];
+    EXPECT_EQ(CopyTextOut(c.text, buf, c.room), static_cast<int>(c.text.size()) + 1) << c.text;
+    EXPECT_EQ(std::string(buf), c.copied) << c.text;
+  }
 }
 
 }  // namespace

@@ -2,14 +2,17 @@
 // reading the files back through a separate read-only file object.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "filelib/kel64_file.h"
 #include "filelib/status.h"
 #include "tests/orfx/chan_file_util.h"
+#include "tests/orfx/file_seam.h"
 #include "tests/orfx/recorder.h"
 #include "tests/support/temp_dir.h"
 
@@ -19,31 +22,12 @@ namespace {
 using testing_support::TempDir;
 
 using chantest::Item;
-using chantest::ReadEvents;
+using chantest::MakeChannel;
+using chantest::ReadItems;
+using chantest::SeamFiles;
+using chantest::WriteItems;
 
 std::unique_ptr<CKel64File> Reopen(const std::string& path) { return chantest::OpenFile(path, 1); }
-
-// Contiguous stretches of a waveform channel, as successive reads give them.
-struct Stretch {
-  TSTime64 start;
-  std::vector<int16_t> samples;
-};
-std::vector<Stretch> ReadStretches(CKel64File& f, uint16_t chan) {
-  std::vector<Stretch> out;
-  TSTime64 from = 0;
-  std::vector<int16_t> buf(200000);
-  for (;;) {
-    TSTime64 first = -1;
-    const int n = f.ReadWaveS(chan, buf.data(), static_cast<int>(buf.size()), from, kMaxTime64,
-                              &first, nullptr);
-    EXPECT_GE(n, 0);
-    if (n <= 0) return out;
-    // A read stops at its buffer's end as well as at a gap.
-    if (out.empty() || first != from) out.push_back({first, {}});
-    out.back().samples.insert(out.back().samples.end(), buf.begin(), buf.begin() + n);
-    from = first + n * f.ChanDivide(chan);
-  }
-}
 
 TEST(Create, LaysOutSlotsAndRefusesBadArguments) {
   TempDir dir;
@@ -77,6 +61,10 @@ TEST(Create, LaysOutSlotsAndRefusesBadArguments) {
   }
 }
 
+constexpr TMarker kNoMarker{};
+constexpr int16_t kNoSample = 0;
+
+// Making channels, and writing items of a kind the channel does not hold.
 TEST(Create, ChannelCreationChecks) {
   TempDir dir;
   std::unique_ptr<CKel64File> f = NewKel64File();
@@ -118,64 +106,23 @@ TEST(Create, ChannelCreationChecks) {
        [](CKel64File& f) { return f.SetWaveChan(1, 10, EventA, 0, 0); }},
       {"wave", kOk, [](CKel64File& f) { return f.SetWaveChan(1, 10, Adc, 0, 7); }},
       {"level via event", kOk, [](CKel64File& f) { return f.SetEventChan(2, 10, Level, 0); }},
+      {"marker", kOk, [](CKel64File& f) { return f.SetMarkerChan(3, 10, Marker, 0); }},
+      {"markers to events", kErrWrongKind,
+       [](CKel64File& f) { return f.WriteMarkers(0, &kNoMarker, 1); }},
+      {"samples to events", kErrWrongKind,
+       [](CKel64File& f) { return static_cast<int>(f.WriteWaveS(0, &kNoSample, 1, 10)); }},
+      {"events to markers, not levels", kErrWrongKind,
+       [](CKel64File& f) { return f.WriteEvents(3, &kNoMarker.time, 1); }},
+      {"events to levels", kOk, [](CKel64File& f) { return f.WriteEvents(2, &kNoMarker.time, 1); }},
   };
   for (const Case& c : cases) EXPECT_EQ(c.make(*f), c.result) << c.what;
   EXPECT_EQ(f->ChanKind(0), EventA);
   EXPECT_EQ(f->PhyChan(0), 3);
   EXPECT_EQ(f->ChanKind(2), Level);
   EXPECT_DOUBLE_EQ(f->IdealRate(1, -1), 100000.0);  // 1 / (1e-6 * 10)
-  EXPECT_EQ(f->ChanKind(3), ChanOff);
+  EXPECT_EQ(f->ChanKind(4), ChanOff);
 }
 
-// Wave marks round trip byte for byte (the other kinds round trip in the
-// buffered model); writes of the wrong kind are refused.
-TEST(Write, WaveMarksRoundTripAndWrongKindsAreRefused) {
-  TempDir dir;
-  const std::string path = dir.File("kinds.orfx");
-  const std::vector<TSTime64> events = {5, 9, 5000};
-  constexpr uint64_t kRows = 5, kCols = 2;
-  constexpr size_t kItem = 40;  // a 16-byte head and 10 shorts, padded
-  std::vector<uint8_t> marks(3 * kItem, 0);
-  for (int i = 0; i < 3; ++i) {
-    uint8_t* p = &marks[i * kItem];
-    const TSTime64 t = 1000 + i * 100;
-    std::memcpy(p, &t, sizeof t);
-    p[8] = static_cast<uint8_t>(i);
-    for (size_t k = 16; k < 36; ++k) p[k] = static_cast<uint8_t>(i * 31 + k);
-  }
-  const int16_t shorts[1] = {0};
-  const TMarker marker{};
-  {
-    std::unique_ptr<CKel64File> f = NewKel64File();
-    ASSERT_EQ(f->Create(path.c_str(), 32, 0), kOk);
-    ASSERT_EQ(f->SetEventChan(0, 10, EventA, 0), kOk);
-    ASSERT_EQ(f->SetMarkerChan(1, 10, Marker, 0), kOk);
-    ASSERT_EQ(f->SetExtMarkChan(2, 10, WaveMark, kRows, kCols, 0, 4, 2), kOk);
-    EXPECT_EQ(f->WriteEvents(0, events.data(), events.size()), kOk);
-    EXPECT_EQ(f->ChanBytes(0), 3 * 8);  // the write block's items count before a commit
-    EXPECT_EQ(f->WriteExtMarks(2, reinterpret_cast<const TExtMark*>(marks.data()), 3), kOk);
-    EXPECT_EQ(f->WriteMarkers(0, &marker, 1), kErrWrongKind);
-    EXPECT_EQ(f->WriteWaveS(0, shorts, 1, 10000), kErrWrongKind);
-    EXPECT_EQ(f->WriteEvents(1, events.data(), 1), kErrWrongKind);  // markers, not levels
-    EXPECT_EQ(f->WriteEvents(9, events.data(), 1), kErrNoChannel);
-    EXPECT_TRUE(f->IsModified());
-    EXPECT_EQ(f->Commit(0), kOk);
-    EXPECT_FALSE(f->IsModified());
-    EXPECT_EQ(f->Close(), kOk);
-  }
-  std::unique_ptr<CKel64File> f = Reopen(path);
-  std::vector<uint8_t> got(10 * kItem);
-  ASSERT_EQ(f->ReadExtMarks(2, reinterpret_cast<TExtMark*>(got.data()), 10, 0, kMaxTime64, nullptr),
-            3);
-  EXPECT_EQ(0, std::memcmp(got.data(), marks.data(), marks.size()));
-  uint64_t rows = 0, cols = 0;
-  EXPECT_EQ(f->GetExtMarkInfo(2, &rows, &cols), 2);
-  EXPECT_EQ(rows, kRows);
-  EXPECT_EQ(cols, kCols);
-  EXPECT_EQ(f->MaxTime(false), 5000);  // the last event
-}
-
-// Item times out of order are the equal-times test's.
 TEST(Write, SampleTimesStayInTheTickRange) {
   TempDir dir;
   std::unique_ptr<CKel64File> f = NewKel64File();
@@ -187,151 +134,202 @@ TEST(Write, SampleTimesStayInTheTickRange) {
   EXPECT_EQ(f->WriteWaveS(1, s, 4, kMaxTime64 - 40), kMaxTime64);
 }
 
-// Items sharing a time are valid data (several events in one clock tick).
-// Each kind stores a recording with runs of equal times inside one call,
-// across a block boundary and across the 4000-item reads the Neuroshare
-// scan makes; each item's codes carry its position, so reads show both the
-// contents and the order. Reads from a run's time start at its first item.
-TEST(Write, EqualTimesAreStoredInOrderAcrossBlocksAndReads) {
-  struct Case {
-    chantest::Kind kind;
-    size_t perBlock;  // items of one data block
-  };
-  const Case cases[] = {{{"events", EventA, false}, 8190},
-                        {{"markers", Marker, false}, 4095},
-                        {{"text marks", TextMark, false}, 65520 / 24}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.kind.name);
+// The file level against a model: seeded random sessions of appends (runs
+// of equal times, gaps between samples, calls the time order refuses),
+// overwrites of stored samples, marker edits (aimed also at runs of one time
+// across a block's end), commits (some while the disk refuses writes),
+// reopens for writing, read-only checks, EmptyFile and deleted channels
+// restored or made anew, on one unbuffered channel of each kind. The model
+// is the items each channel holds; every read shows those from its time on.
+TEST(FileModel, RandomSessionsReadBackAsTheModel) {
+  const chantest::Kind kinds[] = {{"events", EventA, false},
+                                  {"markers", Marker, false},
+                                  {"text marks", TextMark, false},
+                                  {"16-bit waveform", Adc, true},
+                                  {"float waveform", RealWave, true}};
+  const size_t perBlock[] = {8190, 4095, 2730, 32752, 16376};  // items of one data block
+  constexpr uint16_t kChans = 5;
+  constexpr TSTime64 kDiv = chantest::kWaveDivide;
+  for (uint32_t seed : {1u, 2u, 3u, 4u}) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
     TempDir dir;
-    const std::string path = dir.File("same.orfx");
-    const size_t count = 2 * c.perBlock + 50;
-    // Item i at time 10 * i, except for runs of equal times: five items at
-    // the start, seven across the end of the first block, six across item
-    // 4000, and the last eight.
-    std::vector<Item> items(count);
-    for (size_t i = 0; i < count; ++i) {
-      items[i] = {10 * static_cast<TSTime64>(i),
-                  c.kind.kind == EventA ? 0 : static_cast<uint32_t>(i), true};
-    }
-    const size_t runs[] = {0, c.perBlock - 3, 3997, count - 8};
-    const size_t lengths[] = {5, 7, 6, 8};
-    for (int r = 0; r < 4; ++r) {
-      for (size_t k = 1; k < lengths[r]; ++k) items[runs[r] + k].time = items[runs[r]].time;
-    }
-    const auto part = [&](size_t from, size_t n) {
-      return std::vector<Item>(items.begin() + from,
-                               items.begin() + from + std::min(n, count - from));
+    const std::string path = dir.File("model.orfx");
+    SeamFiles files;
+    platform::ScopedFileSystem seam(&files);
+    std::mt19937 rng(seed);
+    const auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+    std::vector<std::vector<Item>> model(kChans);
+    std::vector<bool> deleted(kChans, false);
+    uint32_t serial = 1;
+    bool appended = false;  // since the last commit
+    const auto value = [&](uint16_t c) -> uint32_t {
+      return c == 0 ? 0 : kinds[c].wave ? serial++ % 30000 : serial++;
     };
-    chantest::Recorder rec(c.kind, path);
-    constexpr uint16_t kChan = chantest::Recorder::kChan;
-    // Whole contents, and a read from each run's time.
-    const auto check = [&](CKel64File& f) {
-      EXPECT_TRUE(rec.Read(f, 0, kMaxTime64, static_cast<int>(count) + 1) == items);
-      for (size_t from : runs)
-        EXPECT_TRUE(rec.Read(f, items[from].time, kMaxTime64, 9) == part(from, 9)) << from;
+    // Writes items, in one call per stretch of samples.
+    const auto write = [&](CKel64File& f, uint16_t c, const std::vector<Item>& items) {
+      for (size_t i = 0, j = 1; i < items.size(); i = j++) {
+        while (kinds[c].wave && j < items.size() && items[j].time == items[j - 1].time + kDiv) ++j;
+        if (!kinds[c].wave) j = items.size();
+        const std::vector<Item> part(items.begin() + i, items.begin() + j);
+        EXPECT_EQ(WriteItems(f, c, kinds[c], part),
+                  kinds[c].wave ? part.back().time + kDiv : TSTime64{kOk});
+      }
     };
-    rec.Create(0);
-    // A time that goes back refuses the whole call; so does a first item
-    // at the last stored time.
-    EXPECT_EQ(rec.Write({{5, 0, true}, {5, 0, true}, {0, 0, true}}), kErrTimeOrder);
-    EXPECT_EQ(rec.File().ChanMaxTime(kChan), -1);
-    // The first call ends inside the run across the block boundary, so the
-    // next call's first time repeats the last stored one: refused.
-    size_t split = c.perBlock - 1;
-    ASSERT_EQ(rec.Write(part(0, split)), kOk);
-    EXPECT_EQ(rec.Write(part(split, count - split)), kErrTimeOrder);
-    EXPECT_EQ(rec.File().ChanMaxTime(kChan), items[split - 1].time);
-    rec.Close();
-    // Whole calls that each begin after the last stored time.
-    rec.Create(0);
-    split = c.perBlock + 10;
-    ASSERT_EQ(rec.Write(part(0, split)), kOk);
-    ASSERT_EQ(rec.Write(part(split, count - split)), kOk);
-    check(rec.File());
-    TMarker edit{};
-    edit.code[0] = 0xEE;
-    if (c.kind.kind != EventA) {
-      // An edit in the write block, of the last run of equal times.
-      EXPECT_EQ(rec.File().EditMarker(kChan, items.back().time, &edit, 9), 1);
-      items[count - 8].value = (items[count - 8].value & ~0xFFu) | 0xEE;
-      check(rec.File());
-    }
-    rec.Close();
-    check(*Reopen(path));
-    if (c.kind.kind == EventA) continue;
-    // An edit of a time finds the first item of its run, in an earlier
-    // block than the run's end.
-    std::unique_ptr<CKel64File> f = chantest::OpenFile(path, 0);
-    const size_t first = c.perBlock - 3;
-    EXPECT_EQ(f->EditMarker(kChan, items[first].time, &edit, 9), 1);
-    items[first].value = (items[first].value & ~0xFFu) | 0xEE;
-    EXPECT_TRUE(rec.Read(*f, items[first].time, kMaxTime64, 7) == part(first, 7));
-    // No item at the time, or more bytes than an item holds: nothing changes.
-    EXPECT_EQ(f->EditMarker(kChan, items[10].time + 1, &edit, 9), 0);
-    EXPECT_EQ(f->EditMarker(kChan, items[10].time, &edit, rec.ItemSize() + 1), kErrBadArg);
-    EXPECT_TRUE(rec.Read(*f, 0, kMaxTime64, static_cast<int>(count)) == items);
-  }
-}
-
-// Many blocks, so that the index grows a second level; gaps between
-// writes; an overwrite reaching back across a block boundary; continuing
-// the channel after the file was reopened for writing.
-TEST(Write, LongWaveformWithGapsAndOverwrite) {
-  TempDir dir;
-  const std::string path = dir.File("long.orfx");
-  constexpr TSTime64 kDiv = 2;
-  // 300 blocks of 32752 samples need two index levels.
-  constexpr int64_t kTotal = 300 * 32752 + 1000;
-  std::vector<int16_t> data(kTotal);
-  for (int64_t i = 0; i < kTotal; ++i) data[i] = static_cast<int16_t>(i * 7919);
-  const int64_t half = kTotal / 2;
-  const TSTime64 gapStart = 100 + (half - 1) * kDiv + 1000;  // a gap of 1000 ticks
-  {
+    // A run of one time that goes on from a block on disk into the write
+    // block (the unbuffered channels fill each block before the next). Reads
+    // and edits from its time are kept away from it: the library starts them
+    // in the write block, missing the items on disk.
+    const auto intoWriteBlock = [&](uint16_t c, TSTime64 t) {
+      const std::vector<Item>& m = model[c];
+      const size_t w = m.empty() ? 0 : (m.size() - 1) / perBlock[c] * perBlock[c];
+      return !kinds[c].wave && w > 0 && m[w].time == t && m[w - 1].time == t;
+    };
+    const auto expectFrom = [&](CKel64File& f, uint16_t c, TSTime64 from, size_t max) {
+      const std::vector<Item>& m = model[c];
+      if (intoWriteBlock(c, from)) return;
+      size_t i = 0;
+      while (i < m.size() && m[i].time < from) ++i;
+      const size_t n = kinds[c].wave ? m.size() - i : std::min(max, m.size() - i);
+      const std::vector<Item> want(m.begin() + i, m.begin() + i + n);
+      const int room = static_cast<int>(kinds[c].wave ? std::max<size_t>(max, 1000) : max);
+      EXPECT_TRUE(ReadItems(f, c, kinds[c], from, kMaxTime64, room) == want)
+          << kinds[c].name << " from " << from;
+    };
+    const auto expectAll = [&](CKel64File& f, uint16_t c) {
+      EXPECT_EQ(f.ChanKind(c), deleted[c] ? ChanOff : kinds[c].kind);
+      if (deleted[c]) return;
+      expectFrom(f, c, 0, kinds[c].wave ? 4096 : model[c].size() + 1);
+      EXPECT_EQ(f.ChanMaxTime(c), model[c].empty() ? -1 : model[c].back().time) << kinds[c].name;
+    };
     std::unique_ptr<CKel64File> f = NewKel64File();
     ASSERT_EQ(f->Create(path.c_str(), 32, 0), kOk);
-    ASSERT_EQ(f->SetWaveChan(0, kDiv, Adc, 0, 0), kOk);
-    // The first half in uneven pieces, which continue one run.
-    int64_t done = 0;
-    TSTime64 t = 100;
-    for (int64_t piece = 1; done < half; piece = piece * 3 + 1) {
-      const int64_t n = std::min<int64_t>(piece, half - done);
-      t = f->WriteWaveS(0, data.data() + done, static_cast<uint64_t>(n), t);
-      ASSERT_GT(t, 0);
-      done += n;
+    for (uint16_t c = 0; c < kChans; ++c) ASSERT_EQ(MakeChannel(*f, c, kinds[c].kind), kOk);
+    for (int step = 0; step < 300; ++step) {
+      SCOPED_TRACE("step " + std::to_string(step));
+      const uint16_t c = static_cast<uint16_t>(pick(kChans));
+      std::vector<Item>& m = model[c];
+      const bool wave = kinds[c].wave;
+      const size_t op = pick(100);
+      if (deleted[c]) {
+        // Restored with its data (blocks still in memory at the delete
+        // included), or made anew on the blocks it leaves.
+        deleted[c] = false;
+        if (pick(2) == 0) {
+          EXPECT_EQ(f->ChanUndelete(c, 0), kinds[c].kind);
+          EXPECT_EQ(f->ChanUndelete(c, 1), kOk);
+        } else {
+          EXPECT_EQ(MakeChannel(*f, c, kinds[c].kind), kOk);
+          m.clear();
+        }
+      } else if (op < 45) {
+        const size_t n = 1 + (pick(4) == 0 ? pick(2 * perBlock[c]) : pick(50));
+        TSTime64 t = m.empty() ? 1 + static_cast<TSTime64>(pick(100)) : m.back().time + kDiv;
+        if (wave && pick(3) == 0) t += 1 + static_cast<TSTime64>(pick(100));  // a gap
+        std::vector<Item> add;
+        for (size_t i = 0; i < n; ++i) {
+          add.push_back({t, value(c), true});
+          t += wave ? kDiv : pick(2) == 0 ? 0 : 1 + static_cast<TSTime64>(pick(20));
+        }
+        EXPECT_EQ(WriteItems(*f, c, kinds[c], add), wave ? add.back().time + kDiv : TSTime64{kOk});
+        m.insert(m.end(), add.begin(), add.end());
+        appended = true;
+      } else if (op < 50 && !wave) {
+        // A time that goes back refuses the whole call; so does a first
+        // item at the last stored time.
+        const TSTime64 last = m.empty() ? 10 : m.back().time;
+        EXPECT_EQ(WriteItems(*f, c, kinds[c], {{last + 5, 1, true}, {last + 4, 1, true}}),
+                  kErrTimeOrder);
+        if (!m.empty()) {
+          EXPECT_EQ(WriteItems(*f, c, kinds[c], {{last, 1, true}}), kErrTimeOrder);
+        }
+      } else if (op < 60 && !m.empty()) {
+        // An item at a block's start, or anywhere.
+        size_t i = pick(m.size());
+        if (pick(2) == 0 && m.size() > perBlock[c])
+          i = perBlock[c] * (1 + pick(m.size() / perBlock[c])) - pick(2);
+        i = std::min(i, m.size() - 1);
+        if (wave) {
+          // Overwrites from a stored sample, within its stretch or past the end.
+          size_t end = i + 1;
+          while (end < m.size() && m[end].time == m[end - 1].time + kDiv) ++end;
+          size_t n = 1 + pick(2 * perBlock[c]);
+          if (end < m.size()) n = std::min(n, end - i);
+          std::vector<Item> over;
+          for (size_t k = 0; k < n; ++k)
+            over.push_back({m[i].time + kDiv * static_cast<TSTime64>(k), value(c), true});
+          EXPECT_EQ(WriteItems(*f, c, kinds[c], over), over.back().time + kDiv);
+          m.resize(std::max(m.size(), i + n));
+          std::copy(over.begin(), over.end(), m.begin() + i);
+        } else if (c != 0) {
+          // An edit finds the first item of a run of equal times.
+          while (i > 0 && m[i - 1].time == m[i].time) --i;
+          if (intoWriteBlock(c, m[i].time)) continue;
+          TMarker edit{};
+          edit.code[0] = static_cast<uint8_t>(pick(256));
+          EXPECT_EQ(f->EditMarker(c, m[i].time, &edit, 9), 1);
+          m[i].value = (m[i].value & ~0xFFu) | edit.code[0];
+          if (i + 1 == m.size() || m[i + 1].time > m[i].time + 1) {
+            EXPECT_EQ(f->EditMarker(c, m[i].time + 1, &edit, 9), 0);
+          }
+          EXPECT_EQ(f->EditMarker(c, m[i].time, &edit, chantest::ItemSize(kinds[c].kind) + 1),
+                    kErrBadArg);
+        }
+        expectFrom(*f, c, m[i].time, 9);
+      } else if (op < 70) {
+        // A channel's failed write fails the commit; its data stay to be
+        // written by the next.
+        if (appended && pick(3) == 0) {
+          files.failWrites = true;
+          EXPECT_EQ(f->Commit(0), kErrWrite);
+          files.failWrites = false;
+        }
+        EXPECT_EQ(f->Commit(0), kOk);
+        EXPECT_FALSE(f->IsModified());
+        appended = false;
+      } else if (op < 76) {
+        ASSERT_EQ(f->Close(), kOk);
+        f = chantest::OpenFile(path, 0);
+        appended = false;
+      } else if (op < 80) {
+        ASSERT_EQ(f->Close(), kOk);
+        std::unique_ptr<CKel64File> r = chantest::OpenFile(path, 1);
+        for (uint16_t k = 0; k < kChans; ++k) expectAll(*r, k);
+        r.reset();
+        f = chantest::OpenFile(path, 0);
+        appended = false;
+      } else if (op < 83 && std::find(deleted.begin(), deleted.end(), true) == deleted.end()) {
+        // Emptied, then filled again with the first half of what each
+        // channel held (new values, so an old block read shows): on the
+        // old blocks, without growing the file.
+        ASSERT_EQ(f->EmptyFile(), kOk);  // commits what is still in memory first
+        const int64_t size = f->FileSize();
+        EXPECT_EQ(f->MaxTime(false), -1);
+        for (uint16_t k = 0; k < kChans; ++k) {
+          std::vector<Item> half(model[k].begin(), model[k].begin() + model[k].size() / 2);
+          for (Item& it : half) it.value = value(k);
+          model[k].clear();
+          expectAll(*f, k);
+          write(*f, k, half);
+          model[k] = half;
+        }
+        EXPECT_LE(f->FileSize(), size);
+        appended = true;
+      } else if (op < 86) {
+        ASSERT_EQ(f->ChanDelete(c), kOk);  // commits the file first
+        appended = false;
+        EXPECT_EQ(f->ChanDelete(c), kErrNoChannel);
+        deleted[c] = true;
+      } else {
+        expectFrom(
+            *f, c,
+            static_cast<TSTime64>(pick(static_cast<size_t>(m.empty() ? 100 : m.back().time + 100))),
+            1 + pick(10));
+      }
+      expectAll(*f, c);
+      if (::testing::Test::HasFailure()) return;
     }
-    EXPECT_EQ(f->WriteWaveS(0, data.data() + half, kTotal - half, gapStart),
-              gapStart + (kTotal - half) * kDiv);
-    EXPECT_EQ(f->Close(), kOk);
+    for (uint16_t k = 0; k < kChans; ++k) expectAll(*f, k);
   }
-  // Reopened for writing: overwrite 40000 samples straddling blocks, then
-  // go on past the end (the last 10 overlap stored samples).
-  std::vector<int16_t> over(40000);
-  for (size_t i = 0; i < over.size(); ++i) over[i] = static_cast<int16_t>(-static_cast<int>(i));
-  const int64_t overAt = 50000;  // sample index
-  std::vector<int16_t> tail(500, 1234);
-  const TSTime64 end = gapStart + (kTotal - half) * kDiv;
-  {
-    std::unique_ptr<CKel64File> f = NewKel64File();
-    ASSERT_EQ(f->Open(path.c_str(), 0, 0), kOk);
-    EXPECT_EQ(f->WriteWaveS(0, over.data(), over.size(), 100 + overAt * kDiv),
-              100 + (overAt + 40000) * kDiv);
-    EXPECT_EQ(f->WriteWaveS(0, tail.data(), tail.size(), end - 10 * kDiv), end + 490 * kDiv);
-    EXPECT_EQ(f->Close(), kOk);
-  }
-  std::copy(over.begin(), over.end(), data.begin() + overAt);
-  std::fill(data.end() - 10, data.end(), 1234);
-  std::unique_ptr<CKel64File> f = Reopen(path);
-  const std::vector<Stretch> s = ReadStretches(*f, 0);
-  ASSERT_EQ(s.size(), 2u);
-  EXPECT_EQ(s[0].start, 100);
-  EXPECT_EQ(s[1].start, gapStart);
-  ASSERT_EQ(static_cast<int64_t>(s[0].samples.size()), half);
-  ASSERT_EQ(static_cast<int64_t>(s[1].samples.size()), kTotal - half + 490);
-  EXPECT_TRUE(std::equal(s[0].samples.begin(), s[0].samples.end(), data.begin()));
-  EXPECT_TRUE(std::equal(data.begin() + half, data.end(), s[1].samples.begin()));
-  EXPECT_TRUE(std::all_of(s[1].samples.end() - 490, s[1].samples.end(),
-                          [](int16_t v) { return v == 1234; }));
-  EXPECT_EQ(f->MaxTime(false), end + 489 * kDiv);
 }
 
 }  // namespace
