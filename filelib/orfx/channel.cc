@@ -278,6 +278,10 @@ TSTime64 CKel64Chan::WriteLimitLocked() const {
   return writeBlock_->Items() == 0 ? -1 : writeBlock_->FirstTime();
 }
 
+bool CKel64Chan::IsWriteBlockImageLocked(const CDataBlock& block) const {
+  return writeBlock_ && writeBlock_->FilePos() != 0 && block.FilePos() == writeBlock_->FilePos();
+}
+
 
 template <typename Read>
 int CKel64Chan::ReadItems(TReadRange& range, const CMarkFilter* filter, uint8_t lowestKind,
@@ -332,9 +336,16 @@ int CKel64Chan::ReadShortsLocked(int16_t* out, TReadRange& range, TSTime64* tFir
   } else {
     return kErrWrongKind;
   }
-  return ReadLocked(range, true, [&](CDataBlock& block) {
-    return block.ReadWaveS(out, range, tFirst, filter);
-  });
+  // A wave mark stored before tFrom may still hold points from tFrom on,
+  // also when it is the last of its block.
+  TSTime64 reach = 0;
+  if (kind == WaveMark && head_->rows > 1 && head_->divide > 0) {
+    reach =
+        head_->divide > kMaxTime64 / head_->rows ? kMaxTime64 : head_->divide * (head_->rows - 1);
+  }
+  return ReadLocked(
+      range, true, [&](CDataBlock& block) { return block.ReadWaveS(out, range, tFirst, filter); },
+      reach);
 }
 
 int CKel64Chan::ReadWaveF(float* out, TReadRange& range, TSTime64* tFirst,

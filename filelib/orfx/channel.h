@@ -244,14 +244,20 @@ class CKel64Chan {
 
   // The time from which the write block holds the channel's data: its first
   // item, -1 while it is empty, or kMaxTime64 (which no stored time reaches)
-  // without one. Disk blocks hold everything before it. lock_ held.
+  // without one. Disk blocks hold everything before it, and may hold the
+  // start of a run of items at that time. lock_ held.
   TSTime64 WriteLimitLocked() const;
+  // Whether block is the disk copy of the write block (a write block that
+  // continues the last disk block, or was committed, has one); lock_ held.
+  bool IsWriteBlockImageLocked(const CDataBlock& block) const;
   // The forward walk shared by every read: the disk blocks from the one
   // holding tFrom on, then the write block; read(block) reads one block.
   // wave: the range carries a waveform read, whose tFrom says where the
-  // next contiguous sample must lie. lock_ held.
+  // next contiguous sample must lie. reach: how long before tFrom an item
+  // may begin and still hold a point at tFrom (a wave mark's points). lock_
+  // held.
   template <typename Read>
-  int ReadLocked(TReadRange& range, bool wave, Read read);
+  int ReadLocked(TReadRange& range, bool wave, Read read, TSTime64 reach = 0);
   // The reads of times, markers and extended markers, which kinds
   // lowestKind to 8 hold: the filter's summary, the lock, the kind, the walk.
   // read(block, filter) reads one block.

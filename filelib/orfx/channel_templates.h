@@ -23,16 +23,19 @@ inline TSTime64 ItemTime(const uint8_t* item) {
 }  // namespace chan_detail
 
 template <typename Read>
-inline int CKel64Chan::ReadLocked(TReadRange& range, bool wave, Read read) {
+inline int CKel64Chan::ReadLocked(TReadRange& range, bool wave, Read read, TSTime64 reach) {
   const TSTime64 limit = WriteLimitLocked();
   int total = 0;
-  if (range.tFrom < limit) {
-    int rc = cursor_.FindBlockFrom(range.tFrom);
+  // Items at the write block's first time may begin on disk, so a read from
+  // that time starts there too.
+  const TSTime64 from = range.tFrom > reach ? range.tFrom - reach : 0;
+  if (from <= limit) {
+    int rc = cursor_.FindBlockFrom(from);
     if (rc < 0) return rc;
     // rc 1: no block holds tFrom or anything later.
     while (rc == 0) {
       CDataBlock& block = *cursor_.Block();
-      if (block.FirstTime() >= limit) break;
+      if (IsWriteBlockImageLocked(block)) break;
       const TSTime64 end = block.EndTime();
       const int n = read(block);
       if (n < 0) return n;

@@ -103,12 +103,16 @@ void CKel64Chan::SetPreTrig(uint16_t preTrig) {
 
 int CKel64Chan::EditItemLocked(TSTime64 t, const uint8_t* item, uint64_t bytes) {
   if (bytes > head_->itemSize) return kErrBadArg;
-  if (writeBlock_ && writeBlock_->Items() != 0 && t >= writeBlock_->FirstTime()) {
-    return writeBlock_->EditMarker(t, item, bytes);
-  }
-  // The first item at t, also when items sharing t begin in an earlier block.
+  const bool inWriteBlock =
+      writeBlock_ && writeBlock_->Items() != 0 && t >= writeBlock_->FirstTime();
+  if (inWriteBlock && t > writeBlock_->FirstTime()) return writeBlock_->EditMarker(t, item, bytes);
+  // The first item at t, also when items sharing t begin in an earlier block
+  // (or on disk before the write block).
   const int rc = cursor_.FindBlockFrom(t);
   if (rc < 0) return rc;
+  if (inWriteBlock && (rc == 1 || IsWriteBlockImageLocked(*cursor_.Block()))) {
+    return writeBlock_->EditMarker(t, item, bytes);
+  }
   if (rc == 1) return 0;
   return cursor_.Block()->EditMarker(t, item, bytes);
 }
