@@ -171,6 +171,7 @@ TEST_F(WaveMarkTest, PointsOfSuccessiveMarkersJoinUntilAGap) {
   EXPECT_EQ(s[3], 2211);
   ASSERT_EQ(KelGetWaveData(f, 6, s, 32, 50, 1000, &first, nullptr), 4);
   EXPECT_EQ(first, 100);
+  EXPECT_EQ(KelGetWaveData(f, 6, nullptr, 32, 50, 1000, &first, nullptr), kKelBadArg);
   EXPECT_EQ(KelPrevNTime(f, 6, 30, 0, 1, true, nullptr),
             kKelBadArg);  // as a waveform: one trace only
 

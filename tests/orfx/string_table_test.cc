@@ -110,6 +110,7 @@ TEST(StringTable, ParseRefusesMalformedTables) {
       Words({3, 1, 1}),              // the text is missing
       Words({4, 1, 1, 0x61616161}),  // text runs past the last word
       Words({4, 3, 0, 0}),           // N names more identifiers than there are words
+      Words({3, 1, 1, 0x61}),        // W is not the number of words handed over
   };
   for (const auto& image : bad) {
     CStringTable t;
