@@ -3,12 +3,13 @@
 #include <cstring>
 
 #include "tests/orf/orf_fixture.h"
-#include "tests/orf/seam_files.h"
+#include "tests/support/seam_files.h"
 
 namespace orf_test {
 namespace {
 
 using namespace vslk64;
+using testing_support::SeamFiles;
 namespace ob = orf_builder;
 
 // A small file of the given version: an event channel, a waveform channel

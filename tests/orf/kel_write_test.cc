@@ -19,13 +19,14 @@
 #include "filelib/orf/kel_lib.h"
 #include "platform/host.h"
 #include "tests/orf/orf_fixture.h"
-#include "tests/orf/seam_files.h"
+#include "tests/support/seam_files.h"
 #include "tests/support/temp_dir.h"
 
 namespace orf_test {
 namespace {
 
 using namespace vslk64;
+using testing_support::SeamFiles;
 
 std::string FileBytes(const std::string& path) {
   std::string bytes;

@@ -12,13 +12,13 @@
 #include "filelib/le.h"
 #include "platform/file.h"
 #include "tests/builder/orfx/orfx_file_builder.h"
-#include "tests/orfx/file_seam.h"
+#include "tests/support/seam_files.h"
 #include "tests/support/temp_dir.h"
 
 namespace vslk64 {
 namespace {
 
-using chantest::SeamFiles;
+using testing_support::SeamFiles;
 using orfx_test::OrfxFileBuilder;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;

@@ -12,8 +12,8 @@
 #include "filelib/kel64_file.h"
 #include "filelib/status.h"
 #include "tests/orfx/chan_file_util.h"
-#include "tests/orfx/file_seam.h"
 #include "tests/orfx/recorder.h"
+#include "tests/support/seam_files.h"
 #include "tests/support/temp_dir.h"
 
 namespace vslk64 {
@@ -24,7 +24,7 @@ using testing_support::TempDir;
 using chantest::Item;
 using chantest::MakeChannel;
 using chantest::ReadItems;
-using chantest::SeamFiles;
+using testing_support::SeamFiles;
 using chantest::WriteItems;
 
 std::unique_ptr<CKel64File> Reopen(const std::string& path) { return chantest::OpenFile(path, 1); }

@@ -1,6 +1,6 @@
-// SeamFiles: a file system that passes everything to the real one, except
-// that it can refuse opens for writing and make reads or writes of the files
-// it opened fail. For the tests of the 64-bit format's failure paths.
+// SeamFiles: a file system over the real one that can refuse opens for
+// writing, make reads or writes of the files it opened fail, or let writers
+// share reading. For the tests of the writers' failure paths.
 #pragma once
 
 #include <atomic>
@@ -9,18 +9,21 @@
 
 #include "platform/file.h"
 
-namespace vslk64 {
-namespace chantest {
+namespace testing_support {
 
 class SeamFiles : public platform::FileSystem {
  public:
   bool refuseWriters = false;
+  // Writers share reading, so that a test can read the bytes of a file still
+  // open for writing (Windows refuses that otherwise).
+  bool shareReads = false;
   std::atomic<bool> failReads{false};
   std::atomic<bool> failWrites{false};
 
   std::unique_ptr<platform::File> Open(const char* path, platform::Access access,
                                        platform::Disposition d, platform::Share share) override {
     if (refuseWriters && access == platform::Access::kReadWrite) return nullptr;
+    if (shareReads) share = platform::Share::kReaders;
     auto inner = platform::NativeFiles().Open(path, access, d, share);
     if (!inner) return nullptr;
     return std::make_unique<SeamFile>(std::move(inner), this);
@@ -53,5 +56,4 @@ class SeamFiles : public platform::FileSystem {
   };
 };
 
-}  // namespace chantest
-}  // namespace vslk64
+}  // namespace testing_support
