@@ -264,9 +264,7 @@ TEST(IndexWriterTest, MissingEntryNumbersAreRestored) {
     le::PutU64(at, le::GetU64(at) & ~kParentEntryMask);
   }
   EXPECT_EQ(0, ch.writer.CheckEntryNumbers());
-  for (uint32_t e = 0; e < top.Items(); ++e) {
-    EXPECT_EQ(MakeParentRef(ch.head.rootIndex, 1, e), ch.IndexAt(top.EntryPos(e)).ParentRef());
-  }
+  ch.CheckParentRefs(ch.head.rootIndex, MakeParentRef(0, 2, 0));
   EXPECT_EQ(2, ch.writer.CheckEntryNumbers());
   EXPECT_EQ(-1, ch.cursor.CurBlock());
   CIndexCursor fresh(kChan, &ch.head, &ch.io);
