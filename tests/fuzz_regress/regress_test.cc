@@ -93,22 +93,17 @@ TEST(FuzzRegress, DamagedOrfFilesPassTheReaderTarget) {
     nsv_fuzz::DecodeImage(input.data() + coded, input.size() - coded, &pieces);
     std::vector<uint8_t> good;
     for (const nsv_fuzz::Piece& p : pieces) {
-      if (p.bytes != nullptr) {
-        good.insert(good.end(), p.bytes, p.bytes + p.size);
-      } else {
-        good.insert(good.end(), p.size, 0);
-      }
+      good.resize(good.size() + p.size);  // a run of zeros, unless bytes follow
+      if (p.bytes != nullptr) std::copy(p.bytes, p.bytes + p.size, good.end() - p.size);
     }
-    const size_t headers = 512 + 32 * 140;
+    const size_t headers = 512 + 32 * 140, blocks = (good.size() - headers) / 512 - 1;
     ASSERT_GT(good.size(), headers + 1024);
     for (int round = 0; round < 150; ++round) {
       std::vector<uint8_t> image = good;
       for (int changes = 1 + static_cast<int>(rng() % 6); changes > 0; --changes) {
-        size_t at = rng() % headers;
-        if (rng() % 2) {
-          const size_t block = headers + (rng() % ((good.size() - headers) / 512 - 1)) * 512;
-          at = (block + 511) / 512 * 512 + rng() % 20;
-        }
+        size_t at = rng() % headers;  // else near the start of some block
+        if (rng() % 2) at = (headers + 511) / 512 * 512 + rng() % blocks * 512;
+        if (at >= headers) at += rng() % 20;
         if (at < image.size()) image[at] = static_cast<uint8_t>(rng() % 3 == 0 ? 0xFF : rng());
       }
       testing_support::MemoryFiles files;

@@ -139,6 +139,12 @@ TEST_F(OrfWriteTest, ChannelBlockSizesFollowTheRule) {
   EXPECT_EQ(KelSetAdcMarkChan(f, 10, 0, 10, 512, "", "", 1, 0, "V", 1, 8, 9, 1), kKelBadArg);
   EXPECT_EQ(KelSetAdcMarkChan(f, 10, 0, 10, 512, "", "", 1, 0, "V", 1, 8, 0, 5), kKelBadArg);
   EXPECT_EQ(KelChanKind(f, 10), 0);
+  const uint8_t item[8] = {};
+  EXPECT_EQ(KelEditMarker(f, 3, 5, item, 3), kKelNoChannel);  // shorter than a time
+  EXPECT_EQ(KelEditMarker(f, 0, 5, item, 8), kKelNoChannel);  // not a marker channel
+  EXPECT_EQ(KelCreateFile(dir_.File("x.orf").c_str(), 452, 0, false), kKelNoChannel);
+  // 65025 bytes round to 65536, which the 16-bit size cannot hold.
+  EXPECT_EQ(KelCreateFile(dir_.File("x.orf").c_str(), 32, 65025, false), kKelBadArg);
 }
 
 // The version a file is saved as follows from what it holds, and each
@@ -275,6 +281,43 @@ void ExpectReadsMatch(int f, const Written& w, uint32_t seed) {
   }
 }
 
+// Every writing call on a read-only file is refused (and, as the caller
+// checks, changes nothing).
+void ExpectWritesRefused(int f) {
+  const int32_t t[1] = {5};
+  const uint8_t item[16] = {};
+  const int16_t s[1] = {1};
+  const float v[1] = {1.0f};
+  const std::function<int(int)> calls[] = {
+      [&](int g) { return KelCommit(g, true, true); },
+      [&](int g) { return KelEmptyFile(g); },
+      [&](int g) { return KelSetFileComment(g, 0, "x"); },
+      [&](int g) { return KelSetExtraData(g, item, 1, 0); },
+      [&](int g) { return KelSetAlignExt(g); },
+      [&](int g) { return KelExtendMaxTime(g, 100); },
+      [&](int g) { return KelSetChanComment(g, 0, "x"); },
+      [&](int g) { return KelSetChanTitle(g, 0, "x"); },
+      [&](int g) { return KelSetChanUnits(g, 2, "x"); },
+      [&](int g) { return KelSetChanScale(g, 2, 2.0f); },
+      [&](int g) { return KelSetChanOffset(g, 2, 2.0f); },
+      [&](int g) { return KelSetInitLevel(g, 0, 1); },
+      [&](int g) { return KelSetEventChan(g, 9, 0, 512, "", "", 1, EventA); },
+      [&](int g) { return KelSetWaveChan(g, 9, 0, 10, 512, "", "", 1, 0, "V"); },
+      [&](int g) { return KelChanDelete(g, 0); },
+      [&](int g) { return KelWriteEvents(g, 0, t, 1); },
+      [&](int g) { return KelWriteMarkers(g, 1, item, 1); },
+      [&](int g) { return KelWriteExtMarks(g, 3, item, 1); },
+      [&](int g) { return KelWriteWave(g, 2, s, 1, 0); },
+      [&](int g) { return KelWriteRealWave(g, 2, v, 1, 0); },
+      [&](int g) { return KelEditMarker(g, 1, 5, item, 8); },
+      [&](int g) { return KelSetSave(g, 0, 5, false); },
+      [&](int g) { return KelSaveRange(g, 0, 5, 9); },
+      [&](int g) { return KelLatestTime(g, 0, 5); },
+  };
+  for (size_t i = 0; i < sizeof calls / sizeof calls[0]; ++i)
+    EXPECT_EQ(calls[i](f), kKelReadOnly) << "call " << i;
+}
+
 // Random writes of every kind on a created file, with commits and reopens
 // at random points, the reads checked against the written lists as the file
 // is written and once more read-only, which must leave the bytes unchanged.
@@ -386,61 +429,10 @@ TEST_F(OrfWriteTest, RandomWritesReadBackAsWritten) {
     ASSERT_GE(f, 0);
     const std::string before = FileBytes(path_);
     ExpectReadsMatch(f, w, seed);
+    ExpectWritesRefused(f);
     Close(f);
     EXPECT_EQ(FileBytes(path_), before);
   }
-}
-
-// Every writing call on a read-only file is refused before anything
-// changes; a few argument refusals on a writable one.
-TEST_F(OrfWriteTest, WritingCallsRefuseReadOnlyFilesAndBadArguments) {
-  int f = Create();
-  ASSERT_GE(f, 0);
-  DefineChannels(f);
-  f = Reopen(f);
-  const std::string before = FileBytes(path_);
-  const int32_t t[1] = {5};
-  const uint8_t item[16] = {};
-  const int16_t s[1] = {1};
-  const float v[1] = {1.0f};
-  const std::function<int(int)> calls[] = {
-      [&](int g) { return KelCommit(g, true, true); },
-      [&](int g) { return KelEmptyFile(g); },
-      [&](int g) { return KelSetFileComment(g, 0, "x"); },
-      [&](int g) { return KelSetExtraData(g, item, 1, 0); },
-      [&](int g) { return KelSetAlignExt(g); },
-      [&](int g) { return KelExtendMaxTime(g, 100); },
-      [&](int g) { return KelSetChanComment(g, 0, "x"); },
-      [&](int g) { return KelSetChanTitle(g, 0, "x"); },
-      [&](int g) { return KelSetChanUnits(g, 2, "x"); },
-      [&](int g) { return KelSetChanScale(g, 2, 2.0f); },
-      [&](int g) { return KelSetChanOffset(g, 2, 2.0f); },
-      [&](int g) { return KelSetInitLevel(g, 0, 1); },
-      [&](int g) { return KelSetEventChan(g, 9, 0, 512, "", "", 1, EventA); },
-      [&](int g) { return KelSetWaveChan(g, 9, 0, 10, 512, "", "", 1, 0, "V"); },
-      [&](int g) { return KelChanDelete(g, 0); },
-      [&](int g) { return KelWriteEvents(g, 0, t, 1); },
-      [&](int g) { return KelWriteMarkers(g, 1, item, 1); },
-      [&](int g) { return KelWriteExtMarks(g, 3, item, 1); },
-      [&](int g) { return KelWriteWave(g, 2, s, 1, 0); },
-      [&](int g) { return KelWriteRealWave(g, 2, v, 1, 0); },
-      [&](int g) { return KelEditMarker(g, 1, 5, item, 8); },
-      [&](int g) { return KelSetSave(g, 0, 5, false); },
-      [&](int g) { return KelSaveRange(g, 0, 5, 9); },
-      [&](int g) { return KelLatestTime(g, 0, 5); },
-  };
-  for (size_t i = 0; i < sizeof calls / sizeof calls[0]; ++i)
-    EXPECT_EQ(calls[i](f), kKelReadOnly) << "call " << i;
-  Close(f);
-  EXPECT_EQ(FileBytes(path_), before);
-  f = Create();
-  ASSERT_GE(f, 0);
-  DefineChannels(f);
-  EXPECT_EQ(KelEditMarker(f, 1, 5, item, 3), kKelNoChannel);  // shorter than a time
-  EXPECT_EQ(KelEditMarker(f, 0, 5, item, 8), kKelNoChannel);  // not a marker channel
-  EXPECT_EQ(KelCreateFile(dir_.File("x.orf").c_str(), 452, 0, false), kKelNoChannel);
-  // 65025 bytes round to 65536, which the 16-bit size cannot hold.
-  EXPECT_EQ(KelCreateFile(dir_.File("x.orf").c_str(), 32, 65025, false), kKelBadArg);
 }
 
 // Version-9 files save the lookup tables of long channels, and the next
@@ -533,15 +525,36 @@ class Kel32WriteTest : public OrfFileTest {
   TKel32File file_;
 };
 
-TEST_F(Kel32WriteTest, CreatedFilesAlignItemsAndRefuseWhatTheyCannotHold) {
+// Scale and offset belong to waveform channels (an event channel has
+// neither); every field of the date survives a reopen.
+TEST_F(Kel32WriteTest, CreatedFilesKeepTheirSettingsAndRefuseWhatTheyCannotHold) {
   EXPECT_TRUE(file_.CanWrite());
   EXPECT_EQ(file_.Create(path_.c_str(), 32, 0), kErrChannelUsed);
   ASSERT_EQ(file_.SetExtMarkChan(2, 50, WaveMark, 5, 1, 0, 10, 2), kOk);  // 10 bytes attached
   EXPECT_EQ(file_.ItemSize(2), 32);  // 18 bytes padded to 20, as a TExtMark of 32
   EXPECT_DOUBLE_EQ(file_.GetTimeBase(), 1e-5);
+  ASSERT_EQ(file_.SetWaveChan(0, 10, Adc, 0, 0), kOk);
+  ASSERT_EQ(file_.SetEventChan(1, 0, EventA, 0), kOk);
+  for (uint16_t c : {0, 1}) {
+    EXPECT_EQ(file_.SetChanScale(c, 2.5), kOk);
+    EXPECT_EQ(file_.SetChanOffset(c, -1.5), kOk);
+  }
+  const TTimeDate set = {1, 2, 3, 4, 5, 6, 2001};
+  ASSERT_EQ(file_.TimeDate(nullptr, &set), kOk);
   Reopen();  // the versions saved are checked by the library writer test
   EXPECT_EQ(file_.ItemSize(2), 32);
   EXPECT_FALSE(file_.CanWrite());
+  const double want[2][2] = {{2.5, -1.5}, {1, 0}};
+  for (uint16_t c : {0, 1}) {
+    double scale = 0, offset = 7;
+    file_.GetChanScale(c, &scale);
+    file_.GetChanOffset(c, &offset);
+    EXPECT_EQ(scale, want[c][0]) << "channel " << c;
+    EXPECT_EQ(offset, want[c][1]) << "channel " << c;
+  }
+  TTimeDate got = {};
+  ASSERT_EQ(file_.TimeDate(&got, nullptr), 1);  // a date is stored
+  EXPECT_EQ(std::memcmp(&got, &set, sizeof got), 0) << int(got.min) << " " << got.year;
   // Extra data: offsets and sizes past 16 bits are bad arguments, others
   // are checked against the area (none here).
   uint8_t byte = 0;
@@ -701,31 +714,6 @@ TEST_F(Kel32WriteTest, MarkersLevelsAndEdits) {
   EXPECT_EQ(got[0].code[0], 0);  // the level before the first change, inverted by SetInitLevel
   EXPECT_EQ(got[1].code[0], 1);
   EXPECT_EQ(file_.WriteMarkers(0, marks.data(), 1), kErrReadOnly);
-}
-
-// Scale and offset belong to waveform channels (an event channel has
-// neither), and every field of the date: all survive a reopen.
-TEST_F(Kel32WriteTest, ScaleOffsetAndDateSurviveAReopen) {
-  ASSERT_EQ(file_.SetWaveChan(0, 10, Adc, 0, 0), kOk);
-  ASSERT_EQ(file_.SetEventChan(1, 0, EventA, 0), kOk);
-  for (uint16_t c : {0, 1}) {
-    EXPECT_EQ(file_.SetChanScale(c, 2.5), kOk);
-    EXPECT_EQ(file_.SetChanOffset(c, -1.5), kOk);
-  }
-  const TTimeDate set = {1, 2, 3, 4, 5, 6, 2001};
-  ASSERT_EQ(file_.TimeDate(nullptr, &set), kOk);
-  Reopen();
-  const double want[2][2] = {{2.5, -1.5}, {1, 0}};
-  for (uint16_t c : {0, 1}) {
-    double scale = 0, offset = 7;
-    file_.GetChanScale(c, &scale);
-    file_.GetChanOffset(c, &offset);
-    EXPECT_EQ(scale, want[c][0]) << "channel " << c;
-    EXPECT_EQ(offset, want[c][1]) << "channel " << c;
-  }
-  TTimeDate got = {};
-  ASSERT_EQ(file_.TimeDate(&got, nullptr), 1);  // a date is stored
-  EXPECT_EQ(std::memcmp(&got, &set, sizeof got), 0) << int(got.min) << " " << got.year;
 }
 
 }  // namespace
