@@ -260,7 +260,8 @@ TEST_F(LayerTest, EdgesOfIndexTimeAndData) {
   // at that tick, so each rule finds the last item.
   Recording last;
   last.channels[0] = Events(2, std::vector<int64_t>{100, 500, 510});
-  const uint32_t h2 = Open(last, [](WatchedFile&) {}, "/data/last.orfx");
+  const uint32_t h2 = Open(
+      last, [](WatchedFile&) {}, "/data/last.orfx");
   for (int32_t rule : {ns_BEFORE, ns_CLOSEST, ns_AFTER}) {
     uint32_t index = 0;
     EXPECT_EQ(ns_GetIndexByTime(h2, 0, 1e6, rule, &index), ns_OK);
