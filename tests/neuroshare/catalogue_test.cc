@@ -126,19 +126,23 @@ TEST_F(Catalogue, FileWithoutCommentDateOrClockIsDescribedByItsNameAndCreation) 
   }
 }
 
+// A channel whose scan fails, and a file without a used channel, fail the
+// open, and the file is closed and destroyed, not left behind.
 TEST_F(Catalogue, UnreadableChannelFailsTheOpenButAnUnreadableUnitDoesNot) {
-  auto probe = std::make_shared<FileProbe>();
   Recording rec;
-  rec.channels[0] = Events(2, {1});
-  rec.channels[1] = Events(2, {2});
-  EXPECT_EQ(Open(
-                rec, [](WatchedFile& f) { f.failAfter[1] = 0; }, "/data/run.orfx", probe),
-            0u);
-  EXPECT_STREQ(NsLastMessage(),
-               "File read error occurred in function OpenFile with entity 0d, index 0d");
-  EXPECT_EQ(probe->closeCalls, 1);
-  EXPECT_TRUE(probe->destroyed);
-
+  for (int channels : {2, 0}) {
+    SCOPED_TRACE(channels);
+    for (int c = 0; c < channels; ++c) rec.channels[c] = Events(2, {c + 1});
+    auto probe = std::make_shared<FileProbe>();
+    EXPECT_EQ(Open(
+                  rec, [](WatchedFile& f) { f.failAfter[1] = 0; }, "/data/run.orfx", probe),
+              0u);
+    EXPECT_STREQ(NsLastMessage(),
+                 "File read error occurred in function OpenFile with entity 0d, index 0d");
+    EXPECT_EQ(probe->closeCalls, 1);
+    EXPECT_TRUE(probe->destroyed);
+    rec.channels.clear();
+  }
   rec.channels.clear();
   // The channel's own scan takes two reads; every unit scan after them fails.
   rec.channels[0] = ExtMarks(6, 2, 1, {Ext(10, {1}), Ext(20, {2})});
