@@ -20,20 +20,18 @@ using nsv::NsLastMessage;
 
 // Entities of the recording below.
 enum : uint32_t {
-  kEvents,        // EventA at 100, 200, 200, 300
   kLevel,         // Level starting low, changes at 100, 200, 300
   kMarkers,       // codes (1,2,3,4) at 100, (9,0,0,0) and (8,0,0,0) both at 500
   kReals,         // RealMark, 2 values: (1.5, -2) at 1000
   kTexts,         // TextMark, 8 characters: "hello" at 2000
   kTwoTraces,     // WaveMark, 32 points of 2 traces; codes (3,5,0,40) and (3,0,0,0)
-  kOneTrace = 9,  // WaveMark, 4 points of 1 trace, after the units 3, 5 and 40
+  kOneTrace = 8,  // WaveMark, 4 points of 1 trace, after the units 3, 5 and 40
 };
 
 class ItemEntities : public LayerTest {
  protected:
   void SetUp() override {
     Recording rec;
-    rec.channels[0] = Events(2, {100, 200, 200, 300});
     rec.channels[1] = Events(4, {100, 200, 300});
     rec.channels[1].initLevel = true;  // low before the first change
     Channel& marks = rec.channels[2];
@@ -78,8 +76,6 @@ TEST_F(ItemEntities, EventDataOfEachKindFillsTheAreaAsFarAsItFits) {
     double ticks;
   };
   const Case cases[] = {
-      // Two events at one time: each index is its own item.
-      {kEvents, 2, 4, true, "", 0, 200},
       // A level change gives the level before it.
       {kLevel, 0, 4, true, std::string(1, '\0'), 1, 100},
       {kLevel, 1, 4, true, "\1", 1, 200},
@@ -121,7 +117,7 @@ TEST_F(ItemEntities, EventDataOfEachKindFillsTheAreaAsFarAsItFits) {
   uint32_t size;
   EXPECT_EQ(ns_GetEventData(handle_, kLevel, 3, &t, nullptr, 0, &size), ns_BADINDEX);
   EXPECT_STREQ(NsLastMessage(),
-               "Bad index or time (3d) for entity 1d passed to function GetEventData");
+               "Bad index or time (3d) for entity 0d passed to function GetEventData");
 }
 
 // Segments with one and two traces: data trace after trace as far as the
@@ -131,7 +127,7 @@ TEST_F(ItemEntities, SegmentsGiveTheirTracesAsFarAsTheBufferHolds) {
   ns_SEGSOURCEINFO source;
   EXPECT_EQ(ns_GetSegmentSourceInfo(handle_, kTwoTraces, 2, &source, sizeof source), ns_BADSOURCE);
   EXPECT_STREQ(NsLastMessage(),
-               "Bad segment source index (2d) for entity 5d passed to function "
+               "Bad segment source index (2d) for entity 4d passed to function "
                "GetSegmentSourceInfo");
 
   double data[80];
@@ -155,8 +151,6 @@ TEST_F(ItemEntities, SegmentsGiveTheirTracesAsFarAsTheBufferHolds) {
   EXPECT_EQ(count, 3u);
   EXPECT_EQ(ns_GetSegmentData(handle_, kOneTrace, 0, &t, nullptr, 64, &count, &unit), ns_OK);
   EXPECT_EQ(count, 4u);
-
-  EXPECT_EQ(ns_GetSegmentData(handle_, kTwoTraces, 2, &t, data, 512, &count, &unit), ns_BADINDEX);
 }
 
 // A unit's times from any index, across the layer's chunks; only the times

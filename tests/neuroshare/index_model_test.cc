@@ -51,6 +51,10 @@ std::vector<int64_t> RandomTimes(std::mt19937& rng, size_t n, int minStep, int m
   return times;
 }
 
+// The channel of the n-th entity: every other one is left off, which lists
+// no entity.
+int Slot(size_t n) { return static_cast<int>(2 * n + 1); }
+
 // Events and markers with runs of one time, which cross blocks.
 Recording RandomRecording(std::mt19937& rng, std::vector<Model>* models) {
   Recording rec;
@@ -76,21 +80,21 @@ Recording RandomRecording(std::mt19937& rng, std::vector<Model>* models) {
       // The next run follows at once (no gap) or after a gap.
       t += (static_cast<int64_t>(samples.size()) + rng() % 3 * (1 + rng() % 100)) * c.divide;
     }
-    rec.channels[static_cast<int>(models->size())] = c;
+    rec.channels[Slot(models->size())] = c;
     models->push_back(m);
   }
   Model events, markers, levels;
   events.times = RandomTimes(rng, rng() % 9000, 0, 3);
-  rec.channels[3] = Events(2, events.times);
+  rec.channels[Slot(3)] = Events(2, events.times);
   markers.times = RandomTimes(rng, 4000 + rng() % 1000, 0, 2);
-  Channel& mark = rec.channels[4];
+  Channel& mark = rec.channels[Slot(4)];
   mark.kind = 5;
   for (size_t i = 0; i < markers.times.size(); ++i) {
     markers.codes.push_back(static_cast<uint8_t>(rng()));
     mark.markers.push_back({markers.times[i], {markers.codes.back(), 0, 0, 0}});
   }
   levels.times = RandomTimes(rng, rng() % 100, 1, 9);
-  rec.channels[5] = Events(4, levels.times);
+  rec.channels[Slot(5)] = Events(4, levels.times);
   models->insert(models->end(), {events, markers, levels});
   return rec;
 }
@@ -256,7 +260,8 @@ TEST_F(LayerTest, EdgesOfIndexTimeAndData) {
   // at that tick, so each rule finds the last item.
   Recording last;
   last.channels[0] = Events(2, std::vector<int64_t>{100, 500, 510});
-  const uint32_t h2 = Open(last, [](WatchedFile&) {}, "/data/last.orfx");
+  const uint32_t h2 = Open(
+      last, [](WatchedFile&) {}, "/data/last.orfx");
   for (int32_t rule : {ns_BEFORE, ns_CLOSEST, ns_AFTER}) {
     uint32_t index = 0;
     EXPECT_EQ(ns_GetIndexByTime(h2, 0, 1e6, rule, &index), ns_OK);
