@@ -24,18 +24,46 @@ namespace {
 bool IsWave(int kind) { return kind == 1 || kind == 9; }
 bool IsExtMark(int kind) { return kind >= 6 && kind <= 8; }
 uint32_t Cols(const Channel& ch) { return ch.kind == 8 ? 1 : ch.cols; }
+uint32_t PointBytes(int kind) { return kind == 6 ? 2 : kind == 7 ? 4 : 1; }
 
-template <class T, class TimeOf>
-bool InOrder(const std::vector<T>& items, TimeOf timeOf, bool strictly) {
-  for (size_t i = 1; i < items.size(); ++i) {
-    const int64_t a = timeOf(items[i - 1]), b = timeOf(items[i]);
-    if (b < a || (strictly && b == a)) return false;
+// The time of item i of a channel of kinds 2 to 8.
+int64_t TimeAt(const Channel& ch, size_t i) {
+  return ch.kind <= 4 ? ch.times[i] : ch.kind == 5 ? ch.markers[i].time : ch.extMarks[i].time;
+}
+
+// The payload of an extended marker as both formats store it (little-endian
+// samples or floats, or the text's characters), zero-padded to the channel's
+// rows × cols points.
+Bytes Payload(const Channel& ch, const ExtMarker& item) {
+  const size_t points = static_cast<size_t>(ch.rows) * Cols(ch);
+  Bytes bytes(points * PointBytes(ch.kind), 0);
+  for (size_t i = 0; ch.kind == 6 && i < item.wave.size(); ++i) {
+    le::PutI16(&bytes[2 * i], item.wave[i]);
   }
-  return true;
+  for (size_t i = 0; ch.kind == 7 && i < item.values.size(); ++i) {
+    le::PutF32(&bytes[4 * i], item.values[i]);
+  }
+  if (ch.kind == 8) std::memcpy(bytes.data(), item.text.data(), item.text.size());
+  return bytes;
+}
+
+// Item i of a channel of kinds 4 to 8 as a marker; a level change's first
+// code byte is the level after the change: it alternates, starting from the
+// opposite of the initial level.
+orfxtest::ExtMarkItem MarkAt(const Channel& ch, size_t i) {
+  orfxtest::ExtMarkItem m;
+  m.time = TimeAt(ch, i);
+  if (ch.kind == 4) m.code[0] = static_cast<uint8_t>((i % 2 == 0) != ch.initLevel);
+  if (ch.kind == 5) std::memcpy(m.code, ch.markers[i].code, 4);
+  if (IsExtMark(ch.kind)) {
+    std::memcpy(m.code, ch.extMarks[i].code, 4);
+    m.payload = Payload(ch, ch.extMarks[i]);
+  }
+  return m;
 }
 
 // Whether a writer could have stored the channel: its shape fits its kind
-// and its data are in time order.
+// and its data are in time order (level changes strictly).
 bool Valid(const Channel& ch) {
   if (ch.kind < 1 || ch.kind > 9) return false;
   if (IsWave(ch.kind)) {
@@ -50,15 +78,21 @@ bool Valid(const Channel& ch) {
     }
     return true;
   }
-  if (ch.kind <= 4) return InOrder(ch.times, [](int64_t t) { return t; }, ch.kind == 4);
-  if (ch.kind == 5) return InOrder(ch.markers, [](const Marker& m) { return m.time; }, false);
-  if (ch.rows < 1 || Cols(ch) < 1) return false;
-  if (ch.kind == 6 && (ch.divide < 1 || ch.preTrig >= ch.rows)) return false;
-  const size_t points = static_cast<size_t>(ch.rows) * Cols(ch);
-  for (const ExtMarker& m : ch.extMarks) {
-    if (m.wave.size() > points || m.values.size() > points || m.text.size() > ch.rows) return false;
+  if (IsExtMark(ch.kind)) {
+    if (ch.rows < 1 || Cols(ch) < 1) return false;
+    if (ch.kind == 6 && (ch.divide < 1 || ch.preTrig >= ch.rows)) return false;
+    const size_t points = static_cast<size_t>(ch.rows) * Cols(ch);
+    for (const ExtMarker& m : ch.extMarks) {
+      if (m.wave.size() > points || m.values.size() > points || m.text.size() > ch.rows) {
+        return false;
+      }
+    }
   }
-  return InOrder(ch.extMarks, [](const ExtMarker& m) { return m.time; }, false);
+  for (size_t i = 1; i < ItemCount(ch); ++i) {
+    const int64_t a = TimeAt(ch, i - 1), b = TimeAt(ch, i);
+    if (b < a || (ch.kind == 4 && b == a)) return false;
+  }
+  return true;
 }
 
 bool Valid(const Recording& rec, uint32_t maxSlots) {
@@ -72,27 +106,19 @@ bool Valid(const Recording& rec, uint32_t maxSlots) {
 }
 
 void TimeDateBytes(const TimeDate& td, uint8_t out[8]) {
-  out[0] = td.hun;
-  out[1] = td.sec;
-  out[2] = td.min;
-  out[3] = td.hour;
-  out[4] = td.day;
-  out[5] = td.mon;
+  const uint8_t fields[6] = {td.hun, td.sec, td.min, td.hour, td.day, td.mon};
+  std::memcpy(out, fields, 6);
   le::PutU16(out + 6, td.year);
 }
 
-void AppIdBytes(const std::string& appId, char out[8]) {
-  std::memset(out, 0, 8);
-  std::memcpy(out, appId.data(), std::min<size_t>(appId.size(), 8));
-}
+inline int16_t SampleOf(const WaveRun& run, uint64_t i, int16_t*) { return run.Short(i); }
+inline float SampleOf(const WaveRun& run, uint64_t i, float*) { return run.Float(i); }
 
 // ---------------------------------------------------------------------------
 // The 64-bit format.
 
 constexpr uint32_t kItemArea = orfxtest::kBlockBytes - orfxtest::kHeadBytes;  // 65520
 constexpr uint32_t kRunHead = 16;
-
-uint32_t Round8(uint32_t n) { return (n + 7) & ~7u; }
 
 // One data block of a channel, ready but for its parentRef.
 struct PendingBlock {
@@ -101,40 +127,31 @@ struct PendingBlock {
   int64_t end = 0;    // time of the last item or sample
 };
 
-// Cuts a channel's data into the blocks a writer fills, in time order.
-class BlockSource {
- public:
-  virtual ~BlockSource() = default;
-  // The next block, or false when the data are used up.
-  virtual bool Next(PendingBlock& out) = 0;
-};
+// Cuts a channel's data into the blocks a writer fills, in time order: sets
+// the next block, or returns false when the data are used up.
+using BlockSource = std::function<bool(PendingBlock&)>;
 
-// Fixed-size items: each block holds `capacity` of them but the last.
-class ItemSource : public BlockSource {
- public:
-  using Make = std::function<Bytes(size_t from, size_t to)>;
-  using TimeOf = std::function<int64_t(size_t)>;
-  ItemSource(size_t count, size_t capacity, Make make, TimeOf timeOf)
-      : count_(count), capacity_(capacity), make_(std::move(make)), timeOf_(std::move(timeOf)) {}
-
-  bool Next(PendingBlock& out) override {
-    if (next_ >= count_) return false;
-    const size_t to = std::min(count_, next_ + capacity_);
-    out.image = make_(next_, to);
-    out.first = timeOf_(next_);
-    out.end = timeOf_(to - 1);
-    next_ = to;
+// Fixed-size items: each block holds as many as fit but the last.
+BlockSource ItemBlocks(const Channel& ch, uint16_t chan) {
+  const size_t count = static_cast<size_t>(ItemCount(ch)), capacity = kItemArea / ItemSize(ch);
+  return [&ch, chan, count, capacity, next = size_t{0}](PendingBlock& out) mutable {
+    if (next >= count) return false;
+    const size_t to = std::min(count, next + capacity);
+    if (ch.kind <= 3) {
+      out.image = orfxtest::EventBlock(
+          chan, std::vector<int64_t>(ch.times.begin() + next, ch.times.begin() + to));
+    } else {
+      // Markers and level changes are extended markers without a payload.
+      std::vector<orfxtest::ExtMarkItem> items;
+      for (size_t i = next; i < to; ++i) items.push_back(MarkAt(ch, i));
+      out.image = orfxtest::ExtMarkBlock(chan, ItemSize(ch), items);
+    }
+    out.first = TimeAt(ch, next);
+    out.end = TimeAt(ch, to - 1);
+    next = to;
     return true;
-  }
-
- private:
-  size_t count_, capacity_, next_ = 0;
-  Make make_;
-  TimeOf timeOf_;
-};
-
-inline int16_t SampleOf(const WaveRun& run, uint64_t i, int16_t*) { return run.Short(i); }
-inline float SampleOf(const WaveRun& run, uint64_t i, float*) { return run.Float(i); }
+  };
+}
 
 // Waveform samples packed into runs: a sample one divide after the block's
 // last one extends its last run, any other opens a new run at the next
@@ -142,125 +159,35 @@ inline float SampleOf(const WaveRun& run, uint64_t i, float*) { return run.Float
 // is done when its last run has no room left or a new run does not fit; the
 // samples then go on in a new block, where a run continuing across the
 // boundary starts afresh.
-template <class T, class Run>
-class WaveSource : public BlockSource {
- public:
-  using Make = Bytes (*)(uint16_t, const std::vector<Run>&, uint16_t);
-  WaveSource(const Channel& ch, uint16_t chan, Make make) : ch_(ch), chan_(chan), make_(make) {}
-
-  bool Next(PendingBlock& out) override {
-    constexpr uint32_t kSize = sizeof(T);
+template <class Run>
+BlockSource WaveBlocks(const Channel& ch, uint16_t chan,
+                       Bytes (*make)(uint16_t, const std::vector<Run>&, uint16_t)) {
+  using T = typename decltype(Run::samples)::value_type;
+  constexpr uint32_t kSize = sizeof(T);
+  return [&ch, chan, make, run = size_t{0}, at = uint64_t{0}](PendingBlock& out) mutable {
     std::vector<Run> runs;
-    uint32_t headAt = 0;  // item-area offset of the last run's head
-    int64_t last = 0;     // time of the block's last sample
-    while (run_ < ch_.runs.size()) {
-      const WaveRun& src = ch_.runs[run_];
-      const uint64_t left = src.Size() - at_;
-      if (left == 0) {
-        ++run_;
-        at_ = 0;
-        continue;
+    uint32_t used = 0;  // item-area bytes up to the end of the last run's samples
+    int64_t last = 0;   // time of the block's last sample
+    for (; run < ch.runs.size(); ++run, at = 0) {
+      const WaveRun& src = ch.runs[run];
+      for (; at < src.Size(); ++at) {
+        const int64_t t = src.start + static_cast<int64_t>(at) * ch.divide;
+        const bool extend = !runs.empty() && t == last + ch.divide;
+        const uint32_t dataAt = extend ? used : ((used + 7) & ~7u) + kRunHead;
+        if (dataAt + kSize > kItemArea) break;
+        if (!extend) runs.push_back(Run{t, {}});
+        runs.back().samples.push_back(SampleOf(src, at, static_cast<T*>(nullptr)));
+        used = dataAt + kSize;
+        last = t;
       }
-      const int64_t t = src.start + static_cast<int64_t>(at_) * ch_.divide;
-      const bool extend = !runs.empty() && t == last + ch_.divide;
-      const uint32_t used =
-          runs.empty() ? 0 : headAt + kRunHead + static_cast<uint32_t>(runs.back().samples.size()) * kSize;
-      const uint32_t begin = extend ? used : (runs.empty() ? 0 : Round8(used));
-      const uint32_t dataAt = extend ? used : begin + kRunHead;
-      const uint64_t room = dataAt < kItemArea ? (kItemArea - dataAt) / kSize : 0;
-      const uint64_t m = std::min(left, room);
-      if (m == 0) break;
-      if (!extend) {
-        runs.push_back(Run{t, {}});
-        headAt = begin;
-      }
-      auto& samples = runs.back().samples;
-      samples.reserve(samples.size() + m);
-      for (uint64_t k = 0; k < m; ++k) samples.push_back(SampleOf(src, at_ + k, static_cast<T*>(nullptr)));
-      at_ += m;
-      last = t + static_cast<int64_t>(m - 1) * ch_.divide;
-      if (kItemArea - (headAt + kRunHead + samples.size() * kSize) < kSize) break;
+      if (at < src.Size()) break;
     }
     if (runs.empty()) return false;
-    out.image = make_(chan_, runs, 0);
+    out.image = make(chan, runs, 0);
     out.first = runs.front().start;
     out.end = last;
     return true;
-  }
-
- private:
-  const Channel& ch_;
-  uint16_t chan_;
-  Make make_;
-  size_t run_ = 0;
-  uint64_t at_ = 0;
-};
-
-orfxtest::MarkerItem MarkerOf(int64_t time, const uint8_t code[4]) {
-  orfxtest::MarkerItem item;
-  item.time = time;
-  std::memcpy(item.code, code, 4);
-  return item;
-}
-
-std::unique_ptr<BlockSource> SourceFor(const Channel& ch, uint16_t chan) {
-  switch (ch.kind) {
-    case 1:
-      return std::make_unique<WaveSource<int16_t, orfxtest::ShortRun>>(ch, chan, orfxtest::AdcBlock);
-    case 9:
-      return std::make_unique<WaveSource<float, orfxtest::FloatRun>>(ch, chan,
-                                                                     orfxtest::RealWaveBlock);
-    case 2:
-    case 3:
-      return std::make_unique<ItemSource>(
-          ch.times.size(), 8190,
-          [&ch, chan](size_t from, size_t to) {
-            return orfxtest::EventBlock(
-                chan, std::vector<int64_t>(ch.times.begin() + from, ch.times.begin() + to));
-          },
-          [&ch](size_t i) { return ch.times[i]; });
-    case 4:
-      // Level changes are stored as markers whose first code byte is the
-      // level after the change: it alternates, starting from the opposite
-      // of the initial level.
-      return std::make_unique<ItemSource>(
-          ch.times.size(), 4095,
-          [&ch, chan](size_t from, size_t to) {
-            std::vector<orfxtest::MarkerItem> items;
-            for (size_t i = from; i < to; ++i) {
-              const uint8_t code[4] = {static_cast<uint8_t>((i % 2 == 0) != ch.initLevel), 0, 0, 0};
-              items.push_back(MarkerOf(ch.times[i], code));
-            }
-            return orfxtest::MarkerBlock(chan, items);
-          },
-          [&ch](size_t i) { return ch.times[i]; });
-    case 5:
-      return std::make_unique<ItemSource>(
-          ch.markers.size(), 4095,
-          [&ch, chan](size_t from, size_t to) {
-            std::vector<orfxtest::MarkerItem> items;
-            for (size_t i = from; i < to; ++i) items.push_back(MarkerOf(ch.markers[i].time, ch.markers[i].code));
-            return orfxtest::MarkerBlock(chan, items);
-          },
-          [&ch](size_t i) { return ch.markers[i].time; });
-    default: {
-      const uint32_t size = ItemSize(ch);
-      return std::make_unique<ItemSource>(
-          ch.extMarks.size(), kItemArea / size,
-          [&ch, chan, size](size_t from, size_t to) {
-            std::vector<orfxtest::ExtMarkItem> items;
-            for (size_t i = from; i < to; ++i) {
-              orfxtest::ExtMarkItem item;
-              item.time = ch.extMarks[i].time;
-              std::memcpy(item.code, ch.extMarks[i].code, 4);
-              item.payload = Payload(ch, ch.extMarks[i]);
-              items.push_back(std::move(item));
-            }
-            return orfxtest::ExtMarkBlock(chan, size, items);
-          },
-          [&ch](size_t i) { return ch.extMarks[i].time; });
-    }
-  }
+  };
 }
 
 // Positions in the file as the format's allocator hands them out (64 KiB
@@ -269,11 +196,7 @@ class BlockWriter {
  public:
   BlockWriter(platform::File& file, int64_t nextBlock) : file_(file), nextBlock_(nextBlock) {}
 
-  int64_t AllocBlock() {
-    const int64_t pos = nextBlock_;
-    nextBlock_ += orfxtest::kBlockBytes;
-    return pos;
-  }
+  int64_t AllocBlock() { return (nextBlock_ += orfxtest::kBlockBytes) - orfxtest::kBlockBytes; }
   int64_t AllocIndexBlock() {
     if (nextIndex_ == 0) nextIndex_ = AllocBlock();
     const int64_t q = nextIndex_;
@@ -281,10 +204,8 @@ class BlockWriter {
     return q;
   }
   void Write(const Bytes& bytes, int64_t pos) {
-    if (ok_ && platform::WriteFully(file_, bytes.data(), static_cast<uint32_t>(bytes.size()), pos) !=
-                   platform::TransferResult::kOk) {
-      ok_ = false;
-    }
+    ok_ = ok_ && platform::WriteFully(file_, bytes.data(), static_cast<uint32_t>(bytes.size()),
+                                      pos) == platform::TransferResult::kOk;
   }
   bool ok() const { return ok_; }
   int64_t nextBlock() const { return nextBlock_; }
@@ -326,9 +247,7 @@ class ChannelIndex {
   };
 
   Node NewNode(int64_t pos, uint64_t parentRef) const {
-    Node node;
-    node.pos = pos;
-    node.image.assign(orfxtest::kIndexBytes, 0);
+    Node node{pos, Bytes(orfxtest::kIndexBytes, 0)};
     orfxtest::Head head;
     head.parentRef = parentRef;
     head.chan = chan_;
@@ -357,7 +276,8 @@ class ChannelIndex {
       }
       path_.push_back(std::move(top));
     }
-    if (path_[level - 1].items < orfxtest::kEntriesPerIndex) return Append(path_[level - 1], time, pos);
+    Node& node = path_[level - 1];
+    if (node.items < orfxtest::kEntriesPerIndex) return Append(node, time, pos);
     const int64_t q = out.AllocIndexBlock();
     const uint32_t r = Add(out, q, time, level + 1);
     out.Write(path_[level - 1].image, path_[level - 1].pos);
@@ -378,23 +298,23 @@ class TextTable {
  public:
   uint32_t Add(const std::string& text) {
     if (text.empty()) return 0;
-    auto it = ids_.find(text);
-    if (it != ids_.end()) {
-      ++counts_[it->second - 1];
-      return it->second;
+    uint32_t& id = ids_[text];
+    if (id == 0) {
+      texts_.push_back({text, 0});
+      id = static_cast<uint32_t>(texts_.size());
     }
-    texts_.push_back(text);
-    counts_.push_back(1);
-    return ids_[text] = static_cast<uint32_t>(texts_.size());
+    ++texts_[id - 1].second;
+    return id;
   }
   void PutInto(orfx_test::OrfxFileBuilder& b) const {
-    for (size_t i = 0; i < texts_.size(); ++i) b.SetString(static_cast<uint32_t>(i + 1), texts_[i], counts_[i]);
+    for (size_t i = 0; i < texts_.size(); ++i) {
+      b.SetString(static_cast<uint32_t>(i + 1), texts_[i].first, texts_[i].second);
+    }
   }
 
  private:
   std::map<std::string, uint32_t> ids_;
-  std::vector<std::string> texts_;
-  std::vector<uint32_t> counts_;
+  std::vector<std::pair<std::string, uint32_t>> texts_;
 };
 
 orfx_test::ChanFields RecordOf(const Channel& ch, TextTable& texts) {
@@ -415,7 +335,7 @@ orfx_test::ChanFields RecordOf(const Channel& ch, TextTable& texts) {
     f.rows = ch.rows;
     f.cols = static_cast<uint16_t>(Cols(ch));
     f.preTrig = ch.kind == 8 ? 0 : ch.preTrig;
-    f.pointBytes = ch.kind == 6 ? 2 : ch.kind == 7 ? 4 : 1;
+    f.pointBytes = static_cast<uint16_t>(PointBytes(ch.kind));
   }
   if (ch.kind == 4) f.flags = ch.initLevel ? 1 : 0;
   return f;
@@ -423,14 +343,13 @@ orfx_test::ChanFields RecordOf(const Channel& ch, TextTable& texts) {
 
 // What the writer keeps of one channel while the blocks go out.
 struct ChannelOut {
-  int slot = 0;
-  std::unique_ptr<BlockSource> source;
+  int slot;
+  BlockSource source;
   ChannelIndex index;
-  PendingBlock pending;
+  PendingBlock pending{};
   bool hasPending = false;
   uint64_t blocksUsed = 0;
   int64_t lastTime = -1;
-  explicit ChannelOut(uint16_t chan) : index(chan) {}
 };
 
 // ---------------------------------------------------------------------------
@@ -439,29 +358,9 @@ struct ChannelOut {
 // One ORF block of a channel, added to the file when its turn comes.
 struct OrfBlock {
   int slot;
-  int64_t end;
+  int64_t first, end;
   std::function<void(orf_builder::OrfFile&)> add;
 };
-
-bool FitsOrfTimes(const Channel& ch) {
-  constexpr int64_t kLimit = int64_t{1} << 31;
-  int64_t first = 0;
-  if (IsWave(ch.kind)) {
-    for (const WaveRun& run : ch.runs) {
-      if (run.Size() > 0) {
-        first = run.start;
-        break;
-      }
-    }
-  } else if (ch.kind <= 4) {
-    first = ch.times.empty() ? 0 : ch.times.front();
-  } else if (ch.kind == 5) {
-    first = ch.markers.empty() ? 0 : ch.markers.front().time;
-  } else {
-    first = ch.extMarks.empty() ? 0 : ch.extMarks.front().time;
-  }
-  return first >= 0 && LastTime(ch) < kLimit && ch.divide < kLimit;
-}
 
 // Samples go into a block while they follow each other by one divide and
 // the block has room; a gap starts a new block.
@@ -472,15 +371,15 @@ void OrfWaveBlocks(const Channel& ch, int slot, uint32_t perBlock, std::vector<O
   const auto flush = [&]() {
     if (samples.empty()) return;
     const int32_t t = static_cast<int32_t>(start);
-    std::vector<T> copy;
-    copy.swap(samples);
-    out.push_back(OrfBlock{slot, last, [slot, t, copy](orf_builder::OrfFile& f) {
-                             if constexpr (std::is_same<T, int16_t>::value) {
-                               f.AddWave(slot, t, copy);
-                             } else {
-                               f.AddRealWave(slot, t, copy);
-                             }
-                           }});
+    out.push_back(
+        OrfBlock{slot, start, last, [slot, t, copy = std::move(samples)](orf_builder::OrfFile& f) {
+                   if constexpr (std::is_same<T, int16_t>::value) {
+                     f.AddWave(slot, t, copy);
+                   } else {
+                     f.AddRealWave(slot, t, copy);
+                   }
+                 }});
+    samples.clear();
   };
   for (const WaveRun& run : ch.runs) {
     for (uint64_t i = 0; i < run.Size(); ++i) {
@@ -494,51 +393,36 @@ void OrfWaveBlocks(const Channel& ch, int slot, uint32_t perBlock, std::vector<O
   flush();
 }
 
-template <class Item, class Make>
-void OrfItemBlocks(const std::vector<Item>& items, int slot, uint32_t perBlock,
-                   std::function<int64_t(const Item&)> timeOf, Make make, std::vector<OrfBlock>& out) {
-  for (size_t from = 0; from < items.size(); from += perBlock) {
-    const size_t to = std::min(items.size(), from + perBlock);
-    out.push_back(OrfBlock{slot, timeOf(items[to - 1]), make(from, to)});
+// Events and level changes are stored as times, the other kinds as markers.
+void OrfItemBlocks(const Channel& ch, int slot, uint32_t perBlock, std::vector<OrfBlock>& out) {
+  const size_t count = static_cast<size_t>(ItemCount(ch));
+  for (size_t from = 0; from < count; from += perBlock) {
+    const size_t to = std::min(count, from + static_cast<size_t>(perBlock));
+    std::function<void(orf_builder::OrfFile&)> add;
+    if (ch.kind <= 4) {
+      std::vector<int32_t> times(ch.times.begin() + from, ch.times.begin() + to);
+      add = [slot, times](orf_builder::OrfFile& file) { file.AddEvents(slot, times); };
+    } else {
+      std::vector<orf_builder::Mark> marks;
+      for (size_t i = from; i < to; ++i) {
+        orfxtest::ExtMarkItem item = MarkAt(ch, i);
+        marks.push_back({static_cast<int32_t>(item.time), {}, std::move(item.payload)});
+        std::memcpy(marks.back().code, item.code, 4);
+      }
+      add = [slot, marks](orf_builder::OrfFile& file) { file.AddMarks(slot, marks); };
+    }
+    out.push_back(OrfBlock{slot, TimeAt(ch, from), TimeAt(ch, to - 1), std::move(add)});
   }
-}
-
-orf_builder::Mark OrfMark(int64_t time, const uint8_t code[4], std::vector<uint8_t> attached) {
-  orf_builder::Mark m;
-  m.time = static_cast<int32_t>(time);
-  std::memcpy(m.code, code, 4);
-  m.attached = std::move(attached);
-  return m;
 }
 
 }  // namespace
 
 uint32_t ItemSize(const Channel& ch) {
-  switch (ch.kind) {
-    case 1: return 2;
-    case 9: return 4;
-    case 2: case 3: return 8;
-    case 4: case 5: return 16;
-    case 6: case 7: case 8:
-      return orfxtest::ExtMarkItemSize(static_cast<uint32_t>(ch.kind), ch.rows, Cols(ch));
-    default: return 0;
+  static const uint32_t kSizes[10] = {0, 2, 8, 8, 16, 16, 0, 0, 0, 4};
+  if (IsExtMark(ch.kind)) {
+    return orfxtest::ExtMarkItemSize(static_cast<uint32_t>(ch.kind), ch.rows, Cols(ch));
   }
-}
-
-std::vector<uint8_t> Payload(const Channel& ch, const ExtMarker& item) {
-  const size_t points = static_cast<size_t>(ch.rows) * Cols(ch);
-  std::vector<uint8_t> bytes;
-  if (ch.kind == 6) {
-    bytes.assign(points * 2, 0);
-    for (size_t i = 0; i < item.wave.size() && i < points; ++i) le::PutI16(&bytes[2 * i], item.wave[i]);
-  } else if (ch.kind == 7) {
-    bytes.assign(points * 4, 0);
-    for (size_t i = 0; i < item.values.size() && i < points; ++i) le::PutF32(&bytes[4 * i], item.values[i]);
-  } else if (ch.kind == 8) {
-    bytes.assign(ch.rows, 0);
-    std::memcpy(bytes.data(), item.text.data(), std::min<size_t>(item.text.size(), ch.rows));
-  }
-  return bytes;
+  return ch.kind >= 1 && ch.kind <= 9 ? kSizes[ch.kind] : 0;
 }
 
 bool WriteOrfx(const Recording& rec, const std::string& path) {
@@ -554,9 +438,7 @@ bool WriteOrfx(const Recording& rec, const std::string& path) {
     head.SetHeadU32(fh::kCommentIds + 4 * static_cast<uint32_t>(n), texts.Add(rec.comments[n]));
   }
   head.SetHeadF64(fh::kTimeBase, rec.timeBase);
-  char appId[8];
-  AppIdBytes(rec.appId, appId);
-  head.PutHeaderSpace(fh::kAppId, appId, 8);
+  head.PutHeaderSpace(fh::kAppId, (rec.appId + std::string(8, '\0')).data(), 8);
   uint8_t timeDate[8];
   TimeDateBytes(rec.timeDate, timeDate);
   head.PutHeaderSpace(fh::kTimeDate, timeDate, 8);
@@ -565,27 +447,30 @@ bool WriteOrfx(const Recording& rec, const std::string& path) {
   texts.PutInto(head);
   head.Bytes();
 
-  std::unique_ptr<platform::File> file = platform::Files().Open(
-      path.c_str(), platform::Access::kReadWrite, platform::Disposition::kCreateAlways,
-      platform::Share::kNone);
+  std::unique_ptr<platform::File> file =
+      platform::Files().Open(path.c_str(), platform::Access::kReadWrite,
+                             platform::Disposition::kCreateAlways, platform::Share::kNone);
   if (!file) return false;
   BlockWriter out(*file, head.HeadI64(fh::kNextBlock));
 
-  std::vector<std::unique_ptr<ChannelOut>> chans;
+  std::vector<ChannelOut> chans;
   for (const auto& entry : rec.channels) {
-    auto c = std::make_unique<ChannelOut>(static_cast<uint16_t>(entry.first));
-    c->slot = entry.first;
-    c->source = SourceFor(entry.second, static_cast<uint16_t>(entry.first));
-    c->hasPending = c->source->Next(c->pending);
-    chans.push_back(std::move(c));
+    const Channel& ch = entry.second;
+    const uint16_t chan = static_cast<uint16_t>(entry.first);
+    chans.push_back({entry.first,
+                     ch.kind == 1   ? WaveBlocks(ch, chan, orfxtest::AdcBlock)
+                     : ch.kind == 9 ? WaveBlocks(ch, chan, orfxtest::RealWaveBlock)
+                                    : ItemBlocks(ch, chan),
+                     ChannelIndex(chan)});
+    chans.back().hasPending = chans.back().source(chans.back().pending);
   }
   // Blocks go to the file in the order they would fill while recording:
   // the one whose last item comes first.
   int64_t maxTime = -1;
   for (;;) {
     ChannelOut* next = nullptr;
-    for (auto& c : chans) {
-      if (c->hasPending && (!next || c->pending.end < next->pending.end)) next = c.get();
+    for (ChannelOut& c : chans) {
+      if (c.hasPending && (!next || c.pending.end < next->pending.end)) next = &c;
     }
     if (!next) break;
     const int64_t pos = out.AllocBlock();
@@ -596,15 +481,15 @@ bool WriteOrfx(const Recording& rec, const std::string& path) {
     ++next->blocksUsed;
     next->lastTime = next->pending.end;
     maxTime = std::max(maxTime, next->lastTime);
-    next->hasPending = next->source->Next(next->pending);
+    next->hasPending = next->source(next->pending);
   }
-  for (auto& c : chans) {
-    c->index.Flush(out);
-    orfx_test::ChanFields& f = records[c->slot];
-    f.rootIndex = static_cast<uint64_t>(c->index.root());
-    f.blocksUsed = c->blocksUsed;
-    f.lastTime = c->lastTime;
-    head.SetChannel(static_cast<uint32_t>(c->slot), f);
+  for (ChannelOut& c : chans) {
+    c.index.Flush(out);
+    orfx_test::ChanFields& f = records[c.slot];
+    f.rootIndex = static_cast<uint64_t>(c.index.root());
+    f.blocksUsed = c.blocksUsed;
+    f.lastTime = c.lastTime;
+    head.SetChannel(static_cast<uint32_t>(c.slot), f);
   }
   head.SetHeadI64(fh::kNextBlock, out.nextBlock());
   head.SetHeadI64(fh::kNextIndexBlock, out.nextIndexBlock());
@@ -621,18 +506,17 @@ bool WriteOrf(const Recording& rec, const std::string& path, int version, uint32
   orf_builder::OrfFile f(version, static_cast<int>(std::max<uint32_t>(32, rec.slots)));
   f.timeBase = rec.timeBase;
   TimeDateBytes(rec.timeDate, f.timeDate);
-  AppIdBytes(rec.appId, f.appId);
+  std::memcpy(f.appId, (rec.appId + std::string(8, '\0')).data(), 8);
   for (size_t n = 0; n < rec.comments.size() && n < 5; ++n) f.fileComment[n] = rec.comments[n];
 
   std::vector<OrfBlock> blocks;
   for (const auto& entry : rec.channels) {
     const int slot = entry.first;
     const Channel& ch = entry.second;
-    if (!FitsOrfTimes(ch)) return false;
     orf_builder::Chan& c = f.chan(slot);
     c.kind = ch.kind;
     c.blockBytes = ch.orfBlockBytes ? ch.orfBlockBytes : blockBytes;
-    if (c.blockBytes < 512 || c.blockBytes > 65024) return false;
+    if (c.blockBytes < 512 || c.blockBytes > 65024 || ch.divide >= int64_t{1} << 31) return false;
     c.divide = static_cast<int32_t>(ch.divide);
     c.scale = static_cast<float>(ch.scale);
     c.offset = static_cast<float>(ch.offset);
@@ -647,8 +531,7 @@ bool WriteOrf(const Recording& rec, const std::string& path, int version, uint32
     // change, the opposite of the level the channel starts at.
     c.initLevel = ch.initLevel ? 0 : 1;
     if (IsExtMark(ch.kind)) {
-      const uint32_t pointBytes = ch.kind == 6 ? 2 : ch.kind == 7 ? 4 : 1;
-      const uint32_t extra = ch.rows * Cols(ch) * pointBytes;
+      const uint32_t extra = ch.rows * Cols(ch) * PointBytes(ch.kind);
       if (extra > 0xFFFF) return false;
       c.extraBytes = static_cast<uint16_t>(extra);
       c.traces = static_cast<uint16_t>(Cols(ch));
@@ -657,45 +540,20 @@ bool WriteOrf(const Recording& rec, const std::string& path, int version, uint32
     uint32_t perBlock = (c.blockBytes - 20) / f.ItemBytes(slot);
     if (ch.kind == 4) perBlock &= ~1u;
     if (perBlock == 0) return false;
-
-    switch (ch.kind) {
-      case 1: OrfWaveBlocks<int16_t>(ch, slot, perBlock, blocks); break;
-      case 9: OrfWaveBlocks<float>(ch, slot, perBlock, blocks); break;
-      case 2: case 3: case 4:
-        OrfItemBlocks<int64_t>(ch.times, slot, perBlock, [](const int64_t& t) { return t; },
-                               [&ch, slot](size_t from, size_t to) {
-                                 std::vector<int32_t> times(ch.times.begin() + from, ch.times.begin() + to);
-                                 return [slot, times](orf_builder::OrfFile& file) { file.AddEvents(slot, times); };
-                               }, blocks);
-        break;
-      case 5:
-        OrfItemBlocks<Marker>(ch.markers, slot, perBlock, [](const Marker& m) { return m.time; },
-                              [&ch, slot](size_t from, size_t to) {
-                                std::vector<orf_builder::Mark> marks;
-                                for (size_t i = from; i < to; ++i) marks.push_back(OrfMark(ch.markers[i].time, ch.markers[i].code, {}));
-                                return [slot, marks](orf_builder::OrfFile& file) { file.AddMarks(slot, marks); };
-                              }, blocks);
-        break;
-      default:
-        OrfItemBlocks<ExtMarker>(ch.extMarks, slot, perBlock, [](const ExtMarker& m) { return m.time; },
-                                 [&ch, slot](size_t from, size_t to) {
-                                   std::vector<orf_builder::Mark> marks;
-                                   for (size_t i = from; i < to; ++i) {
-                                     marks.push_back(OrfMark(ch.extMarks[i].time, ch.extMarks[i].code, Payload(ch, ch.extMarks[i])));
-                                   }
-                                   return [slot, marks](orf_builder::OrfFile& file) { file.AddMarks(slot, marks); };
-                                 }, blocks);
-        break;
-    }
+    if (ch.kind == 1) OrfWaveBlocks<int16_t>(ch, slot, perBlock, blocks);
+    if (ch.kind == 9) OrfWaveBlocks<float>(ch, slot, perBlock, blocks);
+    if (!IsWave(ch.kind)) OrfItemBlocks(ch, slot, perBlock, blocks);
   }
   // Interleaved as for the 64-bit format: in the order the blocks fill.
   std::stable_sort(blocks.begin(), blocks.end(),
                    [](const OrfBlock& a, const OrfBlock& b) { return a.end < b.end; });
-  for (const OrfBlock& b : blocks) b.add(f);
+  // ORF times are 32-bit.
+  for (const OrfBlock& b : blocks) {
+    if (b.first < 0 || b.end >= int64_t{1} << 31) return false;
+    b.add(f);
+  }
   const std::string bytes = f.Build();
   return testing_support::WriteFileBytes(path, bytes.data(), bytes.size());
 }
-
-bool WriteDemoOrfx(const std::string& path) { return WriteOrfx(DemoRecording(), path); }
 
 }  // namespace recording_test

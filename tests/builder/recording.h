@@ -31,11 +31,6 @@ using demo::WaveRun;
 // Bytes per stored item of a channel of the 64-bit format (16-bit sample 2,
 // float 4, event 8, marker 16, extended marker 16 + payload rounded up to 8).
 uint32_t ItemSize(const Channel& chan);
-// The payload of an extended marker as both formats store it (little-endian
-// samples or floats, or the text's characters), zero-padded to the channel's
-// rows × cols points.
-std::vector<uint8_t> Payload(const Channel& chan, const ExtMarker& item);
-
 // Writes rec as a 64-bit format file. False when the file cannot be written
 // or rec cannot be laid out (a slot or kind out of range, items out of time
 // order).
@@ -50,8 +45,5 @@ bool WriteOrfx(const Recording& rec, const std::string& path);
 // characters) are cut, and scales and rates are stored as floats.
 bool WriteOrf(const Recording& rec, const std::string& path, int version = 9,
               uint32_t blockBytes = 32768);
-
-// The demo recording (DemoRecording) through WriteOrfx.
-bool WriteDemoOrfx(const std::string& path);
 
 }  // namespace recording_test
