@@ -248,10 +248,7 @@ class ChannelIndex {
 
   Node NewNode(int64_t pos, uint64_t parentRef) const {
     Node node{pos, Bytes(orfxtest::kIndexBytes, 0)};
-    orfxtest::Head head;
-    head.parentRef = parentRef;
-    head.chan = chan_;
-    orfxtest::PutHead(node.image.data(), head);
+    orfxtest::PutHead(node.image.data(), orfxtest::Head{parentRef, chan_, 0, 0});
     return node;
   }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <stdexcept>
 
 #include "filelib/le.h"
@@ -22,11 +21,7 @@ namespace {
 
 Bytes NewBlock(uint16_t chan, uint16_t chanReuse, uint32_t items) {
   Bytes block(kBlockBytes, 0);
-  Head head;
-  head.chan = chan;
-  head.chanReuse = chanReuse;
-  head.items = items;
-  PutHead(block.data(), head);
+  PutHead(block.data(), Head{0, chan, chanReuse, items});
   return block;
 }
 
@@ -45,15 +40,14 @@ Bytes EventBlock(uint16_t chan, const std::vector<int64_t>& times, uint16_t chan
   return block;
 }
 
+// A marker is an extended marker without a payload.
 Bytes MarkerBlock(uint16_t chan, const std::vector<MarkerItem>& items, uint16_t chanReuse) {
-  Need(items.size() <= (kBlockBytes - kHeadBytes) / 16, "too many markers");
-  Bytes block = NewBlock(chan, chanReuse, static_cast<uint32_t>(items.size()));
+  std::vector<ExtMarkItem> marks(items.size());
   for (size_t i = 0; i < items.size(); ++i) {
-    uint8_t* at = block.data() + kHeadBytes + 16 * i;
-    le::PutI64(at, items[i].time);
-    std::memcpy(at + 8, items[i].code, 4);
+    marks[i].time = items[i].time;
+    std::memcpy(marks[i].code, items[i].code, 4);
   }
-  return block;
+  return ExtMarkBlock(chan, 16, marks, chanReuse);
 }
 
 Bytes ExtMarkBlock(uint16_t chan, uint32_t itemSize, const std::vector<ExtMarkItem>& items,
@@ -66,9 +60,7 @@ Bytes ExtMarkBlock(uint16_t chan, uint32_t itemSize, const std::vector<ExtMarkIt
     le::PutI64(at, items[i].time);
     std::memcpy(at + 8, items[i].code, 4);
     Need(items[i].payload.size() <= itemSize - 16, "payload too long");
-    if (!items[i].payload.empty()) {
-      std::memcpy(at + 16, items[i].payload.data(), items[i].payload.size());
-    }
+    std::copy(items[i].payload.begin(), items[i].payload.end(), at + 16);
   }
   return block;
 }
@@ -87,7 +79,6 @@ Bytes WaveBlock(uint16_t chan, const std::vector<Run>& runs, uint16_t chanReuse,
     Need(at + 16 + bytes <= kBlockBytes, "runs overflow the block");
     le::PutI64(block.data() + at, run.start);
     le::PutU32(block.data() + at + 8, static_cast<uint32_t>(run.samples.size()));
-    le::PutU32(block.data() + at + 12, 0);
     for (size_t i = 0; i < run.samples.size(); ++i) {
       put(block.data() + at + 16 + sampleBytes * i, run.samples[i]);
     }
@@ -115,11 +106,8 @@ uint32_t RunOffset(const Bytes& block, uint32_t r, uint32_t sampleBytes) {
 }
 
 uint32_t ExtMarkItemSize(uint32_t kind, uint32_t rows, uint32_t cols) {
-  uint32_t size = 16;
-  if (kind == 6) size += rows * cols * 2;
-  if (kind == 7) size += rows * cols * 4;
-  if (kind == 8) size += rows;
-  return Round8(size);
+  const uint32_t rowBytes = kind == 6 ? 2 * cols : kind == 7 ? 4 * cols : kind == 8 ? 1 : 0;
+  return Round8(16 + rows * rowBytes);
 }
 
 Bytes WaveMarkPayload(const std::vector<std::vector<int16_t>>& traces) {
@@ -153,43 +141,24 @@ void OrfxImage::Put(uint64_t pos, const Bytes& image) {
   std::memcpy(bytes_.data() + pos, image.data(), image.size());
 }
 
-void PutIndexEntry(OrfxImage& image, uint64_t nodePos, uint32_t e, int64_t time, uint64_t pos) {
-  uint8_t* at = image.At(nodePos) + kHeadBytes + 16 * e;
-  le::PutI64(at, time);
-  le::PutU64(at + 8, pos);
-}
-
-IndexTree BuildIndexTree(const IndexSink& sink, uint16_t chan, const std::vector<BlockRef>& blocks) {
+IndexTree BuildIndexTree(OrfxImage& image, uint16_t chan, const std::vector<BlockRef>& blocks) {
   IndexTree tree;
   if (blocks.empty()) return tree;
-  // Index blocks are assembled here and put once their parents are known.
-  std::map<uint64_t, Bytes> nodes;
   std::vector<BlockRef> children = blocks;  // of the level being built
   do {
     std::vector<BlockRef> parents;
     std::vector<uint64_t> level;
     for (size_t first = 0; first < children.size(); first += kEntriesPerIndex) {
       const size_t count = std::min<size_t>(kEntriesPerIndex, children.size() - first);
-      const uint64_t pos = sink.allocIndex();
-      Bytes& node = nodes[pos];
-      node.assign(kIndexBytes, 0);
-      Head head;
-      head.chan = chan;
-      head.items = static_cast<uint32_t>(count);
-      PutHead(node.data(), head);
+      const uint64_t pos = image.AllocIndexBlock();
+      PutHead(image.At(pos), Head{0, chan, 0, static_cast<uint32_t>(count)});
       for (size_t e = 0; e < count; ++e) {
         const BlockRef& child = children[first + e];
-        le::PutI64(node.data() + kHeadBytes + 16 * e, child.firstTime);
-        le::PutU64(node.data() + kHeadBytes + 16 * e + 8, child.pos);
+        Need(child.pos + 8 <= image.bytes().size(), "block outside the file");
+        le::PutI64(image.At(pos) + kHeadBytes + 16 * e, child.firstTime);
+        le::PutU64(image.At(pos) + kHeadBytes + 16 * e + 8, child.pos);
         // The child learns its parent: position, the child's level, entry.
-        const uint64_t ref = pos + static_cast<uint64_t>(tree.levels) * 256 + e;
-        if (tree.levels == 0) {
-          uint8_t bytes[8];
-          le::PutU64(bytes, ref);
-          sink.put(child.pos, bytes, sizeof bytes);
-        } else {
-          le::PutU64(nodes.at(child.pos).data(), ref);
-        }
+        le::PutU64(image.At(child.pos), pos + static_cast<uint64_t>(tree.levels) * 256 + e);
       }
       level.push_back(pos);
       parents.push_back(BlockRef{children[first].firstTime, pos});
@@ -200,19 +169,8 @@ IndexTree BuildIndexTree(const IndexSink& sink, uint16_t chan, const std::vector
   } while (children.size() > 1);
   tree.root = children[0].pos;
   // The top block: no parent, its own level, entry 0.
-  le::PutU64(nodes.at(tree.root).data(), static_cast<uint64_t>(tree.levels) * 256);
-  for (const auto& node : nodes) sink.put(node.first, node.second.data(), node.second.size());
+  le::PutU64(image.At(tree.root), static_cast<uint64_t>(tree.levels) * 256);
   return tree;
-}
-
-IndexTree BuildIndexTree(OrfxImage& image, uint16_t chan, const std::vector<BlockRef>& blocks) {
-  IndexSink sink;
-  sink.allocIndex = [&image] { return image.AllocIndexBlock(); };
-  sink.put = [&image](uint64_t pos, const uint8_t* data, size_t n) {
-    Need(pos + n <= image.bytes().size(), "bytes outside the file");
-    std::memcpy(image.At(pos), data, n);
-  };
-  return BuildIndexTree(sink, chan, blocks);
 }
 
 }  // namespace orfxtest

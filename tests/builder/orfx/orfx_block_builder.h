@@ -108,24 +108,11 @@ struct IndexTree {
   std::vector<std::vector<uint64_t>> nodes;  // nodes[k]: level k + 1, left to right
 };
 
-// Where an index tree is laid out: allocIndex hands out the next 4 KiB index
-// block; put writes bytes at a file position (whole index blocks, and the
-// 8-byte parentRef of each data block).
-struct IndexSink {
-  std::function<uint64_t()> allocIndex;
-  std::function<void(uint64_t pos, const uint8_t* data, size_t n)> put;
-};
-
 // Builds the index tree over `blocks` (time order): full index blocks except
 // on the rightmost path, each with its parentRef (parent position + level *
 // 256 + entry number), and stamps each data block's parentRef with its
 // level-1 block and entry. Entry times are the blocks' first times as given,
-// whatever their order.
-IndexTree BuildIndexTree(const IndexSink& sink, uint16_t chan, const std::vector<BlockRef>& blocks);
-// The same in `image`, which must already hold the data blocks.
+// whatever their order. `image` must already hold the data blocks.
 IndexTree BuildIndexTree(OrfxImage& image, uint16_t chan, const std::vector<BlockRef>& blocks);
-
-// Index entry e of the index block at pos.
-void PutIndexEntry(OrfxImage& image, uint64_t nodePos, uint32_t e, int64_t time, uint64_t pos);
 
 }  // namespace orfxtest

@@ -11,23 +11,26 @@ namespace orfxtest {
 
 namespace le = vslk64::le;
 
-ChannelFile::ChannelFile(uint32_t maxChans) : header_(maxChans) {}
+namespace {
 
+// Time of the last item of a data block image of a channel with these
+// fields (the last sample of its last run for waveform kinds); -1 when the
+// block is empty.
 int64_t BlockEndTime(const orfx_test::ChanFields& fields, const Bytes& block) {
   const uint32_t items = le::GetU32(block.data() + 12);
   if (items == 0) return -1;
   if (fields.kind == 1 || fields.kind == 9) {
-    const uint32_t sampleBytes = fields.kind == 1 ? 2 : 4;
-    const uint32_t last = RunOffset(block, items - 1, sampleBytes);
-    const int64_t start = le::GetI64(block.data() + last);
+    const uint32_t last = RunOffset(block, items - 1, fields.kind == 1 ? 2 : 4);
     const uint32_t count = le::GetU32(block.data() + last + 8);
-    return start + (static_cast<int64_t>(count) - 1) * fields.divide;
+    return le::GetI64(block.data() + last) + (static_cast<int64_t>(count) - 1) * fields.divide;
   }
-  uint32_t size = fields.itemSize;
-  if (fields.kind == 2 || fields.kind == 3) size = 8;
-  if (fields.kind == 4 || fields.kind == 5) size = 16;
+  const uint32_t size = fields.kind == 2 || fields.kind == 3   ? 8
+                        : fields.kind == 4 || fields.kind == 5 ? 16
+                                                               : fields.itemSize;
   return le::GetI64(block.data() + kHeadBytes + static_cast<size_t>(items - 1) * size);
 }
+
+}  // namespace
 
 LaidChannel ChannelFile::AddChannel(uint32_t chan, orfx_test::ChanFields fields,
                                     const std::vector<Bytes>& blocks, size_t used) {

@@ -26,7 +26,7 @@ struct LaidChannel {
 
 class ChannelFile {
  public:
-  explicit ChannelFile(uint32_t maxChans = 32);
+  explicit ChannelFile(uint32_t maxChans = 32) : header_(maxChans) {}
 
   // Header fields and texts; channel records are set by AddChannel.
   orfx_test::OrfxFileBuilder& header() { return header_; }
@@ -39,8 +39,8 @@ class ChannelFile {
   // lastTime filled in. With `used` below the number of blocks the channel
   // is one being reused: the first `used` blocks are its data and the rest
   // stale blocks still listed in its index (blocksAlloc counts them all).
-  LaidChannel AddChannel(uint32_t chan, orfx_test::ChanFields fields, const std::vector<Bytes>& blocks,
-                         size_t used = SIZE_MAX);
+  LaidChannel AddChannel(uint32_t chan, orfx_test::ChanFields fields,
+                         const std::vector<Bytes>& blocks, size_t used = SIZE_MAX);
   // Allocates `n` blocks of another channel (number 999 stamps them), so that
   // a channel's blocks need not be neighbours.
   void AddForeignBlocks(int n);
@@ -54,10 +54,5 @@ class ChannelFile {
   orfx_test::OrfxFileBuilder header_;
   OrfxImage image_;
 };
-
-// Time of the last item of a data block image of a channel with these
-// fields (the last sample of its last run for waveform kinds); -1 when the
-// block is empty.
-int64_t BlockEndTime(const orfx_test::ChanFields& fields, const Bytes& block);
 
 }  // namespace orfxtest

@@ -11,6 +11,9 @@ namespace orfx_test {
 
 namespace le = vslk64::le;
 
+namespace {
+
+// The 272 bytes of a record.
 std::vector<uint8_t> EncodeChannel(const ChanFields& f) {
   std::vector<uint8_t> r(kRecordBytes, 0);
   uint8_t* p = r.data();
@@ -40,10 +43,13 @@ std::vector<uint8_t> EncodeChannel(const ChanFields& f) {
   return r;
 }
 
-OrfxFileBuilder::OrfxFileBuilder(uint32_t maxChans, uint32_t extraBytes) : space_(2048, 0) {
+}  // namespace
+
+OrfxFileBuilder::OrfxFileBuilder(uint32_t maxChans, uint32_t extraBytes)
+    : space_(2048 + extraBytes, 0) {
   const char ident[8] = {'K', '6', '4', 'p', 'l', 0, 0, 1};
   PutHeaderSpace(fh::kIdent, ident, sizeof ident);
-  SetHeadU16(fh::kChan, 0xFFFF);
+  le::PutU16(&space_[fh::kChan], 0xFFFF);
   SetHeadF64(fh::kTimeBase, 1e-6);
   SetHeadU32(fh::kExtraBytes, extraBytes);
   SetHeadU32(fh::kExtraOffset, 2048);
@@ -52,15 +58,11 @@ OrfxFileBuilder::OrfxFileBuilder(uint32_t maxChans, uint32_t extraBytes) : space
   SetHeadU32(fh::kMaxChans, maxChans);
   SetHeadU32(fh::kChanHeadSize, kRecordBytes);
   SetHeadI64(fh::kNextBlock, kBlockBytes);
-  SetHeadI64(fh::kNextIndexBlock, 0);
   SetHeadI64(fh::kMaxTime, -1);
-  std::vector<uint8_t> extra(extraBytes, 0);
-  PutHeaderSpace(2048, extra.data(), extra.size());
   for (uint32_t i = 0; i < maxChans; ++i) SetChannel(i, ChanFields());
 }
 
 void OrfxFileBuilder::SetHeadU8(uint32_t at, uint8_t v) { space_.at(at) = v; }
-void OrfxFileBuilder::SetHeadU16(uint32_t at, uint16_t v) { le::PutU16(&space_.at(at + 1) - 1, v); }
 void OrfxFileBuilder::SetHeadU32(uint32_t at, uint32_t v) { le::PutU32(&space_.at(at + 3) - 3, v); }
 void OrfxFileBuilder::SetHeadI64(uint32_t at, int64_t v) { le::PutI64(&space_.at(at + 7) - 7, v); }
 void OrfxFileBuilder::SetHeadF64(uint32_t at, double v) { le::PutF64(&space_.at(at + 7) - 7, v); }
@@ -116,15 +118,6 @@ int64_t OrfxFileBuilder::AllocIndexBlock() {
   if (q == 0) q = AllocBlock();
   SetHeadI64(fh::kNextIndexBlock, (q & 0xF000) < 0xF000 ? q + kIndexBlockBytes : 0);
   return q;
-}
-
-void OrfxFileBuilder::PutBytes(int64_t pos, const void* data, size_t n) {
-  const int64_t block = pos - pos % kBlockBytes;
-  auto it = blocks_.find(block);
-  if (it == blocks_.end() || pos % kBlockBytes + static_cast<int64_t>(n) > kBlockBytes) {
-    throw std::out_of_range("bytes outside an allocated block");
-  }
-  std::memcpy(&it->second[pos % kBlockBytes], data, n);
 }
 
 void OrfxFileBuilder::EnsureSpace(uint64_t end) {

@@ -21,23 +21,10 @@ namespace orfx_test {
 
 // File header offsets.
 namespace fh {
-constexpr uint32_t kIdent = 0;
-constexpr uint32_t kChan = 8;
-constexpr uint32_t kAppId = 16;
-constexpr uint32_t kTimeDate = 24;
-constexpr uint32_t kTimeBase = 32;
-constexpr uint32_t kExtraBytes = 40;
-constexpr uint32_t kExtraOffset = 44;
-constexpr uint32_t kChanOffset = 48;
-constexpr uint32_t kStringsOffset = 52;
-constexpr uint32_t kMaxChans = 56;
-constexpr uint32_t kChanHeadSize = 60;
-constexpr uint32_t kCommentIds = 64;
-constexpr uint32_t kHeadBlocks = 996;
-constexpr uint32_t kNextBlock = 1000;
-constexpr uint32_t kNextIndexBlock = 1008;
-constexpr uint32_t kMaxTime = 1016;
-constexpr uint32_t kHeadBlockPos = 1024;
+constexpr uint32_t kIdent = 0, kChan = 8, kAppId = 16, kTimeDate = 24, kTimeBase = 32,
+                   kExtraBytes = 40, kExtraOffset = 44, kChanOffset = 48, kStringsOffset = 52,
+                   kMaxChans = 56, kChanHeadSize = 60, kCommentIds = 64, kHeadBlocks = 996,
+                   kNextBlock = 1000, kNextIndexBlock = 1008, kMaxTime = 1016, kHeadBlockPos = 1024;
 }  // namespace fh
 
 constexpr int64_t kBlockBytes = 65536;
@@ -51,31 +38,16 @@ constexpr uint64_t kContinuationSpace = 65520;
 struct ChanFields {
   uint64_t rootIndex = 0;
   int64_t lastTime = -1;
-  uint64_t blocksUsed = 0;
-  uint64_t blocksAlloc = 0;
+  uint64_t blocksUsed = 0, blocksAlloc = 0;
   uint32_t itemSize = 0;
-  uint16_t rows = 0;
-  uint16_t cols = 0;
-  uint16_t preTrig = 0;
-  uint16_t pointBytes = 0;
-  uint16_t reuseCount = 0;
-  uint8_t kind = 0;
-  uint8_t delKind = 0;
+  uint16_t rows = 0, cols = 0, preTrig = 0, pointBytes = 0, reuseCount = 0;
+  uint8_t kind = 0, delKind = 0;
   int32_t phyChan = -1;
-  uint32_t titleId = 0;
-  uint32_t unitsId = 0;
-  uint32_t commentId = 0;
+  uint32_t titleId = 0, unitsId = 0, commentId = 0;
   int64_t divide = 0;
-  double idealRate = 0.0;
-  double scale = 1.0;
-  double offset = 0.0;
-  double yLow = -1.0;
-  double yHigh = 1.0;
+  double idealRate = 0.0, scale = 1.0, offset = 0.0, yLow = -1.0, yHigh = 1.0;
   uint64_t flags = 0;
 };
-
-// The 272 bytes of a record.
-std::vector<uint8_t> EncodeChannel(const ChanFields& f);
 
 class OrfxFileBuilder {
  public:
@@ -83,7 +55,6 @@ class OrfxFileBuilder {
 
   // Header fields by file offset (0 to 2047).
   void SetHeadU8(uint32_t at, uint8_t v);
-  void SetHeadU16(uint32_t at, uint16_t v);
   void SetHeadU32(uint32_t at, uint32_t v);
   void SetHeadI64(uint32_t at, int64_t v);
   void SetHeadF64(uint32_t at, double v);
@@ -107,15 +78,11 @@ class OrfxFileBuilder {
 
   // The next 64 KiB block (zeros), from nextBlock, which moves on.
   int64_t AllocBlock();
-  // A block appended to the header space's continuation blocks.
-  int64_t AddContinuationBlock();
   // A block holding `bytes` (at most 65536, the rest zero).
   int64_t AppendBlock(const std::vector<uint8_t>& bytes);
   // The next 4 KiB index block: sixteen to a 64 KiB block, a new block when
   // none is left over.
   int64_t AllocIndexBlock();
-  // Bytes into allocated blocks (positions at or past 65536).
-  void PutBytes(int64_t pos, const void* data, size_t n);
 
   // The whole file: block 0 and every allocated block, with the header space
   // (string table included) mapped onto block 0 and the continuation blocks,
@@ -124,6 +91,8 @@ class OrfxFileBuilder {
   bool Write(const std::string& path);
 
  private:
+  // A block appended to the header space's continuation blocks.
+  int64_t AddContinuationBlock();
   void EnsureSpace(uint64_t end);
   std::vector<uint8_t> StringTableBytes() const;
 
