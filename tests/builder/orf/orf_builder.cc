@@ -3,28 +3,27 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
 
 namespace orf_builder {
 namespace {
 
+// The low n bytes of v, little-endian, at pos.
+void PutLe(std::string& b, int64_t pos, uint64_t v, int n) {
+  for (int i = 0; i < n; ++i) b[static_cast<size_t>(pos + i)] = static_cast<char>(v >> (8 * i));
+}
 void Put(std::string& b, int64_t pos, const void* p, size_t n) {
   if (n > 0) std::memcpy(&b[static_cast<size_t>(pos)], p, n);
 }
-void PutU8(std::string& b, int64_t pos, uint8_t v) { b[static_cast<size_t>(pos)] = static_cast<char>(v); }
-void PutU32(std::string& b, int64_t pos, uint32_t v) {
-  for (int i = 0; i < 4; ++i) PutU8(b, pos + i, static_cast<uint8_t>(v >> (8 * i)));
+void PutU8(std::string& b, int64_t pos, uint8_t v) { PutLe(b, pos, v, 1); }
+void PutU32(std::string& b, int64_t pos, uint32_t v) { PutLe(b, pos, v, 4); }
+template <class Bits, class T>
+Bits BitsOf(T v) {
+  Bits u;
+  std::memcpy(&u, &v, sizeof u);
+  return u;
 }
-void PutF32(std::string& b, int64_t pos, float f) {
-  uint32_t u;
-  std::memcpy(&u, &f, 4);
-  PutU32(b, pos, u);
-}
-void PutF64(std::string& b, int64_t pos, double d) {
-  uint64_t u;
-  std::memcpy(&u, &d, 8);
-  PutU32(b, pos, static_cast<uint32_t>(u));
-  PutU32(b, pos + 4, static_cast<uint32_t>(u >> 32));
-}
+void PutF32(std::string& b, int64_t pos, float f) { PutU32(b, pos, BitsOf<uint32_t>(f)); }
 // A counted string: a length byte, then the characters.
 void PutCounted(std::string& b, int64_t pos, int width, const std::string& s) {
   const size_t n = std::min(s.size(), static_cast<size_t>(width - 1));
@@ -33,39 +32,43 @@ void PutCounted(std::string& b, int64_t pos, int width, const std::string& s) {
 }
 int64_t RoundUp512(int64_t v) { return (v + 511) & ~int64_t{511}; }
 
-void AppendLe(std::vector<uint8_t>& v, uint32_t x, int bytes) {
-  for (int i = 0; i < bytes; ++i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
+// Samples, floats or times as the items of a block.
+template <class T>
+std::vector<uint8_t> ItemsOf(const std::vector<T>& values) {
+  using Bits = typename std::conditional<sizeof(T) == 2, uint16_t, uint32_t>::type;
+  std::vector<uint8_t> bytes;
+  for (T v : values) {
+    const Bits u = BitsOf<Bits>(v);
+    for (size_t i = 0; i < sizeof u; ++i) bytes.push_back(static_cast<uint8_t>(u >> (8 * i)));
+  }
+  return bytes;
 }
 
 }  // namespace
 
-void PutI16(std::string& b, int64_t pos, int16_t v) { PutU16(b, pos, static_cast<uint16_t>(v)); }
-void PutU16(std::string& b, int64_t pos, uint16_t v) {
-  PutU8(b, pos, static_cast<uint8_t>(v));
-  PutU8(b, pos + 1, static_cast<uint8_t>(v >> 8));
-}
-void PutI32(std::string& b, int64_t pos, int32_t v) { PutU32(b, pos, static_cast<uint32_t>(v)); }
+void PutI16(std::string& b, int64_t pos, int16_t v) { PutLe(b, pos, static_cast<uint16_t>(v), 2); }
+void PutU16(std::string& b, int64_t pos, uint16_t v) { PutLe(b, pos, v, 2); }
+void PutI32(std::string& b, int64_t pos, int32_t v) { PutLe(b, pos, static_cast<uint32_t>(v), 4); }
 int32_t GetI32(const std::string& b, int64_t pos) {
   uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(static_cast<uint8_t>(b[static_cast<size_t>(pos + i)])) << (8 * i);
+  for (int i = 0; i < 4; ++i)
+    v |= static_cast<uint32_t>(static_cast<uint8_t>(b[static_cast<size_t>(pos + i)])) << (8 * i);
   return static_cast<int32_t>(v);
 }
 
 OrfFile::OrfFile(int version, int chanCount, uint16_t extraBytes)
-    : version_(version), chanCount_(chanCount), extraBytes_(extraBytes), chans_(static_cast<size_t>(chanCount)) {}
+    : version_(version),
+      chanCount_(chanCount),
+      extraBytes_(extraBytes),
+      chans_(static_cast<size_t>(chanCount)) {}
 
 uint32_t OrfFile::ItemBytes(int c) const {
   const Chan& ch = chans_[static_cast<size_t>(c)];
-  switch (ch.kind) {
-    case 1: return 2;
-    case 2: case 3: case 4: case 9: return 4;
-    case 5: return 8;
-    case 6: case 7: case 8: {
-      const uint32_t n = 8u + ch.extraBytes;
-      return (alignFlags & 1) ? (n + 3) & ~3u : n;
-    }
-    default: return 1;
+  if (ch.kind >= 6 && ch.kind <= 8) {
+    const uint32_t n = 8u + ch.extraBytes;
+    return (alignFlags & 1) ? (n + 3) & ~3u : n;
   }
+  return ch.kind == 1 ? 2 : ch.kind == 5 ? 8 : ch.kind >= 2 && ch.kind <= 9 ? 4 : 1;
 }
 
 int OrfFile::AddBlock(Block b) {
@@ -74,28 +77,18 @@ int OrfFile::AddBlock(Block b) {
 }
 
 int OrfFile::AddWave(int c, int32_t start, const std::vector<int16_t>& samples) {
-  Block b{c, start, start + static_cast<int32_t>(samples.size() - 1) * chan(c).divide,
-          static_cast<uint16_t>(samples.size()), {}};
-  b.items.reserve(samples.size() * 2);
-  for (int16_t s : samples) AppendLe(b.items, static_cast<uint16_t>(s), 2);
-  return AddBlock(std::move(b));
+  return AddBlock({c, start, start + static_cast<int32_t>(samples.size() - 1) * chan(c).divide,
+                   static_cast<uint16_t>(samples.size()), ItemsOf(samples)});
 }
 
 int OrfFile::AddRealWave(int c, int32_t start, const std::vector<float>& values) {
-  Block b{c, start, start + static_cast<int32_t>(values.size() - 1) * chan(c).divide,
-          static_cast<uint16_t>(values.size()), {}};
-  for (float v : values) {
-    uint32_t u;
-    std::memcpy(&u, &v, 4);
-    AppendLe(b.items, u, 4);
-  }
-  return AddBlock(std::move(b));
+  return AddBlock({c, start, start + static_cast<int32_t>(values.size() - 1) * chan(c).divide,
+                   static_cast<uint16_t>(values.size()), ItemsOf(values)});
 }
 
 int OrfFile::AddEvents(int c, const std::vector<int32_t>& times) {
-  Block b{c, times.front(), times.back(), static_cast<uint16_t>(times.size()), {}};
-  for (int32_t t : times) AppendLe(b.items, static_cast<uint32_t>(t), 4);
-  return AddBlock(std::move(b));
+  return AddBlock(
+      {c, times.front(), times.back(), static_cast<uint16_t>(times.size()), ItemsOf(times)});
 }
 
 int OrfFile::AddMarks(int c, const std::vector<Mark>& marks) {
@@ -103,7 +96,8 @@ int OrfFile::AddMarks(int c, const std::vector<Mark>& marks) {
   const uint32_t size = ItemBytes(c);
   for (const Mark& m : marks) {
     const size_t at = b.items.size();
-    AppendLe(b.items, static_cast<uint32_t>(m.time), 4);
+    const std::vector<uint8_t> time = ItemsOf(std::vector<int32_t>{m.time});
+    b.items.insert(b.items.end(), time.begin(), time.end());
     b.items.insert(b.items.end(), m.code, m.code + 4);
     b.items.insert(b.items.end(), m.attached.begin(), m.attached.end());
     b.items.resize(at + size, 0);
@@ -130,34 +124,31 @@ std::string OrfFile::Build() {
   }
   const int64_t lookupPos = pos;
   std::string tableBytes;
-  if (!tables_.empty()) {
-    for (const SavedTable& t : tables_) {
-      std::vector<int32_t> words = {t.capacity, static_cast<int32_t>(t.blocks.size()), t.stride,
-                                    t.gapIndex, t.endCount, t.afterCount, t.beforeCount};
-      std::vector<int32_t> entries;
-      for (int i : t.blocks) {
-        entries.push_back(addrOf(blocks_[static_cast<size_t>(i)].pos));
-        entries.push_back(blocks_[static_cast<size_t>(i)].start);
-        entries.push_back(blocks_[static_cast<size_t>(i)].end);
-      }
-      // The sum of `used` words of the entries (not 3 x used) and the control words.
-      uint32_t sum = 0;
-      for (size_t i = 0; i < t.blocks.size(); ++i) sum += static_cast<uint32_t>(entries[i]);
-      for (int32_t w : words) sum += static_cast<uint32_t>(w);
-      if (t.badChecksum) sum += 1;
-      std::string rec(12 + 28 + 4 * entries.size(), '\0');
-      PutI32(rec, 0, -2);
-      PutI32(rec, 4, t.chan);
-      PutU32(rec, 8, sum);
-      for (size_t i = 0; i < words.size(); ++i) PutI32(rec, 12 + 4 * static_cast<int64_t>(i), words[i]);
-      for (size_t i = 0; i < entries.size(); ++i) PutI32(rec, 40 + 4 * static_cast<int64_t>(i), entries[i]);
-      tableBytes += rec;
+  for (const SavedTable& t : tables_) {
+    const int32_t used = static_cast<int32_t>(t.blocks.size());
+    const int32_t head[10] = {-2,       t.chan,     0,          t.capacity,   used,
+                              t.stride, t.gapIndex, t.endCount, t.afterCount, t.beforeCount};
+    std::string rec(40 + 12 * t.blocks.size(), '\0');
+    for (int i = 0; i < 10; ++i) PutI32(rec, 4 * i, head[i]);
+    for (size_t k = 0; k < t.blocks.size(); ++k) {
+      const Block& bl = blocks_[static_cast<size_t>(t.blocks[k])];
+      const int32_t entry[3] = {addrOf(bl.pos), bl.start, bl.end};
+      for (int j = 0; j < 3; ++j) PutI32(rec, 40 + 12 * static_cast<int64_t>(k) + 4 * j, entry[j]);
     }
+    // The sum of the control words and of `used` words of the entries (not
+    // 3 x used), which follow them.
+    uint32_t sum = t.badChecksum ? 1 : 0;
+    for (int i = 0; i < 7 + used; ++i) sum += static_cast<uint32_t>(GetI32(rec, 12 + 4 * i));
+    PutU32(rec, 8, sum);
+    tableBytes += rec;
+  }
+  if (!tables_.empty()) {
     std::string end(12, '\0');
     PutI32(end, 0, -2);
     PutI32(end, 4, -1);
     tableBytes += end;
-    tableBytes.resize(static_cast<size_t>(RoundUp512(static_cast<int64_t>(tableBytes.size()))), '\0');
+    tableBytes.resize(static_cast<size_t>(RoundUp512(static_cast<int64_t>(tableBytes.size()))),
+                      '\0');
   }
 
   std::string b(static_cast<size_t>(lookupPos) + tableBytes.size(), '\0');
@@ -224,26 +215,16 @@ std::string OrfFile::Build() {
       divide = 0;
     }
     PutI32(b, cp + kCDivide, divide);
-    switch (ch.kind) {
-      case 1: case 6: case 9:
-        PutF32(b, cp + kCScale, ch.scale);
-        PutF32(b, cp + kCOffset, ch.offset);
-        PutCounted(b, cp + kCUnits, 6, ch.units);
-        PutU16(b, cp + kCWord138, word138);
-        break;
-      case 7:
-        PutF32(b, cp + kCScale, ch.minValue);
-        PutF32(b, cp + kCOffset, ch.maxValue);
-        PutCounted(b, cp + kCUnits, 6, ch.units);
-        break;
-      case 8:
-        PutCounted(b, cp + kCUnits, 6, ch.units);
-        break;
-      case 4:
-        PutU8(b, cp + kCInitLevel, ch.initLevel);
-        PutU8(b, cp + kCFinalLevel, level);
-        break;
-      default: break;
+    const bool wave = ch.kind == 1 || ch.kind == 6 || ch.kind == 9;
+    if (wave || ch.kind == 7) {
+      PutF32(b, cp + kCScale, wave ? ch.scale : ch.minValue);
+      PutF32(b, cp + kCOffset, wave ? ch.offset : ch.maxValue);
+    }
+    if (wave || ch.kind == 7 || ch.kind == 8) PutCounted(b, cp + kCUnits, 6, ch.units);
+    if (wave) PutU16(b, cp + kCWord138, word138);
+    if (ch.kind == 4) {
+      PutU8(b, cp + kCInitLevel, ch.initLevel);
+      PutU8(b, cp + kCFinalLevel, level);
     }
   }
 
@@ -260,7 +241,7 @@ std::string OrfFile::Build() {
   PutU16(b, kHExtraBytes, extraBytes_);
   PutU16(b, kHBufferBytes, static_cast<uint16_t>(bufferBytes));
   PutI32(b, kHMaxTime, fileMax);
-  PutF64(b, kHTimeBase, timeBase);
+  PutLe(b, kHTimeBase, BitsOf<uint64_t>(timeBase), 8);
   Put(b, kHTimeDate, timeDate, 8);
   PutU8(b, kHAlignFlags, alignFlags);
   PutI32(b, kHLookupAddr, tables_.empty() ? 0 : addrOf(lookupPos));
