@@ -20,10 +20,10 @@ namespace orf_builder {
 
 // File header offsets.
 constexpr int kHVersion = 0, kHStamp = 2, kHAppId = 12, kHTickMultiplier = 20, kHAdcTicks = 22,
-              kHLinksComplete = 24, kHFirstDataAddr = 26, kHChanCount = 30,
-              kHChanAreaBytes = 32, kHExtraBytes = 34, kHBufferBytes = 36,
-              kHForeignFormat = 38, kHMaxTime = 40, kHTimeBase = 44, kHTimeDate = 52,
-              kHAlignFlags = 60, kHLookupAddr = 64, kHFileComment = 112;
+              kHLinksComplete = 24, kHFirstDataAddr = 26, kHChanCount = 30, kHChanAreaBytes = 32,
+              kHExtraBytes = 34, kHBufferBytes = 36, kHForeignFormat = 38, kHMaxTime = 40,
+              kHTimeBase = 44, kHTimeDate = 52, kHAlignFlags = 60, kHLookupAddr = 64,
+              kHFileComment = 112;
 // Channel header offsets (from the start of the channel's 140 bytes).
 constexpr int kCDeletedCount = 0, kCNextDeleted = 2, kCFirstBlock = 6, kCLastBlock = 10,
               kCBlockCount = 14, kCExtraBytes = 16, kCPreTrigger = 18, kCBlockCountHigh = 20,
@@ -32,27 +32,23 @@ constexpr int kCDeletedCount = 0, kCNextDeleted = 2, kCFirstBlock = 6, kCLastBlo
               kCDeletedCountHigh = 123, kCScale = 124, kCOffset = 128, kCUnits = 132,
               kCWord138 = 138, kCInitLevel = 124, kCFinalLevel = 125;
 // Block header offsets.
-constexpr int kBPrev = 0, kBNext = 4, kBStart = 8, kBEnd = 12, kBChanField = 16,
-              kBItemCount = 18, kBItems = 20;
+constexpr int kBPrev = 0, kBNext = 4, kBStart = 8, kBEnd = 12, kBChanField = 16, kBItemCount = 18,
+              kBItems = 20;
 
 struct Chan {
   int kind = 0;
   uint32_t blockBytes = 1024;
-  int32_t divide = 1;          // kinds 1, 6, 9
-  uint16_t extraBytes = 0;     // kinds 6, 7, 8
+  int32_t divide = 1;       // kinds 1, 6, 9
+  uint16_t extraBytes = 0;  // kinds 6, 7, 8
   int16_t preTrigger = 0;
-  uint16_t traces = 1;         // kind 6
-  float scale = 1.0f;          // kinds 1, 6, 9
-  float offset = 0.0f;
-  float minValue = 0.0f;       // kind 7
-  float maxValue = 0.0f;
+  uint16_t traces = 1;                     // kind 6
+  float scale = 1.0f, offset = 0.0f;       // kinds 1, 6, 9
+  float minValue = 0.0f, maxValue = 0.0f;  // kind 7
   float idealRate = 100.0f;
   int16_t phyChan = 0;
-  std::string comment = "No comment";
-  std::string title = "untitled";
-  std::string units = " Volt";
-  uint8_t initLevel = 0;       // kind 4
-  uint16_t deletedCount = 0;   // a chain of reusable blocks, as a count only
+  std::string comment = "No comment", title = "untitled", units = " Volt";
+  uint8_t initLevel = 0;      // kind 4
+  uint16_t deletedCount = 0;  // a chain of reusable blocks, as a count only
   int32_t nextDeleted = -1;
 };
 
@@ -113,8 +109,7 @@ class OrfFile {
  private:
   struct Block {
     int chan;
-    int32_t start;
-    int32_t end;
+    int32_t start, end;
     uint16_t count;
     std::vector<uint8_t> items;
     int64_t pos = 0;

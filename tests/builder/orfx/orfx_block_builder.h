@@ -43,15 +43,13 @@ struct ExtMarkItem {
   Bytes payload;  // at most the item size - 16 bytes; the rest stays zero
 };
 
-struct ShortRun {
+template <class Sample>
+struct Run {
   int64_t start = 0;
-  std::vector<int16_t> samples;
+  std::vector<Sample> samples;
 };
-
-struct FloatRun {
-  int64_t start = 0;
-  std::vector<float> samples;
-};
+using ShortRun = Run<int16_t>;
+using FloatRun = Run<float>;
 
 // Data block images (65536 bytes); items counts what is given.
 Bytes EventBlock(uint16_t chan, const std::vector<int64_t>& times, uint16_t chanReuse = 0);
