@@ -99,8 +99,8 @@ bool Valid(const Recording& rec, uint32_t maxSlots) {
   const uint32_t slots = std::max<uint32_t>(32, rec.slots);
   if (slots > maxSlots || rec.comments.size() > 8 || rec.appId.size() > 8) return false;
   for (const auto& entry : rec.channels) {
-    if (entry.first < 0 || static_cast<uint32_t>(entry.first) >= slots) return false;
-    if (!Valid(entry.second)) return false;
+    const bool inRange = entry.first >= 0 && static_cast<uint32_t>(entry.first) < slots;
+    if (!inRange || !Valid(entry.second)) return false;
   }
   return true;
 }
