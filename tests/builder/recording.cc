@@ -498,6 +498,8 @@ bool WriteOrfx(const Recording& rec, const std::string& path) {
          file->Flush();
 }
 
+constexpr int64_t kOrfTimes = int64_t{1} << 31;
+
 bool WriteOrf(const Recording& rec, const std::string& path, int version, uint32_t blockBytes) {
   if (version < 1 || version > 9 || !Valid(rec, 451)) return false;
   orf_builder::OrfFile f(version, static_cast<int>(std::max<uint32_t>(32, rec.slots)));
@@ -513,7 +515,12 @@ bool WriteOrf(const Recording& rec, const std::string& path, int version, uint32
     orf_builder::Chan& c = f.chan(slot);
     c.kind = ch.kind;
     c.blockBytes = ch.orfBlockBytes ? ch.orfBlockBytes : blockBytes;
-    if (c.blockBytes < 512 || c.blockBytes > 65024 || ch.divide >= int64_t{1} << 31) return false;
+    // ORF times are 32-bit: a channel reaching past them fails before its
+    // blocks are made (the first times are checked on the blocks).
+    if (c.blockBytes < 512 || c.blockBytes > 65024 || ch.divide >= kOrfTimes ||
+        LastTime(ch) >= kOrfTimes) {
+      return false;
+    }
     c.divide = static_cast<int32_t>(ch.divide);
     c.scale = static_cast<float>(ch.scale);
     c.offset = static_cast<float>(ch.offset);
@@ -544,9 +551,8 @@ bool WriteOrf(const Recording& rec, const std::string& path, int version, uint32
   // Interleaved as for the 64-bit format: in the order the blocks fill.
   std::stable_sort(blocks.begin(), blocks.end(),
                    [](const OrfBlock& a, const OrfBlock& b) { return a.end < b.end; });
-  // ORF times are 32-bit.
   for (const OrfBlock& b : blocks) {
-    if (b.first < 0 || b.end >= int64_t{1} << 31) return false;
+    if (b.first < 0) return false;
     b.add(f);
   }
   const std::string bytes = f.Build();
