@@ -86,7 +86,6 @@ void OrfxFileBuilder::SetString(uint32_t id, const std::string& text, uint32_t c
 
 void OrfxFileBuilder::SetStringWords(std::vector<uint32_t> words) {
   rawStrings_ = std::move(words);
-  useRawStrings_ = true;
 }
 
 int64_t OrfxFileBuilder::AllocBlock() {
@@ -96,14 +95,13 @@ int64_t OrfxFileBuilder::AllocBlock() {
   return pos;
 }
 
-int64_t OrfxFileBuilder::AddContinuationBlock() {
+void OrfxFileBuilder::AddContinuationBlock() {
   const uint32_t n = HeadU32(fh::kHeadBlocks);
   const int64_t pos = AllocBlock();
   le::PutU16(&blocks_[pos][8], 0xFFFF);
   SetHeadI64(fh::kHeadBlockPos + 8 * n, pos);
   SetHeadU32(fh::kHeadBlocks, n + 1);
   continuation_.push_back(pos);
-  return pos;
 }
 
 int64_t OrfxFileBuilder::AppendBlock(const std::vector<uint8_t>& bytes) {
@@ -120,18 +118,14 @@ int64_t OrfxFileBuilder::AllocIndexBlock() {
   return q;
 }
 
-void OrfxFileBuilder::EnsureSpace(uint64_t end) {
-  while (kBlock0Space + continuation_.size() * kContinuationSpace < end) AddContinuationBlock();
-}
-
 std::vector<uint8_t> OrfxFileBuilder::StringTableBytes() const {
   std::vector<uint8_t> bytes;
   const auto word = [&bytes](uint32_t v) {
     bytes.resize(bytes.size() + 4);
     le::PutU32(&bytes[bytes.size() - 4], v);
   };
-  if (useRawStrings_) {
-    for (uint32_t w : rawStrings_) word(w);
+  if (rawStrings_) {
+    for (uint32_t w : *rawStrings_) word(w);
     return bytes;
   }
   const uint32_t highest = strings_.empty() ? 0 : strings_.rbegin()->first;
@@ -139,12 +133,9 @@ std::vector<uint8_t> OrfxFileBuilder::StringTableBytes() const {
   word(highest);
   for (uint32_t id = 1; id <= highest; ++id) {
     const auto it = strings_.find(id);
-    if (it == strings_.end()) {
-      word(0);  // a free identifier
-      continue;
-    }
+    word(it == strings_.end() ? 0 : it->second.second);  // 0: a free identifier
+    if (it == strings_.end()) continue;
     const std::string& text = it->second.first;
-    word(it->second.second);
     const size_t at = bytes.size();
     bytes.resize(at + 4 * ((text.size() + 4) / 4), 0);  // text, zero byte, padding
     std::memcpy(&bytes[at], text.data(), text.size());
@@ -156,7 +147,9 @@ std::vector<uint8_t> OrfxFileBuilder::StringTableBytes() const {
 std::vector<uint8_t> OrfxFileBuilder::Bytes() {
   const std::vector<uint8_t> strings = StringTableBytes();
   PutHeaderSpace(HeadU32(fh::kStringsOffset), strings.data(), strings.size());
-  EnsureSpace(space_.size());
+  while (kBlock0Space + continuation_.size() * kContinuationSpace < space_.size()) {
+    AddContinuationBlock();
+  }
 
   int64_t end = kBlockBytes;
   for (const auto& b : blocks_) end = std::max(end, b.first + kBlockBytes);

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -92,16 +93,14 @@ class OrfxFileBuilder {
 
  private:
   // A block appended to the header space's continuation blocks.
-  int64_t AddContinuationBlock();
-  void EnsureSpace(uint64_t end);
+  void AddContinuationBlock();
   std::vector<uint8_t> StringTableBytes() const;
 
   std::vector<uint8_t> space_;                      // logical header space
   std::map<int64_t, std::vector<uint8_t>> blocks_;  // allocated blocks by position
   std::vector<int64_t> continuation_;               // header-space blocks in order
   std::map<uint32_t, std::pair<std::string, uint32_t>> strings_;
-  std::vector<uint32_t> rawStrings_;
-  bool useRawStrings_ = false;
+  std::optional<std::vector<uint32_t>> rawStrings_;
 };
 
 }  // namespace orfx_test
