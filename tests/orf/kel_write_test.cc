@@ -28,12 +28,6 @@ namespace {
 using namespace vslk64;
 using testing_support::SeamFiles;
 
-std::string FileBytes(const std::string& path) {
-  std::string bytes;
-  EXPECT_TRUE(testing_support::ReadFileBytes(path, &bytes));
-  return bytes;
-}
-
 std::vector<int32_t> Times(int first, int n, int step) {
   std::vector<int32_t> v(static_cast<size_t>(n));
   for (int i = 0; i < n; ++i) v[static_cast<size_t>(i)] = first + i * step;
@@ -94,7 +88,7 @@ TEST_F(OrfWriteTest, NewFilesMatchTheBuildersEmptyFile) {
                     std::string("\0\0\x80\x3f", 4));  // 1.0f
       built.replace(orf_builder::OrfFile::ChanPos(k) + orf_builder::kCUnits, 6, "\x05 Volt");
     }
-    const std::string disk = FileBytes(path_);
+    const std::string disk = Disk("w.orf");
     ASSERT_EQ(disk.size(), built.size());
     EXPECT_EQ(std::mismatch(disk.begin(), disk.end(), built.begin()).first - disk.begin(),
               static_cast<long>(disk.size()))
@@ -427,11 +421,11 @@ TEST_F(OrfWriteTest, RandomWritesReadBackAsWritten) {
     }
     f = Reopen(f);
     ASSERT_GE(f, 0);
-    const std::string before = FileBytes(path_);
+    const std::string before = Disk("w.orf");
     ExpectReadsMatch(f, w, seed);
     ExpectWritesRefused(f);
     Close(f);
-    EXPECT_EQ(FileBytes(path_), before);
+    EXPECT_EQ(Disk("w.orf"), before);
   }
 }
 
