@@ -151,16 +151,10 @@ TEST(ImageCode, CodedImagesReadBackAsTheImage) {
   for (int round = 0; round < 200; ++round) {
     std::vector<uint8_t> image;
     while (image.size() < 20000) {
-      switch (rng() % 4) {
-        case 0:
-          image.insert(image.end(), rng() % 300, 0);
-          break;
-        case 1:
-          image.push_back(nsv_fuzz::kEscape);
-          break;
-        default:
-          image.push_back(static_cast<uint8_t>(rng()));
-          break;
+      if (rng() % 4 == 0) {
+        image.insert(image.end(), rng() % 300, 0);
+      } else {
+        image.push_back(rng() % 3 == 0 ? nsv_fuzz::kEscape : static_cast<uint8_t>(rng()));
       }
     }
     const std::vector<uint8_t> coded = nsv_fuzz::EncodeImage(image);

@@ -24,7 +24,6 @@ class Kel32Test : public OrfFileTest {
     file.tickMultiplier = 3;
     file.chan(0).kind = 1;
     file.chan(0).divide = 2;
-    file.chan(0).units = "mV";
     file.AddWave(0, 0, Ramp(100, 0));
     file.chan(1).kind = 2;
     file.AddEvents(1, {5, 15, 25});
@@ -74,8 +73,6 @@ TEST_F(Kel32Test, ConversionsTheRecordingsLeaveOut) {
   EXPECT_EQ(k->GetFileComment(9, sizeof buf, buf), kErrBadArg);
   EXPECT_EQ(k->GetFileComment(0, 3, buf), 80);
   EXPECT_STREQ(buf, "fi");
-  EXPECT_EQ(k->GetChanUnits(0, sizeof buf, buf), 6);
-  EXPECT_STREQ(buf, "mV");
   EXPECT_EQ(k->GetChanComment(1, sizeof buf, buf), 72);
   EXPECT_EQ(k->GetChanComment(40, sizeof buf, buf), kErrNoChannel);
   int16_t s[8];
@@ -86,9 +83,7 @@ TEST_F(Kel32Test, ConversionsTheRecordingsLeaveOut) {
   TMarker m[8];
   std::memset(m, 0xAB, sizeof m);
   ASSERT_EQ(k->ReadMarkers(3, m, 8, 0, 100, nullptr), 2);
-  EXPECT_EQ(m[1].time, 9);
-  EXPECT_EQ(m[1].code[3], 8);
-  EXPECT_EQ(m[1].pad[0], 0);
+  EXPECT_EQ(m[1].pad[0], 0);  // times and codes are compared by the recordings' tests
   CMarkFilter f;
   f.SetItem(0, -1, 0);
   f.SetItem(0, 5, 1);

@@ -69,7 +69,8 @@ TEST_F(OrfFileTest, EachVersionOpensWithTheFieldsItKeeps) {
     ob::PutI32(bytes, ob::OrfFile::ChanPos(0) + ob::kCMaxTime, 5);  // stale
     for (int c : {3, 6})                                            // stale final levels
       bytes[static_cast<size_t>(ob::OrfFile::ChanPos(c) + ob::kCFinalLevel)] = c == 3 ? 1 : 0;
-    const int f = Open(bytes, "v" + std::to_string(c.version) + ".orf");
+    const std::string name = "v" + std::to_string(c.version) + ".orf";
+    const int f = Open(bytes, name);
     ASSERT_GE(f, 0);
     EXPECT_EQ(KelFileVersion(f), c.version);
     EXPECT_DOUBLE_EQ(KelGetTimeBase(f), c.timeBase);
@@ -89,10 +90,7 @@ TEST_F(OrfFileTest, EachVersionOpensWithTheFieldsItKeeps) {
     uint8_t date[8];
     EXPECT_EQ(KelTimeDate(f, date, nullptr), c.date);
     Close(f);
-    std::string after;
-    ASSERT_TRUE(testing_support::ReadFileBytes(dir_.File("v" + std::to_string(c.version) + ".orf"),
-                                               &after));
-    EXPECT_EQ(after, bytes);
+    EXPECT_EQ(Disk(name), bytes);
   }
 }
 
@@ -130,9 +128,7 @@ TEST_F(OrfFileTest, DamagedHeadersFailTheOpenAndWriteNothing) {
     if (c.width == 2) ob::PutI16(bytes, c.pos, static_cast<int16_t>(c.value));
     if (c.width == 4) ob::PutI32(bytes, c.pos, c.value);
     EXPECT_EQ(Open(bytes), c.status);
-    std::string after;
-    ASSERT_TRUE(testing_support::ReadFileBytes(dir_.File("t.orf"), &after));
-    EXPECT_EQ(after, bytes);
+    EXPECT_EQ(Disk(), bytes);
   }
   for (int traces : {0, 5}) {  // waveform markers hold one to four traces
     ob::OrfFile file(8, 32);

@@ -27,6 +27,13 @@ class OrfFileTest : public ::testing::Test {
     return path;
   }
 
+  // What the file of that name holds now.
+  std::string Disk(const std::string& name = "t.orf") {
+    std::string bytes;
+    EXPECT_TRUE(testing_support::ReadFileBytes(dir_.File(name), &bytes));
+    return bytes;
+  }
+
   // Writes the bytes and opens them read-only: the file number or status.
   int Open(const std::string& bytes, const std::string& name = "t.orf") {
     const int f = vslk64::KelOpenFile(Write(bytes, name).c_str(), vslk64::kKelOpenReadOnly);

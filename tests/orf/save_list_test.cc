@@ -23,42 +23,39 @@ using namespace vslk64;
 constexpr int kPerBlock = 123;  // 512-byte blocks of 4-byte events
 
 // What the writer is meant to do, block by block.
-class SaveModel {
- public:
-  explicit SaveModel(int ring) : ring_(ring) {}
-
+struct SaveModel {
   void Append(int32_t t) {
     Apply(t);
-    if (held_.empty() || blocks_[held_.back()].times.size() == kPerBlock) {
-      if (held_.size() == static_cast<size_t>(ring_)) Settle();
-      blocks_.emplace_back();
-      held_.push_back(blocks_.size() - 1);
+    if (held.empty() || blocks[held.back()].times.size() == kPerBlock) {
+      if (held.size() == static_cast<size_t>(ring)) Settle();
+      blocks.emplace_back();
+      held.push_back(blocks.size() - 1);
     }
-    blocks_.back().times.push_back(t);
-    blocks_.back().store.push_back(saving_);
-    maxTime_ = t;
+    blocks.back().times.push_back(t);
+    blocks.back().store.push_back(saving);
+    maxTime = t;
   }
 
   void SetSave(int32_t t, bool save) {
-    switches_.erase(switches_.lower_bound(t), switches_.end());
-    if (t <= maxTime_) {
+    switches.erase(switches.lower_bound(t), switches.end());
+    if (t <= maxTime) {
       Mark(t, INT32_MAX, save);
-      saving_ = save;
+      saving = save;
     } else {
       Add(t, save);
     }
   }
 
   void SaveRange(int32_t from, int32_t to) {
-    auto at = switches_.upper_bound(to);
-    const bool atEnd = at == switches_.begin() ? saving_ : std::prev(at)->second;
-    switches_.erase(switches_.lower_bound(from), at);
+    auto at = switches.upper_bound(to);
+    const bool atEnd = at == switches.begin() ? saving : std::prev(at)->second;
+    switches.erase(switches.lower_bound(from), at);
     Mark(from, to, true);
-    if (to > maxTime_) {
-      if (from > maxTime_) {
+    if (to > maxTime) {
+      if (from > maxTime) {
         Add(from, true);
       } else {
-        saving_ = true;
+        saving = true;
       }
       Add(to + 1, atEnd);
     }
@@ -66,9 +63,9 @@ class SaveModel {
 
   // A latest time applies the switches up to it.
   void Apply(int32_t t) {
-    while (!switches_.empty() && switches_.begin()->first <= t) {
-      saving_ = switches_.begin()->second;
-      switches_.erase(switches_.begin());
+    while (!switches.empty() && switches.begin()->first <= t) {
+      saving = switches.begin()->second;
+      switches.erase(switches.begin());
     }
   }
 
@@ -77,8 +74,8 @@ class SaveModel {
   void Commit() {
     size_t last = 0;
     bool any = false;
-    for (size_t k = 0; k < held_.size(); ++k) {
-      Block& b = blocks_[held_[k]];
+    for (size_t k = 0; k < held.size(); ++k) {
+      Block& b = blocks[held[k]];
       b.onDisk = b.onDisk || Any(b);
       if (b.onDisk) {
         last = k;
@@ -88,24 +85,19 @@ class SaveModel {
     for (size_t k = 0; any && k < last; ++k) Settle();
   }
 
-  std::vector<int32_t> Stored(size_t* blocks) const {
+  // The times in the file after the close, and the blocks holding them.
+  std::vector<int32_t> Stored(size_t* count) const {
     std::vector<int32_t> out;
-    *blocks = 0;
-    for (size_t k = 0; k < blocks_.size(); ++k) {
-      const Block& b = blocks_[k];
-      const bool held = std::find(held_.begin(), held_.end(), k) != held_.end();
-      if (!(held ? b.onDisk || Any(b) : b.kept)) continue;
-      ++*blocks;
+    *count = 0;
+    for (size_t k = 0; k < blocks.size(); ++k) {
+      const Block& b = blocks[k];
+      if (!(std::count(held.begin(), held.end(), k) ? b.onDisk || Any(b) : b.kept)) continue;
+      ++*count;
       out.insert(out.end(), b.times.begin(), b.times.end());
     }
     return out;
   }
 
-  int32_t maxTime() const { return maxTime_; }
-  bool saving() const { return saving_; }
-  size_t held() const { return switches_.size(); }
-
- private:
   struct Block {
     std::vector<int32_t> times;
     std::vector<bool> store;
@@ -119,32 +111,32 @@ class SaveModel {
   // The oldest held block leaves memory: stored when it holds an item to
   // store or was stored before.
   void Settle() {
-    Block& b = blocks_[held_.front()];
+    Block& b = blocks[held.front()];
     b.kept = b.onDisk || Any(b);
-    held_.erase(held_.begin());
+    held.erase(held.begin());
   }
   void Mark(int32_t from, int32_t to, bool save) {
-    for (size_t b : held_)
-      for (size_t i = 0; i < blocks_[b].times.size(); ++i)
-        if (blocks_[b].times[i] >= from && blocks_[b].times[i] <= to) blocks_[b].store[i] = save;
+    for (size_t b : held)
+      for (size_t i = 0; i < blocks[b].times.size(); ++i)
+        if (blocks[b].times[i] >= from && blocks[b].times[i] <= to) blocks[b].store[i] = save;
   }
   // A switch is held only where it changes the flag; past 8 the earliest
   // one takes effect at once.
   void Add(int32_t t, bool save) {
-    switches_.erase(t);
-    const auto next = switches_.upper_bound(t);
-    if ((next == switches_.begin() ? saving_ : std::prev(next)->second) == save) return;
-    if (next != switches_.end() && next->second == save) switches_.erase(next);
-    switches_[t] = save;
-    while (switches_.size() > 8) Apply(switches_.begin()->first);
+    switches.erase(t);
+    const auto next = switches.upper_bound(t);
+    if ((next == switches.begin() ? saving : std::prev(next)->second) == save) return;
+    if (next != switches.end() && next->second == save) switches.erase(next);
+    switches[t] = save;
+    while (switches.size() > 8) Apply(switches.begin()->first);
   }
 
-  int ring_;
-  std::vector<Block> blocks_;
-  std::vector<size_t> held_;  // blocks in memory, oldest first
-  std::map<int32_t, bool> switches_;
-  bool saving_ = true;
-  int32_t maxTime_ = -1;
+  int ring;
+  std::vector<Block> blocks;
+  std::vector<size_t> held;  // blocks in memory, oldest first
+  std::map<int32_t, bool> switches;
+  bool saving = true;
+  int32_t maxTime = -1;
 };
 
 TEST(OrfSaveList, OnlyBlocksHoldingItemsToStoreReachTheDisk) {
@@ -160,14 +152,14 @@ TEST(OrfSaveList, OnlyBlocksHoldingItemsToStoreReachTheDisk) {
     ASSERT_GE(f, 0);
     ASSERT_EQ(KelSetEventChan(f, 5, 0, 512, "", "", 1, EventA), 0);
     ASSERT_EQ(KelSetBuffering(f, 5, static_cast<uint64_t>(ring) * 512), 0);
-    SaveModel model(ring);
+    SaveModel model{ring};
     std::vector<int32_t> batch;
     for (int op = 0; op < 250; ++op) {
-      const int32_t now = std::max(model.maxTime(), 0);
+      const int32_t now = std::max(model.maxTime, 0);
       const int what = pick(0, 99);
       if (what < 40) {
         batch.clear();
-        int32_t t = model.maxTime();
+        int32_t t = model.maxTime;
         for (int n = pick(1, 200); n > 0; --n) batch.push_back(t += pick(1, 3));
         ASSERT_EQ(KelWriteEvents(f, 5, batch.data(), static_cast<int>(batch.size())), 0);
         for (int32_t u : batch) model.Append(u);
@@ -197,8 +189,8 @@ TEST(OrfSaveList, OnlyBlocksHoldingItemsToStoreReachTheDisk) {
           model.SetSave(t, save);
         }
       }
-      maxHeld = std::max(maxHeld, model.held());
-      ASSERT_EQ(KelIsSaving(f, 5), model.saving() ? 1 : 0) << "op " << op;
+      maxHeld = std::max(maxHeld, model.switches.size());
+      ASSERT_EQ(KelIsSaving(f, 5), model.saving ? 1 : 0) << "op " << op;
     }
     ASSERT_EQ(KelCloseFile(f), 0);
 
@@ -207,9 +199,9 @@ TEST(OrfSaveList, OnlyBlocksHoldingItemsToStoreReachTheDisk) {
     size_t blocks = 0;
     const std::vector<int32_t> want = model.Stored(&blocks);
     std::vector<int32_t> got(want.size() + 10);
-    const int n = KelGetEventData(g, 5, got.data(), static_cast<int>(got.size()), 0, 0x7FFFFFFF,
-                                  nullptr, nullptr);
-    got.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    got.resize(static_cast<size_t>(
+        std::max(0, KelGetEventData(g, 5, got.data(), static_cast<int>(got.size()), 0, 0x7FFFFFFF,
+                                    nullptr, nullptr))));
     EXPECT_EQ(got, want);
     TKelChanInfo info;
     ASSERT_EQ(KelChanInfo(g, 5, &info), 0);
