@@ -18,8 +18,6 @@
 namespace vslk64 {
 namespace {
 
-using testing_support::TempDir;
-
 using chantest::Times;
 
 std::vector<TSTime64> ReadAll(CKel64File& f, uint16_t chan) {
@@ -43,73 +41,53 @@ class Recording : public ::testing::Test {
   }
   std::unique_ptr<CKel64File> Reopen() {
     EXPECT_EQ(f_->Close(), kOk);
-    std::unique_ptr<CKel64File> r = NewKel64File();
-    EXPECT_EQ(r->Open(path_.c_str(), 1, 0), kOk);
-    return r;
+    return chantest::OpenFile(path_, 1);
   }
 
-  TempDir dir_;
+  testing_support::TempDir dir_;
   std::string path_;
   std::unique_ptr<CKel64File> f_;
 };
 
+// A negative channel switches every channel, a channel number that one only.
 // A buffer of 1000 holds 999; ten more move the oldest 31 (a 32nd of the
 // capacity) out. With saving off they are gone.
 TEST_F(Recording, AFullBufferMovesOutItsOldestChunk) {
   Buffer(0, 1000, 8);
-  f_->Save(0, 0, false);
+  Buffer(1, 100, 16);
+  f_->Save(-1, 0, false);
+  EXPECT_FALSE(f_->IsSaving(1));
+  f_->Save(1, 0, true);
   EXPECT_FALSE(f_->IsSaving(0));
+  EXPECT_TRUE(f_->IsSaving(1));
   const std::vector<TSTime64> t = Times(100, 2, 1009);
   ASSERT_EQ(f_->Commit(0), kOk);
   ASSERT_EQ(f_->WriteEvents(0, t.data(), 999), kOk);
   EXPECT_EQ(ReadAll(*f_, 0).size(), 999u);
   EXPECT_FALSE(f_->IsModified());  // nothing buffered is to be kept
   ASSERT_EQ(f_->WriteEvents(0, t.data() + 999, 10), kOk);
-  const std::vector<TSTime64> got = ReadAll(*f_, 0);
-  EXPECT_EQ(got, std::vector<TSTime64>(t.begin() + 31, t.end()));
-  EXPECT_EQ(f_->ChanMaxTime(0), t.back());
-  std::unique_ptr<CKel64File> r = Reopen();
-  EXPECT_TRUE(ReadAll(*r, 0).empty());
-}
-
-// A negative channel addresses every channel, a channel number that one only.
-TEST_F(Recording, SwitchesAddressOneChannelOrAll) {
-  Buffer(0, 100, 8);
-  Buffer(1, 100, 16);
-  f_->Save(-1, 0, false);
-  EXPECT_FALSE(f_->IsSaving(0));
-  EXPECT_FALSE(f_->IsSaving(1));
-  f_->Save(1, 0, true);
-  EXPECT_FALSE(f_->IsSaving(0));
-  EXPECT_TRUE(f_->IsSaving(1));
+  EXPECT_EQ(ReadAll(*f_, 0), std::vector<TSTime64>(t.begin() + 31, t.end()));
+  EXPECT_TRUE(ReadAll(*Reopen(), 0).empty());
 }
 
 // A switch for a time the channel has already written acts after it; one at
 // that time acts there. A saved range is raised the same way.
 TEST_F(Recording, SavingNeverReachesBackOverWrittenData) {
-  struct Case {
-    TSTime64 at;
-    TSTime64 listed;
-  };
-  const Case cases[] = {{150, 201}, {200, 200}, {250, 250}};
-  uint16_t c = 4;
-  for (const Case& k : cases) {
+  const TSTime64 t[] = {100, 200};  // 200 is the last written time
+  for (uint16_t c : {4, 5, 6}) {
     ASSERT_EQ(f_->SetEventChan(c, 100, EventA, 0), kOk);
     Buffer(c, 100, 8);
-    const TSTime64 t[] = {100, 200};
     ASSERT_EQ(f_->WriteEvents(c, t, 2), kOk);
-    ASSERT_EQ(f_->Commit(0), kOk);  // 200 is the last written time
-    f_->Save(c, k.at, false);
+    ASSERT_EQ(f_->Commit(0), kOk);
+    f_->Save(c, 50 * (c - 1), false);  // at 150, 200, 250
     TSTime64 first = -1;
-    EXPECT_EQ(f_->NoSaveList(c, &first, 1, 0, 1000), 1) << k.at;
-    EXPECT_EQ(first, k.listed) << k.at;
-    ++c;
+    EXPECT_EQ(f_->NoSaveList(c, &first, 1, 0, 1000), 1) << c;
+    EXPECT_EQ(first, c == 4 ? 201 : 50 * (c - 1)) << c;
   }
-  // Off from 201 on; then [201, 300) saved again.
-  f_->Save(c - 1, 0, false);
-  f_->SaveRange(c - 1, 150, 300);
+  // Off from 250 on; then [150, 300) saved again: only the stop at 300 is left.
+  f_->SaveRange(6, 150, 300);
   TSTime64 sw[4];
-  ASSERT_EQ(f_->NoSaveList(c - 1, sw, 4, 0, 1000), 1);
+  ASSERT_EQ(f_->NoSaveList(6, sw, 4, 0, 1000), 1);
   EXPECT_EQ(sw[0], 300);
 }
 
@@ -121,11 +99,10 @@ TEST_F(Recording, LatestTimePrunesOldSwitchesInPairs) {
   ASSERT_EQ(f_->WriteEvents(0, t, 1), kOk);
   for (TSTime64 s = 100; s < 100 + 105; ++s) f_->Save(0, s, (s % 2) == 1);  // 105 switches
   const bool last = f_->IsSaving(0);
-  EXPECT_EQ(f_->NoSaveList(0, nullptr, 0, 11, 100000), 105);
-  f_->LatestTime(0, 150);  // 50 of them up to 150: not more than 101
-  EXPECT_EQ(f_->NoSaveList(0, nullptr, 0, 11, 100000), 105);
-  f_->LatestTime(0, 1000);  // 105 up to 1000: 4 go
-  EXPECT_EQ(f_->NoSaveList(0, nullptr, 0, 11, 100000), 101);
+  for (const auto& c : {std::pair<TSTime64, int>{0, 105}, {150, 105}, {1000, 101}}) {
+    if (c.first > 0) f_->LatestTime(0, c.first);  // up to 150: 50, not more than 101
+    EXPECT_EQ(f_->NoSaveList(0, nullptr, 0, 11, 100000), c.second) << c.first;
+  }
   EXPECT_EQ(f_->IsSaving(0), last);
 }
 
@@ -134,30 +111,30 @@ TEST_F(Recording, LatestTimePrunesOldSwitchesInPairs) {
 TEST_F(Recording, LevelsAlternateAndEqualTimesCancel) {
   ASSERT_EQ(f_->SetLevelChan(7, 100, 0), kOk);
   Buffer(7, 100, 16);  // channel 3 writes straight through
-  const TSTime64 a[] = {5, 5, 7, 20};
-  const TSTime64 b[] = {30, 40, 40};
+  const TSTime64 a[] = {5, 5, 7, 20}, b[] = {30, 40, 40};
   for (uint16_t c : {3, 7}) {
     ASSERT_EQ(f_->WriteLevels(c, a, 4), kOk);
     ASSERT_EQ(f_->WriteLevels(c, b, 3), kOk);
   }
-  const auto check = [](CKel64File& f, uint16_t c) {
-    SCOPED_TRACE(c);
-    TMarker m[8];
-    ASSERT_EQ(f.ReadMarkers(c, m, 8, 0, kMaxTime64, nullptr), 3);
-    const TSTime64 times[] = {7, 20, 30};
-    for (int i = 0; i < 3; ++i) {
-      EXPECT_EQ(m[i].time, times[i]);
-      EXPECT_EQ(m[i].code[0], i == 1 ? 0 : 1);
+  const auto check = [](CKel64File& f) {
+    for (uint16_t c : {3, 7}) {
+      SCOPED_TRACE(c);
+      TMarker m[8];
+      ASSERT_EQ(f.ReadMarkers(c, m, 8, 0, kMaxTime64, nullptr), 3);
+      const TSTime64 times[] = {7, 20, 30};
+      for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(m[i].time, times[i]);
+        EXPECT_EQ(m[i].code[0], i == 1 ? 0 : 1);
+      }
+      TSTime64 t[4];
+      bool level = true;
+      ASSERT_EQ(f.ReadLevels(c, t, 4, 8, kMaxTime64, &level), 2);
+      EXPECT_FALSE(level);  // the change at 20 falls
+      EXPECT_EQ(t[0], 20);
     }
-    TSTime64 t[4];
-    bool level = true;
-    ASSERT_EQ(f.ReadLevels(c, t, 4, 8, kMaxTime64, &level), 2);
-    EXPECT_FALSE(level);  // the change at 20 falls
-    EXPECT_EQ(t[0], 20);
   };
-  for (uint16_t c : {3, 7}) check(*f_, c);
-  std::unique_ptr<CKel64File> r = Reopen();
-  for (uint16_t c : {3, 7}) check(*r, c);
+  check(*f_);
+  check(*Reopen());
 }
 
 // Samples need tick times, buffered or not. Unbuffered, in the write block
@@ -174,30 +151,23 @@ TEST_F(Recording, WaveformSearchesMeetTheChannelStartOrAGap) {
     EXPECT_EQ(f_->PrevNTime(c, 115, -1, 3, nullptr, false), -1);
   }
   Buffer(2, 64, 2);
-  std::vector<int16_t> s(100, 7);
-  EXPECT_EQ(f_->WriteWaveS(2, s.data(), 4, -10), kErrOutOfRange);
-  EXPECT_EQ(f_->WriteWaveS(2, s.data(), 4, kMaxTime64 - 30), kErrOutOfRange);
-  EXPECT_EQ(f_->WriteWaveS(2, s.data(), 20, 1000), 1200);
-  EXPECT_EQ(f_->WriteWaveS(2, s.data(), 100, 1500), 2500);  // a gap, then more than fits
-  // Searches that go on from the buffer onto the disk count each sample once.
-  EXPECT_EQ(f_->PrevNTime(2, 2500, 0, 90, nullptr, false), 1600);
-  EXPECT_EQ(f_->PrevNTime(2, 2500, 0, 101, nullptr, false), 1500);
+  const int16_t s[4] = {};
+  EXPECT_EQ(f_->WriteWaveS(2, s, 4, -10), kErrOutOfRange);
+  EXPECT_EQ(f_->WriteWaveS(2, s, 4, kMaxTime64 - 30), kErrOutOfRange);
 }
 
 // A run of one time that crosses blocks counts whole in a backward search,
 // from the write block on into the disk, before and after a commit, and from
 // block to block on disk once the file is closed.
 TEST_F(Recording, BackwardSearchCountsRunsOfOneTimeAcrossBlocks) {
-  std::vector<TSTime64> t(8200);
-  for (size_t i = 0; i < t.size(); ++i) t[i] = 10 * static_cast<TSTime64>(i);
+  std::vector<TSTime64> t = Times(0, 10, 8200);
   for (size_t i = 8187; i <= 8193; ++i) t[i] = 81870;  // a block holds 8190 events
   ASSERT_EQ(f_->WriteEvents(0, t.data(), t.size()), kOk);
   for (int pass = 0; pass < 3; ++pass) {
-    std::unique_ptr<CKel64File> closed;
-    if (pass == 2) closed = Reopen();
-    CKel64File& f = pass == 2 ? *closed : *f_;
+    std::unique_ptr<CKel64File> closed = pass == 2 ? Reopen() : nullptr;
     for (uint32_t n = 1; n <= 20; ++n) {
-      EXPECT_EQ(f.PrevNTime(0, kMaxTime64, 0, n, nullptr, false), t[t.size() - n])
+      EXPECT_EQ((closed ? *closed : *f_).PrevNTime(0, kMaxTime64, 0, n, nullptr, false),
+                t[t.size() - n])
           << "pass " << pass << " n " << n;
     }
     if (pass == 0) {
@@ -206,13 +176,12 @@ TEST_F(Recording, BackwardSearchCountsRunsOfOneTimeAcrossBlocks) {
   }
 }
 
-// Wave marks read as a waveform join records on disk and in the buffer
-// into one stretch, and the point search steps back over both.
+// Wave marks read as a waveform join records into one stretch, and the
+// point search steps back over them: on disk and in the buffer (channel 5),
+// or in a channel without a buffer (6).
 TEST_F(Recording, WaveMarksReadAsOneWaveformAcrossDiskAndBuffer) {
   // Four points two ticks apart: a record every 8 ticks continues the last.
-  ASSERT_EQ(f_->SetExtMarkChan(5, 100, WaveMark, 4, 1, 0, 2, 0), kOk);
   constexpr size_t kItem = 24, kRecords = 40;
-  Buffer(5, 8, kItem);  // the oldest records move to disk
   std::vector<uint8_t> items(kRecords * kItem, 0);
   for (size_t i = 0; i < kRecords; ++i) {
     const TSTime64 t = 100 + 8 * static_cast<TSTime64>(i);
@@ -222,18 +191,23 @@ TEST_F(Recording, WaveMarksReadAsOneWaveformAcrossDiskAndBuffer) {
       std::memcpy(&items[i * kItem + 16 + 2 * j], &v, 2);
     }
   }
-  ASSERT_EQ(f_->WriteExtMarks(5, reinterpret_cast<const TExtMark*>(items.data()), kRecords), kOk);
-  std::vector<int16_t> w(200);
-  TSTime64 first = -1;
-  ASSERT_EQ(f_->ReadWaveS(5, w.data(), 200, 0, kMaxTime64, &first, nullptr), 160);
-  EXPECT_EQ(first, 100);
-  for (int k = 0; k < 160; ++k) ASSERT_EQ(w[k], k) << k;
-  // From inside the disk part, up to a point in the buffer.
-  ASSERT_EQ(f_->ReadWaveS(5, w.data(), 200, 111, 400, &first, nullptr), 144);
-  EXPECT_EQ(first, 112);
-  EXPECT_EQ(w[0], 6);
-  // 150 points back from the end lie partly on disk.
-  EXPECT_EQ(f_->PrevNTime(5, kMaxTime64, 0, 150, nullptr, true), 100 + 2 * 10);
+  for (uint16_t c : {5, 6}) {
+    SCOPED_TRACE(c);
+    ASSERT_EQ(f_->SetExtMarkChan(c, 100, WaveMark, 4, 1, 0, 2, 0), kOk);
+    if (c == 5) Buffer(5, 8, kItem);  // the oldest records move to disk
+    ASSERT_EQ(f_->WriteExtMarks(c, reinterpret_cast<const TExtMark*>(items.data()), kRecords), kOk);
+    std::vector<int16_t> w(200);
+    TSTime64 first = -1;
+    ASSERT_EQ(f_->ReadWaveS(c, w.data(), 200, 0, kMaxTime64, &first, nullptr), 160);
+    EXPECT_EQ(first, 100);
+    for (int k = 0; k < 160; ++k) ASSERT_EQ(w[k], k) << k;
+    // From inside the disk part, up to a point in the buffer.
+    ASSERT_EQ(f_->ReadWaveS(c, w.data(), 200, 111, 400, &first, nullptr), 144);
+    EXPECT_EQ(first, 112);
+    EXPECT_EQ(w[0], 6);
+    // 150 points back from the end lie partly on disk.
+    EXPECT_EQ(f_->PrevNTime(c, kMaxTime64, 0, 150, nullptr, true), 100 + 2 * 10);
+  }
 }
 
 }  // namespace

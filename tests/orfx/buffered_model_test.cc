@@ -12,9 +12,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -104,17 +106,11 @@ std::string Show(const std::vector<Item>& v, const std::vector<Item>& other) {
   const size_t at = static_cast<size_t>(
       std::mismatch(v.begin(), v.begin() + std::min(v.size(), other.size()), other.begin()).first -
       v.begin());
-  std::string s = "(" + std::to_string(v.size()) + " items) ";
-  for (size_t i = at > 3 ? at - 3 : 0; i < v.size() && i < at + 37; ++i) {
-    s += std::to_string(i) + "@" + std::to_string(v[i].time) + ":" + std::to_string(v[i].value) +
-         " ";
-  }
-  return s;
-}
-
-// Marks the saving state of each item from the model (settled on writing).
-void Settle(std::vector<Item>* items, const SaveModel& save) {
-  for (Item& i : *items) i.saved = save.At(i.time);
+  std::ostringstream s;
+  s << "(" << v.size() << " items) ";
+  for (size_t i = at > 3 ? at - 3 : 0; i < v.size() && i < at + 37; ++i)
+    s << i << "@" << v[i].time << ":" << v[i].value << " ";
+  return s.str();
 }
 
 void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
@@ -161,7 +157,7 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
           if (pick(3) != 0) t += 1 + pick(3);  // else the next shares the time
         }
       }
-      Settle(&items, save);
+      for (Item& i : items) i.saved = save.At(i.time);  // settled on writing
       resized = false;
       const TSTime64 r = rec.Write(items);
       ASSERT_GE(r, 0) << "step " << step;
@@ -189,13 +185,13 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
         rec.File().SaveRange(kChan, a, b);
       }
       // The list from here on names the switches still to come.
-      const TSTime64 from = next;
-      TSTime64 list[8];
-      const std::vector<TSTime64> want = save.List(from, from + 100);
-      const int n = rec.File().NoSaveList(kChan, list, 8, from, from + 100);
-      ASSERT_EQ(n, static_cast<int>(want.size())) << "step " << step;
-      EXPECT_TRUE(std::equal(list, list + std::min(n, 8), want.begin())) << "step " << step;
-      EXPECT_EQ(rec.File().NoSaveList(kChan, nullptr, 0, from, from + 100), n);
+      std::vector<TSTime64> list(128);
+      const std::vector<TSTime64> want = save.List(next, next + 100);
+      list.resize(
+          static_cast<size_t>(rec.File().NoSaveList(kChan, list.data(), 128, next, next + 100)));
+      ASSERT_EQ(list, want) << "step " << step;
+      EXPECT_EQ(rec.File().NoSaveList(kChan, nullptr, 0, next, next + 100),
+                static_cast<int>(list.size()));
     } else if (what < 82) {
       // Nothing will come before t.
       const TSTime64 t = next + pick(10);
@@ -280,12 +276,10 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
   }
   // Everything saved reaches the file, and nothing else.
   rec.Close();
-  std::unique_ptr<CKel64File> f = NewKel64File();
-  ASSERT_EQ(f->Open(path.c_str(), 1, 0), kOk);
+  std::unique_ptr<CKel64File> f = chantest::OpenFile(path, 1);
   std::vector<Item> saved;
-  for (const Item& i : all) {
-    if (i.saved) saved.push_back(i);
-  }
+  std::copy_if(all.begin(), all.end(), std::back_inserter(saved),
+               [](const Item& i) { return i.saved; });
   const std::vector<Item> got =
       rec.Read(*f, 0, kMaxTime64, k.wave ? 64 : static_cast<int>(all.size()) + 1);
   ASSERT_TRUE(got == saved) << "got " << Show(got, saved) << "\nwant " << Show(saved, got);

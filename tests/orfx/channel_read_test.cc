@@ -30,6 +30,13 @@ constexpr int64_t kDivide = 10;
 // 20 ticks after the one before continues its trace.
 constexpr int64_t kMarkDivide = 5;
 int16_t Point(int64_t t, int trace) { return static_cast<int16_t>(3 * t + 1000 * trace); }
+// Each channel's kind, divide, rows and columns; text marks of 8 characters.
+const struct {
+  TDataKind kind;
+  int64_t divide;
+  uint16_t rows, cols;
+} kSpecs[kChans] = {{EventA, 0, 0, 0},   {Marker, 0, 0, 0},    {Level, 0, 0, 0},
+                    {TextMark, 0, 8, 1}, {Adc, kDivide, 0, 0}, {WaveMark, kMarkDivide, 4, 2}};
 
 struct Laid {
   int64_t t;
@@ -106,21 +113,7 @@ Model Build(std::mt19937& rng, ChannelFile& file, bool many, bool reused) {
       }
       m.items[c].insert(m.items[c].end(), laid.begin(), laid.end());
     }
-    ChanFields f = Fields(c == kEvents    ? EventA
-                          : c == kMarkers ? Marker
-                          : c == kLevels  ? Level
-                          : c == kTexts   ? TextMark
-                          : c == kWave    ? Adc
-                                          : WaveMark,
-                          c == kWave        ? kDivide
-                          : c == kWaveMarks ? kMarkDivide
-                                            : 0,
-                          c == kTexts       ? 8
-                          : c == kWaveMarks ? 4
-                                            : 0,
-                          c == kTexts       ? 1
-                          : c == kWaveMarks ? 2
-                                            : 0);
+    ChanFields f = Fields(kSpecs[c].kind, kSpecs[c].divide, kSpecs[c].rows, kSpecs[c].cols);
     f.scale = 2.0;
     f.offset = 1.0;
     if (c == kLevels) {
@@ -148,6 +141,11 @@ Model Build(std::mt19937& rng, ChannelFile& file, bool many, bool reused) {
     file.AddForeignBlocks(1 + pick(3));
     file.AddChannel(c, f, images, used);
   }
+  // Kinds the model does not read, for the table of reads each kind allows.
+  const ChanFields rm = Fields(RealMark, 1, 2, 1);
+  file.AddChannel(6, rm, {orfxtest::ExtMarkBlock(6, rm.itemSize, {{100, {}, {}}})});
+  file.AddChannel(7, Fields(RealWave, 10), {orfxtest::RealWaveBlock(7, {{0, {1.f}}})});
+  file.AddChannel(8, Fields(EventB), {orfxtest::EventBlock(8, {5})});
   return m;
 }
 
@@ -314,6 +312,36 @@ TEST(ChannelRead, RandomReadsAndSearchesAnswerAsTheLaidOutItems) {
       EXPECT_EQ(f->PrevNTime(c, to, earliest, back, filter, false), answer)
           << "back " << back << " to " << earliest;
     }
+    if (seed == 3) {
+      // Each kind answers the reads its items allow and refuses the others:
+      // times, markers, extended markers, waveform, points back.
+      const struct {
+        uint16_t chan;
+        const char* reads;
+      } kinds[] = {{kEvents, "t"},  {8, "t"},    {kMarkers, "tm"}, {kLevels, "tm"},
+                   {kTexts, "tmx"}, {6, "tmxp"}, {kWave, "wp"},    {kWaveMarks, "tmxwp"},
+                   {7, "wp"}};
+      for (const auto& k : kinds) {
+        SCOPED_TRACE(k.chan);
+        TSTime64 t[4];
+        alignas(8) uint8_t items[4 * 64];
+        int16_t s[4];
+        float v[4];
+        const auto ok = [&](int r, char read) {
+          EXPECT_EQ(r == kErrWrongKind, std::strchr(k.reads, read) == nullptr) << read << r;
+        };
+        ok(f->ReadEvents(k.chan, t, 4, 0, kMaxTime64, nullptr), 't');
+        ok(f->ReadMarkers(k.chan, reinterpret_cast<TMarker*>(items), 4, 0, kMaxTime64, nullptr),
+           'm');
+        ok(f->ReadExtMarks(k.chan, reinterpret_cast<TExtMark*>(items), 1, 0, kMaxTime64, nullptr),
+           'x');
+        ok(f->ReadWaveS(k.chan, s, 4, 0, kMaxTime64, nullptr, nullptr), 'w');
+        ok(f->ReadWaveF(k.chan, v, 4, 0, kMaxTime64, nullptr, nullptr), 'w');
+        ok(f->PrevNTime(k.chan, kMaxTime64, 0, 1, nullptr, true), 'p');
+      }
+      EXPECT_FALSE(f->IsModified());
+      EXPECT_EQ(f->GetFreeChan(), 9);  // the lowest unused slot
+    }
     if (seed == 1) {
       // The channel itself hands back control once a budget of ten blocks
       // is spent; the same range, asked again, runs to the answer.
@@ -327,49 +355,6 @@ TEST(ChannelRead, RandomReadsAndSearchesAnswerAsTheLaidOutItems) {
       EXPECT_EQ(chan->PrevNTime(range, nullptr, false), all[all.size() - back].t);
     }
   }
-}
-
-// Each kind answers the reads its items allow and refuses the others.
-TEST(ChannelRead, EachKindRefusesTheReadsItsItemsDoNotAllow) {
-  ChannelFile file;
-  std::mt19937 rng(9);
-  Build(rng, file, false, false);
-  const ChanFields rm = Fields(RealMark, 1, 2, 1);
-  orfxtest::ExtMarkItem item;
-  item.time = 100;
-  file.AddChannel(6, rm, {orfxtest::ExtMarkBlock(6, rm.itemSize, {item})});
-  file.AddChannel(7, Fields(RealWave, 10), {orfxtest::RealWaveBlock(7, {{0, {1.f}}})});
-  file.AddChannel(8, Fields(EventB), {orfxtest::EventBlock(8, {5})});
-  TempDir dir;
-  auto f = OpenBuilt(file, dir);
-  const struct {
-    uint16_t chan;
-    bool times, markers, extMarks, wave, points;
-  } cases[] = {
-      {kEvents, true, false, false, false, false}, {8, true, false, false, false, false},
-      {kMarkers, true, true, false, false, false}, {kLevels, true, true, false, false, false},
-      {kTexts, true, true, true, false, false},    {kWaveMarks, true, true, true, true, true},
-      {6, true, true, true, false, true},          {kWave, false, false, false, true, true},
-      {7, false, false, false, true, true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.chan);
-    TSTime64 t[4];
-    alignas(8) uint8_t items[4 * 64];
-    int16_t s[4];
-    float v[4];
-    const auto ok = [](int r, bool allowed) { EXPECT_EQ(r == kErrWrongKind, !allowed) << r; };
-    ok(f->ReadEvents(c.chan, t, 4, 0, kMaxTime64, nullptr), c.times);
-    ok(f->ReadMarkers(c.chan, reinterpret_cast<TMarker*>(items), 4, 0, kMaxTime64, nullptr),
-       c.markers);
-    ok(f->ReadExtMarks(c.chan, reinterpret_cast<TExtMark*>(items), 1, 0, kMaxTime64, nullptr),
-       c.extMarks);
-    ok(f->ReadWaveS(c.chan, s, 4, 0, kMaxTime64, nullptr, nullptr), c.wave);
-    ok(f->ReadWaveF(c.chan, v, 4, 0, kMaxTime64, nullptr, nullptr), c.wave);
-    ok(f->PrevNTime(c.chan, kMaxTime64, 0, 1, nullptr, true), c.points);
-  }
-  EXPECT_FALSE(f->IsModified());
-  EXPECT_EQ(f->GetFreeChan(), 9);  // the lowest unused slot
 }
 
 // --- Damaged files -------------------------------------------------------------------

@@ -18,43 +18,42 @@ namespace vslk64 {
 namespace {
 
 constexpr uint64_t kAllShorts = 65536;
-const double kScales[] = {1.0, 2.5, -3.75, 0.0, 1e-3, 123.456, -1e6};
-const double kOffsets[] = {0.0, 1.25, -7.3e5};
 
 recording_test::Recording AllValues() {
   recording_test::Recording rec;
   rec.slots = 64;
   int slot = 0;
-  for (double scale : kScales) {
-    for (double offset : kOffsets) {
-      recording_test::Channel c;
-      c.kind = Adc;
-      c.title = "s";
-      c.divide = 1;
-      c.idealRate = 1000;
+  recording_test::Channel c;
+  c.title = "s";
+  c.kind = Adc;
+  c.divide = 1;
+  c.idealRate = 1000;
+  c.runs.resize(1);
+  c.runs[0].start = 3;
+  c.runs[0].count = kAllShorts;
+  c.runs[0].shortAt = [](uint64_t i) { return static_cast<int16_t>(static_cast<int>(i) - 32768); };
+  for (double scale : {1.0, 2.5, -3.75, 0.0, 1e-3, 123.456, -1e6}) {
+    for (double offset : {0.0, 1.25, -7.3e5}) {
       c.scale = scale;
       c.offset = offset;
-      recording_test::WaveRun run;
-      run.start = 3;
-      run.count = kAllShorts;
-      run.shortAt = [](uint64_t i) { return static_cast<int16_t>(static_cast<int>(i) - 32768); };
-      c.runs.push_back(run);
       rec.channels[slot++] = c;
     }
   }
-  recording_test::Channel f;
-  f.kind = RealWave;
-  f.title = "f";
-  f.divide = 2;
-  f.idealRate = 500;
-  recording_test::WaveRun run;
-  const float specials[] = {0.0f, -0.0f, 1e-45f, -3.4e38f, std::numeric_limits<float>::infinity(),
-                            std::numeric_limits<float>::quiet_NaN(), 0.1f, -7.25f};
+  c.kind = RealWave;
+  c.divide = 2;
+  c.runs[0] = recording_test::WaveRun();
+  const float specials[] = {0.0f,
+                            -0.0f,
+                            1e-45f,
+                            -3.4e38f,
+                            std::numeric_limits<float>::infinity(),
+                            std::numeric_limits<float>::quiet_NaN(),
+                            0.1f,
+                            -7.25f};
   for (uint64_t i = 0; i < 40000; ++i) {
-    run.floats.push_back(i < 8 ? specials[i] : static_cast<float>(std::sin(i * 0.001) * 1e3));
+    c.runs[0].floats.push_back(i < 8 ? specials[i] : static_cast<float>(std::sin(i * 0.001) * 1e3));
   }
-  f.runs.push_back(run);
-  rec.channels[slot] = f;
+  rec.channels[slot] = c;
   return rec;
 }
 
@@ -68,44 +67,38 @@ TEST_P(WaveDoubles, EveryValueIsTheFloatOfTheTwoStepReadWidened) {
                   : recording_test::WriteOrfx(AllValues(), path));
   auto file = orf ? NewKel32File() : NewKel64File();
   ASSERT_EQ(file->Open(path.c_str(), 1, 0), 0);
-
   std::vector<float> floats(kAllShorts);
   std::vector<double> doubles(kAllShorts);
   int checked = 0;
-  for (int c = 0; c < file->MaxChans(); ++c) {
-    const uint16_t chan = static_cast<uint16_t>(c);
-    const TDataKind kind = file->ChanKind(chan);
-    if (kind != Adc && kind != RealWave) continue;
+  for (uint16_t chan = 0; chan < file->MaxChans(); ++chan) {
+    if (file->ChanKind(chan) != Adc && file->ChanKind(chan) != RealWave) continue;
+    ++checked;
     // Whole channel in one read, and from a time between two samples in
     // pieces that end inside blocks.
     for (int piece : {static_cast<int>(kAllShorts), 1000, 7}) {
-      SCOPED_TRACE(testing::Message() << "channel " << c << ", pieces of " << piece);
-      TSTime64 fromF = 0;
-      TSTime64 fromD = 0;
+      SCOPED_TRACE(testing::Message() << "channel " << chan << ", pieces of " << piece);
+      TSTime64 from = 0;
       for (int done = 0; done < 40000;) {
-        TSTime64 firstF = -5;
-        TSTime64 firstD = -5;
-        const int nF = file->ReadWaveF(chan, floats.data() + done, piece, fromF, kMaxTime64,
-                                       &firstF, nullptr);
-        const int nD = file->ReadWaveD(chan, doubles.data() + done, piece, fromD, kMaxTime64,
-                                       &firstD);
-        ASSERT_EQ(nD, nF);
+        TSTime64 firstF = -5, firstD = -5;
+        const int nF =
+            file->ReadWaveF(chan, floats.data() + done, piece, from, kMaxTime64, &firstF, nullptr);
+        ASSERT_EQ(file->ReadWaveD(chan, doubles.data() + done, piece, from, kMaxTime64, &firstD),
+                  nF);
         ASSERT_GT(nF, 0);
         ASSERT_EQ(firstD, firstF);
-        for (int i = done; i < done + nF; ++i) {
-          const double widened = floats[static_cast<size_t>(i)];
-          ASSERT_EQ(std::memcmp(&doubles[static_cast<size_t>(i)], &widened, sizeof widened), 0)
-              << "sample " << i << ": " << doubles[static_cast<size_t>(i)] << " vs " << widened;
+        for (size_t i = static_cast<size_t>(done); i < static_cast<size_t>(done + nF); ++i) {
+          const double widened = floats[i];
+          ASSERT_EQ(std::memcmp(&doubles[i], &widened, sizeof widened), 0)
+              << "sample " << i << ": " << doubles[i] << " vs " << widened;
         }
         done += nF;
         // The next piece asks from just before its first sample where samples
         // lie more than one tick apart, so it starts between two of them.
         const TSTime64 divide = file->ChanDivide(chan);
-        fromF = fromD = firstF + static_cast<TSTime64>(nF) * divide - (divide > 1 ? 1 : 0);
+        from = firstF + static_cast<TSTime64>(nF) * divide - (divide > 1 ? 1 : 0);
         if (piece == static_cast<int>(kAllShorts)) break;
       }
     }
-    ++checked;
   }
   EXPECT_EQ(checked, 22);
 }
