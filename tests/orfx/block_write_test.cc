@@ -178,5 +178,22 @@ TEST(MarkerEditTest, ChangesCodesAndPayloadButNeverTheTime) {
   }
 }
 
+// A whole extended marker replaces codes and payload; the time stays.
+TEST(MarkerEditTest, AWholeExtendedMarkerReplacesCodesAndPayload) {
+  CExtMarkBlock ext(kChan, 24);
+  const TSTime64 t = 100;
+  uint8_t rec[24] = {}, edit[24], got[24];
+  std::memcpy(rec, &t, sizeof t);
+  for (size_t i = 0; i < sizeof edit; ++i) edit[i] = static_cast<uint8_t>(0xA0 + i);
+  const uint8_t* in = rec;
+  ASSERT_EQ(1, ext.AddExtMarks(in, 1));
+  EXPECT_EQ(1, ext.EditMarker(t, edit, sizeof edit));
+  std::memcpy(rec + 8, edit + 8, sizeof edit - 8);
+  uint8_t* out = got;
+  TReadRange r(0, kMaxTime64, 1);
+  ASSERT_EQ(1, ext.ReadExtMarks(out, r, nullptr));
+  EXPECT_EQ(0, std::memcmp(got, rec, sizeof rec));
+}
+
 }  // namespace
 }  // namespace vslk64

@@ -139,7 +139,7 @@ TEST_F(Recording, LevelsAlternateAndEqualTimesCancel) {
 
 // Samples need tick times, buffered or not. Unbuffered, in the write block
 // alone, a search back from inside the first stretch finds nothing when it
-// runs past the channel's start (other buffered searches are the model's).
+// runs past the channel's start (buffered searches are the model's).
 TEST_F(Recording, WaveformSearchesMeetTheChannelStartOrAGap) {
   const TSTime64 t[] = {100, 110};
   const float v[] = {1, 2};

@@ -55,6 +55,7 @@ struct Model {
 Model Build(std::mt19937& rng, ChannelFile& file, bool many, bool reused) {
   const auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
   Model m;
+  m.highFirst = pick(2) == 0;
   for (uint16_t c = 0; c < kChans; ++c) {
     std::vector<Bytes> images;
     const size_t blocks = !many ? 1 + pick(c == kWave ? 16 : 30) : c == kEvents ? 300 : 16;
@@ -83,8 +84,13 @@ Model Build(std::mt19937& rng, ChannelFile& file, bool many, bool reused) {
         // Whole blocks the only-3 filter rejects, 25 in a row among many.
         const bool quiet = pick(2) == 0 || (k >= 20 && k < 45);
         for (uint32_t i = 0, n = 1 + pick(20); i < n; ++i) {
-          const uint8_t code = quiet ? 1 : static_cast<uint8_t>(pick(4));  // levels: below
-          laid.push_back({t, code, 0});
+          // Level changes alternate from the initial level.
+          const size_t at = m.items[c].size() + laid.size();
+          laid.push_back({t,
+                          static_cast<uint8_t>(c == kLevels ? (at + m.highFirst) % 2 == 0
+                                               : quiet      ? 1
+                                                            : pick(4)),
+                          0});
           if (c == kWaveMarks)
             t += pick(2) ? 4 * kMarkDivide : 21 + pick(30);
           else
@@ -97,9 +103,8 @@ Model Build(std::mt19937& rng, ChannelFile& file, bool many, bool reused) {
           times.push_back(l.t);
           marks.push_back(Mark(l.t, l.code));
           std::vector<std::vector<int16_t>> traces(2);
-          for (int p = 0; p < 4; ++p) {
-            for (int tr = 0; tr < 2; ++tr) traces[tr].push_back(Point(l.t + kMarkDivide * p, tr));
-          }
+          for (int p = 0; p < 8; ++p)
+            traces[p % 2].push_back(Point(l.t + kMarkDivide * (p / 2), p % 2));
           texts.push_back({l.t,
                            {l.code},
                            c == kTexts ? Bytes{l.code, static_cast<uint8_t>(l.t), 0x44}
@@ -116,20 +121,7 @@ Model Build(std::mt19937& rng, ChannelFile& file, bool many, bool reused) {
     ChanFields f = Fields(kSpecs[c].kind, kSpecs[c].divide, kSpecs[c].rows, kSpecs[c].cols);
     f.scale = 2.0;
     f.offset = 1.0;
-    if (c == kLevels) {
-      m.highFirst = pick(2) == 0;
-      f.flags = m.highFirst ? 1 : 0;
-      // Changes alternate from the initial level, seven to a block.
-      for (size_t i = 0; i < m.items[c].size(); ++i)
-        m.items[c][i].code = (i + m.highFirst) % 2 == 0;
-      images.clear();
-      for (size_t i = 0; i < m.items[c].size(); i += 7) {
-        std::vector<orfxtest::MarkerItem> marks;
-        for (size_t j = i; j < std::min(i + 7, m.items[c].size()); ++j)
-          marks.push_back(Mark(m.items[c][j].t, m.items[c][j].code));
-        images.push_back(orfxtest::MarkerBlock(c, marks));
-      }
-    }
+    f.flags = c == kLevels && m.highFirst ? 1 : 0;
     m.blocks[c] = images.size();
     size_t used = SIZE_MAX;
     if (c == kEvents && reused) {  // stale blocks stamped 0, with later times

@@ -80,44 +80,32 @@ TEST(DataBlockCheckTest, RejectsHeadsAndRunsThatDoNotBelong) {
   }
 }
 
-TEST(DataBlockCheckTest, LoadChecksPositionAndEmptiesRejectedBlocks) {
+// A load refuses positions no data block can have before reading, keeps a
+// held block, writes a dirty one back first and empties a block it rejects.
+TEST(DataBlockCheckTest, LoadChecksPositionWritesBackAndEmptiesRejectedBlocks) {
   orfxtest::OrfxImage image;
-  const uint64_t pos = image.AllocBlock();
-  image.Put(pos, orfxtest::EventBlock(kChan, Times(5, 5, 4), 1));
+  const uint64_t a = image.AllocBlock(), b = image.AllocBlock();
+  image.Put(a, orfxtest::EventBlock(kChan, Times(5, 5, 4), 1));
+  image.Put(b, orfxtest::EventBlock(kChan, {30, 40}, 1));
   orfxtest::MemBlockIo io(&image);
   CEventBlock block(kChan);
-
-  EXPECT_EQ(kErrCorrupt, LoadDataBlock(io, block, pos + 4096, 1));            // off the grid
-  EXPECT_EQ(kErrCorrupt, LoadDataBlock(io, block, pos + kDataBlockSize, 1));  // past the end
-  EXPECT_EQ(kErrCorrupt, LoadDataBlock(io, block, 0, 1));                     // the header block
+  for (uint64_t pos : {a + 4096, b + kDataBlockSize, uint64_t{0}})    // off the grid, past the end,
+    EXPECT_EQ(kErrCorrupt, LoadDataBlock(io, block, pos, 1)) << pos;  // the header block
   EXPECT_EQ(0, io.reads);
-
-  ASSERT_EQ(kOk, LoadDataBlock(io, block, pos, 1));
-  EXPECT_EQ(pos, block.FilePos());
+  ASSERT_EQ(kOk, LoadDataBlock(io, block, a, 1));
+  EXPECT_EQ(a, block.FilePos());
   EXPECT_EQ(20, block.EndTime());
-  ASSERT_EQ(kOk, LoadDataBlock(io, block, pos, 1));
-  EXPECT_EQ(1, io.reads);  // held: not read again
-
-  EXPECT_EQ(kErrCorrupt, LoadDataBlock(io, block, pos, 2));  // the reuse stamp no longer matches
-  EXPECT_EQ(0u, block.Items());
-  EXPECT_EQ(0u, block.FilePos());
-}
-
-TEST(DataBlockCheckTest, LoadWritesBackADirtyBlockFirst) {
-  orfxtest::OrfxImage image;
-  const uint64_t a = image.AllocBlock();
-  const uint64_t b = image.AllocBlock();
-  image.Put(a, orfxtest::EventBlock(kChan, {1, 2}));
-  image.Put(b, orfxtest::EventBlock(kChan, {3, 4}));
-  orfxtest::MemBlockIo io(&image);
-  CEventBlock block(kChan);
-  ASSERT_EQ(kOk, LoadDataBlock(io, block, a, 0));
+  ASSERT_EQ(kOk, LoadDataBlock(io, block, a, 1));
+  EXPECT_EQ(1, io.reads);                 // held: not read again
   le::PutI64(block.Bytes() + 16 + 8, 7);  // an edit in memory
   block.SetDirty(true);
-  ASSERT_EQ(kOk, LoadDataBlock(io, block, b, 0));
+  ASSERT_EQ(kOk, LoadDataBlock(io, block, b, 1));
   EXPECT_EQ(1, io.writes);
   EXPECT_EQ(7, le::GetI64(image.At(a) + 16 + 8));
   EXPECT_FALSE(block.IsDirty());
+  EXPECT_EQ(kErrCorrupt, LoadDataBlock(io, block, b, 2));  // the reuse stamp no longer matches
+  EXPECT_EQ(0u, block.Items());
+  EXPECT_EQ(0u, block.FilePos());
 }
 
 }  // namespace
