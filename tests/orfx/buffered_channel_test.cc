@@ -5,12 +5,12 @@
 // reads and searches in general are the model test's (buffered_model_test.cc).
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "filelib/kel64_file.h"
+#include "filelib/le.h"
 #include "filelib/status.h"
 #include "tests/orfx/chan_file_util.h"
 #include "tests/support/temp_dir.h"
@@ -20,32 +20,22 @@ namespace {
 
 using chantest::Times;
 
-std::vector<TSTime64> ReadAll(CKel64File& f, uint16_t chan) {
-  return chantest::ReadEvents(f, chan, 0, 100000);
-}
-
 class Recording : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = dir_.File("r.orfx");
     f_ = NewKel64File();
-    ASSERT_EQ(f_->Create(path_.c_str(), 32, 0), kOk);
+    ASSERT_EQ(f_->Create(dir_.File("r.orfx").c_str(), 32, 0), kOk);
     ASSERT_EQ(f_->SetEventChan(0, 100, EventA, 0), kOk);
     ASSERT_EQ(f_->SetMarkerChan(1, 100, Marker, 0), kOk);
     ASSERT_EQ(f_->SetWaveChan(2, 10, Adc, 0, 0), kOk);
     ASSERT_EQ(f_->SetLevelChan(3, 100, 0), kOk);
   }
-  // A buffer of `items` for channel c (itemSize bytes each).
-  void Buffer(uint16_t c, uint64_t items, uint64_t itemSize) {
-    f_->SetBuffering(c, items * itemSize, 0.0);
-  }
   std::unique_ptr<CKel64File> Reopen() {
     EXPECT_EQ(f_->Close(), kOk);
-    return chantest::OpenFile(path_, 1);
+    return chantest::OpenFile(dir_.File("r.orfx"), 1);
   }
 
   testing_support::TempDir dir_;
-  std::string path_;
   std::unique_ptr<CKel64File> f_;
 };
 
@@ -53,8 +43,8 @@ class Recording : public ::testing::Test {
 // A buffer of 1000 holds 999; ten more move the oldest 31 (a 32nd of the
 // capacity) out. With saving off they are gone.
 TEST_F(Recording, AFullBufferMovesOutItsOldestChunk) {
-  Buffer(0, 1000, 8);
-  Buffer(1, 100, 16);
+  f_->SetBuffering(0, 1000 * 8, 0.0);
+  f_->SetBuffering(1, 100 * 16, 0.0);
   f_->Save(-1, 0, false);
   EXPECT_FALSE(f_->IsSaving(1));
   f_->Save(1, 0, true);
@@ -63,11 +53,11 @@ TEST_F(Recording, AFullBufferMovesOutItsOldestChunk) {
   const std::vector<TSTime64> t = Times(100, 2, 1009);
   ASSERT_EQ(f_->Commit(0), kOk);
   ASSERT_EQ(f_->WriteEvents(0, t.data(), 999), kOk);
-  EXPECT_EQ(ReadAll(*f_, 0).size(), 999u);
+  EXPECT_EQ(chantest::ReadEvents(*f_, 0, 0, 2000).size(), 999u);
   EXPECT_FALSE(f_->IsModified());  // nothing buffered is to be kept
   ASSERT_EQ(f_->WriteEvents(0, t.data() + 999, 10), kOk);
-  EXPECT_EQ(ReadAll(*f_, 0), std::vector<TSTime64>(t.begin() + 31, t.end()));
-  EXPECT_TRUE(ReadAll(*Reopen(), 0).empty());
+  EXPECT_EQ(chantest::ReadEvents(*f_, 0, 0, 2000), std::vector<TSTime64>(t.begin() + 31, t.end()));
+  EXPECT_TRUE(chantest::ReadEvents(*Reopen(), 0, 0, 2000).empty());
 }
 
 // A switch for a time the channel has already written acts after it; one at
@@ -76,7 +66,7 @@ TEST_F(Recording, SavingNeverReachesBackOverWrittenData) {
   const TSTime64 t[] = {100, 200};  // 200 is the last written time
   for (uint16_t c : {4, 5, 6}) {
     ASSERT_EQ(f_->SetEventChan(c, 100, EventA, 0), kOk);
-    Buffer(c, 100, 8);
+    f_->SetBuffering(c, 100 * 8, 0.0);
     ASSERT_EQ(f_->WriteEvents(c, t, 2), kOk);
     ASSERT_EQ(f_->Commit(0), kOk);
     f_->Save(c, 50 * (c - 1), false);  // at 150, 200, 250
@@ -94,7 +84,7 @@ TEST_F(Recording, SavingNeverReachesBackOverWrittenData) {
 // LatestTime keeps the newest 100 switches after the buffered data, taking
 // the oldest away in pairs so that the state after them stays.
 TEST_F(Recording, LatestTimePrunesOldSwitchesInPairs) {
-  Buffer(0, 100, 8);
+  f_->SetBuffering(0, 100 * 8, 0.0);
   const TSTime64 t[] = {10};
   ASSERT_EQ(f_->WriteEvents(0, t, 1), kOk);
   for (TSTime64 s = 100; s < 100 + 105; ++s) f_->Save(0, s, (s % 2) == 1);  // 105 switches
@@ -110,7 +100,7 @@ TEST_F(Recording, LatestTimePrunesOldSwitchesInPairs) {
 // from the last change written (buffered or not); equal times cancel.
 TEST_F(Recording, LevelsAlternateAndEqualTimesCancel) {
   ASSERT_EQ(f_->SetLevelChan(7, 100, 0), kOk);
-  Buffer(7, 100, 16);  // channel 3 writes straight through
+  f_->SetBuffering(7, 100 * 16, 0.0);  // channel 3 writes straight through
   const TSTime64 a[] = {5, 5, 7, 20}, b[] = {30, 40, 40};
   for (uint16_t c : {3, 7}) {
     ASSERT_EQ(f_->WriteLevels(c, a, 4), kOk);
@@ -150,7 +140,7 @@ TEST_F(Recording, WaveformSearchesMeetTheChannelStartOrAGap) {
     EXPECT_EQ(f_->PrevNTime(c, 115, -1, 2, nullptr, false), 100);
     EXPECT_EQ(f_->PrevNTime(c, 115, -1, 3, nullptr, false), -1);
   }
-  Buffer(2, 64, 2);
+  f_->SetBuffering(2, 64 * 2, 0.0);
   const int16_t s[4] = {};
   EXPECT_EQ(f_->WriteWaveS(2, s, 4, -10), kErrOutOfRange);
   EXPECT_EQ(f_->WriteWaveS(2, s, 4, kMaxTime64 - 30), kErrOutOfRange);
@@ -184,17 +174,14 @@ TEST_F(Recording, WaveMarksReadAsOneWaveformAcrossDiskAndBuffer) {
   constexpr size_t kItem = 24, kRecords = 40;
   std::vector<uint8_t> items(kRecords * kItem, 0);
   for (size_t i = 0; i < kRecords; ++i) {
-    const TSTime64 t = 100 + 8 * static_cast<TSTime64>(i);
-    std::memcpy(&items[i * kItem], &t, 8);
-    for (int j = 0; j < 4; ++j) {
-      const int16_t v = static_cast<int16_t>(4 * i + j);
-      std::memcpy(&items[i * kItem + 16 + 2 * j], &v, 2);
-    }
+    le::PutI64(&items[i * kItem], static_cast<int64_t>(100 + 8 * i));
+    for (size_t j = 0; j < 4; ++j)
+      le::PutU16(&items[i * kItem + 16 + 2 * j], static_cast<uint16_t>(4 * i + j));
   }
   for (uint16_t c : {5, 6}) {
     SCOPED_TRACE(c);
     ASSERT_EQ(f_->SetExtMarkChan(c, 100, WaveMark, 4, 1, 0, 2, 0), kOk);
-    if (c == 5) Buffer(5, 8, kItem);  // the oldest records move to disk
+    if (c == 5) f_->SetBuffering(5, 8 * kItem, 0.0);  // the oldest records move to disk
     ASSERT_EQ(f_->WriteExtMarks(c, reinterpret_cast<const TExtMark*>(items.data()), kRecords), kOk);
     std::vector<int16_t> w(200);
     TSTime64 first = -1;

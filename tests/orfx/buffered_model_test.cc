@@ -29,8 +29,6 @@
 namespace vslk64 {
 namespace {
 
-using testing_support::TempDir;
-
 using chantest::Item;
 using chantest::Kind;
 using chantest::Recorder;
@@ -41,12 +39,7 @@ constexpr uint16_t kChan = Recorder::kChan;
 class SaveModel {
  public:
   bool At(TSTime64 t) const {
-    bool on = true;
-    for (TSTime64 s : switches_) {
-      if (s > t) break;
-      on = !on;
-    }
-    return on;
+    return (std::upper_bound(switches_.begin(), switches_.end(), t) - switches_.begin()) % 2 == 0;
   }
   void Save(TSTime64 t, bool on) {
     switches_.erase(std::lower_bound(switches_.begin(), switches_.end(), t), switches_.end());
@@ -116,7 +109,7 @@ std::string Show(const std::vector<Item>& v, const std::vector<Item>& other) {
 void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
   SCOPED_TRACE(std::string(k.name) + " capacity " + std::to_string(capacity) + " seed " +
                std::to_string(seed));
-  TempDir dir;
+  testing_support::TempDir dir;
   const std::string path = dir.File("model.orfx");
   Recorder rec(k, path);
   rec.Create(capacity);
@@ -148,9 +141,8 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
         } else if (pick(6) == 0) {
           t = next + d * (1 + pick(4)) + (pick(2) == 0 ? 1 : 0);  // a gap, on or off the grid
         }
-        for (uint32_t i = 0; i < n; ++i) {
+        for (uint32_t i = 0; i < n; ++i)
           items.push_back({t + static_cast<TSTime64>(i) * d, serial++ % 30000, true});
-        }
       } else {
         for (uint32_t i = 0; i < n; ++i) {
           items.push_back({t, k.kind == EventA ? 0 : serial++, true});
@@ -159,8 +151,7 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
       }
       for (Item& i : items) i.saved = save.At(i.time);  // settled on writing
       resized = false;
-      const TSTime64 r = rec.Write(items);
-      ASSERT_GE(r, 0) << "step " << step;
+      ASSERT_GE(rec.Write(items), 0) << "step " << step;
       // Saved items wait for a commit.
       EXPECT_TRUE(!items.back().saved || rec.File().IsModified()) << "step " << step;
       for (const Item& i : items) {
