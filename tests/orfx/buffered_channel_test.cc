@@ -3,10 +3,12 @@
 // times already written, the switches LatestTime keeps, levels, searches at
 // a channel's start and wave marks. Saved stretches, the save list, edits,
 // reads and searches in general are the model test's (buffered_model_test.cc).
+// Also the walk over waveform runs of a file being written.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "filelib/kel64_file.h"
@@ -194,6 +196,48 @@ TEST_F(Recording, WaveMarksReadAsOneWaveformAcrossDiskAndBuffer) {
     EXPECT_EQ(w[0], 6);
     // 150 points back from the end lie partly on disk.
     EXPECT_EQ(f_->PrevNTime(c, kMaxTime64, 0, 150, nullptr, true), 100 + 2 * 10);
+  }
+}
+
+struct TCollect : CWaveRunSink {
+  std::vector<std::pair<TSTime64, uint64_t>> runs;
+  bool Put(TSTime64 first, uint64_t count) override {
+    runs.emplace_back(first, count);
+    return true;
+  }
+};
+
+// ReadWaveRuns, which walks run heads, against the walk that reads the
+// samples (the CKel64File version, built on ReadWaveS): data on disk, data
+// still in the write block, gaps on either side of the boundary between
+// them, and walks from inside a run.
+TEST_F(Recording, RunHeadWalkMatchesTheReadingWalk) {
+  // A 16-bit block holds 32752 samples of one run; writes that fill blocks
+  // put them on disk, the rest stays in the write block.
+  const struct {
+    const char* what;
+    std::vector<std::pair<TSTime64, size_t>> writes;  // first time, samples (divide 4)
+  } cases[] = {
+      {"contiguous into the write block", {{0, 40000}, {160000, 10}}},
+      {"a gap just before the write block", {{0, 32752}, {131012, 500}}},
+      {"a gap inside the write block", {{8, 32752}, {131016, 100}, {140000, 30}}},
+      {"only the write block", {{100, 7}, {200, 3}}},
+      {"several blocks, then a gap", {{0, 70000}, {400000, 32752}, {531008, 20}}},
+  };
+  uint16_t chan = 10;  // a channel for each case
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(f_->SetWaveChan(++chan, 4, Adc, 0, 0), kOk);
+    for (const auto& w : c.writes) {
+      const std::vector<int16_t> s(w.second, 5);
+      ASSERT_GT(f_->WriteWaveS(chan, s.data(), s.size(), w.first), 0);
+    }
+    for (TSTime64 from : {TSTime64{0}, TSTime64{101}, TSTime64{131013}, TSTime64{160001}}) {
+      TCollect heads, reads;
+      ASSERT_EQ(f_->ReadWaveRuns(chan, from, heads), kOk);
+      ASSERT_EQ(f_->CKel64File::ReadWaveRuns(chan, from, reads), kOk);
+      EXPECT_EQ(heads.runs, reads.runs) << "from " << from;
+    }
   }
 }
 
