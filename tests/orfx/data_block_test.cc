@@ -26,13 +26,6 @@ using orfxtest::Bytes;
 
 constexpr uint16_t kChan = 7;
 
-// Puts a built image into a block object and runs the read-time checks.
-int Take(CDataBlock& block, const Bytes& image, uint16_t reuse = 0) {
-  std::memcpy(block.Bytes(), image.data(), kDataBlockSize);
-  block.ForgetLastRun();
-  return block.Validate(reuse);
-}
-
 using chantest::Times;
 
 // --- Checks on blocks read from the file ----------------------------------------
@@ -80,7 +73,9 @@ TEST(DataBlockCheckTest, RejectsHeadsAndRunsThatDoNotBelong) {
     Bytes b = c.image;
     if (c.bytes == 4) le::PutU32(b.data() + c.at, static_cast<uint32_t>(c.value));
     if (c.bytes == 8) le::PutI64(b.data() + c.at, c.value);
-    EXPECT_EQ(Take(c.block, b, c.reuse), c.want) << c.what;
+    std::memcpy(c.block.Bytes(), b.data(), kDataBlockSize);  // as read from the file
+    c.block.ForgetLastRun();
+    EXPECT_EQ(c.block.Validate(c.reuse), c.want) << c.what;
   }
 }
 
