@@ -200,23 +200,19 @@ void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
     } else if (what < 90 && !all.empty()) {
       // The backward search counts back over what a read shows, buffered
       // items first and then those on disk (over samples, see WavePrevN).
-      const std::vector<Item> seen =
-          rec.Read(rec.File(), 0, kMaxTime64, k.wave ? 256 : static_cast<int>(all.size()) + 1);
-      const auto time = [&](size_t i) { return seen[i].time; };
-      const TSTime64 before =
-          seen.empty() ? next : time(pick(static_cast<uint32_t>(seen.size()))) + pick(2);
-      const size_t below = static_cast<size_t>(
-          std::lower_bound(seen.begin(), seen.end(), before,
-                           [](const Item& i, TSTime64 t) { return i.time < t; }) -
-          seen.begin());
-      const uint32_t n = 1 + pick(pick(4) == 0 ? 2 * static_cast<uint32_t>(capacity) + 10 : 5);
-      const TSTime64 earliest =
-          seen.empty() || pick(3) != 0 ? 0 : time(pick(static_cast<uint32_t>(seen.size())));
       std::vector<TSTime64> times;
-      for (const Item& i : seen) times.push_back(i.time);
+      for (const Item& i :
+           rec.Read(rec.File(), 0, kMaxTime64, k.wave ? 256 : static_cast<int>(all.size()) + 1))
+        times.push_back(i.time);
+      const auto any = [&] { return times[pick(static_cast<uint32_t>(times.size()))]; };
+      const TSTime64 before = times.empty() ? next : any() + pick(2);
+      const size_t below =
+          static_cast<size_t>(std::lower_bound(times.begin(), times.end(), before) - times.begin());
+      const uint32_t n = 1 + pick(pick(4) == 0 ? 2 * static_cast<uint32_t>(capacity) + 10 : 5);
+      const TSTime64 earliest = times.empty() || pick(3) != 0 ? 0 : any();
       const TSTime64 want = k.wave ? chantest::WavePrevN(times, before, earliest, n, d)
-                            : below >= n && time(below - n) >= earliest ? time(below - n)
-                                                                        : -1;
+                            : below >= n && times[below - n] >= earliest ? times[below - n]
+                                                                         : -1;
       EXPECT_EQ(rec.File().PrevNTime(kChan, before, earliest, n, nullptr, false), want)
           << "step " << step << " from " << before << " back to " << earliest << " n " << n;
     } else if (what < 93 && !k.wave && k.kind != EventA && !all.empty()) {
@@ -390,13 +386,10 @@ TEST_F(Recording, LevelsAlternateAndEqualTimesCancel) {
   const auto check = [](CKel64File& f) {
     for (uint16_t c : {3, 7}) {
       SCOPED_TRACE(c);
-      TMarker m[8];
-      ASSERT_EQ(f.ReadMarkers(c, m, 8, 0, kMaxTime64, nullptr), 3);
-      const TSTime64 times[] = {7, 20, 30};
-      for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(m[i].time, times[i]);
-        EXPECT_EQ(m[i].code[0], i == 1 ? 0 : 1);
-      }
+      std::vector<uint8_t> codes;
+      EXPECT_EQ(chantest::MarkerTimes(f, c, 8, nullptr, &codes),
+                (std::vector<TSTime64>{7, 20, 30}));
+      EXPECT_EQ(codes, (std::vector<uint8_t>{1, 0, 1}));
       TSTime64 t[4];
       bool level = true;
       ASSERT_EQ(f.ReadLevels(c, t, 4, 8, kMaxTime64, &level), 2);
