@@ -52,9 +52,8 @@ class SaveModel {
   std::vector<TSTime64> List(TSTime64 from, TSTime64 upto) const {
     std::vector<TSTime64> out;
     if (!At(from)) out.push_back(from);
-    for (TSTime64 s : switches_) {
+    for (TSTime64 s : switches_)
       if (s > from && s < upto) out.push_back(s);
-    }
     return out;
   }
   void SaveRange(TSTime64 a, TSTime64 b) {
@@ -88,11 +87,10 @@ std::vector<Item> Visible(const std::vector<Item>& all, TSTime64 from, TSTime64 
   for (const Item& g : got) gone -= g.time == seam ? 1 : 0;
   std::vector<Item> want;
   for (const Item& i : all) {
-    if (i.time == seam && gone > 0) {
+    if (i.time == seam && gone > 0)
       --gone;
-    } else if (i.time >= from && i.time < upto && (i.saved || i.time >= seam)) {
+    else if (i.time >= from && i.time < upto && (i.saved || i.time >= seam))
       want.push_back(i);
-    }
   }
   return want;
 }
@@ -100,8 +98,7 @@ std::vector<Item> Visible(const std::vector<Item>& all, TSTime64 from, TSTime64 
 // The items of v from just before the first place where v and other differ.
 std::string Show(const std::vector<Item>& v, const std::vector<Item>& other) {
   const size_t at = static_cast<size_t>(
-      std::mismatch(v.begin(), v.begin() + std::min(v.size(), other.size()), other.begin()).first -
-      v.begin());
+      std::mismatch(v.begin(), v.end(), other.begin(), other.end()).first - v.begin());
   std::ostringstream s;
   s << "(" << v.size() << " items) ";
   for (size_t i = at > 3 ? at - 3 : 0; i < v.size() && i < at + 37; ++i)
@@ -110,8 +107,7 @@ std::string Show(const std::vector<Item>& v, const std::vector<Item>& other) {
 }
 
 void RunModel(const Kind& k, uint64_t capacity, uint32_t seed, int steps) {
-  SCOPED_TRACE(std::string(k.name) + " capacity " + std::to_string(capacity) + " seed " +
-               std::to_string(seed));
+  SCOPED_TRACE(::testing::Message() << k.name << " capacity " << capacity << " seed " << seed);
   testing_support::TempDir dir;
   const std::string path = dir.File("model.orfx");
   Recorder rec(k, path);
@@ -303,7 +299,6 @@ class Recording : public ::testing::Test {
     f_ = NewKel64File();
     ASSERT_EQ(f_->Create(dir_.File("r.orfx").c_str(), 32, 0), kOk);
     ASSERT_EQ(f_->SetEventChan(0, 100, EventA, 0), kOk);
-    ASSERT_EQ(f_->SetMarkerChan(1, 100, Marker, 0), kOk);
     ASSERT_EQ(f_->SetWaveChan(2, 10, Adc, 0, 0), kOk);
     ASSERT_EQ(f_->SetLevelChan(3, 100, 0), kOk);
   }
@@ -321,12 +316,12 @@ class Recording : public ::testing::Test {
 // capacity) out. With saving off they are gone.
 TEST_F(Recording, AFullBufferMovesOutItsOldestChunk) {
   f_->SetBuffering(0, 1000 * 8, 0.0);
-  f_->SetBuffering(1, 100 * 16, 0.0);
+  f_->SetBuffering(3, 100 * 16, 0.0);
   f_->Save(-1, 0, false);
-  EXPECT_FALSE(f_->IsSaving(1));
-  f_->Save(1, 0, true);
+  EXPECT_FALSE(f_->IsSaving(3));
+  f_->Save(3, 0, true);
   EXPECT_FALSE(f_->IsSaving(0));
-  EXPECT_TRUE(f_->IsSaving(1));
+  EXPECT_TRUE(f_->IsSaving(3));
   const std::vector<TSTime64> t = Times(100, 2, 1009);
   ASSERT_EQ(f_->Commit(0), kOk);
   ASSERT_EQ(f_->WriteEvents(0, t.data(), 999), kOk);
@@ -427,17 +422,14 @@ TEST_F(Recording, BackwardSearchCountsRunsOfOneTimeAcrossBlocks) {
   std::vector<TSTime64> t = Times(0, 10, 8200);
   for (size_t i = 8187; i <= 8193; ++i) t[i] = 81870;  // a block holds 8190 events
   ASSERT_EQ(f_->WriteEvents(0, t.data(), t.size()), kOk);
-  for (int pass = 0; pass < 3; ++pass) {
-    std::unique_ptr<CKel64File> closed = pass == 2 ? Reopen() : nullptr;
-    for (uint32_t n = 1; n <= 20; ++n) {
-      EXPECT_EQ((closed ? *closed : *f_).PrevNTime(0, kMaxTime64, 0, n, nullptr, false),
-                t[t.size() - n])
-          << "pass " << pass << " n " << n;
-    }
-    if (pass == 0) {
-      ASSERT_EQ(f_->Commit(0), kOk);
-    }
-  }
+  const auto check = [&](CKel64File& f, const char* when) {
+    for (uint32_t n = 1; n <= 20; ++n)
+      EXPECT_EQ(f.PrevNTime(0, kMaxTime64, 0, n, nullptr, false), t[t.size() - n]) << when << n;
+  };
+  check(*f_, "written, n ");
+  ASSERT_EQ(f_->Commit(0), kOk);
+  check(*f_, "committed, n ");
+  check(*Reopen(), "closed, n ");
 }
 
 // Wave marks read as a waveform join records into one stretch, and the

@@ -285,9 +285,8 @@ TEST(ChannelRead, RandomReadsAndSearchesAnswerAsTheLaidOutItems) {
       }
       // Back from upto: the n-th passing item before it, if not before earliest.
       std::vector<TSTime64> before;
-      for (const Laid& l : all) {
+      for (const Laid& l : all)
         if (l.t < to && (c == kLevels || passes(l))) before.push_back(l.t);
-      }
       const uint32_t back = 1 + pick(pick(4) == 0 ? 3000 : 5);
       const TSTime64 earliest = pick(3) == 0 ? near() : 0;
       const TSTime64 answer = before.size() >= back && before[before.size() - back] >= earliest
@@ -353,13 +352,13 @@ TEST(WaveChannel, FloatChannelConvertsWithItsScale) {
     file.AddChannel(chan, f, {orfxtest::RealWaveBlock(chan, {{40, values}, {400, {7.f}}})});
   }
   // Three blocks of contiguous floats: more than one staging piece.
-  constexpr size_t kBlock = 16376;
+  constexpr int kBlock = 16376;
+  std::vector<float> all(3 * kBlock);
+  for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<float>(i % 1000) / 1000.f;
   std::vector<Bytes> blocks;
-  for (size_t k = 0; k < 3; ++k) {
-    std::vector<float> v(kBlock);
-    for (size_t i = 0; i < v.size(); ++i)
-      v[i] = static_cast<float>((k * kBlock + i) % 1000) / 1000.f;
-    blocks.push_back(orfxtest::RealWaveBlock(2, {{static_cast<int64_t>(k * kBlock), v}}));
+  for (int k = 0; k < 3; ++k) {
+    const std::vector<float> v(all.begin() + k * kBlock, all.begin() + (k + 1) * kBlock);
+    blocks.push_back(orfxtest::RealWaveBlock(2, {{k * kBlock, v}}));
   }
   file.AddChannel(2, Fields(RealWave, 1), blocks);
   TempDir dir;
@@ -379,12 +378,10 @@ TEST(WaveChannel, FloatChannelConvertsWithItsScale) {
     EXPECT_EQ(std::vector<int16_t>(s, s + 8), want[chan]) << chan;
   }
   std::vector<int16_t> many(3 * kBlock + 5);
-  ASSERT_EQ(
-      f->ReadWaveS(2, many.data(), static_cast<int>(many.size()), 0, kMaxTime64, &first, nullptr),
-      static_cast<int>(3 * kBlock));
-  for (size_t i = 0; i < 3 * kBlock; i += 997) {
-    EXPECT_EQ(many[i], std::lround(static_cast<float>(i % 1000) / 1000.f * 6553.6)) << i;
-  }
+  ASSERT_EQ(f->ReadWaveS(2, many.data(), 3 * kBlock + 5, 0, kMaxTime64, &first, nullptr),
+            3 * kBlock);
+  for (size_t i = 0; i < all.size(); i += 997)
+    EXPECT_EQ(many[i], std::lround(all[i] * 6553.6)) << i;
   ASSERT_EQ(f->ReadWaveS(2, many.data(), 20000, 100, 20000, &first, nullptr), 19900);
   EXPECT_EQ(first, 100);
 }
@@ -422,9 +419,8 @@ recording_test::Recording AllValues() {
                             std::numeric_limits<float>::quiet_NaN(),
                             0.1f,
                             -7.25f};
-  for (uint64_t i = 0; i < 40000; ++i) {
+  for (uint64_t i = 0; i < 40000; ++i)
     c.runs[0].floats.push_back(i < 8 ? specials[i] : static_cast<float>(std::sin(i * 0.001) * 1e3));
-  }
   rec.channels[slot] = c;
   return rec;
 }
@@ -514,9 +510,8 @@ TEST(ChannelRead, DamagedBlocksAndIndexBlocksGiveCorrupt) {
     TempDir dir;
     auto f = OpenBuilt(file, dir);
     std::vector<TSTime64> t(6000);
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    for (int attempt = 0; attempt < 2; ++attempt)
       EXPECT_EQ(f->ReadEvents(0, t.data(), 6000, 0, kMaxTime64, nullptr), kErrCorrupt);
-    }
     EXPECT_EQ(f->PrevNTime(0, kMaxTime64, 0, 5000, nullptr, false), kErrCorrupt);
   }
 }

@@ -70,10 +70,9 @@ TEST(DataBlockCheckTest, RejectsHeadsAndRunsThatDoNotBelong) {
       {"a divide whose times overflow", huge, adc, 0, 0, 0, 0, kErrCorrupt},
   };
   for (const auto& c : cases) {
-    Bytes b = c.image;
-    if (c.bytes == 4) le::PutU32(b.data() + c.at, static_cast<uint32_t>(c.value));
-    if (c.bytes == 8) le::PutI64(b.data() + c.at, c.value);
-    std::memcpy(c.block.Bytes(), b.data(), kDataBlockSize);  // as read from the file
+    std::memcpy(c.block.Bytes(), c.image.data(), kDataBlockSize);  // as read from the file
+    if (c.bytes == 4) le::PutU32(c.block.Bytes() + c.at, static_cast<uint32_t>(c.value));
+    if (c.bytes == 8) le::PutI64(c.block.Bytes() + c.at, c.value);
     c.block.ForgetLastRun();
     EXPECT_EQ(c.block.Validate(c.reuse), c.want) << c.what;
   }
@@ -230,9 +229,7 @@ TEST(WaveChangeTest, OverwritesInsideTheBlockSpanOnly) {
     EXPECT_EQ(c.run1, Stretch(block, 100)) << c.t;
     EXPECT_EQ(c.run2, Stretch(block, 300)) << c.t;
   }
-  CRealWaveBlock empty(kChan, 10);
-  const float f[2] = {1, 2};
-  EXPECT_EQ(-1, empty.ChangeWaveF(f, 2, 0, nullptr));
+  EXPECT_EQ(-1, CRealWaveBlock(kChan, 10).ChangeWaveF(nullptr, 2, 0, nullptr));  // empty
 }
 
 // Edits of the extended marker at 20 change codes and payload, never the
