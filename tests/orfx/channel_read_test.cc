@@ -39,8 +39,8 @@ const struct {
   TDataKind kind;
   int64_t divide;
   uint16_t rows, cols;
-} kSpecs[kChans] = {{EventA, 0, 0, 0},   {Marker, 0, 0, 0},    {Level, 0, 0, 0},
-                    {TextMark, 0, 8, 1}, {Adc, kDivide, 0, 0}, {WaveMark, kMarkDivide, 4, 2}};
+} kShapes[kChans] = {{EventA, 0, 0, 0},   {Marker, 0, 0, 0},    {Level, 0, 0, 0},
+                     {TextMark, 0, 8, 1}, {Adc, kDivide, 0, 0}, {WaveMark, kMarkDivide, 4, 2}};
 
 struct Laid {
   int64_t t;
@@ -122,7 +122,7 @@ Model Build(std::mt19937& rng, ChannelFile& file, bool many, bool reused) {
       }
       m.items[c].insert(m.items[c].end(), laid.begin(), laid.end());
     }
-    ChanFields f = Fields(kSpecs[c].kind, kSpecs[c].divide, kSpecs[c].rows, kSpecs[c].cols);
+    ChanFields f = Fields(kShapes[c].kind, kShapes[c].divide, kShapes[c].rows, kShapes[c].cols);
     f.scale = 2.0;
     f.offset = 1.0;
     f.flags = c == kLevels && m.highFirst ? 1 : 0;
