@@ -45,22 +45,19 @@ inline orfxtest::MarkerItem Mark(int64_t t, uint8_t c0, uint8_t c1 = 0, uint8_t 
   return orfxtest::MarkerItem{t, {c0, c1, c2, c3}};
 }
 
-// Writes the file and opens it read-only, as the Neuroshare layer does.
-inline std::unique_ptr<CKel64File> OpenBuilt(const ChannelFile& file,
-                                             const testing_support::TempDir& dir,
-                                             const std::string& name = "f.orfx") {
-  const std::string path = dir.File(name);
-  EXPECT_TRUE(file.Write(path));
-  std::unique_ptr<CKel64File> f = NewKel64File();
-  EXPECT_EQ(f->Open(path.c_str(), 1, 0), kOk);
-  return f;
-}
-
 // Opens a file in the given mode (1: read-only, 0: for writing).
 inline std::unique_ptr<CKel64File> OpenFile(const std::string& path, int mode) {
   std::unique_ptr<CKel64File> f = NewKel64File();
   EXPECT_EQ(f->Open(path.c_str(), mode, 0), kOk);
   return f;
+}
+
+// Writes the file and opens it read-only, as the Neuroshare layer does.
+inline std::unique_ptr<CKel64File> OpenBuilt(const ChannelFile& file,
+                                             const testing_support::TempDir& dir,
+                                             const std::string& name = "f.orfx") {
+  EXPECT_TRUE(file.Write(dir.File(name)));
+  return OpenFile(dir.File(name), 1);
 }
 
 // The event times of a channel from `from` on; more than `max` is a failure
