@@ -1,8 +1,13 @@
 // The open-file table and the open and close steps, driven with in-memory
-// file objects that were never opened, registered directly.
+// file objects that were never opened, registered directly; and the
+// last-error message store: the one text no export failure shows (the
+// library error with a handle), the codes that leave the message alone, the
+// length limit, and the order of the buffer check's tests. Each export's own
+// texts are checked through the exports (host_api_test.cc, event_data_test.cc).
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "neuroshare/ns_api.h"
@@ -93,6 +98,26 @@ TEST_F(FileTable, FailingClosesAndEmptyFilesLeaveNoSlot) {
 TEST(OpenFileName, OnlyNamesLongerThanTheExtensionTryTheOlderFormat) {
   EXPECT_TRUE(NsIsOrfName("a.orf"));
   EXPECT_FALSE(NsIsOrfName(".orf"));
+}
+
+TEST(NsReport, FormatsMessagesAndKeepsTheLastFailureForOtherCodes) {
+  EXPECT_EQ(NsReport("Op", ns_LIBERROR, 4, 5, 6), ns_LIBERROR);
+  EXPECT_STREQ(NsLastMessage(), "Memory allocation error in function Op, hFile 4d");
+  const std::string path = "/" + std::string(300, 'p');
+  NsReport(path.c_str(), ns_TYPEERROR, 0, 0, 0);
+  EXPECT_EQ(NsLastMessage(), ("Bad file " + path).substr(0, 255)) << "cut to 255 characters";
+  // The buffer check tests the size before the area; a check that passes
+  // and codes that are no failures leave the message.
+  char area[8];
+  EXPECT_FALSE(NsCheckBuffer("Op", nullptr, 0, 40));
+  EXPECT_STREQ(NsLastMessage(), "Op was given zero byte size area for results");
+  EXPECT_FALSE(NsCheckBuffer("Op", nullptr, 39, 40));
+  EXPECT_STREQ(NsLastMessage(), "Op was given 39d bytes for results, requires 40d");
+  EXPECT_TRUE(NsCheckBuffer("Op", area, sizeof area, sizeof area));
+  for (ns_RESULT code : {ns_OK, 1, 1000, -8, -100}) {
+    EXPECT_EQ(NsReport("Op", code, 1, 2, 3), code);
+    EXPECT_STREQ(NsLastMessage(), "Op was given 39d bytes for results, requires 40d");
+  }
 }
 
 }  // namespace

@@ -1,13 +1,22 @@
+// Recordings on real files and the programs, run as a user runs them.
 // Everything the file-access library writes reads back through the ns_
 // functions exactly as the same recording laid out by the tests' byte
 // builder: the demo recording (every kind of channel) written both ways,
-// compared call by call, record by record, item by item.
+// compared call by call, record by record, item by item; so does what the
+// converter writes. The nsinfo host program. Paths as hosts hand them to
+// ns_OpenFile, with the platform's own separator (backslashes on Windows):
+// the ".orf" suffix rule on real files. On Windows each path is also tried
+// with forward slashes, which the system accepts as well. (How the
+// conversion comment names the file from the last separator of either kind
+// is checked in catalogue_test.cc.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -126,6 +135,80 @@ TEST(LibraryWriter, RefusedRecordingsFail) {
     Recording rec = recording_test::DemoRecording();
     if (spoil) spoil(rec);
     EXPECT_EQ(demo::WriteRecording(rec, path), spoil == nullptr);
+  }
+}
+
+// Runs nsinfo with the blank-separated arguments (none of which holds a blank).
+platform::ProgramRun RunNsinfo(const std::string& arguments) {
+  std::vector<std::string> args;
+  std::istringstream words(arguments);
+  for (std::string w; words >> w;) args.push_back(w);
+  return platform::RunProgram(NSV_NSINFO_PATH, args);
+}
+
+// nsinfo run as a user runs it: its exit status and what its output holds.
+TEST(Nsinfo, FindsItsLibraryAndReportsLibraryAndFileErrors) {
+  TempDir dir;
+  const std::string missing = dir.File("missing.orf");
+  const struct {
+    std::string args;
+    int status;
+    std::vector<std::string> lines;
+  } runs[] = {
+      {"",
+       0,
+       {"Library for Ondrix data", "API version:     1.3", "Creator:         Varsel Ltd",
+        "Max files:       64", "Ondrix ORFX file (*.orfx), type codes \"ONDXORFX\"",
+        "Ondrix ORF file (*.orf), type codes \"ONDXKEL \""}},
+      {"--lib " + std::string(NSV_LIBRARY_PATH) + " " + missing,
+       1,
+       {"Library for Ondrix data", "-3 (ns_FILEERROR): File read error occurred in function " +
+                                       missing + " with entity 0d, index 0d"}},
+      {"--lib " + dir.File(platform::SharedLibraryFileName("none")), 2, {"cannot load"}},
+      // The built-in demo.
+      {"--items 2",
+       0,
+       {"analog   Sine", "segment  Spikes", "neural   Spikes", "event    Notes",
+        "Baseline recording started"}},
+      {"--entity 3 --csv", 0, {"index,time_s\n0,0.02\n"}},
+      {"--csv", 2, {}},  // a CSV dump names its entity
+  };
+  for (const auto& r : runs) {
+    const platform::ProgramRun run = RunNsinfo(r.args);
+    EXPECT_EQ(run.exitCode, r.status) << r.args << "\n" << run.output;
+    for (const std::string& line : r.lines) {
+      EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
+    }
+  }
+}
+
+// Names ending in ".orf", in any case, are tried as the older format first
+// and then as the newer; every other name only as the newer.
+TEST(Paths, SuffixRuleDecidesWhichFormatsAreTried) {
+  TempDir dir;
+  const Recording demo = recording_test::DemoRecording();
+  const struct {
+    const char* name;
+    bool orf;  // the format written
+    ns_RESULT result;
+  } cases[] = {
+      {"a.orf", true, ns_OK},         {"B.ORF", true, ns_OK},
+      {"c.oRf", true, ns_OK},         {"d.orf", false, ns_OK},
+      {"e.orfx", false, ns_OK},       {"f.dat", false, ns_OK},
+      {"g.orfx", true, ns_TYPEERROR}, {"h.orf.bak", true, ns_TYPEERROR},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.File(c.name);
+    ASSERT_TRUE(c.orf ? recording_test::WriteOrf(demo, path)
+                      : recording_test::WriteOrfx(demo, path));
+    // As given and with forward slashes throughout (the same on POSIX).
+    std::string forward = path;
+    std::replace(forward.begin(), forward.end(), '\\', '/');
+    for (const std::string& spelling : {path, forward}) {
+      uint32_t handle = 0;
+      EXPECT_EQ(ns_OpenFile(spelling.c_str(), &handle), c.result) << spelling;
+      if (handle != 0) EXPECT_EQ(ns_CloseFile(handle), ns_OK);
+    }
   }
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <map>
 #include <ostream>
+#include <type_traits>
 
 namespace ns_compare {
 namespace {
@@ -131,23 +132,20 @@ ns_RESULT Read(uint32_t file, uint32_t e, uint32_t type, uint32_t eventType, uin
 }
 
 // The information records of an entity (sources: of source s).
-ns_RESULT Get(uint32_t f, uint32_t e, uint32_t, ns_ENTITYINFO* r) {
-  return ns_GetEntityInfo(f, e, r, sizeof *r);
-}
-ns_RESULT Get(uint32_t f, uint32_t e, uint32_t, ns_EVENTINFO* r) {
-  return ns_GetEventInfo(f, e, r, sizeof *r);
-}
-ns_RESULT Get(uint32_t f, uint32_t e, uint32_t, ns_ANALOGINFO* r) {
-  return ns_GetAnalogInfo(f, e, r, sizeof *r);
-}
-ns_RESULT Get(uint32_t f, uint32_t e, uint32_t, ns_SEGMENTINFO* r) {
-  return ns_GetSegmentInfo(f, e, r, sizeof *r);
-}
-ns_RESULT Get(uint32_t f, uint32_t e, uint32_t s, ns_SEGSOURCEINFO* r) {
-  return ns_GetSegmentSourceInfo(f, e, s, r, sizeof *r);
-}
-ns_RESULT Get(uint32_t f, uint32_t e, uint32_t, ns_NEURALINFO* r) {
-  return ns_GetNeuralInfo(f, e, r, sizeof *r);
+template <class T>
+ns_RESULT Get(uint32_t f, uint32_t e, uint32_t s, T* r) {
+  if constexpr (std::is_same_v<T, ns_ENTITYINFO>)
+    return ns_GetEntityInfo(f, e, r, sizeof *r);
+  else if constexpr (std::is_same_v<T, ns_EVENTINFO>)
+    return ns_GetEventInfo(f, e, r, sizeof *r);
+  else if constexpr (std::is_same_v<T, ns_ANALOGINFO>)
+    return ns_GetAnalogInfo(f, e, r, sizeof *r);
+  else if constexpr (std::is_same_v<T, ns_SEGMENTINFO>)
+    return ns_GetSegmentInfo(f, e, r, sizeof *r);
+  else if constexpr (std::is_same_v<T, ns_NEURALINFO>)
+    return ns_GetNeuralInfo(f, e, r, sizeof *r);
+  else
+    return ns_GetSegmentSourceInfo(f, e, s, r, sizeof *r);
 }
 
 // A record of entity e, the same in both files, with the result `want`.
