@@ -1,16 +1,30 @@
-// The file record and the entity catalogue built at open: the file's
-// description, the entity list and its order, the chunk index of every kind
-// of channel, the read cache, and how unreadable channels are met.
+// What the layer builds at open and the records it fills from it. The file
+// record and the entity catalogue: the file's description, the entity list
+// and its order, the chunk index of every kind of channel, the read cache,
+// and how unreadable channels are met. Damaged files fail the open: damage to
+// what the waveform chunk index is built from (run heads, block headers) is a
+// file error; damage the file's own checks refuse is a type error whose
+// message names the check that failed (LastCorruption), as `nsinfo --verbose`
+// prints it, and a file that is no recording gets no note. (Whether the index
+// answers as the samples do is index_model_test.cc's.) The records whose
+// layout depends on how a host packs its structs: a host built with 4-byte
+// packing and one built with natural alignment read the same recording
+// through the exports and must see the same values, and neither may have a
+// byte written outside its record.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "filelib/corruption.h"
+#include "filelib/le.h"
 #include "neuroshare/ns_api.h"
 #include "neuroshare/ns_catalogue.h"
 #include "neuroshare/ns_errors.h"
@@ -18,6 +32,7 @@
 #include "neuroshare/ns_index.h"
 #include "neuroshare/ns_read_cache.h"
 #include "tests/neuroshare/watched_file.h"
+#include "tests/support/temp_dir.h"
 
 namespace nsv {
 namespace {
@@ -207,6 +222,268 @@ TEST_F(Catalogue, ReadCacheKeepsChunksWhileTheirBytesFitAndIsDroppedOnErrorsAndC
   ASSERT_EQ(ns_CloseFile(h), ns_OK);
   EXPECT_EQ(NsReadCacheOwner(), nullptr);
   EXPECT_EQ(NsReadCacheBytes(), 0u);
+}
+
+using Bytes = testing_support::MemoryFiles::Bytes;
+using vslk64::le::GetI32;
+using vslk64::le::GetU16;
+using vslk64::le::GetU32;
+
+// A 16-bit waveform, one tick per sample, of runs of the given lengths with
+// gap ticks between them.
+Channel Runs(const std::vector<size_t>& counts, int64_t gap) {
+  Channel c = Wave(1, 1);
+  int64_t t = 5;
+  for (size_t n : counts) {
+    AddRun(c, t, std::vector<int16_t>(n, 1));
+    t += static_cast<int64_t>(n) + gap;
+  }
+  return c;
+}
+
+// Offsets into the files the builders lay out.
+constexpr uint32_t kBlock = 65536;
+constexpr uint32_t kRunCountAt = 16 + 8;   // in an ORFX block: the first run's count
+constexpr uint32_t kStringsOffsetAt = 52;  // ORFX file head: where the string table starts
+constexpr uint32_t kMaxChansAt = 56;
+
+// The position of the n-th data block (in file order) of chan in an ORFX
+// file: 64 KiB units whose head names the channel at level 0 with items.
+int64_t OrfxBlockOf(const Bytes& bytes, uint16_t chan, int n) {
+  for (size_t pos = kBlock; pos + kBlock <= bytes.size(); pos += kBlock) {
+    const uint8_t* p = bytes.data() + pos;
+    if (GetU16(p + 8) == chan && ((vslk64::le::GetU64(p) >> 8) & 7) == 0 && GetU32(p + 12) != 0 &&
+        n-- == 0) {
+      return static_cast<int64_t>(pos);
+    }
+  }
+  return -1;
+}
+
+// The fifth full 1024-byte block of channel 0 in an ORF file.
+int64_t OrfBlock(const Bytes& bytes) {
+  int seen = 0;
+  for (size_t pos = 512; pos + 1024 <= bytes.size(); pos += 512) {
+    const uint8_t* p = bytes.data() + pos;
+    if (GetU16(p + 16) == 1 && GetU16(p + 18) == (1024 - 20) / 2 &&
+        GetI32(p + 12) - GetI32(p + 8) == (1024 - 20) / 2 - 1 && ++seen == 5) {
+      return static_cast<int64_t>(pos);
+    }
+  }
+  return -1;
+}
+
+class DamageReport : public LayerTest {};
+
+TEST_F(DamageReport, AFailedOpenNamesTheCheckThatRefusedTheFile) {
+  Recording events, waves, orf;
+  events.channels[0] = Events(2, {10, 20, 30});
+  waves.channels[0] = Runs({32752, 32752, 32752, 10}, 0);
+  waves.channels[1] = Runs(std::vector<size_t>(1500, 3), 1);
+  orf.channels[0] = Runs({20000}, 0);
+  ASSERT_TRUE(recording_test::WriteOrfx(events, "/events.orfx"));
+  ASSERT_TRUE(recording_test::WriteOrfx(waves, "/waves.orfx"));
+  // The ORF builder writes through the real file system.
+  testing_support::TempDir dir;
+  std::string image;
+  ASSERT_TRUE(recording_test::WriteOrf(orf, dir.File("waves.orf"), 9, 1024));
+  ASSERT_TRUE(testing_support::ReadFileBytes(dir.File("waves.orf"), &image));
+  files_.Put("/waves.orf", Bytes(image.begin(), image.end()));
+  const Bytes& good = *files_.Get("/events.orfx");
+  const Bytes& wave = *files_.Get("/waves.orfx");
+  const Bytes& orfWave = *files_.Get("/waves.orf");
+  const int64_t orfBlock = OrfBlock(orfWave);
+  ASSERT_GE(orfBlock, 0);
+  struct Case {
+    const char* name;
+    const char* file;
+    int64_t at;      // the four bytes overwritten; below zero: the whole file
+    uint32_t value;  // written there
+    ns_RESULT result;
+    int code = 0;                  // type errors: the file's own open's
+    const char* reason = nullptr;  // type errors: a part of the recorded reason; null: no note
+  };
+  // Run heads of short runs are 24 bytes apart (16 + 3 samples rounded to
+  // 8): head 200 lies beyond the first 4 KiB.
+  const int64_t longRuns[] = {OrfxBlockOf(wave, 0, 1), OrfxBlockOf(wave, 0, 2)};
+  const int64_t shortRuns = OrfxBlockOf(wave, 1, 0) + 16 + 200 * 24;
+  ASSERT_TRUE(longRuns[0] > 0 && longRuns[1] > 0 && shortRuns > 16 + 200 * 24);
+  const Case cases[] = {
+      {"a run longer than its block", "/waves.orfx", longRuns[0] + kRunCountAt, 40000,
+       ns_FILEERROR},
+      {"a run of no samples", "/waves.orfx", longRuns[1] + kRunCountAt, 0, ns_FILEERROR},
+      {"a run head beyond 4 KiB reaching past the block", "/waves.orfx", shortRuns + 8, 0x40000000,
+       ns_FILEERROR},
+      {"a run head beyond 4 KiB out of time order", "/waves.orfx", shortRuns, 3, ns_FILEERROR},
+      {"an ORF block ending before it starts", "/waves.orf", orfBlock + 12,
+       static_cast<uint32_t>(GetI32(orfWave.data() + orfBlock + 8) - 1), ns_FILEERROR},
+      {"channel count", "/events.orfx", kMaxChansAt, 1, ns_TYPEERROR, vslk64::kErrBadHeader,
+       "channel count"},
+      {"string-table words", "/events.orfx", GetU32(good.data() + kStringsOffsetAt), 1,
+       ns_TYPEERROR, vslk64::kErrCorrupt, "words < 2"},
+      {"no recording", "/events.orfx", -1, 0, ns_TYPEERROR, vslk64::kErrBadHeader, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes bytes = *files_.Get(c.file);
+    if (c.at >= 0) {
+      vslk64::le::PutU32(&bytes.at(c.at + 3) - 3, c.value);
+    } else {
+      bytes.assign(4096, 'x');
+    }
+    const std::string path = std::string(c.file).insert(1, "damaged-");
+    files_.Put(path, bytes);
+    vslk64::ClearCorruption();
+    if (c.result == ns_TYPEERROR) {
+      EXPECT_EQ(vslk64::NewKel64File()->Open(path.c_str(), vslk64::kOpenReadOnly, 0), c.code);
+    }
+    const vslk64::TCorruption damage = vslk64::LastCorruption();
+    uint32_t handle = 0;
+    EXPECT_EQ(ns_OpenFile(path.c_str(), &handle), c.result);
+    EXPECT_EQ(handle, 0u);
+    if (c.result != ns_TYPEERROR) continue;
+    char message[256] = {};
+    ASSERT_EQ(ns_GetLastErrorMsg(message, sizeof message), ns_OK);
+    if (c.reason == nullptr) {
+      EXPECT_EQ(std::strstr(message, "(damaged:"), nullptr) << message;
+      continue;
+    }
+    ASSERT_NE(damage.file, nullptr);
+    EXPECT_STREQ(damage.file, "filelib/orfx/kel64_file.cc");
+    EXPECT_NE(std::strstr(damage.reason, c.reason), nullptr) << damage.reason;
+    const std::string note =
+        " (damaged: filelib/orfx/kel64_file.cc:" + std::to_string(damage.line) + ": " +
+        damage.reason + ")";
+    EXPECT_NE(std::string(message).find(note), std::string::npos) << message;
+  }
+}
+
+// The fields of the four records as a host declares them: F(type, name, array
+// suffix). The lists are the API's; only the compiler's packing differs.
+// clang-format off
+#define FILE_FIELDS(F) F(char, szFileType, [32]) F(uint32_t, dwEntityCount, )                  \
+  F(double, dTimeStampResolution, ) F(double, dTimeSpan, ) F(char, szAppName, [64])             \
+  F(uint32_t, dwTime_Year, ) F(uint32_t, dwTime_Month, ) F(uint32_t, dwTime_DayofWeek, )         \
+  F(uint32_t, dwTime_Day, ) F(uint32_t, dwTime_Hour, ) F(uint32_t, dwTime_Min, )                 \
+  F(uint32_t, dwTime_Sec, ) F(uint32_t, dwTime_MilliSec, ) F(char, szFileComment, [256])
+#define FILTER_FIELDS(F) F(double, dLocationX, ) F(double, dLocationY, ) F(double, dLocationZ, ) \
+  F(double, dLocationUser, ) F(double, dHighFreqCorner, ) F(uint32_t, dwHighFreqOrder, )         \
+  F(char, szHighFilterType, [16]) F(double, dLowFreqCorner, ) F(uint32_t, dwLowFreqOrder, )      \
+  F(char, szLowFilterType, [16]) F(char, szProbeInfo, [128])
+#define ANALOG_FIELDS(F) F(double, dSampleRate, ) F(double, dMinVal, ) F(double, dMaxVal, )     \
+  F(char, szUnits, [16]) F(double, dResolution, ) FILTER_FIELDS(F)
+#define SEGMENT_FIELDS(F) F(uint32_t, dwSourceCount, ) F(uint32_t, dwMinSampleCount, )          \
+  F(uint32_t, dwMaxSampleCount, ) F(double, dSampleRate, ) F(char, szUnits, [32])
+#define SOURCE_FIELDS(F) F(double, dMinVal, ) F(double, dMaxVal, ) F(double, dResolution, )     \
+  F(double, dSubSampleShift, ) FILTER_FIELDS(F)
+#define DECLARE(type, name, array) type name array;
+#define NS_HOST_RECORDS struct FileInfo { FILE_FIELDS(DECLARE) };                             \
+  struct AnalogInfo { ANALOG_FIELDS(DECLARE) }; struct SegmentInfo { SEGMENT_FIELDS(DECLARE) }; \
+  struct SegSourceInfo { SOURCE_FIELDS(DECLARE) };
+// clang-format on
+
+namespace natural {
+NS_HOST_RECORDS
+static_assert(sizeof(FileInfo) == 408 && sizeof(AnalogInfo) == 272 && sizeof(SegmentInfo) == 56 &&
+                  sizeof(SegSourceInfo) == 256,
+              "natural alignment");
+}  // namespace natural
+
+namespace packed {
+#pragma pack(push, 4)
+NS_HOST_RECORDS
+#pragma pack(pop)
+static_assert(sizeof(FileInfo) == 404 && sizeof(AnalogInfo) == 264 && sizeof(SegmentInfo) == 52 &&
+                  sizeof(SegSourceInfo) == 248,
+              "4-byte packing");
+}  // namespace packed
+
+// Each field of the natural host's record against the same field of the
+// packed host's: texts with all their bytes, numbers bit for bit, padding
+// not at all.
+#define SAME(type, name, array) EXPECT_EQ(std::memcmp(&n.name, &p.name, sizeof n.name), 0) << #name;
+#define COMPARER(Record, FIELDS) \
+  void Same(const natural::Record& n, const packed::Record& p) { FIELDS(SAME) }
+COMPARER(FileInfo, FILE_FIELDS)
+COMPARER(AnalogInfo, ANALOG_FIELDS)
+COMPARER(SegmentInfo, SEGMENT_FIELDS)
+COMPARER(SegSourceInfo, SOURCE_FIELDS)
+
+class RecordLayouts : public nsv_test::LayerTest {
+ protected:
+  void SetUp() override {
+    nsv_test::Recording rec = recording_test::DemoRecording();
+    rec.comments[0] = "  layout check  ";  // trailing spaces are dropped
+    // A stored maximum behind the data.
+    handle_ = Open(rec, [](nsv_test::WatchedFile& f) { f.maxTime = 10; });
+    ASSERT_NE(handle_, 0u);
+  }
+
+  uint32_t handle_ = 0;
+};
+
+// Calls `call` for a host built with natural alignment and one built with
+// 4-byte packing: both see the same values (compared field by field) and neither has a byte written
+// outside its record. Sizes other than the natural one are packed hosts: the packed record is
+// written at the packed offsets and nothing past it (sizes below the packed size are
+// host_api_test.cc's). Returns the natural host's record.
+template <typename N, typename P>
+N Hosts(const char* op, const std::function<ns_RESULT(void*, uint32_t)>& call) {
+  SCOPED_TRACE(op);
+  constexpr size_t kGuard = 16;
+  // Each host's record with 0xA5 guard bytes before it and after it.
+  alignas(8) unsigned char natural[kGuard + 512], packed[kGuard + 512], got[kGuard + 512];
+  std::memset(natural, 0xA5, sizeof natural);
+  std::memset(packed, 0xA5, sizeof packed);
+  EXPECT_EQ(call(natural + kGuard, sizeof(N)), ns_OK);
+  EXPECT_EQ(call(packed + kGuard, sizeof(P)), ns_OK);
+  N n;
+  P p;
+  std::memcpy(&n, natural + kGuard, sizeof n);
+  std::memcpy(&p, packed + kGuard, sizeof p);
+  Same(n, p);
+  for (size_t i = 0; i < kGuard; ++i) {
+    EXPECT_EQ((std::vector<int>{natural[i], packed[i], natural[kGuard + sizeof(N) + i],
+                                packed[kGuard + sizeof(P) + i]}),
+              std::vector<int>(4, 0xA5));
+  }
+  for (uint32_t size : {sizeof(N) - 1, sizeof(N) + 1, sizeof(P) + 100}) {
+    std::memset(got, 0xA5, sizeof got);
+    EXPECT_EQ(call(got + kGuard, size), ns_OK) << size;
+    EXPECT_EQ(std::memcmp(got, packed, sizeof got), 0) << size;
+  }
+  return n;
+}
+
+using Texts = std::vector<std::string>;
+
+// The values themselves are the comparer's (tests/support/ns_compare.cc),
+// which holds the demo recording's records against the recording; here, the
+// texts that do not come from it and the span of a file whose stored
+// maximum lies behind its data.
+TEST_F(RecordLayouts, NaturalAndPackedHostsSeeTheSameRecords) {
+  const uint32_t h = handle_;
+  const auto file = Hosts<natural::FileInfo, packed::FileInfo>(
+      "GetFileInfo",
+      [&](void* a, uint32_t s) { return ns_GetFileInfo(h, static_cast<ns_FILEINFO*>(a), s); });
+  EXPECT_DOUBLE_EQ(file.dTimeSpan, 9.9999);
+  EXPECT_STREQ(file.szFileComment, "  layout check");
+  const auto analog =
+      Hosts<natural::AnalogInfo, packed::AnalogInfo>("GetAnalogInfo", [&](void* a, uint32_t s) {
+        return ns_GetAnalogInfo(h, 0, static_cast<ns_ANALOGINFO*>(a), s);
+      });
+  EXPECT_EQ((Texts{analog.szHighFilterType, analog.szLowFilterType}), (Texts{"unknown", ""}));
+  EXPECT_EQ(analog.dLowFreqCorner, 0);
+  EXPECT_EQ(static_cast<uint8_t>(analog.szLowFilterType[1]), 0xA5) << "only its first byte";
+  Hosts<natural::SegmentInfo, packed::SegmentInfo>("GetSegmentInfo", [&](void* a, uint32_t s) {
+    return ns_GetSegmentInfo(h, 2, static_cast<ns_SEGMENTINFO*>(a), s);
+  });
+  const auto source = Hosts<natural::SegSourceInfo, packed::SegSourceInfo>(
+      "GetSegmentSourceInfo", [&](void* a, uint32_t s) {
+        return ns_GetSegmentSourceInfo(h, 2, 1, static_cast<ns_SEGSOURCEINFO*>(a), s);
+      });
+  EXPECT_EQ((Texts{source.szHighFilterType, source.szLowFilterType}),
+            (Texts{"unknown", "unknown"}));
 }
 
 }  // namespace

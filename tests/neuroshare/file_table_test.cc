@@ -3,7 +3,7 @@
 // last-error message store: the one text no export failure shows (the
 // library error with a handle), the codes that leave the message alone, the
 // length limit, and the order of the buffer check's tests. Each export's own
-// texts are checked through the exports (host_api_test.cc, event_data_test.cc).
+// texts are checked through the exports (host_api_test.cc, index_model_test.cc).
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -93,7 +93,7 @@ TEST_F(FileTable, FailingClosesAndEmptyFilesLeaveNoSlot) {
   EXPECT_EQ(probe->closeCalls, 1);
 }
 
-// The suffix rule's boundary, which no file path reaches (path_test.cc
+// The suffix rule's boundary, which no file path reaches (library_writer_test.cc
 // checks the rule on files): the name must be longer than ".orf".
 TEST(OpenFileName, OnlyNamesLongerThanTheExtensionTryTheOlderFormat) {
   EXPECT_TRUE(NsIsOrfName("a.orf"));

@@ -64,7 +64,7 @@ TEST_F(Host, LibraryInfoWritesItsFieldsAndNoOtherByte) {
   EXPECT_EQ(api_.GetLibraryInfo(&info, sizeof info - 1), ns_LIBERROR);
   EXPECT_EQ(Message(), "GetLibraryInfo was given 1191d bytes for results, requires 1192d");
   EXPECT_EQ(std::count(bytes, bytes + sizeof info, 0xA5), long(sizeof info));
-  // Its texts are nsinfo_test.cc's; here, that only the two descriptions
+  // Its texts are library_writer_test.cc's; here, that only the two descriptions
   // the library has are written.
   ASSERT_EQ(api_.GetLibraryInfo(&info, sizeof info), ns_OK);
   EXPECT_EQ(info.dwFileDescCount, 2u);
@@ -172,7 +172,7 @@ TEST_F(Host, ArgumentsAreCheckedAreaFirstThenHandleThenEntity) {
 // Error answers in order, each with the message it leaves: a success does
 // not clear the message; element counts do not wrap; calls without an area
 // check only the handle; a path that cannot be opened is a file error naming
-// the path (a missing file's is nsinfo_test.cc's), a file that is not a
+// the path (a missing file's is library_writer_test.cc's), a file that is not a
 // recording a type error, and neither leaves a handle.
 TEST_F(Host, ErrorAnswersLeaveTheirMessages) {
   testing_support::TempDir dir;

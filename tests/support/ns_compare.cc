@@ -1,5 +1,6 @@
 #include "tests/support/ns_compare.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <ostream>
@@ -22,12 +23,9 @@ struct Item {
 };
 
 bool operator==(const Item& a, const Item& b) {
-  bool same = std::fabs(a.time - b.time) < 1e-12 && a.text == b.text && a.unit == b.unit &&
-              a.values.size() == b.values.size();
-  for (size_t k = 0; same && k < a.values.size(); ++k) {
-    same = std::fabs(a.values[k] - b.values[k]) < 1e-9;
-  }
-  return same;
+  return std::fabs(a.time - b.time) < 1e-12 && a.text == b.text && a.unit == b.unit &&
+         std::equal(a.values.begin(), a.values.end(), b.values.begin(), b.values.end(),
+                    [](double x, double y) { return std::fabs(x - y) < 1e-9; });
 }
 
 std::ostream& operator<<(std::ostream& os, const Item& item) {
@@ -36,19 +34,14 @@ std::ostream& operator<<(std::ostream& os, const Item& item) {
   return os << '}';
 }
 
-// The value a 16-bit sample of a channel stands for.
-double Scaled(const recording_test::Channel& ch, int16_t s) {
-  return s * (ch.scale * 0.000152587890625) + ch.offset;
-}
-
 // What an entity should be, from the recording.
 struct Expected {
   std::string label;
   uint32_t type;
   uint32_t count;
   std::vector<Item> items;
-  uint32_t source = 0, unit = 0;  // neural entities: their segment entity and code
-  const recording_test::Channel* channel = nullptr;  // the rest: their channel
+  uint32_t source = 0, unit = 0;           // neural entities: their segment entity and code
+  const recording_test::Channel* channel;  // neural entities: their segment entity's
 };
 
 std::vector<Expected> ExpectedEntities(const Recording& rec) {
@@ -63,8 +56,11 @@ std::vector<Expected> ExpectedEntities(const Recording& rec) {
     for (const recording_test::WaveRun& run : ch.runs) {
       if (run.start != next) e.items.push_back({run.start * 1e-6, "", {}, 0});
       for (uint64_t i = 0; i < run.Size(); ++i) {
+        // A 16-bit sample s stands for s × scale / 6553.6 + offset.
         e.items.back().values.push_back(
-            ch.kind == 9 ? run.Float(i) : static_cast<float>(Scaled(ch, run.Short(i))));
+            ch.kind == 9
+                ? run.Float(i)
+                : static_cast<float>(run.Short(i) * (ch.scale * 0.000152587890625) + ch.offset));
       }
       next = run.start + static_cast<int64_t>(run.Size()) * ch.divide;
     }
@@ -92,7 +88,7 @@ std::vector<Expected> ExpectedEntities(const Recording& rec) {
     for (auto& unit : units) {
       const uint32_t n = static_cast<uint32_t>(unit.second.items.size());
       out.push_back(
-          Expected{ch.title, ns_ENTITY_NEURALEVENT, n, unit.second.items, source, unit.first});
+          Expected{ch.title, ns_ENTITY_NEURALEVENT, n, unit.second.items, source, unit.first, &ch});
     }
   }
   return out;
@@ -171,6 +167,7 @@ uint32_t EventLength(int kind, uint32_t rows) {
 void ExpectSameEntity(const Pair& files, uint32_t e, const Expected& want) {
   SCOPED_TRACE("entity " + std::to_string(e) + " \"" + want.label + "\"");
   const uint32_t n = want.count;
+  const recording_test::Channel& ch = *want.channel;
   const ns_ENTITYINFO info = Info<ns_ENTITYINFO>(files, e);
   EXPECT_EQ(want.label, info.szEntityLabel);
   EXPECT_EQ(want.type, info.dwEntityType);
@@ -185,7 +182,6 @@ void ExpectSameEntity(const Pair& files, uint32_t e, const Expected& want) {
     EXPECT_EQ(want.label, unit.szProbeInfo);
   } else if (want.type == ns_ENTITY_EVENT) {
     const ns_EVENTINFO event = Info<ns_EVENTINFO>(files, e);
-    const recording_test::Channel& ch = *want.channel;
     eventType = event.dwEventType;
     EXPECT_EQ(EventType(ch.kind), eventType);
     EXPECT_EQ((std::vector<uint32_t>(2, EventLength(ch.kind, ch.rows))),
@@ -193,14 +189,12 @@ void ExpectSameEntity(const Pair& files, uint32_t e, const Expected& want) {
     EXPECT_EQ(ch.comment, event.szCSVDesc);
   } else if (want.type == ns_ENTITY_ANALOG) {
     const ns_ANALOGINFO analog = Info<ns_ANALOGINFO>(files, e);
-    const recording_test::Channel& ch = *want.channel;
     EXPECT_NEAR(1e6 / ch.divide, analog.dSampleRate, 1e-6);  // ticks of 1 us
     EXPECT_EQ((Values{ch.yLow, ch.yHigh, ch.scale / 6553.6}),
               (Values{analog.dMinVal, analog.dMaxVal, analog.dResolution}));
     EXPECT_EQ((Texts{ch.units, ch.comment}), (Texts{analog.szUnits, analog.szProbeInfo}));
   } else {
     const ns_SEGMENTINFO seg = Info<ns_SEGMENTINFO>(files, e);
-    const recording_test::Channel& ch = *want.channel;
     sources = seg.dwSourceCount;
     EXPECT_EQ((std::vector<uint32_t>{ch.cols, ch.rows, ch.rows}),
               (std::vector<uint32_t>{sources, seg.dwMinSampleCount, seg.dwMaxSampleCount}));
