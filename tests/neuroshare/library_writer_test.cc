@@ -207,7 +207,7 @@ TEST(Paths, SuffixRuleDecidesWhichFormatsAreTried) {
     for (const std::string& spelling : {path, forward}) {
       uint32_t handle = 0;
       EXPECT_EQ(ns_OpenFile(spelling.c_str(), &handle), c.result) << spelling;
-      if (handle != 0) EXPECT_EQ(ns_CloseFile(handle), ns_OK);
+      EXPECT_EQ(handle != 0 ? ns_CloseFile(handle) : ns_OK, ns_OK);
     }
   }
 }
