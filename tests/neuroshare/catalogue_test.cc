@@ -40,12 +40,6 @@ namespace {
 using namespace nsv_test;  // the recordings and the watched file
 using vslk64::TSTime64;
 
-std::vector<int64_t> Every(int64_t step, size_t n) {
-  std::vector<int64_t> times(n);
-  for (size_t i = 0; i < n; ++i) times[i] = step * static_cast<int64_t>(i);
-  return times;
-}
-
 class Catalogue : public LayerTest {
  protected:
   ns_ENTITYINFO Entity(uint32_t handle, uint32_t id) {

@@ -116,6 +116,12 @@ inline Channel Events(int kind, std::vector<int64_t> times, std::string title = 
   c.times = std::move(times);
   return c;
 }
+// Times 0, step, 2 × step, ...: n of them.
+inline std::vector<int64_t> Every(int64_t step, size_t n) {
+  std::vector<int64_t> times(n);
+  for (size_t i = 0; i < n; ++i) times[i] = step * static_cast<int64_t>(i);
+  return times;
+}
 inline Channel Wave(int kind, int64_t divide, double scale = 1.0) {
   Channel c;
   c.kind = kind;
