@@ -267,9 +267,7 @@ int64_t OrfBlock(const Bytes& bytes) {
   return -1;
 }
 
-class DamageReport : public LayerTest {};
-
-TEST_F(DamageReport, AFailedOpenNamesTheCheckThatRefusedTheFile) {
+TEST_F(Catalogue, AFailedOpenNamesTheCheckThatRefusedTheFile) {
   Recording events, waves, orf;
   events.channels[0] = Events(2, {10, 20, 30});
   waves.channels[0] = Runs({32752, 32752, 32752, 10}, 0);
@@ -283,7 +281,6 @@ TEST_F(DamageReport, AFailedOpenNamesTheCheckThatRefusedTheFile) {
   ASSERT_TRUE(recording_test::WriteOrf(orf, dir.File("waves.orf"), 9, 1024));
   ASSERT_TRUE(testing_support::ReadFileBytes(dir.File("waves.orf"), &image));
   files_.Put("/waves.orf", Bytes(image.begin(), image.end()));
-  const Bytes& good = *files_.Get("/events.orfx");
   const Bytes& wave = *files_.Get("/waves.orfx");
   const Bytes& orfWave = *files_.Get("/waves.orf");
   const int64_t orfBlock = OrfBlock(orfWave);
@@ -291,7 +288,7 @@ TEST_F(DamageReport, AFailedOpenNamesTheCheckThatRefusedTheFile) {
   struct Case {
     const char* name;
     const char* file;
-    int64_t at;      // the four bytes overwritten; below zero: the whole file
+    int64_t at;      // the four bytes overwritten
     uint32_t value;  // written there
     ns_RESULT result;
     int code = 0;                  // type errors: the file's own open's
@@ -313,18 +310,15 @@ TEST_F(DamageReport, AFailedOpenNamesTheCheckThatRefusedTheFile) {
        static_cast<uint32_t>(GetI32(orfWave.data() + orfBlock + 8) - 1), ns_FILEERROR},
       {"channel count", "/events.orfx", kMaxChansAt, 1, ns_TYPEERROR, vslk64::kErrBadHeader,
        "channel count"},
-      {"string-table words", "/events.orfx", GetU32(good.data() + kStringsOffsetAt), 1,
-       ns_TYPEERROR, vslk64::kErrCorrupt, "words < 2"},
-      {"no recording", "/events.orfx", -1, 0, ns_TYPEERROR, vslk64::kErrBadHeader, nullptr},
+      {"string-table words", "/events.orfx",
+       GetU32(files_.Get("/events.orfx")->data() + kStringsOffsetAt), 1, ns_TYPEERROR,
+       vslk64::kErrCorrupt, "words < 2"},
+      {"no recording", "/events.orfx", 0, 0x78787878, ns_TYPEERROR, vslk64::kErrBadHeader},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bytes bytes = *files_.Get(c.file);
-    if (c.at >= 0) {
-      vslk64::le::PutU32(&bytes.at(c.at + 3) - 3, c.value);
-    } else {
-      bytes.assign(4096, 'x');
-    }
+    vslk64::le::PutU32(&bytes.at(c.at + 3) - 3, c.value);
     const std::string path = std::string(c.file).insert(1, "damaged-");
     files_.Put(path, bytes);
     vslk64::ClearCorruption();
@@ -403,24 +397,12 @@ COMPARER(AnalogInfo, ANALOG_FIELDS)
 COMPARER(SegmentInfo, SEGMENT_FIELDS)
 COMPARER(SegSourceInfo, SOURCE_FIELDS)
 
-class RecordLayouts : public nsv_test::LayerTest {
- protected:
-  void SetUp() override {
-    nsv_test::Recording rec = recording_test::DemoRecording();
-    rec.comments[0] = "  layout check  ";  // trailing spaces are dropped
-    // A stored maximum behind the data.
-    handle_ = Open(rec, [](nsv_test::WatchedFile& f) { f.maxTime = 10; });
-    ASSERT_NE(handle_, 0u);
-  }
-
-  uint32_t handle_ = 0;
-};
-
 // Calls `call` for a host built with natural alignment and one built with
-// 4-byte packing: both see the same values (compared field by field) and neither has a byte written
-// outside its record. Sizes other than the natural one are packed hosts: the packed record is
-// written at the packed offsets and nothing past it (sizes below the packed size are
-// host_api_test.cc's). Returns the natural host's record.
+// 4-byte packing: both see the same values (compared field by field) and
+// neither has a byte written outside its record. Sizes other than the natural
+// one are packed hosts: the packed record is written at the packed offsets
+// and nothing past it (sizes below the packed size are host_api_test.cc's).
+// Returns the natural host's record.
 template <typename N, typename P>
 N Hosts(const char* op, const std::function<ns_RESULT(void*, uint32_t)>& call) {
   SCOPED_TRACE(op);
@@ -455,8 +437,11 @@ using Texts = std::vector<std::string>;
 // which holds the demo recording's records against the recording; here, the
 // texts that do not come from it and the span of a file whose stored
 // maximum lies behind its data.
-TEST_F(RecordLayouts, NaturalAndPackedHostsSeeTheSameRecords) {
-  const uint32_t h = handle_;
+TEST_F(Catalogue, NaturalAndPackedHostsSeeTheSameRecords) {
+  Recording rec = recording_test::DemoRecording();
+  rec.comments[0] = "  layout check  ";  // trailing spaces are dropped
+  // A stored maximum behind the data.
+  const uint32_t h = Open(rec, [](WatchedFile& f) { f.maxTime = 10; });
   const auto file = Hosts<natural::FileInfo, packed::FileInfo>(
       "GetFileInfo",
       [&](void* a, uint32_t s) { return ns_GetFileInfo(h, static_cast<ns_FILEINFO*>(a), s); });
