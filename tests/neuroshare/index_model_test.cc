@@ -271,44 +271,32 @@ enum : uint32_t {
   kOneTrace = 8,  // WaveMark, 4 points of 1 trace, after the units 3, 5 and 40
 };
 
-class ItemEntities : public LayerTest {
- protected:
-  void SetUp() override {
-    Recording rec;
-    rec.channels[1] = Events(4, {100, 200, 300});
-    rec.channels[1].initLevel = true;  // low before the first change
-    rec.channels[2] = Events(5, {});
-    rec.channels[2].markers = {{100, {1, 2, 3, 4}}, {500, {9}}, {500, {8}}};
-    rec.channels[3] = ExtMarks(7, 2, 1, {Ext(1000, {})});
-    rec.channels[3].extMarks[0].values = {1.5f, -2.0f};
-    rec.channels[4] = ExtMarks(8, 8, 1, {Ext(2000, {})});
-    rec.channels[4].extMarks[0].text = "hello";
-    // Trace 0 holds j, trace 1 holds 100 + j, point by point; one step is 1.0.
-    ExtMarker spike = Ext(3000, {3, 5, 0, 40}), later = Ext(4000, {3}), one = Ext(6000, {1});
-    for (int16_t j = 0; j < 32; ++j) spike.wave.insert(spike.wave.end(), {j, int16_t(100 + j)});
-    later.wave = spike.wave;
-    one.wave = {7, 8, 9, 10};
-    rec.channels[5] = ExtMarks(6, 32, 2, {spike, later}, 5, 6553.6, 0.5);
-    rec.channels[6] = ExtMarks(6, 4, 1, {one}, 5);
-    handle_ = Open(rec);
-    ASSERT_NE(handle_, 0u);
-  }
-
-  uint32_t handle_ = 0;
-};
-
-// Each kind's data cut to the area given (the rest of the area cleared,
-// nothing past it written), the size returned, and the item's time. Without
-// an area the size is what would fit in the size given.
-TEST_F(ItemEntities, EventDataOfEachKindFillsTheAreaAsFarAsItFits) {
-  struct Case {
+TEST_F(LayerTest, EventDataOfEachKindFillsTheAreaAsFarAsItFits) {
+  Recording rec;
+  rec.channels[1] = Events(4, {100, 200, 300});
+  rec.channels[1].initLevel = true;  // low before the first change
+  rec.channels[2] = Events(5, {});
+  rec.channels[2].markers = {{100, {1, 2, 3, 4}}, {500, {9}}, {500, {8}}};
+  rec.channels[3] = ExtMarks(7, 2, 1, {Ext(1000, {})});
+  rec.channels[3].extMarks[0].values = {1.5f, -2.0f};
+  rec.channels[4] = ExtMarks(8, 8, 1, {Ext(2000, {})});
+  rec.channels[4].extMarks[0].text = "hello";
+  // Trace 0 holds j, trace 1 holds 100 + j, point by point; one step is 1.0.
+  ExtMarker spike = Ext(3000, {3, 5, 0, 40}), later = Ext(4000, {3}), one = Ext(6000, {1});
+  for (int16_t j = 0; j < 32; ++j) spike.wave.insert(spike.wave.end(), {j, int16_t(100 + j)});
+  later.wave = spike.wave;
+  one.wave = {7, 8, 9, 10};
+  rec.channels[5] = ExtMarks(6, 32, 2, {spike, later}, 5, 6553.6, 0.5);
+  rec.channels[6] = ExtMarks(6, 4, 1, {one}, 5);
+  const uint32_t h = Open(rec);
+  ASSERT_NE(h, 0u);
+  const struct {
     uint32_t entity, index, areaSize;
     bool area;
     std::string bytes;
     uint32_t size;
     double ticks;
-  };
-  const Case cases[] = {
+  } cases[] = {
       // A level change gives the level before it.
       {kLevel, 0, 4, true, std::string(1, '\0'), 1, 100},
       {kLevel, 1, 4, true, "\1", 1, 200},
@@ -328,54 +316,49 @@ TEST_F(ItemEntities, EventDataOfEachKindFillsTheAreaAsFarAsItFits) {
       {kTexts, 0, 3, true, "hel", 3, 2000},
       {kTexts, 0, 0, false, "", 0, 2000},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "entity " << c.entity << " index " << c.index << " area "
                                     << c.areaSize << (c.area ? "" : " (none)"));
-    char data[32];
-    std::memset(data, 'x', sizeof data);
+    char area[32];
+    std::memset(area, 'x', sizeof area);
     uint32_t size = 77;
     double t = 0;
-    ASSERT_EQ(
-        ns_GetEventData(handle_, c.entity, c.index, &t, c.area ? data : nullptr, c.areaSize, &size),
-        ns_OK);
+    ASSERT_EQ(ns_GetEventData(h, c.entity, c.index, &t, c.area ? area : nullptr, c.areaSize, &size),
+              ns_OK);
     EXPECT_EQ(size, c.size);
     EXPECT_DOUBLE_EQ(t, c.ticks * 1e-6);
-    if (c.area) {
-      EXPECT_EQ(std::string(data, c.areaSize + 1),
-                c.bytes + std::string(c.areaSize - c.bytes.size(), '\0') + 'x');
-    }
+    EXPECT_EQ(std::string(area, c.areaSize + 1),
+              (c.area ? c.bytes + std::string(c.areaSize - c.bytes.size(), '\0')
+                      : std::string(c.areaSize, 'x')) +
+                  'x');
   }
-  double t;
-  uint32_t size;
-  EXPECT_EQ(ns_GetEventData(handle_, kLevel, 3, &t, nullptr, 0, &size), ns_BADINDEX);
+  double data[80], t = 0;
+  uint32_t count = 0, unit = 0;
+  EXPECT_EQ(ns_GetEventData(h, kLevel, 3, &t, nullptr, 0, &count), ns_BADINDEX);
   EXPECT_STREQ(NsLastMessage(),
                "Bad index or time (3d) for entity 0d passed to function GetEventData");
-}
 
-// Segments with one and two traces: data trace after trace as far as the
-// buffer holds. (Whole traces and their descriptions are the comparer's,
-// tests/support/ns_compare.cc.)
-TEST_F(ItemEntities, SegmentsGiveTheirTracesAsFarAsTheBufferHolds) {
+  // Segments with one and two traces: data trace after trace as far as the
+  // buffer holds. (Whole traces and their descriptions are the comparer's,
+  // tests/support/ns_compare.cc.)
   ns_SEGSOURCEINFO source;
-  EXPECT_EQ(ns_GetSegmentSourceInfo(handle_, kTwoTraces, 2, &source, sizeof source), ns_BADSOURCE);
+  EXPECT_EQ(ns_GetSegmentSourceInfo(h, kTwoTraces, 2, &source, sizeof source), ns_BADSOURCE);
   EXPECT_STREQ(NsLastMessage(),
                "Bad segment source index (2d) for entity 4d passed to function "
                "GetSegmentSourceInfo");
-  double data[80], t = 0;
   std::fill(std::begin(data), std::end(data), -99);
-  uint32_t count = 0, unit = 0;
-  ASSERT_EQ(ns_GetSegmentData(handle_, kTwoTraces, 0, &t, data, 512, &count, &unit), ns_OK);
+  ASSERT_EQ(ns_GetSegmentData(h, kTwoTraces, 0, &t, data, 512, &count, &unit), ns_OK);
   EXPECT_EQ(unit, 0x28u) << "bits 3 and 5; codes 0 and 40 set none";
   EXPECT_EQ(data[64], -99) << "nothing past the traces";
   // 264 bytes hold 16 points of each trace, then the rest of the area is
   // cleared and nothing past it written.
-  ASSERT_EQ(ns_GetSegmentData(handle_, kTwoTraces, 1, &t, data, 264, &count, &unit), ns_OK);
+  ASSERT_EQ(ns_GetSegmentData(h, kTwoTraces, 1, &t, data, 264, &count, &unit), ns_OK);
   EXPECT_EQ(
       (std::vector<double>{double(count), double(unit), data[15], data[16], data[32], data[33]}),
       (std::vector<double>{16, 0x08, 15.5, 100.5, 0, 101.5}));
-  ASSERT_EQ(ns_GetSegmentData(handle_, kOneTrace, 0, &t, data, 24, &count, nullptr), ns_OK);
+  ASSERT_EQ(ns_GetSegmentData(h, kOneTrace, 0, &t, data, 24, &count, nullptr), ns_OK);
   EXPECT_EQ(count, 3u);
-  EXPECT_EQ(ns_GetSegmentData(handle_, kOneTrace, 0, &t, nullptr, 64, &count, &unit), ns_OK);
+  EXPECT_EQ(ns_GetSegmentData(h, kOneTrace, 0, &t, nullptr, 64, &count, &unit), ns_OK);
   EXPECT_EQ(count, 4u);
 }
 
