@@ -485,15 +485,9 @@ TNsFile MakeRecord(const std::shared_ptr<FileProbe>& probe, int closeResult = 0)
   return record;
 }
 
-class FileTable : public ::testing::Test {
- protected:
-  void SetUp() override { NsCloseAllFiles(); }
-  void TearDown() override { NsCloseAllFiles(); }
-};
-
 // Slots are taken lowest first; the 65th file is closed and destroyed, not
 // lost; a freed slot is reused; unload closes every file exactly once.
-TEST_F(FileTable, FillsTheLowestFreeSlotsAndClosesWhatItCannotHold) {
+TEST_F(Catalogue, FillsTheLowestFreeSlotsAndClosesWhatItCannotHold) {
   std::vector<std::shared_ptr<FileProbe>> open;
   for (uint32_t i = 0; i <= kNsMaxFiles; ++i) {
     open.push_back(std::make_shared<FileProbe>());
@@ -523,7 +517,7 @@ TEST_F(FileTable, FillsTheLowestFreeSlotsAndClosesWhatItCannotHold) {
 
 // A failing close is reported and frees the slot all the same. (A file
 // without entities is the unreadable-channel test's.)
-TEST_F(FileTable, FailingClosesAndEmptyFilesLeaveNoSlot) {
+TEST_F(Catalogue, FailingClosesAndEmptyFilesLeaveNoSlot) {
   auto probe = std::make_shared<FileProbe>();
   TNsFile record = MakeRecord(probe, vslk64::kErrWrite);
   ASSERT_EQ(NsRegisterFile(record), 1u);

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -162,20 +163,17 @@ class LayerTest : public ::testing::Test {
 
   // Writes rec, opens it as a WatchedFile (kept in file_), lets `prepare`
   // set it up and hands it to the layer. The handle, or 0 when refused.
-  template <class Prepare>
-  uint32_t Open(const Recording& rec, Prepare prepare, const char* path = "/data/run.orfx",
+  uint32_t Open(const Recording& rec, const std::function<void(WatchedFile&)>& prepare = nullptr,
+                const char* path = "/data/run.orfx",
                 std::shared_ptr<FileProbe> probe = std::make_shared<FileProbe>()) {
     EXPECT_TRUE(recording_test::WriteOrfx(rec, path));
     auto file = std::make_unique<WatchedFile>(std::move(probe));
     EXPECT_EQ(file->Open(path, vslk64::kOpenReadOnly, 0), 0);
-    prepare(*file);
+    if (prepare) prepare(*file);
     file_ = file.get();
     uint32_t fileId = 0;
     nsv::NsAdoptFile(path, std::move(file), &fileId);
     return fileId;
-  }
-  uint32_t Open(const Recording& rec) {
-    return Open(rec, [](WatchedFile&) {});
   }
 
   testing_support::MemoryFiles files_;
