@@ -182,11 +182,11 @@ TEST_F(Host, ErrorAnswersLeaveTheirMessages) {
   char text[300];
   uint32_t n;
   double t;
+  // An open that leaves a handle answers 999.
   const auto open = [](const char* path) {
     uint32_t fileId = 77;
     const ns_RESULT r = api_.OpenFile(path, &fileId);
-    EXPECT_EQ(fileId, 0u) << (path ? path : "null");
-    return r;
+    return fileId == 0 ? r : 999;
   };
   struct Case {
     std::function<ns_RESULT()> call;

@@ -263,12 +263,13 @@ using nsv::NsLastMessage;
 
 // Entities of the recording below.
 enum : uint32_t {
-  kLevel,         // Level starting low, changes at 100, 200, 300
-  kMarkers,       // codes (1,2,3,4) at 100, (9,0,0,0) and (8,0,0,0) both at 500
-  kReals,         // RealMark, 2 values: (1.5, -2) at 1000
-  kTexts,         // TextMark, 8 characters: "hello" at 2000
-  kTwoTraces,     // WaveMark, 32 points of 2 traces; codes (3,5,0,40) and (3,0,0,0)
-  kOneTrace = 8,  // WaveMark, 4 points of 1 trace, after the units 3, 5 and 40
+  kLevel,          // Level starting low, changes at 100, 200, 300
+  kMarkers,        // codes (1,2,3,4) at 100, (9,0,0,0) and (8,0,0,0) both at 500
+  kReals,          // RealMark, 2 values: (1.5, -2) at 1000
+  kTexts,          // TextMark, 8 characters: "hello" at 2000
+  kTwoTraces,      // WaveMark, 32 points of 2 traces; codes (3,5,0,40) and (3,0,0,0)
+  kOneTrace = 8,   // WaveMark, 4 points of 1 trace, after the units 3, 5 and 40
+  kBadSizes = 10,  // 4 RealMarks of 4 values, after kOneTrace's unit 1
 };
 
 TEST_F(LayerTest, EventDataOfEachKindFillsTheAreaAsFarAsItFits) {
@@ -288,7 +289,15 @@ TEST_F(LayerTest, EventDataOfEachKindFillsTheAreaAsFarAsItFits) {
   one.wave = {7, 8, 9, 10};
   rec.channels[5] = ExtMarks(6, 32, 2, {spike, later}, 5, 6553.6, 0.5);
   rec.channels[6] = ExtMarks(6, 4, 1, {one}, 5);
-  const uint32_t h = Open(rec);
+  // Real markers whose item size does not fit: too small for 4 floats,
+  // larger than any file holds, not a whole number of words; the last keeps
+  // its own.
+  ExtMarker four = Ext(10, {1});
+  four.values = {1, 2, 3, 4};
+  for (int c = 7; c < 11; ++c) rec.channels[c] = ExtMarks(7, 4, 1, {four});
+  const uint32_t h = Open(rec, [](WatchedFile& f) {
+    f.itemSizes = {{7, 24}, {8, 1 << 24}, {9, 36}};
+  });
   ASSERT_NE(h, 0u);
   const struct {
     uint32_t entity, index, areaSize;
@@ -360,6 +369,15 @@ TEST_F(LayerTest, EventDataOfEachKindFillsTheAreaAsFarAsItFits) {
   EXPECT_EQ(count, 3u);
   EXPECT_EQ(ns_GetSegmentData(h, kOneTrace, 0, &t, nullptr, 64, &count, &unit), ns_OK);
   EXPECT_EQ(count, 4u);
+  char text[64];
+  for (uint32_t entity = kBadSizes; entity < kBadSizes + 3; ++entity) {
+    EXPECT_EQ(ns_GetEventData(h, entity, 0, &t, text, sizeof text, &count), ns_FILEERROR);
+    EXPECT_EQ(count, 0u);
+  }
+  EXPECT_STREQ(NsLastMessage(),
+               "File read error occurred in function GetEventData with entity 12d, index 0d");
+  ASSERT_EQ(ns_GetEventData(h, kBadSizes + 3, 0, &t, text, sizeof text, &count), ns_OK);
+  EXPECT_STREQ(text, "1,2,3,4");
 }
 
 // A unit's times from any index, across the layer's chunks; only the times
@@ -381,30 +399,6 @@ TEST_F(LayerTest, NeuralDataRunsAcrossChunks) {
   EXPECT_DOUBLE_EQ(times[1], 89990 * 1e-6);
   EXPECT_DOUBLE_EQ(times[2], (2 * 3997 + 1) * 10e-6) << "only the times the unit has are written";
   EXPECT_EQ(ns_GetNeuralData(h, 2, 4500, 1, times.data()), ns_BADINDEX) << "past the end";
-}
-
-TEST_F(LayerTest, AnItemSizeThatDoesNotFitTheChannelIsARefusedRead) {
-  ExtMarker item = Ext(10, {1});
-  item.values = {1, 2, 3, 4};
-  Recording rec;
-  for (int c = 0; c < 4; ++c) rec.channels[c] = ExtMarks(7, 4, 1, {item});
-  // Too small for 4 floats, larger than any file holds, not a whole number of
-  // words; the last channel keeps its own.
-  const uint32_t h = Open(rec, [](WatchedFile& f) {
-    f.itemSizes = {{0, 24}, {1, 1 << 24}, {2, 36}};
-  });
-  ASSERT_NE(h, 0u);
-  char text[64];
-  uint32_t size;
-  double t;
-  for (uint32_t entity = 0; entity < 3; ++entity) {
-    EXPECT_EQ(ns_GetEventData(h, entity, 0, &t, text, sizeof text, &size), ns_FILEERROR);
-    EXPECT_EQ(size, 0u);
-  }
-  EXPECT_STREQ(NsLastMessage(),
-               "File read error occurred in function GetEventData with entity 2d, index 0d");
-  ASSERT_EQ(ns_GetEventData(h, 3, 0, &t, text, sizeof text, &size), ns_OK);
-  EXPECT_STREQ(text, "1,2,3,4");
 }
 
 }  // namespace

@@ -171,19 +171,6 @@ T Info(const Pair& files, uint32_t e, ns_RESULT want = ns_OK, uint32_t s = 0) {
   return b;
 }
 
-// The event type and data length of each kind of event channel: levels give
-// a byte, markers their four codes, real markers up to 13 characters a
-// value, text markers their characters; events nothing.
-uint32_t EventType(int kind) {
-  return kind == 5   ? ns_EVENT_DWORD
-         : kind == 7 ? ns_EVENT_CSV
-         : kind == 8 ? ns_EVENT_TEXT
-                     : ns_EVENT_BYTE;
-}
-uint32_t EventLength(int kind, uint32_t rows) {
-  return kind == 4 ? 1 : kind == 5 ? 4 : kind == 7 ? 13 * rows : kind == 8 ? rows : 0;
-}
-
 void ExpectSameEntity(const Pair& files, uint32_t e, const Expected& want) {
   SCOPED_TRACE("entity " + std::to_string(e) + " \"" + want.label + "\"");
   const uint32_t n = want.count;
@@ -203,9 +190,15 @@ void ExpectSameEntity(const Pair& files, uint32_t e, const Expected& want) {
   } else if (want.type == ns_ENTITY_EVENT) {
     const ns_EVENTINFO event = Info<ns_EVENTINFO>(files, e);
     eventType = event.dwEventType;
-    EXPECT_EQ(EventType(ch.kind), eventType);
-    EXPECT_EQ((std::vector<uint32_t>(2, EventLength(ch.kind, ch.rows))),
-              (std::vector<uint32_t>{event.dwMinDataLength, event.dwMaxDataLength}));
+    // By kind from 2: events give nothing, levels a byte, markers their four
+    // codes, real markers up to 13 characters a value, text markers their
+    // characters.
+    const uint32_t types[] = {ns_EVENT_BYTE, ns_EVENT_BYTE, ns_EVENT_BYTE, ns_EVENT_DWORD,
+                              ns_EVENT_BYTE, ns_EVENT_CSV,  ns_EVENT_TEXT};
+    const uint32_t lengths[] = {0, 0, 1, 4, 0, 13u * ch.rows, ch.rows};
+    EXPECT_EQ(
+        (std::vector<uint32_t>{types[ch.kind - 2], lengths[ch.kind - 2], lengths[ch.kind - 2]}),
+        (std::vector<uint32_t>{eventType, event.dwMinDataLength, event.dwMaxDataLength}));
     EXPECT_EQ(ch.comment, event.szCSVDesc);
   } else if (want.type == ns_ENTITY_ANALOG) {
     const ns_ANALOGINFO analog = Info<ns_ANALOGINFO>(files, e);
