@@ -135,8 +135,7 @@ TEST_F(Catalogue, FileWithoutCommentDateOrClockIsDescribedByItsNameAndCreation) 
                                      info.dwTime_Hour, info.dwTime_Min, info.dwTime_Sec,
                                      info.dwTime_MilliSec}),
               (std::vector<uint32_t>{2020, 1, 2, 3, 4, 5, 0}));
-    const double tick = info.dTimeStampResolution;  // packed: copied before it is compared
-    EXPECT_EQ(tick, 1e-6) << c.timeBase;
+    EXPECT_EQ(double(info.dTimeStampResolution), 1e-6) << c.timeBase;  // packed: copied
   }
 }
 
@@ -535,12 +534,6 @@ TEST_F(Catalogue, FailingClosesAndEmptyFilesLeaveNoSlot) {
   EXPECT_EQ(probe->closeCalls, 1);
 }
 
-// The suffix rule's boundary, which no file path reaches (library_writer_test.cc
-// checks the rule on files): the name must be longer than ".orf".
-TEST(OpenFileName, OnlyNamesLongerThanTheExtensionTryTheOlderFormat) {
-  EXPECT_TRUE(NsIsOrfName("a.orf"));
-  EXPECT_FALSE(NsIsOrfName(".orf"));
-}
 
 TEST(NsReport, FormatsMessagesAndKeepsTheLastFailureForOtherCodes) {
   EXPECT_EQ(NsReport("Op", ns_LIBERROR, 4, 5, 6), ns_LIBERROR);
@@ -560,6 +553,13 @@ TEST(NsReport, FormatsMessagesAndKeepsTheLastFailureForOtherCodes) {
     EXPECT_EQ(NsReport("Op", code, 1, 2, 3), code);
     EXPECT_STREQ(NsLastMessage(), "Op was given 39d bytes for results, requires 40d");
   }
+}
+
+// The suffix rule's boundary, which no file path reaches (library_writer_test.cc
+// checks the rule on files): the name must be longer than ".orf".
+TEST(OpenFileName, OnlyNamesLongerThanTheExtensionTryTheOlderFormat) {
+  EXPECT_TRUE(NsIsOrfName("a.orf"));
+  EXPECT_FALSE(NsIsOrfName(".orf"));
 }
 
 }  // namespace

@@ -253,8 +253,7 @@ void ExpectSameRecordings(const Recording& rec, const std::string& firstPath,
       (std::vector<uint32_t>{d.year, d.mon, d.day, d.hour, d.min, d.sec, d.hun * 10u}),
       (std::vector<uint32_t>{info.dwTime_Year, info.dwTime_Month, info.dwTime_Day, info.dwTime_Hour,
                              info.dwTime_Min, info.dwTime_Sec, info.dwTime_MilliSec}));
-  const double tick = info.dTimeStampResolution;
-  EXPECT_EQ(rec.timeBase, tick);
+  EXPECT_EQ(rec.timeBase, double(info.dTimeStampResolution));
   EXPECT_DOUBLE_EQ(9.9999, info.dTimeSpan);
   for (uint32_t e = 0; e < entities.size() && e < info.dwEntityCount; ++e) {
     ExpectSameEntity(files, e, entities[e]);
