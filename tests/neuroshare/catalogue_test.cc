@@ -59,52 +59,44 @@ class Catalogue : public LayerTest {
 };
 
 // What no writer stores: a kind the layer does not know is listed blank and
-// empty, also on the last channel number there is, and a title past 31
-// characters is cut. (Order, types, labels and counts of every kind, units
-// after their wave marks, are the comparer's, tests/support/ns_compare.cc;
-// channels left off between others, the index model's.)
-TEST_F(Catalogue, ListsUnknownKindsBlankAndCutsLongTitles) {
+// empty, also on the last channel number there is; a title past 31
+// characters is cut; a divide below one tick is taken as one. (Order, types,
+// labels and counts of every kind, units after their wave marks, are the
+// comparer's, tests/support/ns_compare.cc; channels left off between others,
+// the index model's.) Item chunks hold a read's worth and never split a run
+// of one time; waveform chunks end at a gap or after 32000 samples. What the
+// answers do not show (index_model_test.cc checks those): the reads a scan
+// takes, sample counts and divides at their limits.
+TEST_F(Catalogue, ListsUnknownKindsBlankAndScansReadOncePerChunk) {
   Recording rec;
-  rec.channels[0] = Events(2, {5}, std::string(40, 't'));
+  rec.channels[0] = Events(3, Every(10, 8001), std::string(40, 't'));
   rec.channels[1] = Events(2, {}, "odd");
   rec.channels[2] = Events(2, {}, "empty");
+  rec.channels[3] = Wave(1, 100000);
+  AddRun(rec.channels[3], 0, std::vector<int16_t>(5, 0));
+  rec.channels[4] = Wave(1, 1);
+  AddRun(rec.channels[4], 7, std::vector<int16_t>(3, 0));
   const uint32_t h = Open(rec, [](WatchedFile& f) {
     f.kinds[1] = f.kinds[UINT16_MAX] = vslk64::TDataKind(11);
     f.maxChans = 1 << 20;
+    f.divides[4] = 0;
   });
   ASSERT_NE(h, 0u);
   EXPECT_EQ(Entity(h, 0).szEntityLabel, std::string(31, 't'));
-  for (uint32_t odd : {1, 3}) {
+  for (uint32_t odd : {1, 5}) {
     const ns_ENTITYINFO info = Entity(h, odd);
     EXPECT_EQ(info.dwEntityType, ns_ENTITY_UNKNOWN);
     EXPECT_EQ(info.dwItemCount, 0u);
     EXPECT_EQ(std::string(info.szEntityLabel, sizeof info.szEntityLabel), std::string(32, '\0'));
   }
-  double t;
+  double t = 0;
   EXPECT_EQ(ns_GetTimeByIndex(h, 2, 0, &t), ns_BADINDEX) << "an entity without items";
-}
-
-// Item chunks hold a read's worth and never split a run of one time;
-// waveform chunks end at a gap or after 32000 samples.
-// What the answers do not show (index_model_test.cc checks those): the
-// reads a scan takes, sample counts and divides at their limits.
-TEST_F(Catalogue, ScansReadOncePerChunkAndCountEachSampleOnce) {
-  Recording rec;
-  rec.channels[0] = Events(3, Every(10, 8001));
-  rec.channels[3] = Wave(1, 100000);
-  AddRun(rec.channels[3], 0, std::vector<int16_t>(5, 0));
-  rec.channels[4] = Wave(1, 1);
-  AddRun(rec.channels[4], 7, std::vector<int16_t>(3, 0));
-  // A divide below one tick is taken as one.
-  const uint32_t h = Open(rec, [](WatchedFile& f) { f.divides[4] = 0; });
-  ASSERT_NE(h, 0u);
   // One read per chunk of 4000, one that finds the end, and after each full
   // read a look at its last time.
   EXPECT_EQ(file_->reads[0], 6);
   EXPECT_EQ(NsFindFile(h)->entities[0]->chunks.size(), 3u);
-  EXPECT_EQ(Entity(h, 1).dwItemCount, 5u) << "no sample counted twice";
-  double t = 0;
-  ASSERT_EQ(ns_GetTimeByIndex(h, 2, 2, &t), ns_OK);
+  EXPECT_EQ(Entity(h, 3).dwItemCount, 5u) << "no sample counted twice";
+  ASSERT_EQ(ns_GetTimeByIndex(h, 4, 2, &t), ns_OK);
   EXPECT_DOUBLE_EQ(t, 9e-6);
 }
 
@@ -533,7 +525,6 @@ TEST_F(Catalogue, FailingClosesAndEmptyFilesLeaveNoSlot) {
   EXPECT_EQ(NsResetFile(record), 0) << "nothing left to close";
   EXPECT_EQ(probe->closeCalls, 1);
 }
-
 
 TEST(NsReport, FormatsMessagesAndKeepsTheLastFailureForOtherCodes) {
   EXPECT_EQ(NsReport("Op", ns_LIBERROR, 4, 5, 6), ns_LIBERROR);
