@@ -270,6 +270,7 @@ enum : uint32_t {
   kTwoTraces,      // WaveMark, 32 points of 2 traces; codes (3,5,0,40) and (3,0,0,0)
   kOneTrace = 8,   // WaveMark, 4 points of 1 trace, after the units 3, 5 and 40
   kBadSizes = 10,  // 4 RealMarks of 4 values, after kOneTrace's unit 1
+  kUnitOne = 16,   // unit 1 of 9000 spikes, after the spikes and unit 0
 };
 
 TEST_F(LayerTest, EventDataOfEachKindFillsTheAreaAsFarAsItFits) {
@@ -295,6 +296,10 @@ TEST_F(LayerTest, EventDataOfEachKindFillsTheAreaAsFarAsItFits) {
   ExtMarker four = Ext(10, {1});
   four.values = {1, 2, 3, 4};
   for (int c = 7; c < 11; ++c) rec.channels[c] = ExtMarks(7, 4, 1, {four});
+  // Spikes of units 0 and 1 by turns, enough to cross the layer's chunks.
+  std::vector<ExtMarker> spikes;
+  for (int i = 0; i < 9000; ++i) spikes.push_back(Ext(10 * i, {static_cast<uint8_t>(i % 2)}));
+  rec.channels[11] = ExtMarks(6, 1, 1, spikes);
   const uint32_t h = Open(rec, [](WatchedFile& f) {
     f.itemSizes = {{7, 24}, {8, 1 << 24}, {9, 36}};
   });
@@ -378,28 +383,22 @@ TEST_F(LayerTest, EventDataOfEachKindFillsTheAreaAsFarAsItFits) {
                "File read error occurred in function GetEventData with entity 12d, index 0d");
   ASSERT_EQ(ns_GetEventData(h, kBadSizes + 3, 0, &t, text, sizeof text, &count), ns_OK);
   EXPECT_STREQ(text, "1,2,3,4");
+
+  // A unit's times from any index, across the layer's chunks; only the times
+  // the unit has are written.
+  file_->reads.clear();
+  std::fill(std::begin(data), std::end(data), -1);
+  // Unit 1 holds items 1, 3, 5, ...: its chunks end after 4000 of them.
+  ASSERT_EQ(ns_GetNeuralData(h, kUnitOne, 3995, 10, data), ns_OK);
+  for (int k = 0; k < 10; ++k) EXPECT_DOUBLE_EQ(data[k], (2 * (3995 + k) + 1) * 10e-6) << k;
+  EXPECT_EQ(file_->TotalReads(), 2) << "one read per chunk";
+  ASSERT_EQ(ns_GetNeuralData(h, kUnitOne, 4498, 10, data), ns_OK);
+  EXPECT_DOUBLE_EQ(data[1], 89990 * 1e-6);
+  EXPECT_DOUBLE_EQ(data[2], (2 * 3997 + 1) * 10e-6) << "only the times the unit has are written";
+  EXPECT_EQ(ns_GetNeuralData(h, kUnitOne, 4500, 1, data), ns_BADINDEX) << "past the end";
 }
 
 // A unit's times from any index, across the layer's chunks; only the times
 // the unit has are written.
-TEST_F(LayerTest, NeuralDataRunsAcrossChunks) {
-  std::vector<ExtMarker> items;
-  for (int i = 0; i < 9000; ++i) items.push_back(Ext(10 * i, {static_cast<uint8_t>(i % 2)}));
-  Recording rec;
-  rec.channels[0] = ExtMarks(6, 1, 1, items);
-  const uint32_t h = Open(rec);
-  ASSERT_NE(h, 0u);
-  file_->reads.clear();
-  std::vector<double> times(10, -1);
-  // Unit 1 holds items 1, 3, 5, ...: its chunks end after 4000 of them.
-  ASSERT_EQ(ns_GetNeuralData(h, 2, 3995, 10, times.data()), ns_OK);
-  for (int k = 0; k < 10; ++k) EXPECT_DOUBLE_EQ(times[k], (2 * (3995 + k) + 1) * 10e-6) << k;
-  EXPECT_EQ(file_->TotalReads(), 2) << "one read per chunk";
-  ASSERT_EQ(ns_GetNeuralData(h, 2, 4498, 10, times.data()), ns_OK);
-  EXPECT_DOUBLE_EQ(times[1], 89990 * 1e-6);
-  EXPECT_DOUBLE_EQ(times[2], (2 * 3997 + 1) * 10e-6) << "only the times the unit has are written";
-  EXPECT_EQ(ns_GetNeuralData(h, 2, 4500, 1, times.data()), ns_BADINDEX) << "past the end";
-}
-
 }  // namespace
 }  // namespace nsv_test

@@ -105,13 +105,12 @@ std::vector<Expected> ExpectedEntities(const Recording& rec) {
 // of n), as a file answers; eventType and sources from its information.
 ns_RESULT Read(uint32_t file, uint32_t e, uint32_t type, uint32_t eventType, uint32_t sources,
                uint32_t i, uint32_t n, Item* item) {
-  double values[256];
+  double values[256] = {};
   char* data = reinterpret_cast<char*>(values);
   uint32_t got = 0;
   ns_RESULT r = ns_OK;
   switch (type) {
     case ns_ENTITY_EVENT:
-      std::memset(values, 0, sizeof values);
       r = ns_GetEventData(file, e, i, &item->time, data, sizeof values, &got);
       if (eventType == ns_EVENT_TEXT) item->text = data;
       if (eventType == ns_EVENT_DWORD) item->text.assign(data, 1);
@@ -119,10 +118,9 @@ ns_RESULT Read(uint32_t file, uint32_t e, uint32_t type, uint32_t eventType, uin
     case ns_ENTITY_ANALOG:
       item->values.resize(i < n ? n - i : 1);
       r = ns_GetTimeByIndex(file, e, i, &item->time);
-      if (ns_GetAnalogData(file, e, i, static_cast<uint32_t>(item->values.size()), &got,
-                           item->values.data()) != r) {
-        ADD_FAILURE() << "time and data of sample " << i << " answer differently";
-      }
+      EXPECT_EQ(r, ns_GetAnalogData(file, e, i, static_cast<uint32_t>(item->values.size()), &got,
+                                    item->values.data()))
+          << "time and data of sample " << i << " answer differently";
       item->values.resize(got);
       return r;
     case ns_ENTITY_SEGMENT:
