@@ -71,6 +71,20 @@ TEST(LibraryWriter, DemoReadsAsTheByteBuildersInBothFormats) {
     ExpectSameRecordings(rec, built, written);
     ExpectSameRecordings(rec, orfx, written);
   }
+
+  // A recording the file cannot hold (items out of time order, a slot past
+  // the file's, a text longer than its channel's, an empty display range) is
+  // reported as a failure, not left as a file that only looks complete.
+  const std::function<void(Recording&)> breaks[] = {
+      [](Recording& r) { std::swap(r.channels[3].times[2], r.channels[3].times[3]); },
+      [](Recording& r) { r.channels[40] = r.channels[3]; },                         // 32 slots
+      [](Recording& r) { r.channels[7].extMarks[0].text = std::string(41, 'x'); },  // 40 characters
+      [](Recording& r) { r.channels[0].yLow = r.channels[0].yHigh; }, nullptr};
+  for (const auto& spoil : breaks) {
+    Recording rec = recording_test::DemoRecording();
+    if (spoil) spoil(rec);
+    EXPECT_EQ(demo::WriteRecording(rec, dir.File("bad.orfx")), spoil == nullptr);
+  }
 }
 
 // Runs the converter; its exit status.
@@ -112,23 +126,30 @@ TEST(Converter, OrfxToOrfToOrfxChangesNoAnswer) {
   EXPECT_FALSE(Exists(out + ".nsconvert-partial"));
   EXPECT_EQ(2, Convert({orfx, dir.File("out.txt")}));
   EXPECT_EQ(2, Convert({orfx}));
-}
 
-// A recording the file cannot hold (items out of time order, a slot past
-// the file's, a text longer than its channel's, an empty display range) is
-// reported as a failure, not left as a file that only looks complete.
-TEST(LibraryWriter, RefusedRecordingsFail) {
-  TempDir dir;
-  const std::string path = dir.File("bad.orfx");
-  const std::function<void(Recording&)> breaks[] = {
-      [](Recording& r) { std::swap(r.channels[3].times[2], r.channels[3].times[3]); },
-      [](Recording& r) { r.channels[40] = r.channels[3]; },                         // 32 slots
-      [](Recording& r) { r.channels[7].extMarks[0].text = std::string(41, 'x'); },  // 40 characters
-      [](Recording& r) { r.channels[0].yLow = r.channels[0].yHigh; }, nullptr};
-  for (const auto& spoil : breaks) {
-    Recording rec = recording_test::DemoRecording();
-    if (spoil) spoil(rec);
-    EXPECT_EQ(demo::WriteRecording(rec, path), spoil == nullptr);
+  // Names ending in ".orf", in any case, are tried as the older format first
+  // and then as the newer; every other name only as the newer.
+  const struct {
+    const char* name;
+    bool orf;  // the format written
+    ns_RESULT result;
+  } cases[] = {
+      {"a.orf", true, ns_OK},         {"B.ORF", true, ns_OK},
+      {"c.oRf", true, ns_OK},         {"d.orf", false, ns_OK},
+      {"e.orfx", false, ns_OK},       {"f.dat", false, ns_OK},
+      {"g.orfx", true, ns_TYPEERROR}, {"h.orf.bak", true, ns_TYPEERROR},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir.File(c.name);
+    ASSERT_TRUE(c.orf ? recording_test::WriteOrf(rec, path) : recording_test::WriteOrfx(rec, path));
+    // As given and with forward slashes throughout (the same on POSIX).
+    std::string forward = path;
+    std::replace(forward.begin(), forward.end(), '\\', '/');
+    for (const std::string& spelling : {path, forward}) {
+      uint32_t handle = 0;
+      EXPECT_EQ(ns_OpenFile(spelling.c_str(), &handle), c.result) << spelling;
+      EXPECT_EQ(handle != 0 ? ns_CloseFile(handle) : ns_OK, ns_OK);
+    }
   }
 }
 
@@ -172,36 +193,6 @@ TEST(Nsinfo, FindsItsLibraryAndReportsLibraryAndFileErrors) {
     EXPECT_EQ(run.exitCode, r.status) << r.args << "\n" << run.output;
     for (const std::string& line : r.lines) {
       EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
-    }
-  }
-}
-
-// Names ending in ".orf", in any case, are tried as the older format first
-// and then as the newer; every other name only as the newer.
-TEST(Paths, SuffixRuleDecidesWhichFormatsAreTried) {
-  TempDir dir;
-  const Recording demo = recording_test::DemoRecording();
-  const struct {
-    const char* name;
-    bool orf;  // the format written
-    ns_RESULT result;
-  } cases[] = {
-      {"a.orf", true, ns_OK},         {"B.ORF", true, ns_OK},
-      {"c.oRf", true, ns_OK},         {"d.orf", false, ns_OK},
-      {"e.orfx", false, ns_OK},       {"f.dat", false, ns_OK},
-      {"g.orfx", true, ns_TYPEERROR}, {"h.orf.bak", true, ns_TYPEERROR},
-  };
-  for (const auto& c : cases) {
-    const std::string path = dir.File(c.name);
-    ASSERT_TRUE(c.orf ? recording_test::WriteOrf(demo, path)
-                      : recording_test::WriteOrfx(demo, path));
-    // As given and with forward slashes throughout (the same on POSIX).
-    std::string forward = path;
-    std::replace(forward.begin(), forward.end(), '\\', '/');
-    for (const std::string& spelling : {path, forward}) {
-      uint32_t handle = 0;
-      EXPECT_EQ(ns_OpenFile(spelling.c_str(), &handle), c.result) << spelling;
-      EXPECT_EQ(handle != 0 ? ns_CloseFile(handle) : ns_OK, ns_OK);
     }
   }
 }
