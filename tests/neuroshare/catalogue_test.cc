@@ -123,10 +123,10 @@ TEST_F(Catalogue, FileWithoutCommentDateOrClockIsDescribedByItsNameAndCreation) 
     EXPECT_EQ(std::string(info.szFileComment),
               std::string("Converted from VSL ORF file ") + c.name + " on " + today + ".");
     // The file system's creation time (MemoryFiles): 2020-01-02 03:04:05.
-    EXPECT_EQ((std::vector<uint32_t>{info.dwTime_Year, info.dwTime_Month, info.dwTime_Day,
-                                     info.dwTime_Hour, info.dwTime_Min, info.dwTime_Sec,
-                                     info.dwTime_MilliSec}),
-              (std::vector<uint32_t>{2020, 1, 2, 3, 4, 5, 0}));
+    EXPECT_EQ(info.dwTime_Year * 10000 + info.dwTime_Month * 100 + info.dwTime_Day, 20200102u);
+    EXPECT_EQ(info.dwTime_Hour * 10000000 + info.dwTime_Min * 100000 + info.dwTime_Sec * 1000 +
+                  info.dwTime_MilliSec,
+              30405000u);
     EXPECT_EQ(double(info.dTimeStampResolution), 1e-6) << c.timeBase;  // packed: copied
   }
 }
@@ -139,9 +139,8 @@ TEST_F(Catalogue, UnreadableChannelFailsTheOpenButAnUnreadableUnitDoesNot) {
     Recording rec;
     for (int c = 0; c < channels; ++c) rec.channels[c] = Events(2, {c + 1});
     auto probe = std::make_shared<FileProbe>();
-    EXPECT_EQ(Open(
-                  rec, [](WatchedFile& f) { f.failAfter[1] = 0; }, "/data/run.orfx", probe),
-              0u);
+    const auto failing = [](WatchedFile& f) { f.failAfter[1] = 0; };
+    EXPECT_EQ(Open(rec, failing, "/data/run.orfx", probe), 0u);
     EXPECT_STREQ(NsLastMessage(),
                  "File read error occurred in function OpenFile with entity 0d, index 0d");
     EXPECT_EQ(probe->closeCalls, 1);

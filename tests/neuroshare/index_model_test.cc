@@ -130,9 +130,10 @@ TEST(IndexModel, RandomCallsAnswerAsTheWrittenRecording) {
       const uint32_t n = static_cast<uint32_t>(m.times.size());
       // Any index, or one next to where the layer's chunks of 32000 samples
       // or 4000 items end.
-      const uint32_t chunk = m.divide ? 32000 : 4000;
       uint32_t i = rng() % (n + 2);
-      if (rng() % 2) i = std::min<uint32_t>(n + 1, (1 + rng() % 2) * chunk + rng() % 5 - 2);
+      if (rng() % 2) {
+        i = std::min<uint32_t>(n + 1, (1 + rng() % 2) * (m.divide ? 32000 : 4000) + rng() % 5 - 2);
+      }
       SCOPED_TRACE(testing::Message() << "op " << op << " entity " << e << " index " << i);
       double t = -1;
       switch (rng() % 3) {

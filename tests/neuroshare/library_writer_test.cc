@@ -87,6 +87,14 @@ TEST(LibraryWriter, DemoReadsAsTheByteBuildersInBothFormats) {
   }
 }
 
+// Runs nsinfo with the blank-separated arguments (none of which holds a blank).
+platform::ProgramRun RunNsinfo(const std::string& arguments) {
+  std::vector<std::string> args;
+  std::istringstream words(arguments);
+  for (std::string w; words >> w;) args.push_back(w);
+  return platform::RunProgram(NSV_NSINFO_PATH, args);
+}
+
 // Runs the converter; its exit status.
 int Convert(const std::vector<std::string>& args) {
   return platform::RunProgram(NSV_NSCONVERT_PATH, args).exitCode;
@@ -97,7 +105,7 @@ bool Exists(const std::string& path) { return std::ifstream(path).good(); }
 // The demo converted ORFX -> ORF -> ORFX answers every call as before, and
 // so does the ORF file between; the time base is the same in all three, so
 // times agree exactly.
-TEST(Converter, OrfxToOrfToOrfxChangesNoAnswer) {
+TEST(Programs, ConvertAndInspectAsAUserRunsThem) {
   TempDir dir;
   const Recording rec = recording_test::DemoRecording();
   const std::string orfx = dir.File("demo.orfx"), orf = dir.File("demo.orf"),
@@ -151,19 +159,8 @@ TEST(Converter, OrfxToOrfToOrfxChangesNoAnswer) {
       EXPECT_EQ(handle != 0 ? ns_CloseFile(handle) : ns_OK, ns_OK);
     }
   }
-}
 
-// Runs nsinfo with the blank-separated arguments (none of which holds a blank).
-platform::ProgramRun RunNsinfo(const std::string& arguments) {
-  std::vector<std::string> args;
-  std::istringstream words(arguments);
-  for (std::string w; words >> w;) args.push_back(w);
-  return platform::RunProgram(NSV_NSINFO_PATH, args);
-}
-
-// nsinfo run as a user runs it: its exit status and what its output holds.
-TEST(Nsinfo, FindsItsLibraryAndReportsLibraryAndFileErrors) {
-  TempDir dir;
+  // nsinfo run as a user runs it: its exit status and what its output holds.
   const std::string missing = dir.File("missing.orf");
   const struct {
     std::string args;

@@ -237,10 +237,9 @@ void ExpectSameEntity(const Pair& files, uint32_t e, const Expected& want) {
 
 void ExpectSameRecordings(const Recording& rec, const std::string& firstPath,
                           const std::string& secondPath) {
-  uint32_t first = 0, second = 0;
-  ASSERT_EQ(ns_OK, ns_OpenFile(firstPath.c_str(), &first));
-  ASSERT_EQ(ns_OK, ns_OpenFile(secondPath.c_str(), &second));
-  const Pair files{first, second};
+  Pair files{0, 0};
+  ASSERT_EQ(ns_OK, ns_OpenFile(firstPath.c_str(), &files.first));
+  ASSERT_EQ(ns_OK, ns_OpenFile(secondPath.c_str(), &files.second));
   const ns_FILEINFO info = Info<ns_FILEINFO>(files, 0);
   const std::vector<Expected> entities = ExpectedEntities(rec);
   EXPECT_EQ(entities.size(), info.dwEntityCount);
@@ -257,8 +256,8 @@ void ExpectSameRecordings(const Recording& rec, const std::string& firstPath,
     ExpectSameEntity(files, e, entities[e]);
   }
   Info<ns_ENTITYINFO>(files, info.dwEntityCount, ns_BADENTITY);
-  EXPECT_EQ(ns_OK, ns_CloseFile(first));
-  EXPECT_EQ(ns_OK, ns_CloseFile(second));
+  EXPECT_EQ(ns_OK, ns_CloseFile(files.first));
+  EXPECT_EQ(ns_OK, ns_CloseFile(files.second));
 }
 
 }  // namespace ns_compare
