@@ -94,8 +94,7 @@ Recording RandomRecording(std::mt19937& rng, std::vector<Model>* models) {
   events.times = RandomTimes(rng, rng() % 9000, 0, 3);
   rec.channels[Slot(3)] = Events(2, events.times);
   markers.times = RandomTimes(rng, 4000 + rng() % 1000, 0, 2);
-  Channel& mark = rec.channels[Slot(4)];
-  mark.kind = 5;
+  Channel& mark = rec.channels[Slot(4)] = Events(5, {});
   for (size_t i = 0; i < markers.times.size(); ++i) {
     markers.codes.push_back(static_cast<uint8_t>(rng()));
     mark.markers.push_back({markers.times[i], {markers.codes.back(), 0, 0, 0}});
@@ -392,7 +391,7 @@ TEST_F(LayerTest, EventDataOfEachKindFillsTheAreaAsFarAsItFits) {
   // Unit 1 holds items 1, 3, 5, ...: its chunks end after 4000 of them.
   ASSERT_EQ(ns_GetNeuralData(h, kUnitOne, 3995, 10, data), ns_OK);
   for (int k = 0; k < 10; ++k) EXPECT_DOUBLE_EQ(data[k], (2 * (3995 + k) + 1) * 10e-6) << k;
-  EXPECT_EQ(file_->TotalReads(), 2) << "one read per chunk";
+  EXPECT_EQ(file_->reads[11], 2) << "one read per chunk";
   ASSERT_EQ(ns_GetNeuralData(h, kUnitOne, 4498, 10, data), ns_OK);
   EXPECT_DOUBLE_EQ(data[1], 89990 * 1e-6);
   EXPECT_DOUBLE_EQ(data[2], (2 * 3997 + 1) * 10e-6) << "only the times the unit has are written";

@@ -55,12 +55,6 @@ class WatchedFile : public vslk64::TKel64File {
   std::optional<int> maxChans;      // channel slots
   int closeResult = 0;              // what Close reports
 
-  int TotalReads() const {
-    int total = 0;
-    for (const auto& r : reads) total += r.second;
-    return total;
-  }
-
   int Close() override {
     ++probe_->closeCalls;
     TKel64File::Close();

@@ -55,10 +55,10 @@ std::vector<Expected> ExpectedEntities(const Recording& rec) {
   std::vector<Expected> out;
   for (const auto& entry : rec.channels) {
     const recording_test::Channel& ch = entry.second;
-    const bool wave = ch.kind == 1 || ch.kind == 9;
-    const uint32_t type = ch.kind == 6 ? ns_ENTITY_SEGMENT : ns_ENTITY_EVENT;
-    const uint32_t count = static_cast<uint32_t>(recording_test::ItemCount(ch));
-    Expected e{ch.title, wave ? ns_ENTITY_ANALOG : type, count, {}, 0, 0, &ch};
+    const uint32_t type = ch.kind == 1 || ch.kind == 9 ? ns_ENTITY_ANALOG
+                          : ch.kind == 6               ? ns_ENTITY_SEGMENT
+                                                       : ns_ENTITY_EVENT;
+    Expected e{ch.title, type, uint32_t(recording_test::ItemCount(ch)), {}, 0, 0, &ch};
     int64_t next = -1;  // where a run continues the stretch before it
     for (const recording_test::WaveRun& run : ch.runs) {
       if (run.start != next) e.items.push_back({run.start * 1e-6, "", {}, 0});
