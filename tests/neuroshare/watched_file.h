@@ -6,11 +6,13 @@
 // them fail or (event reads) come back short,
 // records its close and destruction in a FileProbe the test keeps (alive
 // whichever goes first), and can report values no writer stores (an unknown
-// kind, a clock of zero, an item size that does not fit the channel).
+// kind, a clock of zero, an item size that does not fit the channel, more
+// channel slots than channel numbers).
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -50,13 +52,8 @@ class WatchedFile : public vslk64::TKel64File {
   std::map<uint16_t, int> itemSizes;
   std::optional<double> timeBase;
   std::optional<TSTime64> maxTime;  // the stored maximum; the layer also scans the data
+  std::optional<int> maxChans;      // channel slots
   int closeResult = 0;              // what Close reports
-
-  int TotalReads() const {
-    int total = 0;
-    for (const auto& r : reads) total += r.second;
-    return total;
-  }
 
   int Close() override {
     ++probe_->closeCalls;
@@ -65,6 +62,7 @@ class WatchedFile : public vslk64::TKel64File {
   }
   double GetTimeBase() override { return timeBase ? *timeBase : TKel64File::GetTimeBase(); }
   TSTime64 MaxTime(bool scan) override { return maxTime ? *maxTime : TKel64File::MaxTime(scan); }
+  int MaxChans() override { return maxChans ? *maxChans : TKel64File::MaxChans(); }
   vslk64::TDataKind ChanKind(uint16_t c) override {
     return kinds.count(c) ? kinds[c] : TKel64File::ChanKind(c);
   }
@@ -103,8 +101,9 @@ class WatchedFile : public vslk64::TKel64File {
   std::shared_ptr<FileProbe> probe_;
 };
 
-// Channel builders: events or level changes (kinds 2 to 4), a waveform
-// (kinds 1 and 9) of runs of 16-bit samples, extended markers (kinds 6 to 8).
+// Channel builders: events, level changes or markers (kinds 2 to 5), a
+// waveform (kinds 1 and 9) of runs of 16-bit samples, extended markers
+// (kinds 6 to 8).
 inline Channel Events(int kind, std::vector<int64_t> times, std::string title = "") {
   Channel c;
   c.kind = kind;
@@ -112,12 +111,17 @@ inline Channel Events(int kind, std::vector<int64_t> times, std::string title = 
   c.times = std::move(times);
   return c;
 }
-inline Channel Wave(int kind, int64_t divide, double scale = 1.0, double offset = 0.0) {
+// Times 0, step, 2 × step, ...: n of them.
+inline std::vector<int64_t> Every(int64_t step, size_t n) {
+  std::vector<int64_t> times(n);
+  for (size_t i = 0; i < n; ++i) times[i] = step * static_cast<int64_t>(i);
+  return times;
+}
+inline Channel Wave(int kind, int64_t divide, double scale = 1.0) {
   Channel c;
   c.kind = kind;
   c.divide = divide;
   c.scale = scale;
-  c.offset = offset;
   return c;
 }
 // Appends a run of samples (16-bit for kind 1, as floats for kind 9).
@@ -125,17 +129,15 @@ inline void AddRun(Channel& c, int64_t start, const std::vector<int16_t>& sample
   recording_test::WaveRun run;
   run.start = start;
   if (c.kind == 1) run.shorts = samples;
-  for (int16_t s : samples) {
-    if (c.kind != 1) run.floats.push_back(s);
-  }
+  if (c.kind != 1) run.floats.assign(samples.begin(), samples.end());
   c.runs.push_back(std::move(run));
 }
-inline Channel ExtMarks(int kind, uint16_t rows, uint16_t cols, std::vector<ExtMarker> items) {
-  Channel c;
-  c.kind = kind;
+inline Channel ExtMarks(int kind, uint16_t rows, uint16_t cols, std::vector<ExtMarker> items,
+                        int64_t divide = 1, double scale = 1.0, double offset = 0.0) {
+  Channel c = Wave(kind, divide, scale);
   c.rows = rows;
   c.cols = cols;
-  c.divide = 1;
+  c.offset = offset;
   c.extMarks = std::move(items);
   return c;
 }
@@ -155,20 +157,17 @@ class LayerTest : public ::testing::Test {
 
   // Writes rec, opens it as a WatchedFile (kept in file_), lets `prepare`
   // set it up and hands it to the layer. The handle, or 0 when refused.
-  template <class Prepare>
-  uint32_t Open(const Recording& rec, Prepare prepare, const char* path = "/data/run.orfx",
+  uint32_t Open(const Recording& rec, const std::function<void(WatchedFile&)>& prepare = nullptr,
+                const char* path = "/data/run.orfx",
                 std::shared_ptr<FileProbe> probe = std::make_shared<FileProbe>()) {
     EXPECT_TRUE(recording_test::WriteOrfx(rec, path));
     auto file = std::make_unique<WatchedFile>(std::move(probe));
     EXPECT_EQ(file->Open(path, vslk64::kOpenReadOnly, 0), 0);
-    prepare(*file);
+    if (prepare) prepare(*file);
     file_ = file.get();
     uint32_t fileId = 0;
     nsv::NsAdoptFile(path, std::move(file), &fileId);
     return fileId;
-  }
-  uint32_t Open(const Recording& rec) {
-    return Open(rec, [](WatchedFile&) {});
   }
 
   testing_support::MemoryFiles files_;

@@ -108,22 +108,22 @@ class MemoryFiles : public platform::FileSystem {
 
     platform::IoResult ReadAt(void* buf, uint32_t n, int64_t pos) override {
       if (pos < 0) return {platform::IoStatus::kFailed, 0};
-      const Piece whole{bytes_ ? bytes_->data() : nullptr, bytes_ ? bytes_->size() : 0};
-      const uint64_t zero = 0;
-      const Piece* pieces = view_ ? view_->pieces.data() : &whole;
-      const uint64_t* starts = view_ ? view_->starts.data() : &zero;
-      const size_t count = view_ ? view_->pieces.size() : 1;
-      const uint64_t size = view_ ? view_->size : whole.size;
-      if (static_cast<uint64_t>(pos) >= size) return {platform::IoStatus::kOk, 0};
+      // A file's bytes read as a view of one piece.
+      View whole;
+      if (!view_) whole = View{{{bytes_->data(), bytes_->size()}}, {0}, bytes_->size()};
+      const View& v = view_ ? *view_ : whole;
+      if (static_cast<uint64_t>(pos) >= v.size) return {platform::IoStatus::kOk, 0};
       const uint32_t got =
-          static_cast<uint32_t>(std::min<uint64_t>(n, size - static_cast<uint64_t>(pos)));
+          static_cast<uint32_t>(std::min<uint64_t>(n, v.size - static_cast<uint64_t>(pos)));
       // The last piece starting at or before pos, then on through the pieces.
       uint64_t at = static_cast<uint64_t>(pos);
-      size_t i = static_cast<size_t>(std::upper_bound(starts, starts + count, at) - starts) - 1;
+      size_t i = static_cast<size_t>(std::upper_bound(v.starts.begin(), v.starts.end(), at) -
+                                     v.starts.begin()) -
+                 1;
       uint8_t* out = static_cast<uint8_t*>(buf);
       for (uint32_t done = 0, take = 0; done < got; ++i, done += take, at += take) {
-        const Piece& piece = pieces[i];
-        const uint64_t skip = at - starts[i];
+        const Piece& piece = v.pieces[i];
+        const uint64_t skip = at - v.starts[i];
         take = static_cast<uint32_t>(std::min<uint64_t>(got - done, piece.size - skip));
         if (piece.bytes != nullptr) {
           std::memcpy(out + done, piece.bytes + skip, take);

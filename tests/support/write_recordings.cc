@@ -17,26 +17,22 @@ int main(int argc, char** argv) {
   }
   const std::string folder = std::string(argv[1]) + platform::kPathSeparator;
   const recording_test::Recording demo = recording_test::DemoRecording();
-  struct Orf {
+  const struct {
     const char* name;
-    int version;
+    int version;  // ORF; 0: ORFX
     uint32_t blockBytes;
-  };
-  const Orf orfs[] = {{"demo-v9.orf", 9, 32768}, {"demo-v8.orf", 8, 512}, {"demo-v6.orf", 6, 1024}};
+  } files[] = {{"demo.orfx", 0, 0},
+               {"demo-v9.orf", 9, 32768},
+               {"demo-v8.orf", 8, 512},
+               {"demo-v6.orf", 6, 1024}};
   bool ok = true;
-  const std::string orfx = folder + "demo.orfx";
-  if (recording_test::WriteOrfx(demo, orfx)) {
-    std::printf("%s\n", orfx.c_str());
-  } else {
-    ok = false;
-  }
-  for (const Orf& o : orfs) {
-    const std::string path = folder + o.name;
-    if (recording_test::WriteOrf(demo, path, o.version, o.blockBytes)) {
-      std::printf("%s\n", path.c_str());
-    } else {
-      ok = false;
-    }
+  for (const auto& f : files) {
+    const std::string path = folder + f.name;
+    const bool written = f.version == 0
+                             ? recording_test::WriteOrfx(demo, path)
+                             : recording_test::WriteOrf(demo, path, f.version, f.blockBytes);
+    if (written) std::printf("%s\n", path.c_str());
+    ok = ok && written;
   }
   if (!ok) std::fprintf(stderr, "write_recordings: a recording could not be written\n");
   return ok ? 0 : 1;
