@@ -131,7 +131,7 @@ struct SaveModel {
     while (switches.size() > 8) Apply(switches.begin()->first);
   }
 
-  int ring;
+  int ring = 1;
   std::vector<Block> blocks;
   std::vector<size_t> held;  // blocks in memory, oldest first
   std::map<int32_t, bool> switches;
@@ -152,7 +152,8 @@ TEST(OrfSaveList, OnlyBlocksHoldingItemsToStoreReachTheDisk) {
     ASSERT_GE(f, 0);
     ASSERT_EQ(KelSetEventChan(f, 5, 0, 512, "", "", 1, EventA), 0);
     ASSERT_EQ(KelSetBuffering(f, 5, static_cast<uint64_t>(ring) * 512), 0);
-    SaveModel model{ring};
+    SaveModel model;
+    model.ring = ring;
     std::vector<int32_t> batch;
     for (int op = 0; op < 250; ++op) {
       const int32_t now = std::max(model.maxTime, 0);
