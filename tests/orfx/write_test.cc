@@ -98,6 +98,8 @@ TEST(Create, ChannelCreationChecks) {
       {"samples to events", kErrWrongKind, f->WriteWaveS(0, s, 1, 10)},
       {"events to markers, not levels", kErrWrongKind, f->WriteEvents(3, &mark.time, 1)},
       {"events to levels", kOk, f->WriteEvents(2, &mark.time, 1)},
+      {"no samples", kErrBadArg, f->WriteWaveS(1, nullptr, 4, 0)},
+      {"no float samples", kErrBadArg, f->WriteWaveF(1, nullptr, 4, 0)},
       {"samples before time 0", kErrOutOfRange, f->WriteWaveS(1, s, 4, -10)},
       {"samples past the last tick", kErrOutOfRange, f->WriteWaveS(1, s, 4, kMaxTime64 - 30)},
       {"samples up to the last tick", kMaxTime64, f->WriteWaveS(1, s, 4, kMaxTime64 - 40)},
