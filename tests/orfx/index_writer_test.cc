@@ -140,9 +140,21 @@ TEST(IndexWriterTest, RandomWritesReopensAndEmptiesAsAModel) {
       if (op < 5 && ch.written + n <= 600) {
         ASSERT_EQ(kOk, ch.Write(n, base));
       } else if (op < 7) {
+        // Reopened, at times with the entry numbers of the top's children
+        // lost (as a writer that stopped early leaves them), which the
+        // check restores; the parent-reference walk below checks them.
         ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
         ch.path.clear();
         ch.cursor.Invalidate();
+        const TIndexBlock top = ch.IndexAt(ch.head.rootIndex);
+        const bool twoLevels = ch.head.rootIndex != 0 && ParentLevel(top.ParentRef()) > 1;
+        const bool lost = twoLevels && op == 6;
+        for (uint32_t e = 0; lost && e < top.Items(); ++e) {
+          uint8_t* at = ch.image.At(top.EntryPos(e));
+          le::PutU64(at, le::GetU64(at) & ~kParentEntryMask);
+        }
+        EXPECT_EQ(lost ? 0 : twoLevels ? 2 : 1, ch.writer.CheckEntryNumbers());
+        EXPECT_EQ(twoLevels ? 2 : 1, ch.writer.CheckEntryNumbers());
       } else if (op < 9) {
         ch.io.failReads = true;
         const int rc = ch.Write(n, base);
@@ -201,22 +213,20 @@ TEST(IndexWriterTest, AnEntryNotAfterTheLastOrOffTheTopIsRefusedAndChangesNothin
 }
 
 TEST(IndexWriterTest, ADamagedTreeIsReportedWhenThePathIsLoaded) {
-  struct Case {
+  using Ch = Channel&;
+  const struct {
     const char* what;
     void (*damage)(Channel&);
+  } cases[] = {
+      {"root off the grid", [](Ch c) { c.head.rootIndex += 8; }},
+      {"more blocks than the file holds", [](Ch c) { c.head.blocksUsed = 1u << 20; }},
+      {"top of another channel",
+       [](Ch c) { le::PutU16(c.image.At(c.head.rootIndex) + 8, kChan + 1); }},
+      {"over 255 entries", [](Ch c) { le::PutU32(c.image.At(c.head.rootIndex) + 12, 256); }},
+      {"child off the grid", [](Ch c) { le::PutU64(c.image.At(c.head.rootIndex) + 24, 12345); }},
+      {"more entries than blocks counted", [](Ch c) { c.head.blocksUsed -= 1; }},
   };
-  const Case cases[] = {
-      {"root off the grid", [](Channel& c) { c.head.rootIndex += 8; }},
-      {"more blocks than the file holds", [](Channel& c) { c.head.blocksUsed = 1u << 20; }},
-      {"top block of another channel",
-       [](Channel& c) { le::PutU16(c.image.At(c.head.rootIndex) + kHeadChanAt, kChan + 1); }},
-      {"entry count over 255",
-       [](Channel& c) { le::PutU32(c.image.At(c.head.rootIndex) + kHeadItemsAt, 256); }},
-      {"child off the grid",
-       [](Channel& c) { le::PutU64(c.image.At(c.head.rootIndex) + 16 + 8, 12345); }},
-      {"more entries than blocks counted", [](Channel& c) { c.head.blocksUsed -= 1; }},
-  };
-  for (const Case& cs : cases) {
+  for (const auto& cs : cases) {
     SCOPED_TRACE(cs.what);
     Channel ch;
     ASSERT_EQ(kOk, ch.Write(300));
@@ -245,30 +255,6 @@ TEST(IndexWriterTest, AFailedWriteKeepsTheBlockDirtyInItsPlace) {
   EXPECT_EQ(1u, ch.head.blocksUsed);
   EXPECT_EQ(1u, ch.path[0].block.Items());
   EXPECT_EQ(kErrReadOnly, ch.writer.WriteAllLevels());
-}
-
-TEST(IndexWriterTest, MissingEntryNumbersAreRestored) {
-  Channel ch;
-  ASSERT_EQ(kOk, ch.Write(100));
-  ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
-  EXPECT_EQ(1, ch.writer.CheckEntryNumbers());  // one level: nothing to check
-
-  ASSERT_EQ(kOk, ch.Write(600));
-  ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
-  EXPECT_EQ(2, ch.writer.CheckEntryNumbers());
-
-  const TIndexBlock top = ch.IndexAt(ch.head.rootIndex);
-  ASSERT_EQ(3u, top.Items());
-  for (uint32_t e = 0; e < top.Items(); ++e) {
-    uint8_t* at = ch.image.At(top.EntryPos(e));
-    le::PutU64(at, le::GetU64(at) & ~kParentEntryMask);
-  }
-  EXPECT_EQ(0, ch.writer.CheckEntryNumbers());
-  ch.CheckParentRefs(ch.head.rootIndex, MakeParentRef(0, 2, 0));
-  EXPECT_EQ(2, ch.writer.CheckEntryNumbers());
-  EXPECT_EQ(-1, ch.cursor.CurBlock());
-  CIndexCursor fresh(kChan, &ch.head, &ch.io);
-  EXPECT_EQ(Firsts(700), ch.ReadAll(fresh));
 }
 
 }  // namespace
