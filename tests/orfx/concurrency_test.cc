@@ -23,11 +23,6 @@ using testing_support::TempDir;
 // One channel of each kind the recorder helpers write, the waveforms in
 // stretches with gaps between them, the events over more than 255 blocks
 // so that their index has two levels.
-const chantest::Kind kKinds[] = {{"events", EventA, false},
-                                 {"markers", Marker, false},
-                                 {"text marks", TextMark, false},
-                                 {"16-bit waveform", Adc, true},
-                                 {"float waveform", RealWave, true}};
 constexpr uint16_t kChans = 5;
 
 std::unique_ptr<CKel64File> MixedFile(const TempDir& dir) {
@@ -37,13 +32,13 @@ std::unique_ptr<CKel64File> MixedFile(const TempDir& dir) {
   EXPECT_EQ(MakeChannel(*f, 0, EventA), kOk);
   EXPECT_EQ(f->WriteEvents(0, events.data(), events.size()), kOk);
   for (uint16_t c = 1; c < kChans; ++c) {
-    EXPECT_EQ(MakeChannel(*f, c, kKinds[c].kind), kOk);
+    EXPECT_EQ(MakeChannel(*f, c, kAllKinds[c].kind), kOk);
     for (int k = 0; k < 20; ++k) {
       std::vector<Item> items;
       for (uint32_t i = 0; i < 3000u + 500 * (k % 3); ++i) {
-        items.push_back({100000 * k + (kKinds[c].wave ? kWaveDivide : 7) * i, i * 7 + k, true});
+        items.push_back({100000 * k + (kAllKinds[c].wave ? kWaveDivide : 7) * i, i * 7 + k, true});
       }
-      EXPECT_GE(WriteItems(*f, c, kKinds[c], items), 0);
+      EXPECT_GE(WriteItems(*f, c, kAllKinds[c], items), 0);
     }
   }
   EXPECT_EQ(f->Close(), kOk);
@@ -58,7 +53,7 @@ std::vector<int64_t> ReadAll(CKel64File& f, uint16_t chan) {
   const uint64_t end = static_cast<uint64_t>(f.ChanMaxTime(chan)) + 1;
   for (int i = 0; i < 30; ++i) {
     const TSTime64 t = static_cast<TSTime64>(rng() % end);
-    for (const Item& it : ReadItems(f, chan, kKinds[chan], t, t + 30000, 300)) {
+    for (const Item& it : ReadItems(f, chan, kAllKinds[chan], t, t + 30000, 300)) {
       log.insert(log.end(), {it.time, it.value});
     }
     log.push_back(f.PrevNTime(chan, t, 0, 1 + static_cast<uint32_t>(rng() % 5000), nullptr, false));

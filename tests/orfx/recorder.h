@@ -38,6 +38,13 @@ struct Kind {
 
 constexpr TSTime64 kWaveDivide = 3;  // of the waveform channels made here
 
+// One of each kind these helpers write.
+inline const Kind kAllKinds[] = {{"events", EventA, false},
+                                 {"markers", Marker, false},
+                                 {"text marks", TextMark, false},
+                                 {"16-bit waveform", Adc, true},
+                                 {"float waveform", RealWave, true}};
+
 inline int ItemSize(TDataKind kind) {
   return kind == EventA ? 8 : kind == Marker ? 16 : kind == TextMark ? 24 : kind == Adc ? 2 : 4;
 }

@@ -120,11 +120,7 @@ TEST(Create, ChannelCreationChecks) {
 // restored or made anew, on one unbuffered channel of each kind. The model
 // is the items each channel holds; every read shows those from its time on.
 TEST(FileModel, RandomSessionsReadBackAsTheModel) {
-  const chantest::Kind kinds[] = {{"events", EventA, false},
-                                  {"markers", Marker, false},
-                                  {"text marks", TextMark, false},
-                                  {"16-bit waveform", Adc, true},
-                                  {"float waveform", RealWave, true}};
+  const auto& kinds = chantest::kAllKinds;
   const size_t perBlock[] = {8190, 4095, 2730, 32752, 16376};  // items of one data block
   constexpr uint16_t kChans = 5;
   constexpr TSTime64 kDiv = chantest::kWaveDivide;
