@@ -11,18 +11,13 @@
 #include "filelib/le.h"
 #include "filelib/status.h"
 #include "tests/builder/orfx/orfx_block_builder.h"
+#include "tests/orfx/chan_file_util.h"
 #include "tests/orfx/mem_block_io.h"
 
 namespace vslk64 {
 namespace {
 
 constexpr uint16_t kChan = 3;
-
-std::vector<int64_t> BlockTimes(int64_t first) {
-  std::vector<int64_t> t;
-  for (int i = 0; i < 10; ++i) t.push_back(first + 10 * i);
-  return t;
-}
 
 // An event channel of n blocks; block k holds ten events from k * 1000 on,
 // 10 ticks apart. Every seventh unit of the file belongs to another channel.
@@ -34,7 +29,7 @@ struct EventChannel {
     for (int k = 0; k < n; ++k) {
       if (k % 7 == 3) image.Put(image.AllocBlock(), orfxtest::EventBlock(kChan + 1, {1}));
       const uint64_t p = image.AllocBlock();
-      image.Put(p, orfxtest::EventBlock(kChan, BlockTimes(1000 * k)));
+      image.Put(p, orfxtest::EventBlock(kChan, chantest::Times(1000 * k, 10, 10)));
       pos.push_back(p);
       refs.push_back({1000 * k, p});
     }
@@ -80,8 +75,8 @@ void PutU32(Ch ch, uint64_t at, uint32_t v) { le::PutU32(ch.image.At(at), v); }
 void PutU64(Ch ch, uint64_t at, uint64_t v) { le::PutU64(ch.image.At(at), v); }
 // Where index block `node` keeps entry e's time (+ 8: its child).
 uint64_t Entry(uint64_t node, uint32_t e) { return node + 16 + 16 * e; }
-// Entry e of the first level-1 block, which lists data block e.
-uint64_t DataEntry(Ch c, uint32_t e) { return Entry(c.tree.nodes[0][0], e); }
+// Where the first level-1 block names data block e.
+uint64_t Child(Ch c, uint32_t e) { return Entry(c.tree.nodes[0][0], e) + 8; }
 
 TEST(CorruptIndexTest, EveryFaultGivesCorruptAndAnInvalidCursor) {
   const std::vector<Fault> faults = {
@@ -89,18 +84,15 @@ TEST(CorruptIndexTest, EveryFaultGivesCorruptAndAnInvalidCursor) {
       {"top block without entries", [](Ch c) { PutU32(c, c.tree.root + 12, 0); }},
       {"level-1 block with 256 entries", [](Ch c) { PutU32(c, c.tree.nodes[0][1] + 12, 256); },
        280000, kErrCorrupt, "items == 0 || items > kIndexEntries || n == 0"},
-      {"entry times going back", [](Ch c) { le::PutI64(c.image.At(DataEntry(c, 100)), 98999); }},
-      {"data block off the 64 KiB grid",
-       [](Ch c) { PutU64(c, DataEntry(c, 5) + 8, c.pos[5] + 4096); }},
-      {"data block past the end of the file",
-       [](Ch c) { PutU64(c, DataEntry(c, 5) + 8, c.image.NextBlock()); }},
-      {"data block in the header block", [](Ch c) { PutU64(c, DataEntry(c, 5) + 8, 0); }},
-      {"index block off the 4 KiB grid",
+      {"entry times going back", [](Ch c) { le::PutI64(c.image.At(Child(c, 100) - 8), 98999); }},
+      {"data block off its grid", [](Ch c) { PutU64(c, Child(c, 5), c.pos[5] + 4096); }},
+      {"data block past the file", [](Ch c) { PutU64(c, Child(c, 5), c.image.NextBlock()); }},
+      {"data block in the header block", [](Ch c) { PutU64(c, Child(c, 5), 0); }},
+      {"index block off its grid",
        [](Ch c) { PutU64(c, Entry(c.tree.root, 1) + 8, c.tree.nodes[0][1] + 16); }, 280000},
-      {"a data block where an index block belongs",
+      {"data block for an index block",
        [](Ch c) { PutU64(c, Entry(c.tree.root, 1) + 8, c.pos[255]); }, 280000},
-      {"an index block where a data block belongs",
-       [](Ch c) { PutU64(c, DataEntry(c, 5) + 8, c.tree.nodes[0][0]); }},
+      {"index block for a data block", [](Ch c) { PutU64(c, Child(c, 5), c.tree.nodes[0][0]); }},
       {"data block of another channel", [](Ch c) { PutU16(c, c.pos[5] + 8, kChan + 1); }},
       {"data block over capacity", [](Ch c) { PutU32(c, c.pos[5] + 12, 8191); }},
       {"rootIndex off the grid", [](Ch c) { c.head.rootIndex += 8; }},

@@ -13,6 +13,7 @@
 #include "filelib/le.h"
 #include "filelib/status.h"
 #include "tests/builder/orfx/orfx_block_builder.h"
+#include "tests/orfx/chan_file_util.h"
 #include "tests/orfx/mem_block_io.h"
 
 namespace vslk64 {
@@ -112,12 +113,6 @@ struct Channel {
   int written = 0;
 };
 
-std::vector<int64_t> Firsts(int n, int64_t base = 0) {
-  std::vector<int64_t> t;
-  for (int k = 0; k < n; ++k) t.push_back(base + 1000 * k);
-  return t;
-}
-
 // Random batches of blocks against a model of where they go: reopens (the
 // path dropped, so it is rebuilt from the file), empties (the blocks taken
 // again in index order, with the reuse stamp, and new ones past them, new
@@ -170,7 +165,7 @@ TEST(IndexWriterTest, RandomWritesReopensAndEmptiesAsAModel) {
         EXPECT_EQ(ch.head.reuseCount, le::GetU16(ch.image.At(ch.pos[k]) + kHeadChanReuseAt));
       }
       EXPECT_EQ(static_cast<uint64_t>(ch.written), ch.head.blocksUsed);
-      EXPECT_EQ(Firsts(ch.written, base), ch.ReadAll(ch.cursor));
+      EXPECT_EQ(chantest::Times(base, 1000, ch.written), ch.ReadAll(ch.cursor));
       for (int probe = 0; probe < 5 && ch.written > 0; ++probe) {
         const int64_t t = base - 500 + static_cast<int64_t>(rng() % (1000 * ch.written + 1000));
         int want = 0;
@@ -180,7 +175,7 @@ TEST(IndexWriterTest, RandomWritesReopensAndEmptiesAsAModel) {
       }
       ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
       CIndexCursor fresh(kChan, &ch.head, &ch.io);
-      EXPECT_EQ(Firsts(ch.written, base), ch.ReadAll(fresh));
+      EXPECT_EQ(chantest::Times(base, 1000, ch.written), ch.ReadAll(fresh));
       if (ch.written > 0) {
         const uint64_t top = ch.IndexAt(ch.head.rootIndex).ParentRef();
         EXPECT_EQ(MakeParentRef(0, ParentLevel(top), 0), top);
@@ -208,7 +203,7 @@ TEST(IndexWriterTest, AnEntryNotAfterTheLastOrOffTheTopIsRefusedAndChangesNothin
     }
     EXPECT_EQ(static_cast<uint64_t>(n), ch.head.blocksUsed);
     EXPECT_EQ(size, ch.image.bytes().size());
-    EXPECT_EQ(Firsts(n), ch.ReadAll(ch.cursor));
+    EXPECT_EQ(chantest::Times(0, 1000, n), ch.ReadAll(ch.cursor));
   }
 }
 

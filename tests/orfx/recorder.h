@@ -66,10 +66,8 @@ inline TSTime64 WriteItems(CKel64File& f, uint16_t chan, const Kind& k,
   if (k.wave) {
     std::vector<int16_t> s(n);
     std::vector<float> fl(n);
-    for (size_t i = 0; i < n; ++i) {
-      s[i] = static_cast<int16_t>(items[i].value);
-      fl[i] = static_cast<float>(items[i].value);
-    }
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<int16_t>(items[i].value);
+    for (size_t i = 0; i < n; ++i) fl[i] = static_cast<float>(items[i].value);
     return k.kind == Adc ? f.WriteWaveS(chan, s.data(), n, items[0].time)
                          : f.WriteWaveF(chan, fl.data(), n, items[0].time);
   }
