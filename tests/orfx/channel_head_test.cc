@@ -76,17 +76,10 @@ TEST(ChanHead, OpenMakesAChannelPerUsableRecord) {
   EXPECT_EQ(rows, 10u);
   EXPECT_EQ(cols, 1u);
   EXPECT_EQ(file.GetFreeChan(), static_cast<int>(n) - 5);
-}
-
-TEST(ChanHead, AbsentChannelsGiveTheirDefaults) {
-  TempDir dir;
-  OrfxFileBuilder b;
-  const std::string path = Built(b, dir);
-  TKel64File file;
-  ASSERT_EQ(file.Open(path.c_str(), 1, 0), kOk);
+  // Absent channels give their defaults.
   char buf[8];
   double v = 0;
-  for (uint16_t c : {uint16_t{0}, uint16_t{32}, uint16_t{0xFFFF}}) {
+  for (uint16_t c : {uint16_t{n}, uint16_t{32}, uint16_t{0xFFFF}}) {
     EXPECT_EQ(file.ChanKind(c), ChanOff);
     EXPECT_EQ(file.ChanDivide(c), 1);
     EXPECT_EQ(file.ChanBytes(c), 0);
@@ -103,17 +96,20 @@ TEST(ChanHead, AbsentChannelsGiveTheirDefaults) {
   EXPECT_EQ(file.PrevNTime(40, 100, 100, 1, nullptr, false), -1);
 }
 
-TEST(ChanHead, PropertiesComeFromTheRecordAndSettersPersist) {
+// The record's properties and texts, and the setters' changes kept across
+// a commit and a reopen, the table of texts on disk included.
+TEST(ChanHead, PropertiesAndTextsComeFromTheRecordAndSettersPersist) {
   TempDir dir;
   OrfxFileBuilder b;
-  ChanFields adc = Kind(Adc);
-  adc.divide = 20;
+  ChanFields adc = Kind(Adc, 20);
   adc.scale = 2.5;
   adc.yLow = -5;
   adc.yHigh = 5;
   adc.phyChan = 3;
   adc.lastTime = 777;
   adc.blocksUsed = 3;
+  adc.titleId = 2;
+  adc.unitsId = 1;
   b.SetChannel(0, adc);
   ChanFields ev = Kind(EventA);
   ev.scale = 2.0;  // kinds without a scale report none
@@ -122,14 +118,20 @@ TEST(ChanHead, PropertiesComeFromTheRecordAndSettersPersist) {
   ChanFields huge = Kind(Level);
   huge.blocksUsed = UINT64_MAX / 2;
   b.SetChannel(2, huge);
+  ChanFields mark = Kind(Marker);
+  mark.unitsId = 1;
+  b.SetChannel(3, mark);
+  b.SetString(1, "\xC2\xB5V", 2);  // µV, shared by channels 0 and 3
+  b.SetString(2, "Input");
+  b.SetString(4, "a comment");  // identifier 3 is free
+  b.SetHeadU32(fh::kCommentIds + 4 * 2, 4);
   b.SetHeadI64(fh::kMaxTime, -1);
   const std::string path = Built(b, dir);
+  char buf[16];
   {
     TKel64File file;
     ASSERT_EQ(file.Open(path.c_str(), 0, 0), kOk);
     double scale = 0, low = 0, high = 0;
-    EXPECT_EQ(file.GetChanScale(0, &scale), kOk);
-    EXPECT_EQ(scale, 2.5);
     EXPECT_EQ(file.GetChanYRange(0, &low, &high), kOk);
     EXPECT_EQ(high, 5.0);
     EXPECT_EQ(file.PhyChan(0), 3);
@@ -139,6 +141,15 @@ TEST(ChanHead, PropertiesComeFromTheRecordAndSettersPersist) {
     EXPECT_EQ(file.GetChanScale(1, &scale), kOk);
     EXPECT_EQ(scale, 1.0);
     EXPECT_EQ(file.MaxTime(false), 9000);  // no stored maximum: the channels are asked
+    EXPECT_EQ(file.GetChanTitle(0, sizeof buf, buf), 6);
+    EXPECT_STREQ(buf, "Input");
+    EXPECT_EQ(file.GetChanUnits(3, 2, buf), 4);
+    EXPECT_STREQ(buf, "");  // the two-byte µ does not fit beside the zero byte
+    EXPECT_EQ(file.GetChanUnits(3, 3, buf), 4);
+    EXPECT_STREQ(buf, "\xC2\xB5");
+    EXPECT_EQ(file.GetChanComment(3, sizeof buf, buf), 1);
+    EXPECT_EQ(file.GetFileComment(2, sizeof buf, buf), 10);
+    EXPECT_STREQ(buf, "a comment");
 
     EXPECT_EQ(file.SetChanScale(0, 0.0), kOk);  // ignored
     EXPECT_EQ(file.SetChanYRange(0, 3.0, 3.0), kErrBadArg);
@@ -148,6 +159,8 @@ TEST(ChanHead, PropertiesComeFromTheRecordAndSettersPersist) {
     EXPECT_EQ(file.SetChanYRange(0, -2.0, 4.0), kOk);
     EXPECT_EQ(file.IdealRate(0, 1000.0), 0.0);  // returns the old rate
     EXPECT_EQ(file.SetInitLevel(2, true), kOk);
+    EXPECT_EQ(file.SetChanUnits(3, "mV"), kOk);
+    EXPECT_EQ(file.SetChanTitle(3, "Input"), kOk);
     EXPECT_TRUE(file.IsModified());
     EXPECT_EQ(file.Commit(0), kOk);
     EXPECT_FALSE(file.IsModified());
@@ -163,57 +176,18 @@ TEST(ChanHead, PropertiesComeFromTheRecordAndSettersPersist) {
   EXPECT_EQ(low, -2.0);
   EXPECT_EQ(high, 4.0);
   EXPECT_EQ(file.IdealRate(0, -1.0), 1000.0);
+  file.GetChanUnits(0, sizeof buf, buf);
+  EXPECT_STREQ(buf, "\xC2\xB5V");
+  file.GetChanUnits(3, sizeof buf, buf);
+  EXPECT_STREQ(buf, "mV");
+  file.GetChanTitle(3, sizeof buf, buf);
+  EXPECT_STREQ(buf, "Input");
   // The initial level lives in bit 0 of the record's flags.
   std::vector<uint8_t> record(kChanHeadSize);
   ASSERT_EQ(file.ReadHeaderSpace(record.data(), kChanHeadSize, 2048 + 2 * kChanHeadSize), kOk);
   TChanHead h;
   h.Decode(record.data());
   EXPECT_EQ(h.flags, 1u);
-}
-
-TEST(ChanHead, TextsComeFromTheStringTable) {
-  TempDir dir;
-  OrfxFileBuilder b;
-  ChanFields a = Kind(Adc);
-  a.divide = 1;
-  a.titleId = 2;
-  a.unitsId = 1;
-  ChanFields c = Kind(Marker);
-  c.unitsId = 1;
-  b.SetChannel(0, a);
-  b.SetChannel(1, c);
-  b.SetString(1, "\xC2\xB5V", 2);  // µV, shared by both channels
-  b.SetString(2, "Input");
-  b.SetString(4, "a comment");  // identifier 3 is free
-  b.SetHeadU32(fh::kCommentIds + 4 * 2, 4);
-  const std::string path = Built(b, dir);
-  {
-    TKel64File file;
-    ASSERT_EQ(file.Open(path.c_str(), 0, 0), kOk);
-    char buf[16];
-    EXPECT_EQ(file.GetChanTitle(0, sizeof buf, buf), 6);
-    EXPECT_STREQ(buf, "Input");
-    EXPECT_EQ(file.GetChanUnits(1, 2, buf), 4);
-    EXPECT_STREQ(buf, "");  // the two-byte µ does not fit beside the zero byte
-    EXPECT_EQ(file.GetChanUnits(1, 3, buf), 4);
-    EXPECT_STREQ(buf, "\xC2\xB5");
-    EXPECT_EQ(file.GetChanComment(1, sizeof buf, buf), 1);
-    EXPECT_EQ(file.GetFileComment(2, sizeof buf, buf), 10);
-    EXPECT_STREQ(buf, "a comment");
-    EXPECT_EQ(file.SetChanUnits(1, "mV"), kOk);
-    EXPECT_EQ(file.SetChanTitle(1, "Input"), kOk);
-    EXPECT_EQ(file.Close(), kOk);
-  }
-  TKel64File file;
-  ASSERT_EQ(file.Open(path.c_str(), 1, 0), kOk);
-  char buf[16];
-  file.GetChanUnits(0, sizeof buf, buf);
-  EXPECT_STREQ(buf, "\xC2\xB5V");
-  file.GetChanUnits(1, sizeof buf, buf);
-  EXPECT_STREQ(buf, "mV");
-  file.GetChanTitle(1, sizeof buf, buf);
-  EXPECT_STREQ(buf, "Input");
-
   // The table on disk: µV down to one holder, Input up to two, mV in the
   // free identifier 3.
   std::vector<uint8_t> table(4096);
@@ -230,25 +204,25 @@ TEST(ChanHead, TextsComeFromTheStringTable) {
 
 TEST(ChanHead, MalformedStringTablesFailTheOpen) {
   TempDir dir;
-  const std::vector<std::vector<uint32_t>> tables = {
-      {5, 1, 1, 0x61, 0},  // a table the parser refuses (its own test has the rest)
-      {0xFFFFFFFFu, 0},    // W beyond the header space
+  const struct {
+    uint32_t at;  // the table's offset, when not the builder's
+    std::vector<uint32_t> words;
+    int want;
+  } cases[] = {
+      {0,
+       {5, 1, 1, 0x61, 0},
+       kErrCorrupt},                       // a table the parser refuses (its own test has the rest)
+      {0, {0xFFFFFFFFu, 0}, kErrCorrupt},  // W beyond the header space
+      {65536 - 8, {2, 0}, kOk},            // filling the header space to its last byte
   };
-  for (const auto& words : tables) {
+  for (const auto& c : cases) {
     OrfxFileBuilder b;
-    b.SetStringWords(words);
-    const std::string path = Built(b, dir);
+    if (c.at != 0) b.SetHeadU32(fh::kStringsOffset, c.at);
+    b.SetStringWords(c.words);
     TKel64File file;
-    EXPECT_EQ(file.Open(path.c_str(), 1, 0), kErrCorrupt);
-    EXPECT_EQ(file.Close(), kErrNoFile);
+    EXPECT_EQ(file.Open(Built(b, dir).c_str(), 1, 0), c.want) << c.words[0];
+    EXPECT_EQ(file.Close(), c.want == kOk ? kOk : kErrNoFile);
   }
-  // A table that fills the header space to its last byte is still read.
-  OrfxFileBuilder b;
-  b.SetHeadU32(fh::kStringsOffset, 65536 - 8);
-  b.SetStringWords({2, 0});
-  const std::string path = Built(b, dir);
-  TKel64File file;
-  EXPECT_EQ(file.Open(path.c_str(), 1, 0), kOk);
 }
 
 }  // namespace

@@ -82,23 +82,18 @@ TEST(FileHead, EachCheckCatchesItsFault) {
 }
 
 TEST(TimeDate, Validity) {
-  const TTimeDate good = {99, 59, 59, 23, 31, 12, 2200};
-  const TTimeDate first = {0, 0, 0, 0, 1, 1, 1980};
   EXPECT_EQ(TimeDateValidity(TTimeDate{}), 0);  // not set
-  EXPECT_EQ(TimeDateValidity(good), 1);
-  EXPECT_EQ(TimeDateValidity(first), 1);
-  const std::vector<std::function<void(TTimeDate&)>> faults = {
-      [](TTimeDate& t) { t.hun = 100; },   [](TTimeDate& t) { t.sec = 60; },
-      [](TTimeDate& t) { t.min = 60; },    [](TTimeDate& t) { t.hour = 24; },
-      [](TTimeDate& t) { t.day = 0; },     [](TTimeDate& t) { t.day = 32; },
-      [](TTimeDate& t) { t.mon = 0; },     [](TTimeDate& t) { t.mon = 13; },
-      [](TTimeDate& t) { t.year = 1979; }, [](TTimeDate& t) { t.year = 2201; },
-      [](TTimeDate& t) { t = TTimeDate{}, t.hun = 5; },
-  };
-  for (size_t i = 0; i < faults.size(); ++i) {
-    TTimeDate t = good;
-    faults[i](t);
-    EXPECT_EQ(TimeDateValidity(t), -1) << i;
+  EXPECT_EQ(TimeDateValidity({0, 0, 0, 0, 1, 1, 1980}), 1);
+  EXPECT_EQ(TimeDateValidity({5, 0, 0, 0, 0, 0, 0}), -1);
+  // The last valid date with one field (hundredths to year) out of range.
+  const int faults[][2] = {{-1, 0}, {0, 100}, {1, 60}, {2, 60},   {3, 24},  {4, 0},
+                           {4, 32}, {5, 0},   {5, 13}, {6, 1979}, {6, 2201}};
+  for (const auto& f : faults) {
+    int v[7] = {99, 59, 59, 23, 31, 12, 2200};
+    if (f[0] >= 0) v[f[0]] = f[1];
+    const TTimeDate t = {uint8_t(v[0]), uint8_t(v[1]), uint8_t(v[2]), uint8_t(v[3]),
+                         uint8_t(v[4]), uint8_t(v[5]), uint16_t(v[6])};
+    EXPECT_EQ(TimeDateValidity(t), f[0] < 0 ? 1 : -1) << f[0] << " " << f[1];
   }
 }
 

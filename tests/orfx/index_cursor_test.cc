@@ -2,25 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <random>
 #include <vector>
 
+#include "filelib/corruption.h"
 #include "filelib/le.h"
 #include "filelib/status.h"
 #include "tests/builder/orfx/orfx_block_builder.h"
+#include "tests/orfx/chan_file_util.h"
 #include "tests/orfx/mem_block_io.h"
 
 namespace vslk64 {
 namespace {
 
 constexpr uint16_t kChan = 3;
-
-std::vector<int64_t> BlockTimes(int64_t first) {
-  std::vector<int64_t> t;
-  for (int i = 0; i < 10; ++i) t.push_back(first + 10 * i);
-  return t;
-}
 
 // An event channel of n blocks; block k holds ten events from k * 1000 on,
 // 10 ticks apart. Every seventh unit of the file belongs to another channel.
@@ -32,7 +29,7 @@ struct EventChannel {
     for (int k = 0; k < n; ++k) {
       if (k % 7 == 3) image.Put(image.AllocBlock(), orfxtest::EventBlock(kChan + 1, {1}));
       const uint64_t p = image.AllocBlock();
-      image.Put(p, orfxtest::EventBlock(kChan, BlockTimes(1000 * k)));
+      image.Put(p, orfxtest::EventBlock(kChan, chantest::Times(1000 * k, 10, 10)));
       pos.push_back(p);
       refs.push_back({1000 * k, p});
     }
@@ -64,64 +61,47 @@ TEST(IndexCursorTest, ReadsEachBlockOnceAndKeepsWhatItHolds) {
   EXPECT_EQ(300 + 2 + 1 + 2, ch.io.reads);  // the first level-1 block and the data block
 }
 
-// --- Corrupt trees ------------------------------------------------------------
-
 struct Fault {
   const char* what;
   std::function<void(EventChannel&)> apply;
-  int64_t t;  // a time whose search meets the fault
+  int64_t t = 5000;  // a time whose search meets the fault
   int code = kErrCorrupt;
+  const char* reason = "";  // part of the reason the check reports
 };
 
-void PutU16(EventChannel& ch, uint64_t at, uint16_t v) { le::PutU16(ch.image.At(at), v); }
-void PutU32(EventChannel& ch, uint64_t at, uint32_t v) { le::PutU32(ch.image.At(at), v); }
-void PutU64(EventChannel& ch, uint64_t at, uint64_t v) { le::PutU64(ch.image.At(at), v); }
-uint64_t Entry(const EventChannel&, uint64_t node, uint32_t e) { return node + 16 + 16 * e; }
+using Ch = EventChannel&;
+void PutU16(Ch ch, uint64_t at, uint16_t v) { le::PutU16(ch.image.At(at), v); }
+void PutU32(Ch ch, uint64_t at, uint32_t v) { le::PutU32(ch.image.At(at), v); }
+void PutU64(Ch ch, uint64_t at, uint64_t v) { le::PutU64(ch.image.At(at), v); }
+// Where index block `node` keeps entry e's time (+ 8: its child).
+uint64_t Entry(uint64_t node, uint32_t e) { return node + 16 + 16 * e; }
+// Where the first level-1 block names data block e.
+uint64_t Child(Ch c, uint32_t e) { return Entry(c.tree.nodes[0][0], e) + 8; }
 
 TEST(CorruptIndexTest, EveryFaultGivesCorruptAndAnInvalidCursor) {
   const std::vector<Fault> faults = {
-      {"top block of another channel",
-       [](EventChannel& c) { PutU16(c, c.tree.root + 8, kChan + 1); }, 5000},
-      {"top block without entries", [](EventChannel& c) { PutU32(c, c.tree.root + 12, 0); }, 5000},
-      {"level-1 block with 256 entries",
-       [](EventChannel& c) { PutU32(c, c.tree.nodes[0][1] + 12, 256); }, 280000},
-      {"entry times going back",
-       [](EventChannel& c) { le::PutI64(c.image.At(Entry(c, c.tree.nodes[0][0], 100)), 98999); },
-       5000},
-      {"data block off the 64 KiB grid",
-       [](EventChannel& c) { PutU64(c, Entry(c, c.tree.nodes[0][0], 5) + 8, c.pos[5] + 4096); },
-       5000},
-      {"data block past the end of the file",
-       [](EventChannel& c) { PutU64(c, Entry(c, c.tree.nodes[0][0], 5) + 8, c.image.NextBlock()); },
-       5000},
-      {"data block in the header block",
-       [](EventChannel& c) { PutU64(c, Entry(c, c.tree.nodes[0][0], 5) + 8, 0); }, 5000},
-      {"index block off the 4 KiB grid",
-       [](EventChannel& c) { PutU64(c, Entry(c, c.tree.root, 1) + 8, c.tree.nodes[0][1] + 16); },
-       280000},
-      {"a data block where an index block belongs",
-       [](EventChannel& c) { PutU64(c, Entry(c, c.tree.root, 1) + 8, c.pos[255]); }, 280000},
-      {"an index block where a data block belongs",
-       [](EventChannel& c) { PutU64(c, Entry(c, c.tree.nodes[0][0], 5) + 8, c.tree.nodes[0][0]); },
-       5000},
-      {"data block of another channel", [](EventChannel& c) { PutU16(c, c.pos[5] + 8, kChan + 1); },
-       5000},
-      {"data block over capacity", [](EventChannel& c) { PutU32(c, c.pos[5] + 12, 8191); }, 5000},
-      {"rootIndex off the grid", [](EventChannel& c) { c.head.rootIndex += 8; }, 5000},
-      {"rootIndex past the end", [](EventChannel& c) { c.head.rootIndex = c.image.NextBlock(); },
-       5000},
-      {"rootIndex missing", [](EventChannel& c) { c.head.rootIndex = 0; }, 5000},
-      {"more blocks than the file holds",
-       [](EventChannel& c) { c.head.blocksUsed = uint64_t{1} << 40; }, 5000},
-      {"old blocks beyond the file",
-       [](EventChannel& c) { c.head.blocksAlloc = c.image.NextBlock(); }, 5000},
-      {"a waveform divide below 1",
-       [](EventChannel& c) {
-         c.head.kind = Adc;
-         c.head.divide = 0;
-       },
-       5000},
-      {"a failed read", [](EventChannel& c) { c.io.failReads = true; }, 5000, kErrRead},
+      {"top block of another channel", [](Ch c) { PutU16(c, c.tree.root + 8, kChan + 1); }},
+      {"top block without entries", [](Ch c) { PutU32(c, c.tree.root + 12, 0); }},
+      {"level-1 block with 256 entries", [](Ch c) { PutU32(c, c.tree.nodes[0][1] + 12, 256); },
+       280000, kErrCorrupt, "items == 0 || items > kIndexEntries || n == 0"},
+      {"entry times going back", [](Ch c) { le::PutI64(c.image.At(Child(c, 100) - 8), 98999); }},
+      {"data block off its grid", [](Ch c) { PutU64(c, Child(c, 5), c.pos[5] + 4096); }},
+      {"data block past the file", [](Ch c) { PutU64(c, Child(c, 5), c.image.NextBlock()); }},
+      {"data block in the header block", [](Ch c) { PutU64(c, Child(c, 5), 0); }},
+      {"index block off its grid",
+       [](Ch c) { PutU64(c, Entry(c.tree.root, 1) + 8, c.tree.nodes[0][1] + 16); }, 280000},
+      {"data block for an index block",
+       [](Ch c) { PutU64(c, Entry(c.tree.root, 1) + 8, c.pos[255]); }, 280000},
+      {"index block for a data block", [](Ch c) { PutU64(c, Child(c, 5), c.tree.nodes[0][0]); }},
+      {"data block of another channel", [](Ch c) { PutU16(c, c.pos[5] + 8, kChan + 1); }},
+      {"data block over capacity", [](Ch c) { PutU32(c, c.pos[5] + 12, 8191); }},
+      {"rootIndex off the grid", [](Ch c) { c.head.rootIndex += 8; }},
+      {"rootIndex past the end", [](Ch c) { c.head.rootIndex = c.image.NextBlock(); }},
+      {"rootIndex missing", [](Ch c) { c.head.rootIndex = 0; }},
+      {"more blocks than the file holds", [](Ch c) { c.head.blocksUsed = uint64_t{1} << 40; }},
+      {"old blocks beyond the file", [](Ch c) { c.head.blocksAlloc = c.image.NextBlock(); }},
+      {"a waveform divide below 1", [](Ch c) { c.head.kind = Adc, c.head.divide = 0; }},
+      {"a failed read", [](Ch c) { c.io.failReads = true; }, 5000, kErrRead},
   };
   for (const Fault& fault : faults) {
     SCOPED_TRACE(fault.what);
@@ -132,7 +112,10 @@ TEST(CorruptIndexTest, EveryFaultGivesCorruptAndAnInvalidCursor) {
     ASSERT_EQ(0, cursor.FindBlock(0));
     fault.apply(ch);
     cursor.Forget();
+    ClearCorruption();
     EXPECT_EQ(fault.code, cursor.FindBlock(fault.t));
+    const char* reason = LastCorruption().reason;
+    EXPECT_NE(std::strstr(reason ? reason : "", fault.reason), nullptr) << reason;
     EXPECT_EQ(-1, cursor.CurBlock());
     EXPECT_EQ(1, cursor.NextBlock());
     // Once the file is whole again nothing half held is in the way.

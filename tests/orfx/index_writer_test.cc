@@ -13,6 +13,7 @@
 #include "filelib/le.h"
 #include "filelib/status.h"
 #include "tests/builder/orfx/orfx_block_builder.h"
+#include "tests/orfx/chan_file_util.h"
 #include "tests/orfx/mem_block_io.h"
 
 namespace vslk64 {
@@ -112,12 +113,6 @@ struct Channel {
   int written = 0;
 };
 
-std::vector<int64_t> Firsts(int n, int64_t base = 0) {
-  std::vector<int64_t> t;
-  for (int k = 0; k < n; ++k) t.push_back(base + 1000 * k);
-  return t;
-}
-
 // Random batches of blocks against a model of where they go: reopens (the
 // path dropped, so it is rebuilt from the file), empties (the blocks taken
 // again in index order, with the reuse stamp, and new ones past them, new
@@ -140,9 +135,21 @@ TEST(IndexWriterTest, RandomWritesReopensAndEmptiesAsAModel) {
       if (op < 5 && ch.written + n <= 600) {
         ASSERT_EQ(kOk, ch.Write(n, base));
       } else if (op < 7) {
+        // Reopened, at times with the entry numbers of the top's children
+        // lost (as a writer that stopped early leaves them), which the
+        // check restores; the parent-reference walk below checks them.
         ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
         ch.path.clear();
         ch.cursor.Invalidate();
+        const TIndexBlock top = ch.IndexAt(ch.head.rootIndex);
+        const bool twoLevels = ch.head.rootIndex != 0 && ParentLevel(top.ParentRef()) > 1;
+        const bool lost = twoLevels && op == 6;
+        for (uint32_t e = 0; lost && e < top.Items(); ++e) {
+          uint8_t* at = ch.image.At(top.EntryPos(e));
+          le::PutU64(at, le::GetU64(at) & ~kParentEntryMask);
+        }
+        EXPECT_EQ(lost ? 0 : twoLevels ? 2 : 1, ch.writer.CheckEntryNumbers());
+        EXPECT_EQ(twoLevels ? 2 : 1, ch.writer.CheckEntryNumbers());
       } else if (op < 9) {
         ch.io.failReads = true;
         const int rc = ch.Write(n, base);
@@ -158,7 +165,7 @@ TEST(IndexWriterTest, RandomWritesReopensAndEmptiesAsAModel) {
         EXPECT_EQ(ch.head.reuseCount, le::GetU16(ch.image.At(ch.pos[k]) + kHeadChanReuseAt));
       }
       EXPECT_EQ(static_cast<uint64_t>(ch.written), ch.head.blocksUsed);
-      EXPECT_EQ(Firsts(ch.written, base), ch.ReadAll(ch.cursor));
+      EXPECT_EQ(chantest::Times(base, 1000, ch.written), ch.ReadAll(ch.cursor));
       for (int probe = 0; probe < 5 && ch.written > 0; ++probe) {
         const int64_t t = base - 500 + static_cast<int64_t>(rng() % (1000 * ch.written + 1000));
         int want = 0;
@@ -168,7 +175,7 @@ TEST(IndexWriterTest, RandomWritesReopensAndEmptiesAsAModel) {
       }
       ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
       CIndexCursor fresh(kChan, &ch.head, &ch.io);
-      EXPECT_EQ(Firsts(ch.written, base), ch.ReadAll(fresh));
+      EXPECT_EQ(chantest::Times(base, 1000, ch.written), ch.ReadAll(fresh));
       if (ch.written > 0) {
         const uint64_t top = ch.IndexAt(ch.head.rootIndex).ParentRef();
         EXPECT_EQ(MakeParentRef(0, ParentLevel(top), 0), top);
@@ -196,27 +203,25 @@ TEST(IndexWriterTest, AnEntryNotAfterTheLastOrOffTheTopIsRefusedAndChangesNothin
     }
     EXPECT_EQ(static_cast<uint64_t>(n), ch.head.blocksUsed);
     EXPECT_EQ(size, ch.image.bytes().size());
-    EXPECT_EQ(Firsts(n), ch.ReadAll(ch.cursor));
+    EXPECT_EQ(chantest::Times(0, 1000, n), ch.ReadAll(ch.cursor));
   }
 }
 
 TEST(IndexWriterTest, ADamagedTreeIsReportedWhenThePathIsLoaded) {
-  struct Case {
+  using Ch = Channel&;
+  const struct {
     const char* what;
     void (*damage)(Channel&);
+  } cases[] = {
+      {"root off the grid", [](Ch c) { c.head.rootIndex += 8; }},
+      {"more blocks than the file holds", [](Ch c) { c.head.blocksUsed = 1u << 20; }},
+      {"top of another channel",
+       [](Ch c) { le::PutU16(c.image.At(c.head.rootIndex) + 8, kChan + 1); }},
+      {"over 255 entries", [](Ch c) { le::PutU32(c.image.At(c.head.rootIndex) + 12, 256); }},
+      {"child off the grid", [](Ch c) { le::PutU64(c.image.At(c.head.rootIndex) + 24, 12345); }},
+      {"more entries than blocks counted", [](Ch c) { c.head.blocksUsed -= 1; }},
   };
-  const Case cases[] = {
-      {"root off the grid", [](Channel& c) { c.head.rootIndex += 8; }},
-      {"more blocks than the file holds", [](Channel& c) { c.head.blocksUsed = 1u << 20; }},
-      {"top block of another channel",
-       [](Channel& c) { le::PutU16(c.image.At(c.head.rootIndex) + kHeadChanAt, kChan + 1); }},
-      {"entry count over 255",
-       [](Channel& c) { le::PutU32(c.image.At(c.head.rootIndex) + kHeadItemsAt, 256); }},
-      {"child off the grid",
-       [](Channel& c) { le::PutU64(c.image.At(c.head.rootIndex) + 16 + 8, 12345); }},
-      {"more entries than blocks counted", [](Channel& c) { c.head.blocksUsed -= 1; }},
-  };
-  for (const Case& cs : cases) {
+  for (const auto& cs : cases) {
     SCOPED_TRACE(cs.what);
     Channel ch;
     ASSERT_EQ(kOk, ch.Write(300));
@@ -245,30 +250,6 @@ TEST(IndexWriterTest, AFailedWriteKeepsTheBlockDirtyInItsPlace) {
   EXPECT_EQ(1u, ch.head.blocksUsed);
   EXPECT_EQ(1u, ch.path[0].block.Items());
   EXPECT_EQ(kErrReadOnly, ch.writer.WriteAllLevels());
-}
-
-TEST(IndexWriterTest, MissingEntryNumbersAreRestored) {
-  Channel ch;
-  ASSERT_EQ(kOk, ch.Write(100));
-  ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
-  EXPECT_EQ(1, ch.writer.CheckEntryNumbers());  // one level: nothing to check
-
-  ASSERT_EQ(kOk, ch.Write(600));
-  ASSERT_EQ(kOk, ch.writer.WriteAllLevels());
-  EXPECT_EQ(2, ch.writer.CheckEntryNumbers());
-
-  const TIndexBlock top = ch.IndexAt(ch.head.rootIndex);
-  ASSERT_EQ(3u, top.Items());
-  for (uint32_t e = 0; e < top.Items(); ++e) {
-    uint8_t* at = ch.image.At(top.EntryPos(e));
-    le::PutU64(at, le::GetU64(at) & ~kParentEntryMask);
-  }
-  EXPECT_EQ(0, ch.writer.CheckEntryNumbers());
-  ch.CheckParentRefs(ch.head.rootIndex, MakeParentRef(0, 2, 0));
-  EXPECT_EQ(2, ch.writer.CheckEntryNumbers());
-  EXPECT_EQ(-1, ch.cursor.CurBlock());
-  CIndexCursor fresh(kChan, &ch.head, &ch.io);
-  EXPECT_EQ(Firsts(700), ch.ReadAll(fresh));
 }
 
 }  // namespace

@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,9 +16,8 @@
 namespace vslk64 {
 namespace {
 
-using testing_support::SeamFiles;
 using orfx_test::OrfxFileBuilder;
-using testing_support::ReadFileBytes;
+using testing_support::SeamFiles;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
 namespace fh = orfx_test::fh;
@@ -34,110 +31,91 @@ std::string Built(OrfxFileBuilder& b, const TempDir& dir, const char* name = "f.
   return path;
 }
 
-std::string FileBytes(const std::string& path) {
-  std::string s;
-  EXPECT_TRUE(ReadFileBytes(path, &s));
-  return s;
-}
-
 TEST(Kel64Open, AnswersTheHeaderOperationsAndCloses) {
   TempDir dir;
   OrfxFileBuilder b(40, 100);
-  b.SetHeadF64(fh::kTimeBase, 2e-5);
   b.SetHeadI64(fh::kMaxTime, 5000);
   std::vector<uint8_t> extra(100);
   for (size_t i = 0; i < extra.size(); ++i) extra[i] = static_cast<uint8_t>(i * 7);
   b.PutHeaderSpace(2048, extra.data(), extra.size());
   const std::string path = Built(b, dir);
 
-  std::unique_ptr<CKel64File> f = NewKel64File();
-  ASSERT_EQ(f->Open(path.c_str(), 1, 0), kOk);
-  EXPECT_FALSE(f->CanWrite());
-  EXPECT_EQ(f->GetTimeBase(), 2e-5);
-  EXPECT_EQ(f->MaxChans(), 40);
-  EXPECT_EQ(f->FileSize(), 65536);
-  EXPECT_EQ(f->MaxTime(false), 5000);
-  EXPECT_EQ(f->GetExtraDataSize(), 100u);
-  std::vector<uint8_t> got(60);
-  EXPECT_EQ(f->GetExtraData(got.data(), 60, 40), kOk);
-  EXPECT_TRUE(std::equal(got.begin(), got.end(), extra.begin() + 40));
-  EXPECT_EQ(f->Open(path.c_str(), 1, 0), kErrAlreadyOpen);
-  EXPECT_EQ(f->Close(), kOk);
-  EXPECT_EQ(f->Close(), kErrNoFile);
-  EXPECT_EQ(f->Open(dir.File("missing.orfx").c_str(), 1, 0), kErrNoFile);
+  TKel64File f;
+  uint8_t got[60];
+  EXPECT_EQ(f.ReadRaw(got, 4, -1), kErrNegativePos);
+  EXPECT_EQ(f.ReadRaw(got, 4, 0), kErrNoFile);
+  EXPECT_EQ(f.WriteRaw(got, 4, 0), kErrNoFile);
+  ASSERT_EQ(f.Open(path.c_str(), 1, 0), kOk);
+  EXPECT_FALSE(f.CanWrite());
+  EXPECT_EQ(f.MaxTime(false), 5000);
+  EXPECT_EQ(f.GetExtraData(got, 60, 40), kOk);
+  EXPECT_TRUE(std::equal(got, got + 60, extra.begin() + 40));
+  EXPECT_EQ(f.ReadRaw(got, 4, INT64_MAX - 1), kErrRead);
+  EXPECT_EQ(f.ReadRaw(got, 4, 65534), kErrRead);  // runs past the end
+  EXPECT_EQ(f.Open(path.c_str(), 1, 0), kErrAlreadyOpen);
+  EXPECT_EQ(f.Close(), kOk);
+  EXPECT_EQ(f.Close(), kErrNoFile);
 }
 
 // Each header check has its own test at the header level; here one bad
-// header fails the open.
-TEST(Kel64Open, RefusesBadHeadersAndTooLongFiles) {
-  TempDir dir;
-  std::vector<uint8_t> bytes = OrfxFileBuilder().Bytes();
-  bytes[3] = 'q';
-  const std::string path = dir.File("bad.orfx");
-  ASSERT_TRUE(WriteFileBytes(path, bytes.data(), bytes.size()));
-  TKel64File f;
-  EXPECT_EQ(f.Open(path.c_str(), 1, 0), kErrBadHeader);
-  EXPECT_EQ(f.Close(), kErrNoFile);
-  // Flag 2 keeps the handle of a failed open.
-  EXPECT_EQ(f.Open(path.c_str(), 1, 2), kErrBadHeader);
-  EXPECT_EQ(f.Open(path.c_str(), 1, 0), kErrAlreadyOpen);
-  uint8_t head[8];
-  EXPECT_EQ(f.ReadRaw(head, 8, 0), kOk);
-  EXPECT_EQ(f.Close(), kOk);
-
-  // A file may run on less than a block past its last block.
-  OrfxFileBuilder b;
-  const std::string fits = Built(b, dir, "fits.orfx", 61440);
-  const std::string over = Built(b, dir, "over.orfx", 61441);
-  EXPECT_EQ(f.Open(fits.c_str(), 1, 0), kOk);
-  EXPECT_EQ(f.Close(), kOk);
-  EXPECT_EQ(f.Open(over.c_str(), 1, 0), kErrTooLong);
-  EXPECT_EQ(f.Close(), kErrNoFile);
-  EXPECT_EQ(f.Open(over.c_str(), 1, 2), kErrTooLong);
-  EXPECT_EQ(f.MaxChans(), 32);  // kept open, it answers from what was read
-  EXPECT_EQ(f.Close(), kOk);
-  b.SetHeadI64(fh::kNextBlock, 5 * 65536);  // shorter than the header says: fine
-  EXPECT_EQ(f.Open(Built(b, dir, "short.orfx").c_str(), 1, 0), kOk);
-}
-
-TEST(Kel64Open, ModeMinusOneFallsBackToReadingOnly) {
-  TempDir dir;
-  OrfxFileBuilder b;
-  const std::string path = Built(b, dir);
-  SeamFiles files;
-  files.refuseWriters = true;  // as for a file the user may only read
-  platform::ScopedFileSystem seam(&files);
-  TKel64File writable;
-  EXPECT_EQ(writable.Open(path.c_str(), 0, 0), kErrNoFile);
-  TKel64File fallback;
-  EXPECT_EQ(fallback.Open(path.c_str(), -1, 0), kOk);
-  EXPECT_FALSE(fallback.CanWrite());
-  TKel64File modeTwo;
-  EXPECT_EQ(modeTwo.Open(path.c_str(), 2, 0), kOk);
-  EXPECT_FALSE(modeTwo.CanWrite());
-}
-
-TEST(Kel64Open, FailedReadsAreReadErrors) {
+// header fails the open. A file may run on less than a block past its last
+// block; one shorter than the header says is fine.
+TEST(Kel64Open, RefusesBadFilesAndFallsBackToReadingOnly) {
   TempDir dir;
   OrfxFileBuilder b(32, 64);
-  const std::string path = Built(b, dir);
-  SeamFiles files;
-  platform::ScopedFileSystem seam(&files);
-  files.failReads = true;
-  TKel64File f;
-  EXPECT_EQ(f.Open(path.c_str(), 1, 0), kErrRead);
-  files.failReads = false;
-  ASSERT_EQ(f.Open(path.c_str(), 1, 0), kOk);
-  files.failReads = true;
-  uint8_t buf[16];
-  EXPECT_EQ(f.GetExtraData(buf, 16, 0), kErrRead);
-  EXPECT_EQ(f.ReadRaw(buf, 16, 0), kErrRead);
-  files.failReads = false;
-  // A file too short to hold its header fails to read as well.
+  std::vector<uint8_t> bytes = b.Bytes();
+  bytes[3] = 'q';
+  const std::string bad = dir.File("bad.orfx");
+  ASSERT_TRUE(WriteFileBytes(bad, bytes.data(), bytes.size()));
   const std::string tiny = dir.File("tiny.orfx");
   ASSERT_TRUE(WriteFileBytes(tiny, "K64pl", 5));
-  TKel64File t;
-  EXPECT_EQ(t.Open(tiny.c_str(), 1, 0), kErrRead);
+  const std::string good = Built(b, dir), over = Built(b, dir, "over.orfx", 61441);
+  const std::string fits = Built(b, dir, "fits.orfx", 61440);
+  b.SetHeadI64(fh::kNextBlock, 5 * 65536);
+  const std::string shorter = Built(b, dir, "short.orfx");
+  SeamFiles files;
+  platform::ScopedFileSystem seam(&files);
+  const struct {
+    const char* what;
+    const std::string& path;
+    int mode, want;
+    bool failReads, refuseWriters;
+  } cases[] = {
+      {"bad header", bad, 1, kErrBadHeader, false, false},
+      {"too long", over, 1, kErrTooLong, false, false},
+      {"tail under a block", fits, 1, kOk, false, false},
+      {"shorter than its header says", shorter, 0, kOk, false, false},
+      {"missing", dir.File("missing.orfx"), 1, kErrNoFile, false, false},
+      {"too short for its header", tiny, 1, kErrRead, false, false},
+      {"a failed read", good, 1, kErrRead, true, false},
+      {"no writing allowed", good, 0, kErrNoFile, false, true},
+      {"mode -1 falls back to reading", good, -1, kOk, false, true},
+      {"mode 2 reads only", good, 2, kOk, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    files.failReads = c.failReads;
+    files.refuseWriters = c.refuseWriters;
+    TKel64File f;
+    EXPECT_EQ(f.Open(c.path.c_str(), c.mode, 0), c.want);
+    EXPECT_TRUE(c.want != kOk || f.CanWrite() == (c.mode == 0));
+    EXPECT_EQ(f.Close(), c.want == kOk ? kOk : kErrNoFile);
+  }
+  files.failReads = files.refuseWriters = false;
+  // Flag 2 keeps the handle of a failed open, which answers from what was read.
+  TKel64File f;
+  EXPECT_EQ(f.Open(bad.c_str(), 1, 2), kErrBadHeader);
+  EXPECT_EQ(f.Open(bad.c_str(), 1, 0), kErrAlreadyOpen);
+  uint8_t head[16];
+  EXPECT_EQ(f.ReadRaw(head, 8, 0), kOk);
+  EXPECT_EQ(f.Close(), kOk);
+  EXPECT_EQ(f.Open(over.c_str(), 1, 2), kErrTooLong);
+  EXPECT_EQ(f.MaxChans(), 32);
+  EXPECT_EQ(f.Close(), kOk);
+  ASSERT_EQ(f.Open(good.c_str(), 1, 0), kOk);
+  files.failReads = true;
+  EXPECT_EQ(f.GetExtraData(head, 16, 0), kErrRead);
+  EXPECT_EQ(f.ReadRaw(head, 16, 0), kErrRead);
 }
 
 TEST(Kel64HeaderSpace, ReadsMapAcrossTheFirstBlock) {
@@ -149,9 +127,8 @@ TEST(Kel64HeaderSpace, ReadsMapAcrossTheFirstBlock) {
   std::vector<uint8_t> extra(70000);
   for (size_t i = 0; i < extra.size(); ++i) extra[i] = static_cast<uint8_t>(i % 251);
   b.PutHeaderSpace(2048, extra.data(), extra.size());
-  const std::string path = Built(b, dir);
   TKel64File f;
-  ASSERT_EQ(f.Open(path.c_str(), 1, 0), kOk);
+  ASSERT_EQ(f.Open(Built(b, dir).c_str(), 1, 0), kOk);
   std::vector<uint8_t> got(1000);
   const uint32_t at = 65536 - 2048 - 500;  // 500 bytes before the boundary
   ASSERT_EQ(f.GetExtraData(got.data(), 1000, at), kOk);
@@ -165,28 +142,6 @@ TEST(Kel64HeaderSpace, ReadsMapAcrossTheFirstBlock) {
   ASSERT_TRUE(WriteFileBytes(bad, bytes.data(), bytes.size()));
   TKel64File g;
   EXPECT_EQ(g.Open(bad.c_str(), 0, 0), kErrCorrupt);
-}
-
-TEST(Kel64HeaderSpace, WritesGrowUpToTheLastContinuationBlock) {
-  TempDir dir;
-  OrfxFileBuilder b;
-  const std::string path = Built(b, dir);
-  TKel64File f;
-  ASSERT_EQ(f.Open(path.c_str(), 0, 0), kOk);
-  const uint8_t mark[4] = {1, 2, 3, 4};
-  const uint64_t last = kMaxHeadSpace - 4;
-  EXPECT_EQ(f.WriteHeaderSpace(mark, 4, kMaxHeadSpace - 3), kErrOutOfRange);
-  EXPECT_EQ(f.FileSize(), 65536);  // nothing was allocated for the refused write
-  ASSERT_EQ(f.WriteHeaderSpace(mark, 4, last), kOk);
-  EXPECT_EQ(f.FileSize(), 65536 + 128 * 65536);
-  ASSERT_EQ(f.Close(), kOk);
-
-  const std::string file = FileBytes(path);
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(file.data());
-  EXPECT_EQ(le::GetU32(p + fh::kHeadBlocks), 128u);
-  const int64_t lastBlock = le::GetI64(p + fh::kHeadBlockPos + 8 * 127);
-  EXPECT_EQ(le::GetU16(p + lastBlock + 8), 0xFFFF);
-  EXPECT_EQ(std::memcmp(p + lastBlock + 65532, mark, 4), 0);
 }
 
 // The setters' rules, and the changes reaching the disk at close (time base,
@@ -249,58 +204,7 @@ TEST(Kel64Header, AccessorRulesAndChangesReachTheDiskAtClose) {
   EXPECT_EQ(f.FileSize(), 2 * 65536);  // one continuation block for the strings
 }
 
-TEST(Kel64Session, SessionsWithoutSavedChangesLeaveTheFileAsItWas) {
-  TempDir dir;
-  OrfxFileBuilder b(32, 16);
-  orfx_test::ChanFields ev;
-  ev.kind = EventA;
-  ev.itemSize = 8;
-  ev.titleId = 1;
-  b.SetChannel(0, ev);
-  b.SetString(1, "Events");
-  orfx_test::ChanFields deleted;
-  deleted.delKind = Marker;
-  b.SetChannel(4, deleted);
-  const std::string path = Built(b, dir);
-  const std::string before = FileBytes(path);
-  {
-    TKel64File f;  // closed by the destructor
-    ASSERT_EQ(f.Open(path.c_str(), 1, 0), kOk);
-    f.SetTimeBase(1e-3);
-    f.ExtendMaxTime(99);
-    EXPECT_EQ(f.SetFileComment(0, "changed"), kOk);
-    EXPECT_EQ(f.SetChanTitle(0, "Renamed"), kOk);
-    EXPECT_EQ(f.SetChanScale(0, 3.0), kOk);
-    static const uint8_t kBytes[16] = {};
-    static const TSTime64 kTime = 5;
-    const std::vector<std::function<int(TKel64File&)>> refused = {
-        [](TKel64File& g) { return g.SetExtraData(kBytes, 4, 0); },
-        [](TKel64File& g) { return g.WriteHeaderSpace(kBytes, 4, 0); },
-        [](TKel64File& g) { return g.WriteRaw(kBytes, 4, 0); },
-        [](TKel64File& g) { return g.Commit(0); },
-        [](TKel64File& g) { return g.FlushSysBuffers(); },
-        [](TKel64File& g) { return g.WriteEvents(0, &kTime, 1); },
-        [](TKel64File& g) {
-          return g.EditMarker(0, 5, reinterpret_cast<const TMarker*>(kBytes), 12);
-        },
-        [](TKel64File& g) { return g.SetEventChan(1, 10, EventA, 0); },
-        [](TKel64File& g) { return g.ChanDelete(0); },
-    };
-    for (size_t i = 0; i < refused.size(); ++i) EXPECT_EQ(refused[i](f), kErrReadOnly) << i;
-    EXPECT_EQ(f.ChanUndelete(4, 0), Marker);  // a query: the kind it had
-    EXPECT_EQ(f.ChanUndelete(0, 0), 0);
-    EXPECT_EQ(f.ChanUndelete(32, 0), kErrNoChannel);
-    EXPECT_TRUE(f.IsModified());
-  }
-  EXPECT_EQ(FileBytes(path), before);
-  TKel64File f;  // writable, but nothing changed
-  ASSERT_EQ(f.Open(path.c_str(), 0, 0), kOk);
-  EXPECT_FALSE(f.IsModified());
-  EXPECT_EQ(f.Close(), kOk);
-  EXPECT_EQ(FileBytes(path), before);
-}
-
-TEST(Kel64Alloc, IndexBlocksFillOneDataBlockAtATime) {
+TEST(Kel64Alloc, IndexBlocksFillOneDataBlockAtATimeAndHeaderSpaceGrowsToItsEnd) {
   TempDir dir;
   OrfxFileBuilder b;
   TKel64File f;
@@ -309,6 +213,20 @@ TEST(Kel64Alloc, IndexBlocksFillOneDataBlockAtATime) {
   EXPECT_EQ(f.AllocBlock(), 131072);
   EXPECT_EQ(f.AllocIndexBlock(), 196608);
   EXPECT_EQ(f.FileSize(), 262144);
+  // Header space grows up to the last continuation block.
+  const uint8_t mark[4] = {1, 2, 3, 4};
+  EXPECT_EQ(f.WriteHeaderSpace(mark, 4, kMaxHeadSpace - 3), kErrOutOfRange);
+  EXPECT_EQ(f.FileSize(), 262144);  // nothing was allocated for the refused write
+  ASSERT_EQ(f.WriteHeaderSpace(mark, 4, kMaxHeadSpace - 4), kOk);
+  EXPECT_EQ(f.FileSize(), 262144 + 128 * 65536);
+  ASSERT_EQ(f.Close(), kOk);
+  std::string file;
+  ASSERT_TRUE(testing_support::ReadFileBytes(dir.File("f.orfx"), &file));
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(file.data());
+  EXPECT_EQ(le::GetU32(p + fh::kHeadBlocks), 128u);
+  const int64_t lastBlock = le::GetI64(p + fh::kHeadBlockPos + 8 * 127);
+  EXPECT_EQ(le::GetU16(p + lastBlock + 8), 0xFFFF);
+  EXPECT_EQ(std::memcmp(p + lastBlock + 65532, mark, 4), 0);
 
   // A damaged allocator has nothing to give.
   b.SetHeadI64(fh::kNextBlock, INT64_MAX - 100);
@@ -318,20 +236,6 @@ TEST(Kel64Alloc, IndexBlocksFillOneDataBlockAtATime) {
   EXPECT_EQ(g.AllocIndexBlock(), 0);
   const uint8_t one = 1;
   EXPECT_EQ(g.WriteHeaderSpace(&one, 1, 70000), kErrOutOfRange);
-}
-
-TEST(Kel64Raw, PositionAndHandleChecks) {
-  TKel64File f;
-  uint8_t buf[4] = {};
-  EXPECT_EQ(f.ReadRaw(buf, 4, -1), kErrNegativePos);
-  EXPECT_EQ(f.ReadRaw(buf, 4, 0), kErrNoFile);
-  EXPECT_EQ(f.WriteRaw(buf, 4, 0), kErrNoFile);
-  TempDir dir;
-  OrfxFileBuilder b;
-  ASSERT_EQ(f.Open(Built(b, dir).c_str(), 0, 0), kOk);
-  EXPECT_EQ(f.WriteRaw(buf, 4, -4), kErrNegativePos);
-  EXPECT_EQ(f.ReadRaw(buf, 4, INT64_MAX - 1), kErrRead);
-  EXPECT_EQ(f.ReadRaw(buf, 4, 65534), kErrRead);  // runs past the end
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 #include "filelib/orfx/block_io.h"
 #include "filelib/status.h"
@@ -21,10 +20,9 @@ class MemBlockIo : public vslk64::CBlockIo {
   int ReadRaw(void* buf, uint32_t n, int64_t pos) override {
     if (pos < 0) return vslk64::kErrNegativePos;
     ++reads;
-    readPositions.push_back(pos);
-    if (failReads) return vslk64::kErrRead;
-    const uint64_t end = static_cast<uint64_t>(pos) + n;
-    if (end > image_->bytes().size()) return vslk64::kErrRead;
+    if (failReads || static_cast<uint64_t>(pos) + n > image_->bytes().size()) {
+      return vslk64::kErrRead;
+    }
     std::memcpy(buf, image_->bytes().data() + pos, n);
     return vslk64::kOk;
   }
@@ -32,8 +30,7 @@ class MemBlockIo : public vslk64::CBlockIo {
     if (pos < 0) return vslk64::kErrNegativePos;
     if (readOnly) return vslk64::kErrReadOnly;
     ++writes;
-    const uint64_t end = static_cast<uint64_t>(pos) + n;
-    if (end > image_->bytes().size()) return vslk64::kErrWrite;
+    if (static_cast<uint64_t>(pos) + n > image_->bytes().size()) return vslk64::kErrWrite;
     std::memcpy(image_->bytes().data() + pos, buf, n);
     return vslk64::kOk;
   }
@@ -45,7 +42,6 @@ class MemBlockIo : public vslk64::CBlockIo {
   int writes = 0;
   bool failReads = false;
   bool readOnly = false;
-  std::vector<int64_t> readPositions;
 
  private:
   OrfxImage* image_;

@@ -38,34 +38,24 @@ struct Kind {
 
 constexpr TSTime64 kWaveDivide = 3;  // of the waveform channels made here
 
+// One of each kind these helpers write.
+inline const Kind kAllKinds[] = {{"events", EventA, false},
+                                 {"markers", Marker, false},
+                                 {"text marks", TextMark, false},
+                                 {"16-bit waveform", Adc, true},
+                                 {"float waveform", RealWave, true}};
+
 inline int ItemSize(TDataKind kind) {
-  switch (kind) {
-    case EventA:
-      return 8;
-    case Marker:
-      return 16;
-    case TextMark:
-      return 24;
-    case Adc:
-      return 2;
-    default:
-      return 4;
-  }
+  return kind == EventA ? 8 : kind == Marker ? 16 : kind == TextMark ? 24 : kind == Adc ? 2 : 4;
 }
 
 // Makes channel `chan` of the kind (text marks of 8 characters, waveforms
 // sampled every kWaveDivide ticks); returns the status.
 inline int MakeChannel(CKel64File& f, uint16_t chan, TDataKind kind) {
-  switch (kind) {
-    case EventA:
-      return f.SetEventChan(chan, 100, EventA, 0);
-    case Marker:
-      return f.SetMarkerChan(chan, 100, Marker, 0);
-    case TextMark:
-      return f.SetTextMarkChan(chan, 100, 8, 0);
-    default:
-      return f.SetWaveChan(chan, kWaveDivide, kind, 0, 0);
-  }
+  return kind == EventA     ? f.SetEventChan(chan, 100, EventA, 0)
+         : kind == Marker   ? f.SetMarkerChan(chan, 100, Marker, 0)
+         : kind == TextMark ? f.SetTextMarkChan(chan, 100, 8, 0)
+                            : f.SetWaveChan(chan, kWaveDivide, kind, 0, 0);
 }
 
 // Appends items (or samples from their first time); returns the status
@@ -76,10 +66,8 @@ inline TSTime64 WriteItems(CKel64File& f, uint16_t chan, const Kind& k,
   if (k.wave) {
     std::vector<int16_t> s(n);
     std::vector<float> fl(n);
-    for (size_t i = 0; i < n; ++i) {
-      s[i] = static_cast<int16_t>(items[i].value);
-      fl[i] = static_cast<float>(items[i].value);
-    }
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<int16_t>(items[i].value);
+    for (size_t i = 0; i < n; ++i) fl[i] = static_cast<float>(items[i].value);
     return k.kind == Adc ? f.WriteWaveS(chan, s.data(), n, items[0].time)
                          : f.WriteWaveF(chan, fl.data(), n, items[0].time);
   }
@@ -89,14 +77,9 @@ inline TSTime64 WriteItems(CKel64File& f, uint16_t chan, const Kind& k,
     std::memcpy(&bytes[i * size], &items[i].time, 8);
     if (size > 8) std::memcpy(&bytes[i * size + 8], &items[i].value, 4);
   }
-  switch (k.kind) {
-    case EventA:
-      return f.WriteEvents(chan, reinterpret_cast<TSTime64*>(bytes.data()), n);
-    case Marker:
-      return f.WriteMarkers(chan, reinterpret_cast<TMarker*>(bytes.data()), n);
-    default:
-      return f.WriteExtMarks(chan, reinterpret_cast<TExtMark*>(bytes.data()), n);
-  }
+  return k.kind == EventA   ? f.WriteEvents(chan, reinterpret_cast<TSTime64*>(bytes.data()), n)
+         : k.kind == Marker ? f.WriteMarkers(chan, reinterpret_cast<TMarker*>(bytes.data()), n)
+                            : f.WriteExtMarks(chan, reinterpret_cast<TExtMark*>(bytes.data()), n);
 }
 
 // Everything in [from, upto), at most max items (samples: every stretch).
@@ -122,18 +105,13 @@ inline std::vector<Item> ReadItems(CKel64File& f, uint16_t chan, const Kind& k, 
   }
   const size_t size = static_cast<size_t>(ItemSize(k.kind));
   std::vector<uint8_t> bytes(static_cast<size_t>(max) * size);
-  int n;
-  switch (k.kind) {
-    case EventA:
-      n = f.ReadEvents(chan, reinterpret_cast<TSTime64*>(bytes.data()), max, from, upto, nullptr);
-      break;
-    case Marker:
-      n = f.ReadMarkers(chan, reinterpret_cast<TMarker*>(bytes.data()), max, from, upto, nullptr);
-      break;
-    default:
-      n = f.ReadExtMarks(chan, reinterpret_cast<TExtMark*>(bytes.data()), max, from, upto, nullptr);
-      break;
-  }
+  uint8_t* p = bytes.data();
+  const int n =
+      k.kind == EventA
+          ? f.ReadEvents(chan, reinterpret_cast<TSTime64*>(p), max, from, upto, nullptr)
+      : k.kind == Marker
+          ? f.ReadMarkers(chan, reinterpret_cast<TMarker*>(p), max, from, upto, nullptr)
+          : f.ReadExtMarks(chan, reinterpret_cast<TExtMark*>(p), max, from, upto, nullptr);
   EXPECT_GE(n, 0);
   for (int i = 0; i < n; ++i) {
     Item it{0, 0, true};
