@@ -226,8 +226,12 @@ int TBufferedWaveChan<Kind, Sample>::MergedRead(Sample* out, TReadRange& range, 
   if (range.nMax == 0 || upto <= oldest) return total;
   // Samples delivered from disk must continue exactly into the buffer. A
   // disk read that met a later run closes its range at the seam, so the
-  // sample just before the buffer must be there as well.
-  if (!range.First() && (range.tFrom != oldest || !StoredIn(oldest - buf.Divide(), oldest))) {
+  // sample just before the buffer must be there as well. A read that ended
+  // inside the buffer (a float read converted in pieces) goes on from there:
+  // the buffered samples have no gaps.
+  const bool gap = range.tFrom == oldest ? !StoredIn(oldest - buf.Divide(), oldest)
+                                         : range.tFrom < oldest;
+  if (!range.First() && gap) {
     range.Close();
     return total;
   }

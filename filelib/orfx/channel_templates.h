@@ -61,8 +61,10 @@ inline int CKel64Chan::ReadLocked(TReadRange& range, bool wave, Read read, TSTim
     }
   }
   if (writeBlock_ && range.nTries != 0 && range.IsOpen() && range.tUpto > limit) {
-    // Samples already delivered must continue exactly into the write block.
-    if (wave && !range.First() && range.tFrom != limit) return total;
+    // Samples already delivered must continue into the write block without
+    // a gap: from its first time, or from inside it when an earlier call
+    // ended there (a float read converted in pieces).
+    if (wave && !range.First() && range.tFrom < limit) return total;
     const int n = read(*writeBlock_);
     if (n < 0) return n;
     total += n;

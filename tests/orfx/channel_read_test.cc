@@ -386,6 +386,30 @@ TEST(WaveChannel, FloatChannelConvertsWithItsScale) {
   EXPECT_EQ(first, 100);
 }
 
+// A float channel read as 16 bits goes through staging pieces; on a file
+// being written a piece may end inside the block still held for writing,
+// and the next piece must go on from there.
+TEST(WaveChannel, FloatsReadAs16BitsGoOnInsideTheWriteBlock) {
+  for (const uint64_t buffer : {uint64_t{0}, uint64_t{1} << 16, uint64_t{1} << 20}) {
+    for (const int n : {16385, 40000}) {
+      SCOPED_TRACE(::testing::Message() << "buffer " << buffer << " samples " << n);
+      TempDir dir;
+      auto f = NewKel64File();
+      ASSERT_EQ(f->Create(dir.File("w.orfx").c_str(), 32, 0), 0);
+      ASSERT_EQ(f->SetWaveChan(1, 1, RealWave, 0, 0), 0);
+      if (buffer) f->SetBuffering(1, buffer, 0);
+      std::vector<float> v(static_cast<size_t>(n));
+      for (int i = 0; i < n; ++i) v[static_cast<size_t>(i)] = static_cast<float>(i % 500) / 100.f;
+      ASSERT_EQ(f->WriteWaveF(1, v.data(), v.size(), 0), n);
+      std::vector<int16_t> s(v.size() + 1);
+      TSTime64 first = -1;
+      ASSERT_EQ(f->ReadWaveS(1, s.data(), n + 1, 0, kMaxTime64, &first, nullptr), n);
+      EXPECT_EQ(first, 0);
+      for (int i = 0; i < n; i += 331) EXPECT_EQ(s[i], std::lround(v[i] * 6553.6)) << i;
+    }
+  }
+}
+
 constexpr uint64_t kAllShorts = 65536;
 
 recording_test::Recording AllValues() {
