@@ -4,7 +4,6 @@
 // is checked in both formats through the exports by the format parity test.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <utility>

@@ -80,7 +80,8 @@ std::vector<Expected> ExpectedEntities(const Recording& rec) {
     for (const auto& m : ch.extMarks) {
       e.items.push_back({m.time * 1e-6, ch.kind == 8 ? m.text : "", {}, 0});
       if (ch.kind != 6) continue;
-      e.items.back().unit = 1u << m.code[0];
+      for (const uint8_t code : m.code)
+        e.items.back().unit |= code >= 1 && code <= 31 ? 1u << code : 0;
       for (uint32_t c = 0; c < ch.cols; ++c) {
         for (uint32_t p = 0; p < ch.rows; ++p) {
           e.items.back().values.push_back(m.wave[p * ch.cols + c] * ch.scale / 6553.6 + ch.offset);
